@@ -1,0 +1,157 @@
+#include "runtime/event_loop.hpp"
+
+#include <sys/epoll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+#include "runtime/os_error.hpp"
+#include "runtime/socket.hpp"
+
+namespace relaydash {
+namespace {
+
+thread_local EventLoop* currentLoop = nullptr;
+constexpr int kMaxEventsPerWait = 256;
+
+}  // namespace
+
+// The coroutine that owns a spawned task: it starts suspended so the loop can record it, and
+// frees itself when the task is over.
+struct EventLoop::Detached {
+  struct promise_type {
+    EventLoop* loop = nullptr;
+
+    static void* operator new(std::size_t size) { return allocateFrame(size); }
+    static void operator delete(void* frame, std::size_t size) noexcept {
+      releaseFrame(frame, size);
+    }
+
+    Detached get_return_object() noexcept {
+      return {std::coroutine_handle<promise_type>::from_promise(*this)};
+    }
+    std::suspend_always initial_suspend() noexcept { return {}; }
+    std::suspend_never final_suspend() noexcept { return {}; }
+    void return_void() noexcept {}
+    void unhandled_exception() noexcept {
+      try {
+        throw;
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "error in a background task: %s\n", e.what());
+      } catch (...) {
+        std::fprintf(stderr, "unknown error in a background task\n");
+      }
+    }
+    ~promise_type() {
+      if (loop) loop->detached_.erase(std::coroutine_handle<promise_type>::from_promise(*this).address());
+    }
+  };
+
+  std::coroutine_handle<promise_type> handle;
+};
+
+EventLoop::Detached EventLoop::runDetached(Task<void> task) { co_await std::move(task); }
+
+EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+  if (!epoll_) raiseOSError();
+  if (currentLoop) throw std::logic_error("one event loop per thread");
+  currentLoop = this;
+}
+
+EventLoop::~EventLoop() {
+  auto frames = std::move(detached_);
+  detached_.clear();
+  for (void* frame : frames) std::coroutine_handle<>::from_address(frame).destroy();
+  currentLoop = nullptr;
+}
+
+EventLoop& EventLoop::current() { return *currentLoop; }
+
+void EventLoop::spawn(Task<void> task) {
+  Detached detached = runDetached(std::move(task));
+  detached.handle.promise().loop = this;
+  detached_.insert(detached.handle.address());
+  detached.handle.resume();
+}
+
+void EventLoop::throwStoppedEarly() {
+  throw std::logic_error("the event loop stopped before the task finished");
+}
+
+void EventLoop::run() {
+  stopping_ = false;
+  while (!stopping_) runOnce(-1);
+}
+
+void EventLoop::runFor(std::chrono::milliseconds duration) {
+  stopping_ = false;
+  const auto deadline = Clock::now() + duration;
+  for (auto now = Clock::now(); !stopping_ && now < deadline; now = Clock::now()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    runOnce(static_cast<int>(left.count()));
+  }
+}
+
+void EventLoop::runOnce(int timeoutMs) {
+  if (!timers_.empty()) {
+    const auto untilTimer = std::chrono::ceil<std::chrono::milliseconds>(timers_.begin()->first -
+                                                                         Clock::now());
+    const int timerMs = static_cast<int>(std::max<long long>(0, untilTimer.count()));
+    timeoutMs = timeoutMs < 0 ? timerMs : std::min(timeoutMs, timerMs);
+  }
+
+  epoll_event events[kMaxEventsPerWait];
+  const int n = ::epoll_wait(epoll_.get(), events, kMaxEventsPerWait, timeoutMs);
+  if (n < 0 && errno != EINTR) raiseOSError();
+
+  dispatching_ = true;
+  for (int i = 0; i < n; ++i) {
+    auto* socket = static_cast<Socket*>(events[i].data.ptr);
+    // A socket closed by an earlier event of this batch must not be touched.
+    if (!retired_.empty() && std::find(retired_.begin(), retired_.end(), socket) != retired_.end())
+      continue;
+    socket->onEvents(events[i].events);
+  }
+  dispatching_ = false;
+  retired_.clear();
+
+  fireTimers();
+}
+
+void EventLoop::fireTimers() {
+  const auto now = Clock::now();
+  while (!timers_.empty() && timers_.begin()->first <= now) {
+    const auto waiter = timers_.begin()->second;
+    timers_.erase(timers_.begin());
+    waiter.resume();
+  }
+}
+
+EventLoop::TimerId EventLoop::addTimer(Clock::time_point deadline,
+                                       std::coroutine_handle<> waiter) {
+  return timers_.emplace(deadline, waiter);
+}
+
+void EventLoop::cancelTimer(TimerId id) noexcept { timers_.erase(id); }
+
+void EventLoop::watch(Socket& socket) {
+  epoll_event event{};
+  // Edge-triggered: an operation first tries its system call and waits only on EAGAIN, so
+  // each readiness change is needed once.
+  event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  event.data.ptr = &socket;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, socket.fd(), &event) != 0) raiseOSError();
+  ++watched_;
+}
+
+void EventLoop::unwatch(Socket& socket) noexcept {
+  // Removed explicitly: a copy of the descriptor elsewhere would keep it in the set, and its
+  // events would then name a socket that no longer exists.
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, socket.fd(), nullptr);
+  --watched_;
+  if (dispatching_) retired_.push_back(&socket);
+}
+
+}  // namespace relaydash

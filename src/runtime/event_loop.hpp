@@ -1,0 +1,112 @@
+#pragma once
+
+#include <chrono>
+#include <coroutine>
+#include <cstddef>
+#include <map>
+#include <unordered_set>
+#include <vector>
+
+#include "runtime/file_descriptor.hpp"
+#include "runtime/task.hpp"
+
+namespace relaydash {
+
+class Socket;
+
+// The single-threaded event loop: one epoll instance, the descriptors it watches, timers,
+// and the detached tasks it runs. One loop per thread; code reaches the thread's loop through
+// EventLoop::current(). Destroying the loop destroys the detached tasks still suspended on it,
+// which closes their descriptors.
+class EventLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+  ~EventLoop();
+
+  // The loop of the calling thread. Precondition: one was constructed on this thread.
+  static EventLoop& current();
+
+  // Starts a task that nobody awaits; the loop owns it until it finishes. An exception that
+  // escapes it is reported on standard error.
+  void spawn(Task<void> task);
+
+  // Runs the loop until the task has finished, and returns its result or raises its error.
+  template <typename T>
+  T blockOn(Task<T> task) {
+    stopping_ = false;
+    task.start();
+    while (!task.done()) {
+      if (stopping_) throwStoppedEarly();
+      runOnce(-1);
+    }
+    return task.result();
+  }
+
+  // Runs the loop until stop() is called from a task running on it.
+  void run();
+  void stop() noexcept { stopping_ = true; }
+
+  // Runs the loop for at most this long: returns once the time is up or stop() was called.
+  void runFor(std::chrono::milliseconds duration);
+
+  // Waits for events at most timeoutMs (-1: until the next timer or event), dispatches them
+  // and fires the timers that are due.
+  void runOnce(int timeoutMs);
+
+  // Number of descriptors the loop is watching.
+  std::size_t watchedCount() const noexcept { return watched_; }
+
+  // Timers, used by the sleep awaiter. The id is what cancelTimer needs.
+  using TimerId = std::multimap<Clock::time_point, std::coroutine_handle<>>::iterator;
+  TimerId addTimer(Clock::time_point deadline, std::coroutine_handle<> waiter);
+  void cancelTimer(TimerId id) noexcept;
+
+  // For Socket: register and unregister a descriptor.
+  void watch(Socket& socket);
+  void unwatch(Socket& socket) noexcept;
+
+ private:
+  struct Detached;
+  friend struct Detached;
+  static Detached runDetached(Task<void> task);
+
+  void fireTimers();
+  [[noreturn]] static void throwStoppedEarly();
+
+  FileDescriptor epoll_;
+  std::size_t watched_ = 0;
+  bool stopping_ = false;
+  bool dispatching_ = false;
+  std::vector<Socket*> retired_;  // unwatched during the current dispatch
+  std::multimap<Clock::time_point, std::coroutine_handle<>> timers_;
+  std::unordered_set<void*> detached_;  // frames of the detached tasks still running
+};
+
+// Suspends the awaiting coroutine for a while; the loop keeps running meanwhile.
+class SleepFor {
+ public:
+  explicit SleepFor(std::chrono::milliseconds duration) : duration_(duration) {}
+  SleepFor(const SleepFor&) = delete;
+  SleepFor& operator=(const SleepFor&) = delete;
+  ~SleepFor() {
+    if (pending_) EventLoop::current().cancelTimer(id_);
+  }
+
+  bool await_ready() const noexcept { return duration_.count() <= 0; }
+  void await_suspend(std::coroutine_handle<> waiter) {
+    id_ = EventLoop::current().addTimer(EventLoop::Clock::now() + duration_, waiter);
+    pending_ = true;
+  }
+  void await_resume() noexcept { pending_ = false; }
+
+ private:
+  std::chrono::milliseconds duration_;
+  EventLoop::TimerId id_{};
+  bool pending_ = false;
+};
+
+}  // namespace relaydash

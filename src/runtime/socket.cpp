@@ -1,0 +1,186 @@
+#include "runtime/socket.hpp"
+
+#include <sys/epoll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "runtime/event_loop.hpp"
+#include "runtime/os_error.hpp"
+
+namespace relaydash {
+
+bool isDisconnection(int error) noexcept {
+  return error == ECONNRESET || error == ENETRESET || error == EPIPE || error == ECONNABORTED;
+}
+
+Socket::Socket(FileDescriptor fd) : fd_(std::move(fd)), loop_(&EventLoop::current()) {
+  loop_->watch(*this);
+}
+
+void Socket::close() noexcept {
+  if (!fd_) return;
+  loop_->unwatch(*this);
+  fd_.reset();
+  reading_ = nullptr;
+  writing_ = nullptr;
+}
+
+void Socket::onEvents(std::uint32_t events) {
+  // Decide both sides before resuming anything: resuming a waiter may destroy this socket.
+  std::coroutine_handle<> reader, writer;
+  if (reading_ && (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) &&
+      reading_->attempt(*reading_)) {
+    reader = std::exchange(reading_, nullptr)->waiter;
+  }
+  if (writing_ && (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && writing_->attempt(*writing_)) {
+    writer = std::exchange(writing_, nullptr)->waiter;
+  }
+  if (reader) reader.resume();
+  if (writer) writer.resume();
+}
+
+Socket::ReadSome Socket::read(std::span<char> into) { return ReadSome(*this, into); }
+
+Socket::WriteAll Socket::write(std::span<const iovec> pieces) { return WriteAll(*this, pieces); }
+
+Socket::WriteAll Socket::write(std::string_view bytes) {
+  const iovec piece{const_cast<char*>(bytes.data()), bytes.size()};
+  return WriteAll(*this, std::span<const iovec>(&piece, 1));
+}
+
+Socket::Accept Socket::accept() { return Accept(*this); }
+
+Socket::Readable Socket::readable() { return Readable(*this); }
+
+// --- ReadSome
+
+Socket::ReadSome::ReadSome(Socket& socket, std::span<char> into) : socket_(socket), into_(into) {
+  attempt = [](IoOperation& op) { return static_cast<ReadSome&>(op).tryRead(); };
+}
+
+Socket::ReadSome::~ReadSome() {
+  if (socket_.reading_ == this) socket_.reading_ = nullptr;
+}
+
+bool Socket::ReadSome::tryRead() {
+  for (;;) {
+    result_ = ::recv(socket_.fd(), into_.data(), into_.size(), 0);
+    if (result_ >= 0) return true;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    error_ = errno;
+    return true;
+  }
+}
+
+void Socket::ReadSome::await_suspend(std::coroutine_handle<> h) {
+  waiter = h;
+  socket_.reading_ = this;
+}
+
+std::size_t Socket::ReadSome::await_resume() const {
+  if (error_ == 0) return static_cast<std::size_t>(result_);
+  if (isDisconnection(error_)) return 0;
+  throw OSError(error_);
+}
+
+// --- WriteAll
+
+Socket::WriteAll::WriteAll(Socket& socket, std::span<const iovec> pieces) : socket_(socket) {
+  attempt = [](IoOperation& op) { return static_cast<WriteAll&>(op).tryWrite(); };
+  for (const iovec& piece : pieces) {
+    if (piece.iov_len == 0) continue;
+    if (count_ == kMaxPieces) throw std::length_error("too many pieces for one write");
+    pieces_[count_++] = piece;
+  }
+}
+
+Socket::WriteAll::~WriteAll() {
+  if (socket_.writing_ == this) socket_.writing_ = nullptr;
+}
+
+bool Socket::WriteAll::tryWrite() {
+  while (first_ < count_) {
+    msghdr message{};
+    message.msg_iov = pieces_ + first_;
+    message.msg_iovlen = count_ - first_;
+    // MSG_NOSIGNAL: a peer that has gone away gives EPIPE here instead of killing the process.
+    const ssize_t sent = ::sendmsg(socket_.fd(), &message, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+      error_ = errno;
+      return true;
+    }
+    auto left = static_cast<std::size_t>(sent);
+    while (first_ < count_ && left >= pieces_[first_].iov_len) left -= pieces_[first_++].iov_len;
+    if (left > 0) {
+      pieces_[first_].iov_base = static_cast<char*>(pieces_[first_].iov_base) + left;
+      pieces_[first_].iov_len -= left;
+    }
+  }
+  return true;
+}
+
+void Socket::WriteAll::await_suspend(std::coroutine_handle<> h) {
+  waiter = h;
+  socket_.writing_ = this;
+}
+
+bool Socket::WriteAll::await_resume() const {
+  if (error_ == 0) return true;
+  if (isDisconnection(error_)) return false;
+  throw OSError(error_);
+}
+
+// --- Accept
+
+Socket::Accept::Accept(Socket& socket) : socket_(socket) {
+  attempt = [](IoOperation& op) { return static_cast<Accept&>(op).tryAccept(); };
+}
+
+Socket::Accept::~Accept() {
+  if (socket_.reading_ == this) socket_.reading_ = nullptr;
+}
+
+bool Socket::Accept::tryAccept() {
+  socklen_t length = sizeof result_.peer;
+  const int fd = ::accept4(socket_.fd(), reinterpret_cast<sockaddr*>(&result_.peer), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd >= 0) {
+    result_.fd.reset(fd);
+    return true;
+  }
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+  error_ = errno;
+  return true;
+}
+
+void Socket::Accept::await_suspend(std::coroutine_handle<> h) {
+  waiter = h;
+  socket_.reading_ = this;
+}
+
+Accepted Socket::Accept::await_resume() {
+  if (error_ != 0) throw OSError(error_);
+  return std::move(result_);
+}
+
+// --- Readable
+
+Socket::Readable::Readable(Socket& socket) : socket_(socket) {
+  attempt = [](IoOperation&) { return true; };
+}
+
+Socket::Readable::~Readable() {
+  if (socket_.reading_ == this) socket_.reading_ = nullptr;
+}
+
+void Socket::Readable::await_suspend(std::coroutine_handle<> h) {
+  waiter = h;
+  socket_.reading_ = this;
+}
+
+}  // namespace relaydash

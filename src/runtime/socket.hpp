@@ -1,0 +1,144 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+
+#include <coroutine>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "runtime/file_descriptor.hpp"
+
+namespace relaydash {
+
+class EventLoop;
+
+// One I/O operation parked on a socket until the loop reports readiness: attempt() retries the
+// system call and says whether the operation is over (done or failed).
+struct IoOperation {
+  bool (*attempt)(IoOperation&) = nullptr;
+  std::coroutine_handle<> waiter;
+};
+
+// A non-blocking descriptor watched by the thread's event loop from construction until it is
+// closed. Neither copyable nor movable: the loop refers to it by address.
+// The awaitables below try their system call first and wait for readiness only on EAGAIN; they
+// live in the awaiting coroutine's frame and allocate nothing.
+class Socket {
+ public:
+  // Takes ownership of a non-blocking descriptor and starts watching it.
+  explicit Socket(FileDescriptor fd);
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() { close(); }
+
+  int fd() const noexcept { return fd_.get(); }
+  bool closed() const noexcept { return !fd_.valid(); }
+  // Stops watching and closes; an operation still parked on the socket is never resumed.
+  void close() noexcept;
+
+  // Called by the event loop with the epoll events of this socket.
+  void onEvents(std::uint32_t events);
+
+  class ReadSome;
+  class WriteAll;
+  class Accept;
+  class Readable;
+
+  // Reads what is there, up to the span's size: 0 at end of stream. A connection reset by the
+  // peer also reads as end of stream; any other failure raises OSError.
+  ReadSome read(std::span<char> into);
+  // Writes every byte of the pieces, in order: true when all were handed to the kernel, false
+  // when the peer has gone away (the rest is dropped). Other failures raise OSError.
+  WriteAll write(std::span<const iovec> pieces);
+  WriteAll write(std::string_view bytes);
+  // Accepts one connection: a non-blocking, close-on-exec descriptor and the peer's address.
+  Accept accept();
+  // Waits until the socket is readable, without reading.
+  Readable readable();
+
+ private:
+  friend class EventLoop;
+  FileDescriptor fd_;
+  EventLoop* loop_;
+  IoOperation* reading_ = nullptr;
+  IoOperation* writing_ = nullptr;
+};
+
+// True for the errors that mean the peer has gone: they end a connection quietly.
+bool isDisconnection(int error) noexcept;
+
+class Socket::ReadSome : IoOperation {
+ public:
+  ReadSome(Socket& socket, std::span<char> into);
+  ReadSome(const ReadSome&) = delete;
+  ~ReadSome();
+  bool await_ready() { return tryRead(); }
+  void await_suspend(std::coroutine_handle<> h);
+  std::size_t await_resume() const;
+
+ private:
+  bool tryRead();
+  Socket& socket_;
+  std::span<char> into_;
+  ssize_t result_ = 0;
+  int error_ = 0;
+};
+
+class Socket::WriteAll : IoOperation {
+ public:
+  static constexpr std::size_t kMaxPieces = 8;
+  WriteAll(Socket& socket, std::span<const iovec> pieces);
+  WriteAll(const WriteAll&) = delete;
+  ~WriteAll();
+  bool await_ready() { return tryWrite(); }
+  void await_suspend(std::coroutine_handle<> h);
+  bool await_resume() const;
+
+ private:
+  bool tryWrite();
+  Socket& socket_;
+  iovec pieces_[kMaxPieces];
+  std::size_t first_ = 0;
+  std::size_t count_ = 0;
+  int error_ = 0;
+};
+
+struct Accepted {
+  FileDescriptor fd;
+  sockaddr_in peer{};
+};
+
+class Socket::Accept : IoOperation {
+ public:
+  explicit Accept(Socket& socket);
+  Accept(const Accept&) = delete;
+  ~Accept();
+  bool await_ready() { return tryAccept(); }
+  void await_suspend(std::coroutine_handle<> h);
+  Accepted await_resume();
+
+ private:
+  bool tryAccept();
+  Socket& socket_;
+  Accepted result_;
+  int error_ = 0;
+};
+
+class Socket::Readable : IoOperation {
+ public:
+  explicit Readable(Socket& socket);
+  Readable(const Readable&) = delete;
+  ~Readable();
+  bool await_ready() const noexcept { return false; }
+  void await_suspend(std::coroutine_handle<> h);
+  void await_resume() const noexcept {}
+
+ private:
+  Socket& socket_;
+};
+
+}  // namespace relaydash

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <coroutine>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "runtime/frame_pool.hpp"
+
+namespace relaydash {
+
+template <typename T = void>
+class Task;
+
+namespace detail {
+
+struct PromiseBase {
+  std::coroutine_handle<> continuation = std::noop_coroutine();
+  std::exception_ptr error;
+
+  static void* operator new(std::size_t size) { return allocateFrame(size); }
+  static void operator delete(void* frame, std::size_t size) noexcept { releaseFrame(frame, size); }
+
+  std::suspend_always initial_suspend() noexcept { return {}; }
+
+  // Hands control straight to the awaiting coroutine (symmetric transfer), so long chains of
+  // tasks that complete at once do not grow the stack.
+  struct FinalAwaiter {
+    bool await_ready() noexcept { return false; }
+    template <typename Promise>
+    std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> done) noexcept {
+      return done.promise().continuation;
+    }
+    void await_resume() noexcept {}
+  };
+  FinalAwaiter final_suspend() noexcept { return {}; }
+
+  void unhandled_exception() noexcept { error = std::current_exception(); }
+
+  void rethrowIfFailed() const {
+    if (error) std::rethrow_exception(error);
+  }
+};
+
+template <typename T>
+struct Promise : PromiseBase {
+  std::optional<T> value;
+
+  Task<T> get_return_object() noexcept;
+  template <typename U>
+  void return_value(U&& v) {
+    value.emplace(std::forward<U>(v));
+  }
+  T takeResult() {
+    rethrowIfFailed();
+    return std::move(*value);
+  }
+};
+
+template <>
+struct Promise<void> : PromiseBase {
+  Task<void> get_return_object() noexcept;
+  void return_void() noexcept {}
+  void takeResult() const { rethrowIfFailed(); }
+};
+
+}  // namespace detail
+
+// A lazy coroutine: a future of T (or, for Task<void>, a future without a value). It starts
+// when awaited and resumes its awaiter when it finishes; an exception thrown inside travels to
+// the awaiter. The task owns its coroutine frame. Move-only.
+template <typename T>
+class [[nodiscard]] Task {
+ public:
+  using promise_type = detail::Promise<T>;
+  using Handle = std::coroutine_handle<promise_type>;
+
+  Task(const Task&) = delete;
+  Task& operator=(const Task&) = delete;
+  Task(Task&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
+  Task& operator=(Task&& other) noexcept {
+    if (this != &other) {
+      if (handle_) handle_.destroy();
+      handle_ = std::exchange(other.handle_, {});
+    }
+    return *this;
+  }
+  ~Task() {
+    if (handle_) handle_.destroy();
+  }
+
+  bool done() const noexcept { return !handle_ || handle_.done(); }
+
+  auto operator co_await() && noexcept {
+    struct Awaiter {
+      Handle handle;
+      bool await_ready() const noexcept { return handle.done(); }
+      std::coroutine_handle<> await_suspend(std::coroutine_handle<> awaiting) noexcept {
+        handle.promise().continuation = awaiting;
+        return handle;
+      }
+      T await_resume() { return handle.promise().takeResult(); }
+    };
+    return Awaiter{handle_};
+  }
+  auto operator co_await() & noexcept { return std::move(*this).operator co_await(); }
+
+  // For the event loop: starts the task without an awaiter, and reads its outcome once done.
+  void start() { handle_.resume(); }
+  T result() { return handle_.promise().takeResult(); }
+
+ private:
+  friend promise_type;
+  explicit Task(Handle handle) noexcept : handle_(handle) {}
+
+  Handle handle_;
+};
+
+namespace detail {
+
+template <typename T>
+Task<T> Promise<T>::get_return_object() noexcept {
+  return Task<T>(std::coroutine_handle<Promise<T>>::from_promise(*this));
+}
+
+inline Task<void> Promise<void>::get_return_object() noexcept {
+  return Task<void>(std::coroutine_handle<Promise<void>>::from_promise(*this));
+}
+
+}  // namespace detail
+}  // namespace relaydash

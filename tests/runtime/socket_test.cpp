@@ -1,0 +1,66 @@
+#include "runtime/socket.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <string>
+
+#include "runtime/event_loop.hpp"
+
+namespace relaydash {
+namespace {
+
+struct Pair {
+  FileDescriptor a, b;
+};
+
+Pair socketPair() {
+  int fds[2];
+  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+  return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+}
+
+Task<std::string> readAll(Socket& s) {
+  std::string all;
+  char chunk[1000];
+  for (;;) {
+    const std::size_t n = co_await s.read(chunk);
+    if (n == 0) co_return all;
+    all.append(chunk, n);
+  }
+}
+
+TEST(Socket, LargeWritesAndReadsInterleaveOnOneLoop) {
+  EventLoop loop;
+  auto [a, b] = socketPair();
+  Socket writer(std::move(a));
+  Socket reader(std::move(b));
+  EXPECT_EQ(loop.watchedCount(), 2u);
+
+  // Larger than the socket buffers, so the writer must wait for the reader.
+  const std::string head(3'000'000, 'x');
+  const std::string tail = "end";
+  loop.spawn([&]() -> Task<void> {
+    const iovec pieces[] = {{const_cast<char*>(head.data()), head.size()},
+                            {const_cast<char*>(tail.data()), tail.size()}};
+    EXPECT_TRUE(co_await writer.write(pieces));
+    writer.close();
+  }());
+  const std::string got = loop.blockOn(readAll(reader));
+  EXPECT_EQ(got, head + tail);
+  EXPECT_EQ(loop.watchedCount(), 1u);
+}
+
+TEST(Socket, WritingToAPeerThatHasGoneIsNotAnError) {
+  EventLoop loop;
+  auto [a, b] = socketPair();
+  Socket writer(std::move(a));
+  b.reset();
+  const bool delivered = loop.blockOn([&]() -> Task<bool> {
+    co_return co_await writer.write(std::string_view("hello"));
+  }());
+  EXPECT_FALSE(delivered);
+}
+
+}  // namespace
+}  // namespace relaydash

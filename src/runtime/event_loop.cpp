@@ -45,14 +45,17 @@ struct EventLoop::Detached {
       }
     }
     ~promise_type() {
-      if (loop) loop->detached_.erase(std::coroutine_handle<promise_type>::from_promise(*this).address());
+      if (loop)
+        loop->detached_.erase(std::coroutine_handle<promise_type>::from_promise(*this).address());
     }
   };
 
   std::coroutine_handle<promise_type> handle;
 };
 
-EventLoop::Detached EventLoop::runDetached(Task<void> task) { co_await std::move(task); }
+EventLoop::Detached EventLoop::runDetached(Task<void> task) {
+  co_await std::move(task);
+}
 
 EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
   if (!epoll_) raiseOSError();
@@ -63,11 +66,14 @@ EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
 EventLoop::~EventLoop() {
   auto frames = std::move(detached_);
   detached_.clear();
-  for (void* frame : frames) std::coroutine_handle<>::from_address(frame).destroy();
+  for (void* frame : frames)
+    std::coroutine_handle<>::from_address(frame).destroy();
   currentLoop = nullptr;
 }
 
-EventLoop& EventLoop::current() { return *currentLoop; }
+EventLoop& EventLoop::current() {
+  return *currentLoop;
+}
 
 void EventLoop::spawn(Task<void> task) {
   Detached detached = runDetached(std::move(task));
@@ -82,7 +88,8 @@ void EventLoop::throwStoppedEarly() {
 
 void EventLoop::run() {
   stopping_ = false;
-  while (!stopping_) runOnce(-1);
+  while (!stopping_)
+    runOnce(-1);
 }
 
 void EventLoop::runFor(std::chrono::milliseconds duration) {
@@ -96,8 +103,8 @@ void EventLoop::runFor(std::chrono::milliseconds duration) {
 
 void EventLoop::runOnce(int timeoutMs) {
   if (!timers_.empty()) {
-    const auto untilTimer = std::chrono::ceil<std::chrono::milliseconds>(timers_.begin()->first -
-                                                                         Clock::now());
+    const auto untilTimer =
+        std::chrono::ceil<std::chrono::milliseconds>(timers_.begin()->first - Clock::now());
     const int timerMs = static_cast<int>(std::max<long long>(0, untilTimer.count()));
     timeoutMs = timeoutMs < 0 ? timerMs : std::min(timeoutMs, timerMs);
   }
@@ -129,12 +136,13 @@ void EventLoop::fireTimers() {
   }
 }
 
-EventLoop::TimerId EventLoop::addTimer(Clock::time_point deadline,
-                                       std::coroutine_handle<> waiter) {
+EventLoop::TimerId EventLoop::addTimer(Clock::time_point deadline, std::coroutine_handle<> waiter) {
   return timers_.emplace(deadline, waiter);
 }
 
-void EventLoop::cancelTimer(TimerId id) noexcept { timers_.erase(id); }
+void EventLoop::cancelTimer(TimerId id) noexcept {
+  timers_.erase(id);
+}
 
 void EventLoop::watch(Socket& socket) {
   epoll_event event{};

@@ -33,14 +33,17 @@ struct Pool {
 
   ~Pool() {
     for (FreeFrame* head : heads) {
-      while (head) ::operator delete(std::exchange(head, head->next));
+      while (head)
+        ::operator delete(std::exchange(head, head->next));
     }
   }
 };
 
 thread_local Pool pool;
 
-std::size_t sizeClass(std::size_t size) { return (size + kGranule - 1) / kGranule - 1; }
+std::size_t sizeClass(std::size_t size) {
+  return (size + kGranule - 1) / kGranule - 1;
+}
 
 }  // namespace
 

@@ -10,6 +10,8 @@ OSError::OSError(int errorCode) : OSError(errorCode, std::strerror(errorCode)) {
 OSError::OSError(int errorCode, const std::string& message)
     : std::runtime_error(message), errorCode_(errorCode) {}
 
-void raiseOSError() { throw OSError(errno); }
+void raiseOSError() {
+  throw OSError(errno);
+}
 
 }  // namespace relaydash

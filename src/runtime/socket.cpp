@@ -41,18 +41,26 @@ void Socket::onEvents(std::uint32_t events) {
   if (writer) writer.resume();
 }
 
-Socket::ReadSome Socket::read(std::span<char> into) { return ReadSome(*this, into); }
+Socket::ReadSome Socket::read(std::span<char> into) {
+  return ReadSome(*this, into);
+}
 
-Socket::WriteAll Socket::write(std::span<const iovec> pieces) { return WriteAll(*this, pieces); }
+Socket::WriteAll Socket::write(std::span<const iovec> pieces) {
+  return WriteAll(*this, pieces);
+}
 
 Socket::WriteAll Socket::write(std::string_view bytes) {
   const iovec piece{const_cast<char*>(bytes.data()), bytes.size()};
   return WriteAll(*this, std::span<const iovec>(&piece, 1));
 }
 
-Socket::Accept Socket::accept() { return Accept(*this); }
+Socket::Accept Socket::accept() {
+  return Accept(*this);
+}
 
-Socket::Readable Socket::readable() { return Readable(*this); }
+Socket::Readable Socket::readable() {
+  return Readable(*this);
+}
 
 // --- ReadSome
 
@@ -115,7 +123,8 @@ bool Socket::WriteAll::tryWrite() {
       return true;
     }
     auto left = static_cast<std::size_t>(sent);
-    while (first_ < count_ && left >= pieces_[first_].iov_len) left -= pieces_[first_++].iov_len;
+    while (first_ < count_ && left >= pieces_[first_].iov_len)
+      left -= pieces_[first_++].iov_len;
     if (left > 0) {
       pieces_[first_].iov_base = static_cast<char*>(pieces_[first_].iov_base) + left;
       pieces_[first_].iov_len -= left;

@@ -33,10 +33,12 @@ TEST(EventLoop, RunForReturnsWhenTheTimeIsUp) {
 
 TEST(EventLoop, StopEndsRun) {
   EventLoop loop;
-  loop.spawn([&]() -> Task<void> {
+  // A coroutine lambda's captures die with the lambda: name it so it outlives the task.
+  auto stopSoon = [&]() -> Task<void> {
     co_await SleepFor(5ms);
     loop.stop();
-  }());
+  };
+  loop.spawn(stopSoon());
   loop.run();
   SUCCEED();
 }

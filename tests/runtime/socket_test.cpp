@@ -40,12 +40,13 @@ TEST(Socket, LargeWritesAndReadsInterleaveOnOneLoop) {
   // Larger than the socket buffers, so the writer must wait for the reader.
   const std::string head(3'000'000, 'x');
   const std::string tail = "end";
-  loop.spawn([&]() -> Task<void> {
+  auto writeAndClose = [&]() -> Task<void> {
     const iovec pieces[] = {{const_cast<char*>(head.data()), head.size()},
                             {const_cast<char*>(tail.data()), tail.size()}};
     EXPECT_TRUE(co_await writer.write(pieces));
     writer.close();
-  }());
+  };
+  loop.spawn(writeAndClose());
   const std::string got = loop.blockOn(readAll(reader));
   EXPECT_EQ(got, head + tail);
   EXPECT_EQ(loop.watchedCount(), 1u);
@@ -56,9 +57,8 @@ TEST(Socket, WritingToAPeerThatHasGoneIsNotAnError) {
   auto [a, b] = socketPair();
   Socket writer(std::move(a));
   b.reset();
-  const bool delivered = loop.blockOn([&]() -> Task<bool> {
-    co_return co_await writer.write(std::string_view("hello"));
-  }());
+  const bool delivered = loop.blockOn(
+      [&]() -> Task<bool> { co_return co_await writer.write(std::string_view("hello")); }());
   EXPECT_FALSE(delivered);
 }
 

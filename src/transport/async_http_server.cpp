@@ -1,0 +1,125 @@
+#include "transport/async_http_server.hpp"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "runtime/event_loop.hpp"
+#include "runtime/os_error.hpp"
+#include "transport/connection.hpp"
+#include "transport/limits.hpp"
+
+namespace relaydash {
+namespace {
+
+long descriptorCeiling() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return limits::kDefaultMaxFDs;
+  if (limit.rlim_cur == RLIM_INFINITY) return limits::kDefaultMaxFDs;
+  return static_cast<long>(limit.rlim_cur) - 1;
+}
+
+sockaddr_in resolve(const std::string& address, int port) {
+  if (port < 0 || port > 65535) {
+    throw std::runtime_error("Invalid port: " + std::to_string(port) + " (expected 0 to 65535)");
+  }
+  sockaddr_in result{};
+  result.sin_family = AF_INET;
+  result.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (address.empty()) {
+    result.sin_addr.s_addr = htonl(INADDR_ANY);
+    return result;
+  }
+  if (::inet_pton(AF_INET, address.c_str(), &result.sin_addr) == 1) return result;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (const int rc = ::getaddrinfo(address.c_str(), nullptr, &hints, &found); rc != 0) {
+    throw std::runtime_error("Cannot resolve address " + address + ": " + ::gai_strerror(rc));
+  }
+  result.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  ::freeaddrinfo(found);
+  return result;
+}
+
+FileDescriptor listenOn(const sockaddr_in& address, bool reuseAddr, bool reusePort) {
+  FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) raiseOSError();
+  const int on = 1;
+  if (reuseAddr && ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+    raiseOSError();
+  if (reusePort && ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
+    raiseOSError();
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    raiseOSError();
+  if (::listen(fd.get(), limits::kListenBacklog) != 0) raiseOSError();
+  return fd;
+}
+
+int boundPort(int fd) {
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) raiseOSError();
+  return ntohs(bound.sin_port);
+}
+
+std::string peerText(const sockaddr_in& peer) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+AsyncHttpServer::AsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody)
+    : reuseAddr_(reuseAddr), reusePort_(reusePort), maxBody_(maxBody) {}
+
+std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody) {
+  return std::make_unique<AsyncHttpServer>(reuseAddr, reusePort, maxBody);
+}
+
+Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::string address,
+                                  int assumedDescriptorsPerRequest) {
+  callback_ = std::move(callback);
+  maxFDs_ = descriptorCeiling();
+  // The listening socket lives in this frame: it goes away with the task, before the loop.
+  Socket listener(listenOn(resolve(address, port), reuseAddr_, reusePort_));
+  boundPort_ = boundPort(listener.fd());
+  EventLoop& loop = EventLoop::current();
+
+  for (;;) {
+    if (assumedDescriptorsPerRequest >= 0) {
+      while (static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs_) {
+        co_await SleepFor(limits::kThrottlePoll);
+      }
+    }
+    Accepted accepted;
+    bool outOfDescriptors = false;
+    try {
+      accepted = co_await listener.accept();
+    } catch (const OSError& e) {
+      if (e.errorCode() == EINTR || isDisconnection(e.errorCode())) continue;
+      // Descriptors the loop does not watch (the database, a file being rewritten) can still
+      // exhaust the table; that is a reason to wait, not to stop serving.
+      if (e.errorCode() != EMFILE && e.errorCode() != ENFILE) throw;
+      outOfDescriptors = true;
+    }
+    if (outOfDescriptors) {
+      co_await SleepFor(limits::kThrottlePoll);
+      continue;
+    }
+    loop.spawn(processClient(std::move(accepted.fd), peerText(accepted.peer)));
+  }
+}
+
+Task<void> AsyncHttpServer::processClient(FileDescriptor fd, std::string peer) {
+  Socket client(std::move(fd));
+  co_await serveConnection(client, std::move(peer), callback_, maxBody_);
+}
+
+}  // namespace relaydash

@@ -1,0 +1,147 @@
+#include "transport/connection.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+
+#include "transport/limits.hpp"
+#include "transport/line_reader.hpp"
+#include "transport/request_parser.hpp"
+#include "transport/status.hpp"
+
+namespace relaydash {
+namespace {
+
+enum class Next { Continue, Close };
+
+void appendNumber(std::string& out, std::size_t n) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+// "HTTP/1.1 <status>", Content-Length and the text as body.
+Task<void> sendText(Socket& client, int code, std::string_view text) {
+  std::string answer = "HTTP/1.1 ";
+  appendStatusText(answer, code);
+  answer += "\r\nContent-Length: ";
+  appendNumber(answer, text.size());
+  answer += "\r\n\r\n";
+  answer += text;
+  co_await client.write(answer);
+}
+
+// The error answer: the status text is also the body.
+Task<void> sendError(Socket& client, int code) {
+  co_await sendText(client, code, statusText(code));
+}
+
+// A status line and an empty line, nothing else.
+Task<void> sendBareStatus(Socket& client, std::string_view status) {
+  std::string answer = "HTTP/1.1 ";
+  answer += status;
+  answer += "\r\n\r\n";
+  co_await client.write(answer);
+}
+
+// After the callback: keep the connection for another request?
+bool keepAlive(const Request& request) {
+  const std::string_view connection = request.headers.first("connection");
+  const Protocol& p = request.protocol;
+  if (p.major == 1 && p.minor == 1) return !equalsIgnoreCase(connection, "close");
+  if (p.major == 1 && p.minor == 0) return equalsIgnoreCase(connection, "keep-alive");
+  return false;
+}
+
+// Reads one request and hands it to the callback. Returns whether the connection goes on.
+Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
+                          const RequestCallback& callback, long maxBody) {
+  request.headers.clear();
+  request.body.clear();
+
+  Line line = co_await reader.readLine();
+  // One empty line before a request is tolerated; a second one is taken as the request line.
+  if (line.kind == Line::Kind::Empty) {
+    line = co_await reader.readLine();
+    if (line.kind == Line::Kind::Empty) line.text = "\r\n";
+  }
+  if (line.kind == Line::Kind::End) co_return Next::Close;
+  if (line.kind == Line::Kind::TooLong) {
+    co_await sendError(client, 413);
+    co_return Next::Close;
+  }
+  if (parseRequestLine(line.text, request) != RequestLineStatus::Ok) {
+    co_await sendError(client, 400);
+    co_return Next::Continue;
+  }
+
+  for (;;) {
+    line = co_await reader.readLine();
+    if (line.kind == Line::Kind::End) co_return Next::Close;
+    if (line.kind == Line::Kind::TooLong) {
+      co_await sendError(client, 413);
+      co_return Next::Close;
+    }
+    if (line.kind == Line::Kind::Empty) break;
+    parseHeaderLine(line.text, request.headers);
+    if (request.headers.size() > limits::kMaxHeaderNames) {
+      co_await sendBareStatus(client, "400 Bad Request");
+      co_return Next::Close;
+    }
+  }
+
+  const bool isPost = request.reqMethod == HttpMethod::HttpPost;
+  if (isPost && request.headers.hasKey("expect")) {
+    co_await sendBareStatus(client, request.headers.hasValue("expect", "100-continue")
+                                        ? "100 Continue"
+                                        : "417 Expectation Failed");
+  }
+
+  if (request.headers.hasKey("content-length")) {
+    const auto length = parseContentLength(request.headers.first("content-length"));
+    if (!length) {
+      co_await sendText(client, 400, "Bad Request. Invalid Content-Length.");
+      co_return Next::Continue;
+    }
+    if (*length > maxBody) {
+      co_await sendError(client, 413);
+      co_return Next::Close;
+    }
+    const auto expected = static_cast<std::size_t>(*length);
+    co_await reader.readBody(request.body, expected);
+    if (request.body.size() != expected) {
+      co_await sendText(client, 400, "Bad Request. Content-Length does not match actual.");
+      co_return Next::Continue;
+    }
+  } else if (isPost) {
+    co_await sendText(client, 411, "Content-Length required.");
+    co_return Next::Continue;
+  }
+
+  co_await callback(request);
+
+  // A connection asking for an upgrade is not read again; no handler here takes it over, so
+  // it is closed rather than left open forever.
+  if (request.headers.hasValue("connection", "upgrade")) co_return Next::Close;
+  co_return keepAlive(request) ? Next::Continue : Next::Close;
+}
+
+}  // namespace
+
+Task<void> serveConnection(Socket& client, std::string peer, const RequestCallback& callback,
+                           long maxBody) {
+  LineReader reader(client);
+  Request request;
+  request.client = &client;
+  request.hostname = std::move(peer);
+  try {
+    while (!client.closed()) {
+      if (co_await processRequest(reader, client, request, callback, maxBody) == Next::Close) break;
+    }
+  } catch (const std::exception& e) {
+    // Only this connection ends; its peer sees the connection close.
+    std::fprintf(stderr, "connection from %s ended: %s\n", request.hostname.c_str(), e.what());
+  }
+  client.close();
+}
+
+}  // namespace relaydash

@@ -1,0 +1,128 @@
+#include "transport/http_headers.hpp"
+
+#include <algorithm>
+
+namespace relaydash {
+namespace {
+
+char lower(char c) noexcept {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+char upper(char c) noexcept {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+const std::vector<std::string> kOneEmptyValue{std::string()};
+
+}  // namespace
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower(x) == lower(y); });
+}
+
+void HttpHeaders::normalise(std::string_view name, std::string& into) const {
+  into.assign(name);
+  if (!isTitleCase_) {
+    for (char& c : into)
+      c = lower(c);
+    return;
+  }
+  bool startOfWord = true;
+  for (char& c : into) {
+    c = startOfWord ? upper(c) : lower(c);
+    startOfWord = c == '-';
+  }
+}
+
+std::ptrdiff_t HttpHeaders::indexOf(std::string_view name) const {
+  normalise(name, scratch_);
+  if (!index_.empty()) {
+    const auto it = index_.find(scratch_);
+    return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+  }
+  for (std::size_t i = 0; i < size_; ++i) {
+    if (entries_[i].name == scratch_) return static_cast<std::ptrdiff_t>(i);
+  }
+  return -1;
+}
+
+HttpHeaders::Entry& HttpHeaders::append(std::string_view name) {
+  if (size_ == entries_.size()) entries_.emplace_back();
+  Entry& entry = entries_[size_];
+  normalise(name, entry.name);
+  ++size_;
+  if (!index_.empty()) {
+    index_.emplace(entry.name, static_cast<std::uint32_t>(size_ - 1));
+  } else if (size_ > kIndexThreshold) {
+    rebuildIndex();
+  }
+  return entry;
+}
+
+void HttpHeaders::rebuildIndex() {
+  index_.clear();
+  if (size_ <= kIndexThreshold) return;
+  index_.reserve(size_ * 2);
+  for (std::size_t i = 0; i < size_; ++i)
+    index_.emplace(entries_[i].name, static_cast<std::uint32_t>(i));
+}
+
+std::vector<std::string>& HttpHeaders::reset(std::string_view name, std::size_t count) {
+  const std::ptrdiff_t i = indexOf(name);
+  Entry& entry = i >= 0 ? entries_[static_cast<std::size_t>(i)] : append(name);
+  entry.values.resize(count);
+  return entry.values;
+}
+
+void HttpHeaders::set(std::string_view name, const std::vector<std::string>& values) {
+  if (values.empty()) {
+    remove(name);
+    return;
+  }
+  auto& stored = reset(name, values.size());
+  std::copy(values.begin(), values.end(), stored.begin());
+}
+
+void HttpHeaders::set(std::string_view name, std::string_view value) {
+  reset(name, 1).front().assign(value);
+}
+
+void HttpHeaders::remove(std::string_view name) {
+  const std::ptrdiff_t i = indexOf(name);
+  if (i < 0) return;
+  // Keep the order of the others; the removed entry's storage moves to the spare end.
+  std::rotate(entries_.begin() + i, entries_.begin() + i + 1,
+              entries_.begin() + static_cast<std::ptrdiff_t>(size_));
+  --size_;
+  if (!index_.empty()) rebuildIndex();
+}
+
+const std::vector<std::string>* HttpHeaders::find(std::string_view name) const {
+  const std::ptrdiff_t i = indexOf(name);
+  return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)].values;
+}
+
+const std::vector<std::string>& HttpHeaders::getOrDefault(std::string_view name) const {
+  const auto* values = find(name);
+  return values ? *values : kOneEmptyValue;
+}
+
+std::string_view HttpHeaders::first(std::string_view name) const {
+  const auto* values = find(name);
+  return values && !values->empty() ? std::string_view(values->front()) : std::string_view();
+}
+
+bool HttpHeaders::hasValue(std::string_view name, std::string_view value) const {
+  const auto* values = find(name);
+  if (!values) return false;
+  return std::any_of(values->begin(), values->end(),
+                     [&](const std::string& v) { return equalsIgnoreCase(v, value); });
+}
+
+void HttpHeaders::clear() noexcept {
+  size_ = 0;
+  if (!index_.empty()) index_.clear();
+}
+
+}  // namespace relaydash

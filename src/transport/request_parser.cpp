@@ -1,0 +1,146 @@
+#include "transport/request_parser.hpp"
+
+#include <array>
+
+#include "transport/limits.hpp"
+
+namespace relaydash {
+namespace {
+
+struct MethodRow {
+  std::string_view name;
+  HttpMethod method;
+};
+
+constexpr std::array kMethods = {
+    MethodRow{"GET", HttpMethod::HttpGet},         MethodRow{"POST", HttpMethod::HttpPost},
+    MethodRow{"HEAD", HttpMethod::HttpHead},       MethodRow{"PUT", HttpMethod::HttpPut},
+    MethodRow{"DELETE", HttpMethod::HttpDelete},   MethodRow{"PATCH", HttpMethod::HttpPatch},
+    MethodRow{"OPTIONS", HttpMethod::HttpOptions}, MethodRow{"CONNECT", HttpMethod::HttpConnect},
+    MethodRow{"TRACE", HttpMethod::HttpTrace},
+};
+
+bool isDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+bool isSpace(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view skipLeadingSpace(std::string_view s) noexcept {
+  while (!s.empty() && isSpace(s.front()))
+    s.remove_prefix(1);
+  return s;
+}
+
+// Reads digits from s[i], saturating; returns the index after them.
+std::size_t readNatural(std::string_view s, std::size_t i, int& value) noexcept {
+  long long v = 0;
+  for (; i < s.size() && isDigit(s[i]); ++i) {
+    v = v * 10 + (s[i] - '0');
+    if (v > 2147483647) v = 2147483647;
+  }
+  value = static_cast<int>(v);
+  return i;
+}
+
+}  // namespace
+
+std::string_view methodName(HttpMethod method) noexcept {
+  for (const MethodRow& row : kMethods) {
+    if (row.method == method) return row.name;
+  }
+  return {};
+}
+
+std::optional<HttpMethod> parseMethod(std::string_view name) noexcept {
+  for (const MethodRow& row : kMethods) {
+    if (row.name == name) return row.method;
+  }
+  return std::nullopt;
+}
+
+bool parseProtocol(std::string_view text, Protocol& protocol) {
+  constexpr std::string_view kPrefix = "HTTP/";
+  if (text.size() < kPrefix.size() || !equalsIgnoreCase(text.substr(0, kPrefix.size()), kPrefix))
+    return false;
+  protocol.orig.assign(text);
+  std::size_t i = readNatural(text, kPrefix.size(), protocol.major);
+  ++i;  // the separator, whatever it is
+  readNatural(text, i, protocol.minor);
+  return true;
+}
+
+RequestLineStatus parseRequestLine(std::string_view line, Request& request) {
+  std::size_t part = 0;
+  for (std::size_t start = 0;; ++part) {
+    const std::size_t space = line.find(' ', start);
+    const std::string_view text = line.substr(start, space - start);
+    switch (part) {
+      case 0:
+        if (const auto method = parseMethod(text)) {
+          request.reqMethod = *method;
+        } else {
+          return RequestLineStatus::BadMethod;
+        }
+        break;
+      case 1:
+        parseUrl(text, request.url);
+        break;
+      case 2:
+        if (!parseProtocol(text, request.protocol)) return RequestLineStatus::BadVersion;
+        break;
+      default:
+        return RequestLineStatus::TooManyParts;
+    }
+    if (space == std::string_view::npos) return RequestLineStatus::Ok;
+    start = space + 1;
+  }
+}
+
+void parseHeaderLine(std::string_view line, HttpHeaders& headers) {
+  const std::size_t colon = line.find(':');
+  const std::string_view name = line.substr(0, colon);
+  const std::string_view rest =
+      colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
+  if (rest.empty()) {
+    if (name.empty()) return;
+    headers.reset(name, 1).front().clear();
+    return;
+  }
+  if (equalsIgnoreCase(name, "cookie")) {
+    headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
+    return;
+  }
+  std::size_t count = 1;
+  for (char c : rest)
+    count += c == ',';
+  auto& values = headers.reset(name, count);
+  std::size_t start = 0;
+  for (std::string& value : values) {
+    const std::size_t comma = rest.find(',', start);
+    value.assign(skipLeadingSpace(rest.substr(start, comma - start)));
+    start = comma + 1;
+  }
+}
+
+std::optional<long long> parseContentLength(std::string_view text) noexcept {
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == '+') ++i;
+  if (i >= text.size() || !isDigit(text[i])) return std::nullopt;
+  long long value = 0;
+  while (i < text.size()) {
+    if (isDigit(text[i])) {
+      value = value * 10 + (text[i] - '0');
+      if (value > limits::kMaxContentLength) value = limits::kMaxContentLength;
+      ++i;
+    } else if (text[i] == '_' && i + 1 < text.size() && isDigit(text[i + 1])) {
+      ++i;
+    } else {
+      break;
+    }
+  }
+  return value;
+}
+
+}  // namespace relaydash

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "runtime/event_loop.hpp"
+#include "support/loopback_client.hpp"
+#include "support/server_thread.hpp"
+#include "transport/async_http_server.hpp"
+#include "transport/request_parser.hpp"
+
+namespace relaydash {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LoopbackClient;
+using testing::ServerThread;
+
+// Answers every request with what the transport parsed, one field per line.
+Task<void> echo(Request& request) {
+  std::string body;
+  body += "method=" + std::string(methodName(request.reqMethod)) + "\n";
+  body += "path=" + request.url.path + "\n";
+  body += "query=" + request.url.query + "\n";
+  body += "version=" + std::to_string(request.protocol.major) + "." +
+          std::to_string(request.protocol.minor) + "\n";
+  for (const auto& [name, values] : request.headers) {
+    body += "header " + name + "=";
+    for (const auto& v : values)
+      body += "[" + v + "]";
+    body += "\n";
+  }
+  body += "body=" + request.body;
+  std::string answer =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  co_await request.client->write(answer);
+}
+
+class Transport : public ::testing::Test {
+ protected:
+  AsyncHttpServer server{true, false, 4096};
+  ServerThread thread{[this] {
+    EventLoop::current().spawn(server.serve(0, echo, "127.0.0.1", 5));
+    return server.localPort();
+  }};
+
+  int port() const { return thread.port(); }
+
+  // Sends the bytes on a new connection and returns everything until the server closes it.
+  std::string exchange(const std::string& bytes) {
+    LoopbackClient client(port());
+    client.send(bytes);
+    client.shutdownWrite();
+    return client.readUntilClosed();
+  }
+};
+
+TEST_F(Transport, EchoesAWellFormedRequest) {
+  LoopbackClient client(port());
+  client.send("GET /a/b?x=1 HTTP/1.1\r\nHost: h\r\nAccept: a, b ,c\r\nCookie: x=1, y=2\r\n\r\n");
+  const std::string answer = client.readAnswer();
+  EXPECT_NE(answer.find("method=GET\npath=/a/b\nquery=x=1\nversion=1.1\n"), std::string::npos);
+  EXPECT_NE(answer.find("header accept=[a][b ][c]\n"), std::string::npos);
+  EXPECT_NE(answer.find("header cookie=[x=1, y=2]\n"), std::string::npos);
+}
+
+TEST_F(Transport, KeepAliveFollowsVersionAndConnectionHeader) {
+  struct Case {
+    std::string request;
+    bool keptOpen;
+  } cases[] = {
+      {"GET / HTTP/1.1\r\n\r\n", true},
+      {"GET / HTTP/1.1\r\nConnection: close\r\n\r\n", false},
+      {"GET / HTTP/1.1\r\nConnection: CLOSE\r\n\r\n", false},
+      {"GET / HTTP/1.0\r\n\r\n", false},
+      {"GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", true},
+      {"GET / HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\n\r\n", false},
+      {"GET / HTTP/2.0\r\n\r\n", false},
+      {"GET /\r\n\r\n", false},  // no version: 0.0
+  };
+  for (const Case& c : cases) {
+    LoopbackClient client(port());
+    client.send(c.request);
+    EXPECT_NE(client.readAnswer().find("200 OK"), std::string::npos) << c.request;
+    if (c.keptOpen) {
+      client.send("GET /second HTTP/1.1\r\n\r\n");
+      EXPECT_NE(client.readAnswer().find("path=/second"), std::string::npos) << c.request;
+    } else {
+      EXPECT_TRUE(client.closedByPeer()) << c.request;
+    }
+  }
+}
+
+TEST_F(Transport, EmptyLinesBeforeTheRequestLine) {
+  LoopbackClient one(port());
+  one.send("\r\nGET /one HTTP/1.1\r\n\r\n");
+  EXPECT_NE(one.readAnswer().find("path=/one"), std::string::npos);
+
+  // The second empty line is the request line: 400, then the real request is served.
+  LoopbackClient two(port());
+  two.send("\r\n\r\nGET /two HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(two.readAnswer(),
+            "HTTP/1.1 400 Bad Request\r\nContent-Length: 15\r\n\r\n400 Bad Request");
+  EXPECT_NE(two.readAnswer().find("path=/two"), std::string::npos);
+
+  // Lone LF and lone CR end lines too.
+  LoopbackClient three(port());
+  three.send("GET /three HTTP/1.1\nHost: x\r\r\n");
+  EXPECT_NE(three.readAnswer().find("path=/three\n"), std::string::npos);
+}
+
+TEST_F(Transport, MalformedRequestLinesAreAnsweredAndTheConnectionGoesOn) {
+  const std::string bad = "HTTP/1.1 400 Bad Request\r\nContent-Length: 15\r\n\r\n400 Bad Request";
+  for (const std::string line :
+       {"get / HTTP/1.1", "GET / HTTP/1.1 ", "GET / FTP/1.1", "GET / HTTP/1.1 x y"}) {
+    LoopbackClient client(port());
+    client.send(line + "\r\nGET /next HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.readAnswer(), bad) << line;
+    EXPECT_NE(client.readAnswer().find("path=/next"), std::string::npos) << line;
+  }
+}
+
+TEST_F(Transport, LineLengthLimit) {
+  const std::string tooLong =
+      "HTTP/1.1 413 Request Entity Too Large\r\nContent-Length: 28\r\n\r\n"
+      "413 Request Entity Too Large";
+  // A header line of exactly 8192 characters is accepted; 8193 is refused and closes.
+  const std::string name = "X-Long: ";
+  const std::string ok(8192 - name.size(), 'a');
+  LoopbackClient accepted(port());
+  accepted.send("GET / HTTP/1.1\r\n" + name + ok + "\r\n\r\n");
+  EXPECT_NE(accepted.readAnswer().find("200 OK"), std::string::npos);
+
+  EXPECT_EQ(exchange("GET / HTTP/1.1\r\n" + name + ok + "a\r\n\r\n"), tooLong);
+  // A request line too long is refused as soon as it is too long, line end or not.
+  LoopbackClient hanging(port());
+  hanging.send("GET /" + std::string(9000, 'p'));
+  EXPECT_EQ(hanging.readUntilClosed(), tooLong);
+}
+
+TEST_F(Transport, BodyLimitAndContentLengthForms) {
+  const std::string body4096(4096, 'b');
+  LoopbackClient client(port());
+  client.send("POST /p HTTP/1.1\r\nContent-Length: 4096\r\n\r\n" + body4096);
+  EXPECT_NE(client.readAnswer().find("body=" + body4096), std::string::npos);
+
+  EXPECT_EQ(exchange("POST /p HTTP/1.1\r\nContent-Length: 4097\r\n\r\n" + body4096 + "b"),
+            "HTTP/1.1 413 Request Entity Too Large\r\nContent-Length: 28\r\n\r\n"
+            "413 Request Entity Too Large");
+
+  LoopbackClient forms(port());
+  forms.send("POST /p HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nhello world!");
+  EXPECT_NE(forms.readAnswer().find("body=hello world!"), std::string::npos);
+  forms.send("POST /p HTTP/1.1\r\nContent-Length: +5\r\n\r\nhello");
+  EXPECT_NE(forms.readAnswer().find("body=hello"), std::string::npos);
+  forms.send("POST /p HTTP/1.1\r\nContent-Length: 1_0\r\n\r\n0123456789");
+  EXPECT_NE(forms.readAnswer().find("body=0123456789"), std::string::npos);
+  forms.send("POST /p HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n");
+  EXPECT_NE(forms.readAnswer().find("413"), std::string::npos);
+  EXPECT_TRUE(forms.closedByPeer());
+}
+
+TEST_F(Transport, ContentLengthErrors) {
+  LoopbackClient client(port());
+  client.send("POST /p HTTP/1.1\r\nContent-Length: abc\r\n\r\n");
+  EXPECT_EQ(client.readAnswer(),
+            "HTTP/1.1 400 Bad Request\r\nContent-Length: 36\r\n\r\n"
+            "Bad Request. Invalid Content-Length.");
+  client.send("POST /p HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(client.readAnswer(),
+            "HTTP/1.1 411 Length Required\r\nContent-Length: 24\r\n\r\nContent-Length required.");
+  // Other methods need no Content-Length.
+  client.send("PUT /p HTTP/1.1\r\n\r\n");
+  EXPECT_NE(client.readAnswer().find("method=PUT"), std::string::npos);
+
+  EXPECT_EQ(exchange("POST /p HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"),
+            "HTTP/1.1 400 Bad Request\r\nContent-Length: 50\r\n\r\n"
+            "Bad Request. Content-Length does not match actual.");
+}
+
+TEST_F(Transport, ExpectHeaderOnPost) {
+  LoopbackClient client(port());
+  client.send("POST /p HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 2\r\n\r\n");
+  const std::string interim = client.readFor();
+  EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+  client.send("ok");
+  EXPECT_NE(client.readAnswer().find("body=ok"), std::string::npos);
+
+  client.send("POST /p HTTP/1.1\r\nExpect: something\r\nContent-Length: 2\r\n\r\nok");
+  EXPECT_EQ(client.readAnswer(), "HTTP/1.1 417 Expectation Failed\r\n\r\n");
+  EXPECT_NE(client.readAnswer().find("body=ok"), std::string::npos);
+
+  // Only POST looks at Expect.
+  client.send("GET /g HTTP/1.1\r\nExpect: something\r\n\r\n");
+  EXPECT_NE(client.readAnswer().find("path=/g"), std::string::npos);
+}
+
+TEST_F(Transport, TooManyHeaderNamesEndTheConnection) {
+  std::string request = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i <= 10000; ++i)
+    request += "h" + std::to_string(i) + ": v\r\n";
+  request += "\r\n";
+  EXPECT_EQ(exchange(request), "HTTP/1.1 400 Bad Request\r\n\r\n");
+
+  std::string tenThousand = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 10000; ++i)
+    tenThousand += "h" + std::to_string(i) + ": v\r\n";
+  LoopbackClient client(port());
+  client.send(tenThousand + "\r\n");
+  EXPECT_NE(client.readAnswer().find("200 OK"), std::string::npos);
+}
+
+TEST_F(Transport, PipelinedRequestsAreAnsweredInOrder) {
+  LoopbackClient client(port());
+  std::string burst;
+  for (int i = 0; i < 50; ++i) {
+    burst += "POST /r" + std::to_string(i) + " HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc";
+  }
+  client.send(burst);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_NE(client.readAnswer().find("path=/r" + std::to_string(i) + "\n"), std::string::npos);
+  }
+}
+
+TEST_F(Transport, ASlowClientDoesNotBlockAnother) {
+  LoopbackClient slow(port());
+  slow.send("POST /slow HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+  LoopbackClient fast(port());
+  fast.send("GET /fast HTTP/1.1\r\n\r\n");
+  EXPECT_NE(fast.readAnswer().find("path=/fast"), std::string::npos);
+  slow.send("defghij");
+  EXPECT_NE(slow.readAnswer().find("body=abcdefghij"), std::string::npos);
+}
+
+TEST_F(Transport, PeersThatVanishMidRequestDoNotDisturbTheServer) {
+  for (const std::string partial : {"GET / HT", "GET / HTTP/1.1\r\nHost: x",
+                                    "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc"}) {
+    LoopbackClient client(port());
+    client.send(partial);
+  }
+  {
+    // Reset instead of an orderly close.
+    LoopbackClient client(port());
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    linger hard{1, 0};
+    ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  LoopbackClient after(port());
+  after.send("GET /alive HTTP/1.1\r\n\r\n");
+  EXPECT_NE(after.readAnswer().find("path=/alive"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace relaydash

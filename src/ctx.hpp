@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "crypto/buffer.hpp"
+#include "model/db.hpp"
+
+namespace relaydash {
+
+// What every request shares: the forwarder settings, the account database and the key that seals
+// auth tokens. One per process, filled at start-up and only read afterwards.
+struct Context {
+  std::string forwarderConfigPath;
+  std::string forwarderUnitServiceName;
+  // Used as given: a relative path is relative to the working directory.
+  std::string dataPath;
+  // 32-byte ChaCha20-Poly1305 key, new at every start and never stored, so that a restart
+  // refuses every token issued before it.
+  Buffer secret;
+  Db db;
+};
+
+// Makes the token key and opens (creating if need be) the database at dataPath; raises DbError
+// when it cannot be opened.
+std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
+                                    std::string forwarderUnitServiceName, std::string dataPath);
+
+// Creates the account table when it is missing, and the account "admin" with the password
+// "quilm" when the table holds no account at all. Raises DbError when a statement fails, as on a
+// file that is not a database.
+void init(const Context& ctx);
+
+}  // namespace relaydash

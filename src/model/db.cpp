@@ -1,0 +1,111 @@
+#include "model/db.hpp"
+
+#include <limits>
+
+#include "model/sqlite.hpp"
+
+namespace relaydash {
+namespace {
+
+[[noreturn]] void raiseDbError(const Db& db) {
+  throw DbError(sqlite().errmsg(db.get()));
+}
+
+// SQLite takes lengths as int; longer text is refused with SQLite's own words for it.
+int textLength(std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw DbError("string or blob too big");
+  }
+  return static_cast<int>(text.size());
+}
+
+// Owns one prepared statement; finalize() releases it and reports SQLite's result, the
+// destructor releases a statement abandoned by an error.
+class Statement {
+ public:
+  // Compiles the whole statement text and binds each argument, as text, to the next parameter.
+  // Values are bound, never pasted into the statement's text: whatever bytes a user name holds,
+  // it cannot change what a statement does. The explicit length carries NUL bytes through, and
+  // SQLITE_TRANSIENT has SQLite keep its own copy.
+  Statement(const Db& db, std::string_view text,
+            std::initializer_list<std::string_view> arguments) {
+    if (sqlite().prepare(db.get(), text.data(), textLength(text), &statement_, nullptr) !=
+        SQLITE_OK) {
+      raiseDbError(db);
+    }
+    int index = 0;
+    for (std::string_view argument : arguments) {
+      if (sqlite().bindText(statement_, ++index, argument.data(), textLength(argument),
+                            SQLITE_TRANSIENT) != SQLITE_OK) {
+        raiseDbError(db);
+      }
+    }
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { finalize(); }
+
+  // An empty text (or one of comments alone) compiles to no statement, which runs as done.
+  int step() { return statement_ == nullptr ? SQLITE_DONE : sqlite().step(statement_); }
+
+  int finalize() noexcept { return sqlite().finalize(std::exchange(statement_, nullptr)); }
+
+  sqlite3_stmt* get() const noexcept { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace
+
+void Db::reset(sqlite3* connection) noexcept {
+  if (connection_ != nullptr) sqlite().close(connection_);
+  connection_ = connection;
+}
+
+Db open(const std::string& path) {
+  sqlite3* connection = nullptr;
+  const int result = sqlite().open(path.c_str(), &connection);
+  // The connection exists also when opening failed (unless memory ran out) and carries the
+  // message; the owner closes it either way.
+  Db db(connection);
+  if (result != SQLITE_OK) {
+    if (connection == nullptr) throw DbError("out of memory");
+    raiseDbError(db);
+  }
+  return db;
+}
+
+void exec(const Db& db, std::string_view statement,
+          std::initializer_list<std::string_view> arguments) {
+  Statement compiled(db, statement, arguments);
+  const int stepped = compiled.step();
+  if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
+    compiled.finalize();
+    raiseDbError(db);
+  }
+  if (compiled.finalize() != SQLITE_OK) raiseDbError(db);
+}
+
+std::vector<Row> getAllRows(const Db& db, std::string_view statement,
+                            std::initializer_list<std::string_view> arguments) {
+  Statement compiled(db, statement, arguments);
+  const int columns = compiled.get() == nullptr ? 0 : sqlite().columnCount(compiled.get());
+  std::vector<Row> rows;
+  while (compiled.step() == SQLITE_ROW) {
+    Row& row = rows.emplace_back();
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int column = 0; column < columns; ++column) {
+      // The text first, then its length: asking for the text may convert the value.
+      const unsigned char* text = sqlite().columnText(compiled.get(), column);
+      const int length = sqlite().columnBytes(compiled.get(), column);
+      row.emplace_back(text == nullptr ? std::string()
+                                       : std::string(reinterpret_cast<const char*>(text),
+                                                     static_cast<std::size_t>(length)));
+    }
+  }
+  if (compiled.finalize() != SQLITE_OK) raiseDbError(db);
+  return rows;
+}
+
+}  // namespace relaydash

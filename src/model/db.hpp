@@ -1,0 +1,60 @@
+#pragma once
+
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace relaydash {
+
+// A failed database call; the message is SQLite's text for the connection.
+class DbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Owns one SQLite connection and closes it when it goes away. Move-only. Constness is that of
+// the handle: statements run through a const Db.
+class Db {
+ public:
+  Db() = default;
+  explicit Db(sqlite3* connection) noexcept : connection_(connection) {}
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+  Db(Db&& other) noexcept : connection_(std::exchange(other.connection_, nullptr)) {}
+  Db& operator=(Db&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.connection_, nullptr));
+    return *this;
+  }
+  ~Db() { reset(); }
+
+  sqlite3* get() const noexcept { return connection_; }
+
+ private:
+  void reset(sqlite3* connection = nullptr) noexcept;
+
+  sqlite3* connection_ = nullptr;
+};
+
+using Row = std::vector<std::string>;
+
+// Opens the database file at path, creating it when it is missing. A file that is not a
+// database opens; the first statement then fails.
+Db open(const std::string& path);
+
+// Each "?" of a statement takes the next argument, as text, byte for byte (NUL bytes included).
+// A failure raises DbError with SQLite's message for the connection.
+
+// Runs a statement that returns no rows.
+void exec(const Db& db, std::string_view statement,
+          std::initializer_list<std::string_view> arguments = {});
+
+// Runs a query: every row as its column texts, in SQLite's order; NULL reads as empty text.
+std::vector<Row> getAllRows(const Db& db, std::string_view statement,
+                            std::initializer_list<std::string_view> arguments = {});
+
+}  // namespace relaydash

@@ -61,6 +61,12 @@ void parseUrl(std::string_view target, Url& url) {
     url.query.assign(target.substr(question + 1));
     target = target.substr(0, question);
   }
+  // A target that starts with "/" is a path (the origin form of requests), even when it
+  // starts with "//": a request for //a/b names the path //a/b, not the host a.
+  if (!target.empty() && target[0] == '/') {
+    url.path.assign(target);
+    return;
+  }
   if (const std::size_t n = schemeLength(target); n > 0) {
     url.scheme.assign(target.substr(0, n));
     target.remove_prefix(n + 1);

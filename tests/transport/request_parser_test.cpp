@@ -150,6 +150,10 @@ TEST(Url, TargetsSplitIntoComponentsWithoutDecoding) {
   EXPECT_EQ(url.hostname, "::1");
   EXPECT_EQ(url.port, "9");
 
+  parseUrl("//a//b/", url);
+  EXPECT_EQ(url.path, "//a//b/");
+  EXPECT_EQ(url.hostname, "");
+
   parseUrl("mailto:someone", url);
   EXPECT_TRUE(url.opaque);
   EXPECT_EQ(url.path, "someone");

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "json/value.hpp"
+#include "runtime/task.hpp"
+
+namespace relaydash {
+
+struct Context;
+
+// The packet forwarder's configuration: whatever JSON document the file at the context's
+// forwarderConfigPath holds. It is given no schema; members keep their order.
+//
+// Both tasks keep a reference to ctx and must be awaited while it lives. A file that cannot be
+// opened or read raises OSError with the system's text; text that is not JSON raises the
+// parser's JsonParsingError (comments are accepted).
+
+// The parsed file.
+Task<JsonNodePtr> getForwarderConfig(const Context& ctx);
+
+// Reads the file, merges patch into it and replaces the file with the merged document in the
+// pretty form (indent 2, no newline after the last bracket), through replaceFile. A file that
+// cannot be read or parsed is left as it is and nothing is created. Comments are not kept.
+Task<void> updateForwarderConfig(const Context& ctx, JsonNodePtr patch);
+
+// A new document: when both are objects, base's members that patch does not name (in base's
+// order), then patch's members (in patch's order), each merged with base's member of the same
+// key when there is one; otherwise patch. Arrays, scalars and null replace whole; nothing is
+// removed. Shares no node with either argument.
+JsonNodePtr merge(const JsonNode& base, const JsonNode& patch);
+
+// Replaces the existing file at path with text so that a reader (or a crash) sees either the old
+// bytes or the new ones, never a mix: the text goes to a temporary file in the same directory,
+// which is synced, given the old file's permission bits and (where allowed) owner, and renamed
+// over it; then the directory is synced. A symbolic link is followed and its target replaced, so
+// the link stays a link. Raises OSError; when it does before the rename, the old file is
+// untouched and the temporary file is gone. A failure to sync the directory is raised too,
+// although the new file is then in place.
+void replaceFile(const std::string& path, std::string_view text);
+
+}  // namespace relaydash

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "json/value.hpp"
+#include "runtime/task.hpp"
+#include "server/http_handler.hpp"
+#include "server/http_server.hpp"
+
+namespace relaydash {
+
+// Mounts the management API's procedures on a JSON API router and mounts that router's handler
+// on the server under "rpc" and "rpc/v1".
+void setupJsonApiRoute(HttpServer& server);
+
+// Lets a request through to the procedure only when its "auth" member holds a token that opens
+// with the context's key and carries a "username".
+JsonHandler loginOnly(JsonHandler handler);
+
+// The procedures. Each answers {"output": …}.
+Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> sshd_start(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> sshd_stop(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input);
+
+}  // namespace relaydash

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/account_model.hpp"
-#include "model/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace relaydash {
 namespace {

@@ -93,8 +93,7 @@ class HttpException : public std::runtime_error {
 HttpException newHttpException(int httpCode, ErrorCode errorCode,
                                std::string_view errorMessage = {}, std::string_view msg = {});
 [[noreturn]] void raiseHttpException(int httpCode, ErrorCode errorCode,
-                                     std::string_view errorMessage = {},
-                                     std::string_view msg = {});
+                                     std::string_view errorMessage = {}, std::string_view msg = {});
 
 // The JSON error body {"error":{"code":…,"message":…}}.
 JsonNodePtr newJsonError(const HttpException& exception);

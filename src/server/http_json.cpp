@@ -10,7 +10,8 @@ const JsonNodePtr& httpJsonMustGet(const JsonNode& node, std::string_view key) {
                        "Cannot get field " + std::string(key) + " from an non-object");
   }
   const JsonNodePtr* member = node.object().find(key);
-  if (!member) raiseHttpException(400, ErrorCode::MissingField, "Missing field " + std::string(key));
+  if (!member)
+    raiseHttpException(400, ErrorCode::MissingField, "Missing field " + std::string(key));
   return *member;
 }
 

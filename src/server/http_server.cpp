@@ -48,19 +48,23 @@ Task<void> handleRequest(HttpServer& server, const ContextFactory& newContext, R
 
 }  // namespace
 
-Task<void> notFoundHandler(Session& session) { co_await respond(session, 404); }
+Task<void> notFoundHandler(Session& session) {
+  co_await respond(session, 404);
+}
 
 std::unique_ptr<HttpServer> newHttpServer(long maxBody) {
-  return std::make_unique<HttpServer>(HttpServer{
-      newAsyncHttpServer(true, false, maxBody), Router<HttpHandler>(notFoundHandler),
-      defaultOnError});
+  return std::make_unique<HttpServer>(HttpServer{newAsyncHttpServer(true, false, maxBody),
+                                                 Router<HttpHandler>(notFoundHandler),
+                                                 defaultOnError});
 }
 
 void mount(HttpServer& server, std::string_view path, HttpHandler handler) {
   server.router.mount(path, std::move(handler));
 }
 
-void catchErrors(HttpServer& server, ErrorHandler hook) { server.onError = std::move(hook); }
+void catchErrors(HttpServer& server, ErrorHandler hook) {
+  server.onError = std::move(hook);
+}
 
 Task<void> serve(HttpServer& server, ContextFactory newContext, int port, std::string address) {
   // The callback is kept by the transport for as long as it serves, and with it the factory.

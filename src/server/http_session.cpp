@@ -10,8 +10,12 @@
 namespace relaydash {
 namespace {
 
-char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-bool isUpper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+char upper(char c) noexcept {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+bool isUpper(char c) noexcept {
+  return c >= 'A' && c <= 'Z';
+}
 
 template <typename Out>
 void headerCaseInto(Out& out, std::string_view name) {
@@ -86,8 +90,7 @@ void appendHead(HeadBuffer& out, int code, const HttpHeaders* headers, std::size
 }
 
 // The head and the body go out in one system call, the body straight from where it lies.
-Task<void> writeAnswer(Session& session, int code, std::string_view content,
-                       HttpHeaders* headers) {
+Task<void> writeAnswer(Session& session, int code, std::string_view content, HttpHeaders* headers) {
   HeadBuffer head;
   appendHead(head, code, headers, content.size());
   // HEAD answers carry no body: a keep-alive client would read it as the start of the next
@@ -101,7 +104,9 @@ Task<void> writeAnswer(Session& session, int code, std::string_view content,
 
 }  // namespace
 
-void appendHttpHeaderCase(std::string& out, std::string_view name) { headerCaseInto(out, name); }
+void appendHttpHeaderCase(std::string& out, std::string_view name) {
+  headerCaseInto(out, name);
+}
 
 std::string httpHeaderCase(std::string_view name) {
   std::string out;
@@ -109,8 +114,7 @@ std::string httpHeaderCase(std::string_view name) {
   return out;
 }
 
-Task<void> respond(Session& session, int code, std::string_view content,
-                   HttpHeaders* headers) {
+Task<void> respond(Session& session, int code, std::string_view content, HttpHeaders* headers) {
   co_await writeAnswer(session, code, content, headers);
 }
 

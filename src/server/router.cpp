@@ -23,7 +23,8 @@ std::string_view restOfPath(std::string_view path, std::size_t skip, std::string
   });
   if (begin == std::string_view::npos) return {};
   std::string_view rest = path.substr(begin);
-  while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  while (!rest.empty() && rest.back() == '/')
+    rest.remove_suffix(1);
   if (rest.find("//") == std::string_view::npos) return rest;
   scratch.clear();
   forEachSegment(rest, [&](std::string_view segment) {

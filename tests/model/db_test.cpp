@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace relaydash {
 namespace {

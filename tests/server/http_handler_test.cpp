@@ -32,9 +32,8 @@ class JsonApi : public FrameworkTest {
       answer->set("output", input);
       co_return answer;
     });
-    procedures->mount("scalar", [](Session&, JsonNodePtr) -> Task<JsonNodePtr> {
-      co_return newJInt(5);
-    });
+    procedures->mount("scalar",
+                      [](Session&, JsonNodePtr) -> Task<JsonNodePtr> { co_return newJInt(5); });
     procedures->mount("denied", [](Session&, JsonNodePtr) -> Task<JsonNodePtr> {
       raiseHttpException(403, ErrorCode::InsufficientAccessRight);
     });
@@ -65,8 +64,9 @@ TEST_F(JsonApi, PinIsEchoed) {
 
 TEST_F(JsonApi, FailureRows) {
   const std::string unspecified = R"({"error":{"code":10000,"message":"Unspecified error"}})";
-  EXPECT_EQ(ask(post("/rpc", R"({"x":1})")),
-            jsonAnswer(400, "Bad Request", R"({"error":{"code":21031,"message":"Missing field"}})"));
+  EXPECT_EQ(
+      ask(post("/rpc", R"({"x":1})")),
+      jsonAnswer(400, "Bad Request", R"({"error":{"code":21031,"message":"Missing field"}})"));
   EXPECT_EQ(ask(post("/rpc", R"({"path":5})")),
             jsonAnswer(404, "Not Found", R"({"error":{"code":22001,"message":"Unknown path"}})"));
   EXPECT_EQ(ask(post("/rpc/nothing", R"({})")),
@@ -74,7 +74,8 @@ TEST_F(JsonApi, FailureRows) {
   EXPECT_EQ(ask("GET /rpc HTTP/1.1\r\n\r\n"),
             jsonAnswer(400, "Bad Request",
                        R"({"error":{"code":21011,"message":"POST method is required"}})"));
-  EXPECT_EQ(ask(post("/rpc/login/password", "")), jsonAnswer(500, "Internal Server Error", unspecified));
+  EXPECT_EQ(ask(post("/rpc/login/password", "")),
+            jsonAnswer(500, "Internal Server Error", unspecified));
   EXPECT_EQ(ask(post("/rpc/login/password", "{nope")),
             jsonAnswer(500, "Internal Server Error", unspecified));
   EXPECT_EQ(ask(post("/rpc/login/password", "[1,2]")),

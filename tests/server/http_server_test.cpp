@@ -39,7 +39,9 @@ Task<void> failsPlainly(Session&) {
   co_return;
 }
 
-Task<void> answersNothing(Session&) { co_return; }
+Task<void> answersNothing(Session&) {
+  co_return;
+}
 
 class Wrapper : public FrameworkTest {};
 
@@ -57,7 +59,8 @@ TEST_F(Wrapper, TheRootHandlerSeesTheWholeNormalisedPath) {
   start();
   EXPECT_EQ(ask("GET //a//b/?q=1 HTTP/1.1\r\n\r\n"),
             "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\na/b 7");
-  EXPECT_EQ(ask("GET /api/x/y HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nx/y");
+  EXPECT_EQ(ask("GET /api/x/y HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nx/y");
 }
 
 TEST_F(Wrapper, DefaultHookAnswersErrorsRaisedAtOnceOrLater) {

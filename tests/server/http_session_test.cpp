@@ -27,7 +27,8 @@ TEST(HttpHeaderCase, Examples) {
       {"a-", "A-"},
       {"1st-try", "1st-Try"},
   };
-  for (const auto& [name, written] : cases) EXPECT_EQ(httpHeaderCase(name), written) << name;
+  for (const auto& [name, written] : cases)
+    EXPECT_EQ(httpHeaderCase(name), written) << name;
 }
 
 class Respond : public FrameworkTest {};
@@ -37,9 +38,8 @@ TEST_F(Respond, EveryFormWritesExactBytes) {
   mount(*server, "empty", [](Session& s) -> Task<void> { co_await respond(s, 200, ""); });
   mount(*server, "status", [](Session& s) -> Task<void> { co_await respond(s, 404); });
   mount(*server, "odd", [](Session& s) -> Task<void> { co_await respond(s, 299); });
-  mount(*server, "json", [](Session& s) -> Task<void> {
-    co_await respond(s, *parseJson(R"({"a":1})"));
-  });
+  mount(*server, "json",
+        [](Session& s) -> Task<void> { co_await respond(s, *parseJson(R"({"a":1})")); });
   mount(*server, "headers", [](Session& s) -> Task<void> {
     HttpHeaders headers;
     headers.set("access-control-allow-origin", "*");
@@ -80,8 +80,7 @@ TEST_F(Respond, TheJsonFormSetsTheContentTypeInTheCallersMap) {
   EXPECT_EQ(client.readAnswer(),
             "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nX-A: 1\r\nContent-Length: 2"
             "\r\n\r\n[]");
-  EXPECT_EQ(client.readAnswer(),
-            "HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\napplication/json");
+  EXPECT_EQ(client.readAnswer(), "HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\napplication/json");
 }
 
 TEST_F(Respond, HeadAnswersCarryTheLengthButNoBody) {
@@ -89,8 +88,9 @@ TEST_F(Respond, HeadAnswersCarryTheLengthButNoBody) {
   start();
   LoopbackClient client(port());
   client.send("HEAD / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(client.readFor(), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"
-                              "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+  EXPECT_EQ(client.readFor(),
+            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"
+            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
 }
 
 TEST_F(Respond, AnswersToAPeerThatHasGoneCompleteQuietly) {

@@ -29,8 +29,8 @@ class FrameworkTest : public ::testing::Test {
 
   void start() {
     thread.emplace([this] {
-      EventLoop::current().spawn(
-          relaydash::serve(*server, [this]() -> Context& { return context; }, 0, "127.0.0.1"));
+      EventLoop::current().spawn(relaydash::serve(
+          *server, [this]() -> Context& { return context; }, 0, "127.0.0.1"));
       return server->server->localPort();
     });
   }

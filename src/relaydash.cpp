@@ -1,0 +1,100 @@
+#include "relaydash.hpp"
+
+#include <cstdio>
+
+#include "ctx.hpp"
+#include "json/writer.hpp"
+#include "model/account_model.hpp"
+#include "route.hpp"
+#include "runtime/event_loop.hpp"
+#include "server/http_error.hpp"
+#include "server/http_server.hpp"
+#include "static_files.hpp"
+
+namespace relaydash {
+namespace {
+
+// The health answer never changes: it is written once.
+const std::string& healthBody() {
+  static const std::string body = [] {
+    auto kit = newJObject();
+    kit->set("kit", newJString("1.4.2"));
+    return toCompact(*kit);
+  }();
+  return body;
+}
+
+}  // namespace
+
+void printLine(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+Task<void> healthCheck(Session& session) {
+  // The same bytes the JSON form of respond writes, without building them per request.
+  static HttpHeaders headers = [] {
+    HttpHeaders h;
+    h.set("Content-Type", "application/json");
+    return h;
+  }();
+  co_await respond(session, 200, std::string_view(healthBody()), &headers);
+}
+
+Task<void> redirectToUi(Session& session) {
+  static HttpHeaders headers = [] {
+    HttpHeaders h;
+    h.set("Location", "/ui");
+    return h;
+  }();
+  co_await respond(session, 302, std::string_view(), &headers);
+}
+
+void relaydash(const std::string& listen, int port, const std::string& forwarderConfigPath,
+               const std::string& forwarderUnitServiceName, const std::string& dataPath) {
+  printLine("starting relaydash v" + std::string(kVersion));
+  const std::shared_ptr<Context> context =
+      newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
+  init(*context);
+
+  const std::unique_ptr<HttpServer> server = newHttpServer(kMaxRequestBody);
+  setupJsonApiRoute(*server);
+  mount(*server, "ui", staticFileHandler2(uiFiles));
+  mount(*server, "health", healthCheck);
+  mount(*server, "", redirectToUi);
+  catchErrors(*server, mainOnError);
+
+  // Printed before binding, so it also shows when binding then fails.
+  printLine("Listening " + listen + ":" + std::to_string(port));
+  // Declared last, so it goes first: the tasks it still holds go before what they refer to.
+  EventLoop loop;
+  loop.blockOn(serve(
+      *server, [&context]() -> Context& { return *context; }, port, listen));
+}
+
+Task<void> mainOnError(Session& session, std::exception_ptr error) {
+  int status = 500;
+  JsonNodePtr body;
+  try {
+    std::rethrow_exception(error);
+  } catch (const HttpException& e) {
+    status = e.httpCode();
+    body = newJsonError(e);
+  } catch (const UserNotFoundError&) {
+    status = 400;
+    body = newJsonError(ErrorCode::PasswordMismatch);
+  } catch (const HashNotMatchError&) {
+    status = 400;
+    body = newJsonError(ErrorCode::PasswordMismatch);
+  } catch (const std::exception& e) {
+    printLine(e.what());
+    body = newJsonError(ErrorCode::UnspecifiedError);
+  } catch (...) {
+    printLine("unknown error");
+    body = newJsonError(ErrorCode::UnspecifiedError);
+  }
+  co_await respond(session, status, *body);
+}
+
+}  // namespace relaydash

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/event_loop.hpp"
 #include "support/loopback_client.hpp"
@@ -248,6 +254,56 @@ TEST_F(Transport, PeersThatVanishMidRequestDoNotDisturbTheServer) {
   LoopbackClient after(port());
   after.send("GET /alive HTTP/1.1\r\n\r\n");
   EXPECT_NE(after.readAnswer().find("path=/alive"), std::string::npos);
+}
+
+TEST(AcceptThrottle, AcceptingPausesAtTheDescriptorCeilingAndResumes) {
+  // The ceiling comes from the open-files limit, so the server runs in a child process whose
+  // limit is small: 32 descriptors, so the ceiling is 31 and, with 5 assumed per request and
+  // the listener watched, 25 connections are served at once.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only the descriptors the server needs stay open, so the ceiling is what limits it.
+    for (int fd = 3; fd < 1024; ++fd) {
+      if (fd != ready[1]) ::close(fd);
+    }
+    const rlimit limit{32, 32};
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EventLoop loop;
+    AsyncHttpServer server(true, false, 4096);
+    loop.spawn(server.serve(0, echo, "127.0.0.1", 5));
+    const int port = server.localPort();
+    [[maybe_unused]] auto n = ::write(ready[1], &port, sizeof port);
+    ::close(ready[1]);
+    loop.runFor(std::chrono::seconds(20));
+    ::_exit(0);
+  }
+  int port = 0;
+  ASSERT_EQ(::read(ready[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (int i = 0; i < 28; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(port));
+    clients.back()->send("GET /c" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+  }
+  for (std::size_t i = 0; i < 25; ++i) {
+    EXPECT_NE(clients[i]->readAnswer(3s).find("200 OK"), std::string::npos) << i;
+  }
+  for (std::size_t i = 25; i < clients.size(); ++i) {
+    EXPECT_EQ(clients[i]->readFor(100ms), "") << i;
+  }
+
+  // Closing served connections lets the waiting ones in at the next look.
+  for (int i = 0; i < 5; ++i)
+    clients[static_cast<std::size_t>(i)].reset();
+  for (std::size_t i = 25; i < clients.size(); ++i) {
+    EXPECT_NE(clients[i]->readAnswer(3s).find("path=/c" + std::to_string(i)), std::string::npos);
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
 }
 
 }  // namespace

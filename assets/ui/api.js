@@ -1,0 +1,109 @@
+// Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
+// success or "error" with "code" and "message" on failure, whatever the HTTP status.
+
+import { requestBody } from '/ui/patch.js';
+
+const TOKEN_KEY = 'relaydash.auth';
+const GATEWAY_KEY = 'relaydash.gateway';
+
+// Codes for a token the gateway no longer accepts. Tokens are sealed with a key made at every
+// start of the server, so after a restart every token reads as invalid.
+const INVALID_TOKEN = 23010;
+const INSUFFICIENT_RIGHTS = 28002;
+
+// A forwarder restart can hold the gateway for a while; past this we stop waiting.
+const CALL_TIMEOUT_MS = 120_000;
+
+export class ApiError extends Error {
+  constructor(message, { code, status, authLost = false } = {}) {
+    super(message);
+    this.name = 'ApiError';
+    this.code = code;
+    this.status = status;
+    this.authLost = authLost;
+  }
+}
+
+// sessionStorage: the sign-in lasts as long as the browser tab, and other tabs sign in on their own.
+export const token = () => sessionStorage.getItem(TOKEN_KEY);
+export const rememberedGatewayId = () => sessionStorage.getItem(GATEWAY_KEY) ?? '';
+export const rememberGatewayId = (id) => sessionStorage.setItem(GATEWAY_KEY, id);
+
+export function forget() {
+  sessionStorage.removeItem(TOKEN_KEY);
+  sessionStorage.removeItem(GATEWAY_KEY);
+}
+
+let authLostHandler = () => {};
+export function onAuthLost(handler) {
+  authLostHandler = handler;
+}
+
+async function post(url, body) {
+  const abort = new AbortController();
+  const timer = setTimeout(() => abort.abort(), CALL_TIMEOUT_MS);
+  let res;
+  let text;
+  try {
+    res = await fetch(url, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body,
+      signal: abort.signal,
+      cache: 'no-store',
+    });
+    text = await res.text();
+  } catch {
+    throw new ApiError(
+      abort.signal.aborted
+        ? 'The gateway did not answer within two minutes.'
+        : 'The gateway could not be reached. Check the connection and try again.',
+    );
+  } finally {
+    clearTimeout(timer);
+  }
+  let answer;
+  try {
+    answer = JSON.parse(text);
+  } catch {
+    answer = undefined;
+  }
+  if (answer && typeof answer === 'object' && 'output' in answer) return answer.output;
+  const error = answer?.error;
+  if (error && typeof error === 'object') {
+    const code = error.code;
+    throw new ApiError(String(error.message ?? `Error ${code}`), {
+      code,
+      status: res.status,
+      authLost: code === INVALID_TOKEN || code === INSUFFICIENT_RIGHTS,
+    });
+  }
+  if (res.status === 413) {
+    throw new ApiError('The gateway refused the request as too large (it accepts at most 4096 bytes).', {
+      status: 413,
+    });
+  }
+  throw new ApiError(`The gateway gave an unexpected answer (HTTP ${res.status}).`, { status: res.status });
+}
+
+export async function signIn(username, password) {
+  const output = await post('/rpc/v1/login/password', JSON.stringify({ username, password }));
+  if (!output || typeof output.auth !== 'string') throw new ApiError('The gateway sent no sign-in token.');
+  sessionStorage.setItem(TOKEN_KEY, output.auth);
+}
+
+// A call that needs the sign-in. When the gateway no longer accepts the token, the handler set
+// with onAuthLost sends the operator back to sign in, and the caller still gets the error.
+export async function call(path, input = {}) {
+  const auth = token();
+  try {
+    if (!auth) throw new ApiError('Sign in first.', { authLost: true });
+    return await post(`/rpc/${path}`, requestBody(auth, input));
+  } catch (e) {
+    if (e instanceof ApiError && e.authLost) {
+      sessionStorage.removeItem(TOKEN_KEY);
+      authLostHandler(e);
+    }
+    throw e;
+  }
+}

@@ -1,0 +1,109 @@
+// Small helpers for building the page: element creation, busy states and messages.
+
+// h('p', { class: 'note', onclick: f }, 'text', child, [more children]). Attributes whose value is
+// false, null or undefined are left out; "on…" attributes become event listeners.
+export function h(tag, attrs = {}, ...children) {
+  const el = document.createElement(tag);
+  for (const [name, value] of Object.entries(attrs)) {
+    if (value === false || value === null || value === undefined) continue;
+    if (name.startsWith('on')) el.addEventListener(name.slice(2), value);
+    else if (name === 'value' || name === 'checked') el[name] = value;
+    else el.setAttribute(name, value === true ? '' : value);
+  }
+  append(el, children);
+  return el;
+}
+
+function append(el, children) {
+  for (const c of children) {
+    if (c === null || c === undefined || c === false) continue;
+    if (Array.isArray(c)) append(el, c);
+    else el.append(c instanceof Node ? c : String(c));
+  }
+}
+
+let uid = 0;
+export const newId = (prefix) => `${prefix}-${++uid}`;
+
+// A line that reports a call: a spinner with what is going on, then the outcome. Screen readers
+// hear it through role="status"; failures are announced at once.
+export function statusLine() {
+  const el = h('p', { class: 'status', role: 'status', hidden: true });
+  return {
+    el,
+    busy(text) {
+      el.className = 'status busy';
+      el.replaceChildren(h('span', { class: 'spinner', 'aria-hidden': 'true' }), text);
+      el.hidden = false;
+    },
+    ok(text) {
+      el.className = 'status ok';
+      el.replaceChildren(text);
+      el.hidden = false;
+    },
+    error(text) {
+      el.className = 'status error';
+      el.setAttribute('role', 'alert');
+      el.replaceChildren(text);
+      el.hidden = false;
+    },
+    clear() {
+      el.hidden = true;
+      el.setAttribute('role', 'status');
+      el.replaceChildren();
+    },
+  };
+}
+
+let busyCount = 0;
+
+// Runs fn while the controls in `area` (a fieldset) are disabled and the header shows activity,
+// then gives the keyboard focus back to where it was if the page still holds that element.
+export async function whileBusy(area, fn) {
+  const focused = document.activeElement;
+  if (area) area.disabled = true;
+  busyCount += 1;
+  document.body.classList.add('busy');
+  try {
+    return await fn();
+  } finally {
+    busyCount -= 1;
+    if (busyCount === 0) document.body.classList.remove('busy');
+    if (area) area.disabled = false;
+    if (focused instanceof HTMLElement && focused.isConnected && !focused.closest('[hidden]')) {
+      focused.focus();
+    }
+  }
+}
+
+// Marks a control as wrong, with the message just below it.
+export function setFieldError(control, messageEl, text) {
+  if (text) {
+    messageEl.textContent = text;
+    messageEl.hidden = false;
+    control.setAttribute('aria-invalid', 'true');
+  } else {
+    messageEl.textContent = '';
+    messageEl.hidden = true;
+    control.removeAttribute('aria-invalid');
+  }
+}
+
+// A text field with its label, an optional hint and a place for its error.
+export function textField({ label, hint, value = '', type = 'text', autocomplete, inputmode, name }) {
+  const id = newId('f');
+  const hintEl = hint ? h('p', { class: 'hint', id: `${id}-hint` }, hint) : null;
+  const errorEl = h('p', { class: 'field-error', id: `${id}-error`, hidden: true });
+  const input = h('input', {
+    id,
+    name,
+    type,
+    value,
+    autocomplete,
+    inputmode,
+    spellcheck: 'false',
+    'aria-describedby': [hintEl && `${id}-hint`, `${id}-error`].filter(Boolean).join(' '),
+  });
+  const wrap = h('div', { class: 'field' }, h('label', { for: id }, label), input, hintEl, errorEl);
+  return { wrap, input, setError: (text) => setFieldError(input, errorEl, text) };
+}

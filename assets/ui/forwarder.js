@@ -1,0 +1,237 @@
+// What the form knows about the packet forwarder's configuration document: which layout a file
+// uses, the fields the operator edits, and how the typed values go back into the document.
+// Everything the form does not cover stays exactly as the gateway sent it.
+
+import {
+  checkChannelOffset,
+  checkGatewayId,
+  checkInteger,
+  checkPort,
+  checkRadioFrequency,
+  checkServerAddress,
+  channelFrequencyHz,
+  hzToKhz,
+  hzToMhz,
+  khzToHz,
+  mhzToHz,
+} from '/ui/validate.js';
+import { cloneJson, isObject, put } from '/ui/patch.js';
+
+// The two generations of concentrator settings. An IF channel may sit this far from the centre
+// of its radio: the SX1301 demodulates ±400 kHz, the SX1302/SX1303 ±737.5 kHz.
+export const LAYOUTS = [
+  { key: 'SX130x_conf', name: 'SX1302/SX1303 concentrator (SX130x_conf)', maxOffsetHz: 737_500 },
+  { key: 'SX1301_conf', name: 'SX1301 concentrator (SX1301_conf)', maxOffsetHz: 400_000 },
+];
+
+export function detectLayout(doc) {
+  if (!isObject(doc)) return null;
+  return LAYOUTS.find((l) => isObject(doc[l.key])) ?? null;
+}
+
+// Members named prefix + number ("radio_0", "chan_multiSF_7"), in numeric order.
+export function numberedMembers(object, prefix) {
+  const re = new RegExp(`^${prefix}(\\d+)$`);
+  return Object.keys(object)
+    .map((key) => [key, re.exec(key)])
+    .filter(([key, m]) => m && isObject(object[key]))
+    .map(([key, m]) => ({ key, index: Number(m[1]) }))
+    .sort((a, b) => a.index - b.index);
+}
+
+const LORA_BANDWIDTHS = [125_000, 250_000, 500_000];
+const SPREADING_FACTORS = [7, 8, 9, 10, 11, 12];
+
+// How each kind of field turns typed text into a JSON value.
+const READERS = {
+  gatewayId: (t) => checkGatewayId(t),
+  address: (t) => checkServerAddress(t),
+  port: (t) => checkPort(t),
+  seconds: (t) => checkInteger(t, { min: 1, max: 86400, unit: 's' }),
+  millis: (t) => checkInteger(t, { min: 1, max: 60000, unit: 'ms' }),
+  count: (t) => checkInteger(t, { min: 1, max: 2 ** 31 - 1 }),
+  bool: (b) => ({ value: b === true }),
+  mhz: (t) => checkRadioFrequency(t),
+  offset: (t, f) => checkChannelOffset(t, f.maxOffsetHz),
+  choice: (t, f) => (f.options.some((o) => o.value === t) ? { value: Number(t) } : { error: 'Choose one of the listed values.' }),
+};
+
+function initialText(kind, present, value) {
+  if (kind === 'bool') return present ? Boolean(value) : false;
+  if (!present || value === null) return '';
+  if (typeof value === 'number' && kind === 'mhz') return hzToMhz(value);
+  if (typeof value === 'number' && kind === 'offset') return hzToKhz(value);
+  return typeof value === 'string' ? value : JSON.stringify(value);
+}
+
+function field(object, path, kind, label, extra = {}) {
+  const key = path[path.length - 1];
+  const present = isObject(object) && Object.hasOwn(object, key);
+  const original = present ? object[key] : undefined;
+  const f = { id: path.join('.'), path, kind, label, present, original, ...extra };
+  f.initial = initialText(kind, present, original);
+  if (f.options && f.initial !== '' && !f.options.some((o) => o.value === f.initial)) {
+    f.options = [...f.options, { value: f.initial, label: `${f.initial} (not in this file)` }];
+  }
+  return f;
+}
+
+const options = (values, label) => values.map((v) => ({ value: String(v), label: label(v) }));
+
+function others(object, covered) {
+  if (!isObject(object)) return {};
+  const rest = {};
+  for (const key of Object.keys(object)) if (!covered.includes(key)) put(rest, key, object[key]);
+  return rest;
+}
+
+const GATEWAY_FIELDS = [
+  ['gateway_ID', 'gatewayId', 'Gateway ID (EUI)', '16 hexadecimal digits; "eui-", colons and dashes are removed'],
+  ['server_address', 'address', 'Network server address', 'Host name or IP address'],
+  ['serv_port_up', 'port', 'Uplink port'],
+  ['serv_port_down', 'port', 'Downlink port'],
+  ['keepalive_interval', 'seconds', 'Keep-alive interval (s)'],
+  ['stat_interval', 'seconds', 'Statistics interval (s)'],
+  ['push_timeout_ms', 'millis', 'Push timeout (ms)'],
+  ['forward_crc_valid', 'bool', 'With a valid CRC', null, 'Packets forwarded'],
+  ['forward_crc_error', 'bool', 'With a CRC error', null, 'Packets forwarded'],
+  ['forward_crc_disabled', 'bool', 'Without a CRC', null, 'Packets forwarded'],
+];
+
+function channelGroup(conf, confKey, key, title, layout, radioOptions, more = []) {
+  const ch = conf[key];
+  const p = (m) => [confKey, key, m];
+  const fields = [
+    field(ch, p('enable'), 'bool', 'Enabled'),
+    field(ch, p('radio'), 'choice', 'Radio', { options: radioOptions }),
+    field(ch, p('if'), 'offset', 'Offset (kHz)', { maxOffsetHz: layout.maxOffsetHz }),
+    ...more.map(([m, kind, label, extra]) => field(ch, p(m), kind, label, extra)),
+  ];
+  const covered = ['enable', 'radio', 'if', ...more.map(([m]) => m)];
+  return {
+    id: key,
+    title,
+    fields,
+    channel: { radio: fields[1].id, offset: fields[2].id },
+    others: others(ch, covered),
+  };
+}
+
+// The form's sections, each with groups of fields and the members shown read-only beside them.
+// Field ids are the members' paths joined with ".".
+export function describeForm(doc) {
+  const layout = detectLayout(doc);
+  const sections = [];
+  const gw = isObject(doc) ? doc.gateway_conf : undefined;
+  sections.push({
+    id: 'gateway',
+    title: 'Gateway and network server',
+    groups: [
+      {
+        id: 'gateway_conf',
+        fields: GATEWAY_FIELDS.map(([m, kind, label, hint, subgroup]) =>
+          field(gw, ['gateway_conf', m], kind, label, { ...(hint && { hint }), ...(subgroup && { subgroup }) })),
+        others: others(gw, GATEWAY_FIELDS.map(([m]) => m)),
+      },
+    ],
+  });
+  const coveredTop = ['gateway_conf'];
+  if (layout) {
+    const k = layout.key;
+    const conf = doc[k];
+    coveredTop.push(k);
+    const radios = numberedMembers(conf, 'radio_');
+    const radioOptions = radios.map((r) => ({ value: String(r.index), label: `Radio ${r.index}` }));
+    const covered = [];
+    sections.push({
+      id: 'radios',
+      title: 'Radios',
+      groups: radios.map(({ key, index }) => {
+        covered.push(key);
+        const radio = conf[key];
+        return {
+          id: key,
+          title: `Radio ${index}` + (typeof radio.type === 'string' ? ` (${radio.type})` : ''),
+          fields: [
+            field(radio, [k, key, 'enable'], 'bool', 'Enabled'),
+            field(radio, [k, key, 'freq'], 'mhz', 'Centre frequency (MHz)'),
+          ],
+          others: others(radio, ['enable', 'freq']),
+        };
+      }),
+    });
+    const channels = numberedMembers(conf, 'chan_multiSF_').map(({ key, index }) => {
+      covered.push(key);
+      return channelGroup(conf, k, key, `Channel ${index}`, layout, radioOptions);
+    });
+    if (isObject(conf.chan_Lora_std)) {
+      covered.push('chan_Lora_std');
+      channels.push(channelGroup(conf, k, 'chan_Lora_std', 'LoRa standard channel', layout, radioOptions, [
+        ['bandwidth', 'choice', 'Bandwidth', { options: options(LORA_BANDWIDTHS, (v) => `${v / 1000} kHz`) }],
+        ['spread_factor', 'choice', 'Spreading factor', { options: options(SPREADING_FACTORS, (v) => `SF${v}`) }],
+      ]));
+    }
+    if (isObject(conf.chan_FSK)) {
+      covered.push('chan_FSK');
+      channels.push(channelGroup(conf, k, 'chan_FSK', 'FSK channel', layout, radioOptions, [
+        ['bandwidth', 'count', 'Bandwidth (Hz)'],
+        ['datarate', 'count', 'Data rate (bit/s)'],
+      ]));
+    }
+    sections.push({ id: 'channels', title: 'Channels', groups: channels });
+    sections.push({
+      id: 'hardware',
+      title: 'Calibration and hardware',
+      readOnly: true,
+      groups: [{ id: k, fields: [], others: others(conf, covered) }],
+    });
+  }
+  const rest = others(isObject(doc) ? doc : {}, coveredTop);
+  if (Object.keys(rest).length) {
+    sections.push({ id: 'other', title: 'Other sections', readOnly: true, groups: [{ id: '', fields: [], others: rest }] });
+  }
+  const fields = sections.flatMap((s) => s.groups.flatMap((g) => g.fields));
+  return { layout, sections, fields };
+}
+
+export function readField(f, input) {
+  return READERS[f.kind](input, f);
+}
+
+function setAt(doc, path, value) {
+  let node = doc;
+  for (const key of path.slice(0, -1)) {
+    if (!Object.hasOwn(node, key)) put(node, key, {});
+    node = node[key];
+    if (!isObject(node)) throw new Error(`${key} is not an object`);
+  }
+  put(node, path[path.length - 1], value);
+}
+
+// The edited document: a copy of doc with every field the operator changed, or the errors of
+// the changed fields that do not read. inputs maps field ids to the text (or, for check boxes,
+// the boolean) now in the form. A field left as it was leaves its member untouched, so values
+// the form would write differently (a lower-case ID, a port kept as a string) are not rewritten.
+export function applyForm(doc, fields, inputs) {
+  const out = cloneJson(doc);
+  const errors = {};
+  for (const f of fields) {
+    const input = inputs[f.id];
+    if (input === undefined || input === f.initial) continue;
+    const r = readField(f, input);
+    if (r.error) errors[f.id] = r.error;
+    else setAt(out, f.path, r.value);
+  }
+  return { doc: out, errors };
+}
+
+// "868.1 MHz" for a radio at 868.5 MHz and an offset of -400 kHz, or "" while either does not read.
+export function channelFrequencyText(radioMhzText, offsetKhzText) {
+  const hz = channelFrequencyHz(mhzToHz(radioMhzText ?? '') ?? NaN, khzToHz(offsetKhzText ?? '') ?? NaN);
+  return hz === null ? '' : `${hzToMhz(hz)} MHz`;
+}
+
+export function gatewayIdOf(doc) {
+  const id = isObject(doc) && isObject(doc.gateway_conf) ? doc.gateway_conf.gateway_ID : undefined;
+  return typeof id === 'string' ? id : '';
+}

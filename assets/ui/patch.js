@@ -1,0 +1,102 @@
+// The smallest patch that turns the gateway's document into the edited one, under the gateway's
+// merge rules: objects merge member by member, anything else (arrays included) replaces whole,
+// null is stored as null, and no member can ever be removed.
+
+// The gateway refuses request bodies longer than this.
+export const MAX_REQUEST_BYTES = 4096;
+
+export const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
+
+export function deepEqual(a, b) {
+  if (a === b) return true;
+  if (Array.isArray(a)) {
+    return Array.isArray(b) && a.length === b.length && a.every((v, i) => deepEqual(v, b[i]));
+  }
+  if (!isObject(a) || !isObject(b)) return false;
+  const keys = Object.keys(a);
+  return (
+    keys.length === Object.keys(b).length &&
+    keys.every((k) => Object.hasOwn(b, k) && deepEqual(a[k], b[k]))
+  );
+}
+
+// Plain assignment would treat a member named "__proto__" as the prototype.
+export function put(object, key, value) {
+  Object.defineProperty(object, key, { value, enumerable: true, writable: true, configurable: true });
+}
+
+export const cloneJson = (v) => (v === undefined ? undefined : JSON.parse(JSON.stringify(v)));
+
+// Walks both documents together. Answers the patch (undefined when nothing changed), the list of
+// changes as the operator should see them ({ path, before, after }, before undefined for a new
+// member) and the paths of members that the edit removed.
+export function diffDocuments(before, after) {
+  const changes = [];
+  const removed = [];
+  const walk = (a, b, path) => {
+    if (isObject(a) && isObject(b)) {
+      const patch = {};
+      let changed = false;
+      for (const key of Object.keys(a)) {
+        if (!Object.hasOwn(b, key)) removed.push([...path, key]);
+      }
+      for (const key of Object.keys(b)) {
+        const sub = Object.hasOwn(a, key)
+          ? walk(a[key], b[key], [...path, key])
+          : (changes.push({ path: [...path, key], before: undefined, after: b[key] }), b[key]);
+        if (sub !== undefined) {
+          put(patch, key, cloneJson(sub));
+          changed = true;
+        }
+      }
+      return changed ? patch : undefined;
+    }
+    if (deepEqual(a, b)) return undefined;
+    changes.push({ path, before: a, after: b });
+    return b;
+  };
+  const patch = walk(before, after, []);
+  return { patch, changes, removed };
+}
+
+export function formatPath(path) {
+  return path.length ? path.join('.') : '(whole document)';
+}
+
+export function requestBody(auth, patch) {
+  return JSON.stringify({ auth, input: patch });
+}
+
+export const byteLength = (text) => new TextEncoder().encode(text).length;
+
+// Everything the review step needs, or the reason the edit cannot be sent. The size counts the
+// exact body that will be posted, token included.
+export function planPatch(before, after, auth) {
+  if (!isObject(after)) {
+    return { error: 'The configuration must stay a JSON object ({ … }).' };
+  }
+  const { patch, changes, removed } = diffDocuments(before, after);
+  if (removed.length) {
+    const names = removed.map(formatPath);
+    return {
+      error:
+        `A change cannot remove members, and ${names.length === 1 ? 'this one was' : 'these were'} ` +
+        `removed: ${names.join(', ')}. Put ${names.length === 1 ? 'it' : 'them'} back; ` +
+        'setting a member to null is the closest a change can come.',
+      removed,
+    };
+  }
+  if (patch === undefined) return { error: 'Nothing has changed.', empty: true };
+  const bytes = byteLength(requestBody(auth, patch));
+  if (bytes > MAX_REQUEST_BYTES) {
+    return {
+      error:
+        `This change is too large to send: ${bytes} bytes, and the gateway accepts at most ` +
+        `${MAX_REQUEST_BYTES}. Apply it in smaller steps, a few sections at a time.`,
+      tooLarge: true,
+      bytes,
+      changes,
+    };
+  }
+  return { patch, changes, bytes };
+}

@@ -1,0 +1,176 @@
+// Sign-in, SSH access and the password: the views about who may reach the gateway.
+
+import * as api from '/ui/api.js';
+import { h, statusLine, textField, whileBusy } from '/ui/dom.js';
+
+export function signInView(app) {
+  const notice = h('p', { class: 'notice', role: 'status', hidden: true });
+  const user = textField({ label: 'User name', value: 'admin', autocomplete: 'username', name: 'username' });
+  const pass = textField({ label: 'Password', type: 'password', autocomplete: 'current-password', name: 'password' });
+  const status = statusLine();
+  const submit = h('button', { type: 'submit', class: 'primary' }, 'Sign in');
+  const area = h('fieldset', { class: 'plain' }, user.wrap, pass.wrap, h('div', { class: 'actions' }, submit), status.el);
+  const form = h('form', { novalidate: true, 'aria-label': 'Sign in' }, area);
+  const el = h('section', { class: 'view signin card', hidden: true },
+    h('h1', { tabindex: '-1' }, 'Sign in'),
+    h('p', { class: 'intro' }, 'Sign in to manage this LoRa gateway.'),
+    notice, form);
+
+  form.addEventListener('submit', async (event) => {
+    event.preventDefault();
+    user.setError('');
+    pass.setError('');
+    if (!user.input.value.trim()) return user.setError('Enter the user name.'), user.input.focus();
+    status.busy('Signing in…');
+    try {
+      await whileBusy(area, () => api.signIn(user.input.value.trim(), pass.input.value));
+      status.clear();
+      pass.input.value = '';
+      notice.hidden = true;
+      app.signedIn();
+    } catch (e) {
+      // The gateway's own words: "Invalid password", "Password mismatch".
+      status.error(e.message);
+      pass.input.select();
+    }
+  });
+
+  return {
+    path: '/ui/login',
+    title: 'Sign in',
+    el,
+    public: true,
+    setNotice(text) {
+      notice.textContent = text ?? '';
+      notice.hidden = !text;
+    },
+    show() {
+      status.clear();
+      (user.input.value ? pass.input : user.input).focus();
+    },
+  };
+}
+
+export function sshView() {
+  const status = statusLine();
+  const enableBtn = h('button', { type: 'button', class: 'primary' }, 'Enable SSH…');
+  const disableBtn = h('button', { type: 'button' }, 'Disable SSH…');
+  const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, enableBtn, disableBtn));
+
+  // A modal dialog: the keyboard stays inside it and Escape cancels.
+  const question = h('p', {});
+  const confirmBtn = h('button', { type: 'submit', class: 'primary', value: 'yes' });
+  const dialog = h('dialog', { 'aria-labelledby': 'ssh-confirm-title' },
+    h('form', { method: 'dialog' },
+      h('h2', { id: 'ssh-confirm-title' }, 'Change SSH access?'),
+      question,
+      h('div', { class: 'actions' }, confirmBtn, h('button', { type: 'submit', value: 'no' }, 'Cancel'))));
+
+  const el = h('section', { class: 'view', hidden: true },
+    h('h1', { tabindex: '-1' }, 'SSH access'),
+    h('div', { class: 'card' },
+      h('p', { class: 'intro' }, 'Enabling starts the gateway\'s SSH server now and at every boot. Disabling stops it ' +
+        'and keeps it off after a reboot. The gateway does not report whether SSH is on, so this page shows the ' +
+        'outcome of the last change made here.'),
+      area, status.el),
+    dialog);
+
+  const plans = {
+    enable: {
+      button: enableBtn,
+      question: 'Enable SSH access? The SSH server is started and enabled at boot; anyone with a valid login ' +
+        'can then reach the gateway\'s shell.',
+      confirm: 'Enable SSH',
+      call: 'sshd/start',
+      busy: 'Starting the SSH server…',
+      done: 'SSH access is enabled: the SSH server is running and starts at boot.',
+    },
+    disable: {
+      button: disableBtn,
+      question: 'Disable SSH access? The SSH server is stopped and no longer starts at boot. Sessions already ' +
+        'open may be cut off.',
+      confirm: 'Disable SSH',
+      call: 'sshd/stop',
+      busy: 'Stopping the SSH server…',
+      done: 'SSH access is disabled: the SSH server is stopped and does not start at boot.',
+    },
+  };
+  let pending = null;
+
+  for (const plan of Object.values(plans)) {
+    plan.button.addEventListener('click', () => {
+      pending = plan;
+      question.textContent = plan.question;
+      confirmBtn.textContent = plan.confirm;
+      dialog.returnValue = '';
+      dialog.showModal();
+    });
+  }
+  dialog.addEventListener('close', async () => {
+    const plan = pending;
+    pending = null;
+    if (!plan) return;
+    if (dialog.returnValue !== 'yes') return plan.button.focus();
+    status.busy(plan.busy);
+    try {
+      await whileBusy(area, () => api.call(plan.call, {}));
+      status.ok(plan.done);
+    } catch (e) {
+      if (e.authLost) status.clear();
+      else status.error(`SSH access was not changed: ${e.message}`);
+    }
+    plan.button.focus();
+  });
+
+  return { path: '/ui/ssh', title: 'SSH access', el };
+}
+
+export function passwordView() {
+  const current = textField({ label: 'Current password', type: 'password', autocomplete: 'current-password' });
+  const next = textField({ label: 'New password', type: 'password', autocomplete: 'new-password' });
+  const again = textField({ label: 'New password again', type: 'password', autocomplete: 'new-password' });
+  const status = statusLine();
+  // Lets password managers file the new password under the right account.
+  const account = h('input', { type: 'text', name: 'username', autocomplete: 'username', value: 'admin', hidden: true });
+  const area = h('fieldset', { class: 'plain' }, account, current.wrap, next.wrap, again.wrap,
+    h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Change password')), status.el);
+  const form = h('form', { novalidate: true, 'aria-label': 'Change password' }, area);
+  const el = h('section', { class: 'view', hidden: true },
+    h('h1', { tabindex: '-1' }, 'Password'),
+    h('div', { class: 'card narrow' },
+      h('p', { class: 'intro' }, 'Changes the password of the account "admin". Browsers already signed in stay signed in.'),
+      form));
+
+  form.addEventListener('submit', async (event) => {
+    event.preventDefault();
+    status.clear();
+    const fields = [current, next, again];
+    fields.forEach((f) => f.setError(''));
+    const problems = [
+      [current, current.input.value === '' && 'Enter the current password.'],
+      [next, next.input.value === '' && 'The new password may not be empty.'],
+      [again, next.input.value !== '' && again.input.value !== next.input.value && 'The two new passwords do not match.'],
+    ].filter(([, problem]) => problem);
+    for (const [f, problem] of problems) f.setError(problem);
+    if (problems.length) return problems[0][0].input.focus();
+    status.busy('Changing the password…');
+    try {
+      await whileBusy(area, () =>
+        api.call('password/update', { currentPassword: current.input.value, newPassword: next.input.value }));
+      fields.forEach((f) => (f.input.value = ''));
+      status.ok('The password has been changed. Use the new one the next time you sign in.');
+    } catch (e) {
+      if (e.authLost) return status.clear();
+      status.clear();
+      // A wrong current password comes back as "Password mismatch": show it at that field.
+      if (e.code === 24004) {
+        current.setError(e.message);
+        current.input.select();
+      } else {
+        status.error(`The password was not changed: ${e.message}`);
+      }
+    }
+  });
+
+  return { path: '/ui/password', title: 'Password', el };
+}

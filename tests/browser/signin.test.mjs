@@ -1,0 +1,96 @@
+// Signing in and out, deep links, and a server restart that invalidates the sign-in.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import { Gateway, SX1301, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
+
+let gw;
+let browser;
+before(async () => {
+  gw = await Gateway.start(SX1301);
+  browser = await launchBrowser();
+});
+after(async () => {
+  await browser?.close();
+  await gw?.close();
+});
+
+test('a deep link asks for the sign-in, shows the server\'s refusals, then lands on the view', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/ssh');
+  await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+  assert.equal(new URL(page.url()).pathname, '/ui/login');
+  assert.equal(await page.getByLabel('User name').inputValue(), 'admin');
+  await screenshot(page, 'signin');
+
+  const password = page.getByLabel('Password', { exact: true });
+  await password.fill('wrong');
+  await page.getByRole('button', { name: 'Sign in' }).click();
+  await shows(page.getByRole('alert'), 'Invalid password');
+
+  await page.getByLabel('User name').fill('root');
+  await password.fill('quilm');
+  await page.getByRole('button', { name: 'Sign in' }).click();
+  await shows(page.getByRole('alert'), 'Password mismatch');
+
+  await page.getByLabel('User name').fill('admin');
+  await signIn(page);
+  await page.getByRole('heading', { name: 'SSH access' }).waitFor();
+  assert.equal(new URL(page.url()).pathname, '/ui/ssh');
+  await shows(page.locator('header'), 'AA555A0000000000');
+  assert.deepEqual(page.errors, []);
+});
+
+test('the application loads at any view path and moves between views without reloading', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/config');
+  await signIn(page);
+  await page.getByLabel('Network server address').waitFor();
+  // Views below /ui are served the same page, also with stray slashes.
+  await page.goto('/ui//raw/');
+  await page.getByRole('heading', { name: 'Raw configuration' }).waitFor();
+  assert.equal(new URL(page.url()).pathname, '/ui/raw');
+  assert.match(await page.getByLabel('Configuration document (JSON)').inputValue(), /"gateway_ID": "AA555A0000000000"/);
+
+  await page.evaluate(() => (window.marker = 'kept'));
+  await page.getByRole('link', { name: 'Password' }).click();
+  await page.getByRole('heading', { name: 'Password' }).waitFor();
+  await page.goBack();
+  await page.getByRole('heading', { name: 'Raw configuration' }).waitFor();
+  assert.equal(await page.evaluate(() => window.marker), 'kept');
+
+  await page.goto('/ui/nowhere');
+  await page.getByRole('heading', { name: 'Not found' }).waitFor();
+});
+
+test('signing out forgets the sign-in of the tab', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/');
+  await signIn(page);
+  assert.equal(new URL(page.url()).pathname, '/ui/config');
+  await page.getByRole('button', { name: 'Sign out' }).click();
+  await shows(page.getByRole('status'), 'You have signed out.');
+  await page.goto('/ui/config');
+  await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+});
+
+test('a server restart sends the operator to sign in and back to the pending change', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/raw');
+  await signIn(page);
+  const text = page.getByLabel('Configuration document (JSON)');
+  await text.fill((await text.inputValue()).replace('"keepalive_interval": 10', '"keepalive_interval": 15'));
+  await page.getByRole('button', { name: 'Review changes' }).click();
+
+  await gw.restart();
+  await page.getByRole('button', { name: 'Apply and restart the forwarder' }).click();
+  await shows(page.locator('.notice'), 'Your session has ended');
+  await screenshot(page, 'signin-after-restart');
+  assert.deepEqual(gw.commands(), []);
+
+  await signIn(page);
+  assert.equal(new URL(page.url()).pathname, '/ui/raw');
+  await page.getByRole('button', { name: 'Apply and restart the forwarder' }).click();
+  await shows(page.getByRole('status'), 'Change applied');
+  assert.equal(gw.config().gateway_conf.keepalive_interval, 15);
+  assert.deepEqual(page.errors, []);
+});

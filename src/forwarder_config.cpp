@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "ctx.hpp"
@@ -76,7 +78,16 @@ Task<JsonNodePtr> getForwarderConfig(const Context& ctx) {
 
 Task<void> updateForwarderConfig(const Context& ctx, JsonNodePtr patch) {
   const JsonNodePtr current = parseJson(readTextFile(ctx.forwarderConfigPath));
-  replaceFile(ctx.forwarderConfigPath, toPretty(*merge(*current, *patch), 2));
+  const std::string text = toPretty(*merge(*current, *patch), 2);
+  // A number beyond a double's range reads as infinity and would be written as "inf", which no
+  // reader accepts, the forwarder's included: a file that cannot be read back is never written.
+  try {
+    parseJson(text);
+  } catch (const JsonParsingError& e) {
+    throw std::invalid_argument(std::string("the patched configuration is not valid JSON: ") +
+                                e.what());
+  }
+  replaceFile(ctx.forwarderConfigPath, text);
   co_return;
 }
 

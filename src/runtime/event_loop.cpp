@@ -151,14 +151,14 @@ void EventLoop::watch(Socket& socket) {
   event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   event.data.ptr = &socket;
   if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, socket.fd(), &event) != 0) raiseOSError();
-  ++watched_;
 }
 
-void EventLoop::unwatch(Socket& socket) noexcept {
+void EventLoop::untrack(Socket& socket, bool registered) noexcept {
+  --watched_;
+  if (!registered) return;
   // Removed explicitly: a copy of the descriptor elsewhere would keep it in the set, and its
   // events would then name a socket that no longer exists.
   ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, socket.fd(), nullptr);
-  --watched_;
   if (dispatching_) retired_.push_back(&socket);
 }
 

@@ -57,7 +57,7 @@ class EventLoop {
   // and fires the timers that are due.
   void runOnce(int timeoutMs);
 
-  // Number of descriptors the loop is watching.
+  // Number of descriptors the loop is watching: the open sockets made on it.
   std::size_t watchedCount() const noexcept { return watched_; }
 
   // Timers, used by the sleep awaiter. The id is what cancelTimer needs.
@@ -65,9 +65,11 @@ class EventLoop {
   TimerId addTimer(Clock::time_point deadline, std::coroutine_handle<> waiter);
   void cancelTimer(TimerId id) noexcept;
 
-  // For Socket: register and unregister a descriptor.
+  // For Socket: count a new socket, register it with epoll when it first waits, and forget it
+  // when it closes.
+  void track() noexcept { ++watched_; }
   void watch(Socket& socket);
-  void unwatch(Socket& socket) noexcept;
+  void untrack(Socket& socket, bool registered) noexcept;
 
  private:
   struct Detached;

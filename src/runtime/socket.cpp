@@ -16,22 +16,34 @@ bool isDisconnection(int error) noexcept {
 }
 
 Socket::Socket(FileDescriptor fd) : fd_(std::move(fd)), loop_(&EventLoop::current()) {
-  loop_->watch(*this);
+  loop_->track();
 }
 
 void Socket::close() noexcept {
   if (!fd_) return;
-  loop_->unwatch(*this);
+  loop_->untrack(*this, registered_);
   fd_.reset();
   reading_ = nullptr;
   writing_ = nullptr;
+  registered_ = false;
+}
+
+void Socket::park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter) {
+  // Registering reports the current state too, so readiness that came before is not lost.
+  if (!registered_) {
+    loop_->watch(*this);
+    registered_ = true;
+  }
+  operation.waiter = waiter;
+  slot = &operation;
 }
 
 void Socket::onEvents(std::uint32_t events) {
   // Decide both sides before resuming anything: resuming a waiter may destroy this socket.
   std::coroutine_handle<> reader, writer;
-  if (reading_ && (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) &&
-      reading_->attempt(*reading_)) {
+  const bool readEvent = events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR);
+  if (readEvent) readable_ = true;
+  if (reading_ && readEvent && reading_->attempt(*reading_)) {
     reader = std::exchange(reading_, nullptr)->waiter;
   }
   if (writing_ && (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && writing_->attempt(*writing_)) {
@@ -75,17 +87,27 @@ Socket::ReadSome::~ReadSome() {
 bool Socket::ReadSome::tryRead() {
   for (;;) {
     result_ = ::recv(socket_.fd(), into_.data(), into_.size(), 0);
-    if (result_ >= 0) return true;
+    if (result_ >= 0) {
+      // Fewer bytes than asked for from a socket that drains on short reads: new data will be
+      // an event.
+      if (socket_.shortReadsDrain_ && result_ > 0 &&
+          static_cast<std::size_t>(result_) < into_.size()) {
+        socket_.readable_ = false;
+      }
+      return true;
+    }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      socket_.readable_ = false;
+      return false;
+    }
     error_ = errno;
     return true;
   }
 }
 
 void Socket::ReadSome::await_suspend(std::coroutine_handle<> h) {
-  waiter = h;
-  socket_.reading_ = this;
+  socket_.park(socket_.reading_, *this, h);
 }
 
 std::size_t Socket::ReadSome::await_resume() const {
@@ -134,8 +156,7 @@ bool Socket::WriteAll::tryWrite() {
 }
 
 void Socket::WriteAll::await_suspend(std::coroutine_handle<> h) {
-  waiter = h;
-  socket_.writing_ = this;
+  socket_.park(socket_.writing_, *this, h);
 }
 
 bool Socket::WriteAll::await_resume() const {
@@ -168,8 +189,7 @@ bool Socket::Accept::tryAccept() {
 }
 
 void Socket::Accept::await_suspend(std::coroutine_handle<> h) {
-  waiter = h;
-  socket_.reading_ = this;
+  socket_.park(socket_.reading_, *this, h);
 }
 
 Accepted Socket::Accept::await_resume() {
@@ -188,8 +208,7 @@ Socket::Readable::~Readable() {
 }
 
 void Socket::Readable::await_suspend(std::coroutine_handle<> h) {
-  waiter = h;
-  socket_.reading_ = this;
+  socket_.park(socket_.reading_, *this, h);
 }
 
 }  // namespace relaydash

@@ -23,8 +23,9 @@ struct IoOperation {
   std::coroutine_handle<> waiter;
 };
 
-// A non-blocking descriptor watched by the thread's event loop from construction until it is
-// closed. Neither copyable nor movable: the loop refers to it by address.
+// A non-blocking descriptor counted by the thread's event loop from construction until it is
+// closed, and registered with epoll the first time an operation has to wait. Neither copyable
+// nor movable: the loop refers to it by address.
 // The awaitables below try their system call first and wait for readiness only on EAGAIN; they
 // live in the awaiting coroutine's frame and allocate nothing.
 class Socket {
@@ -39,6 +40,12 @@ class Socket {
   bool closed() const noexcept { return !fd_.valid(); }
   // Stops watching and closes; an operation still parked on the socket is never resumed.
   void close() noexcept;
+
+  // Declares that a read returning fewer bytes than asked for has emptied the socket, as TCP
+  // guarantees (it hands over everything queued up to the size asked for). The next read then
+  // waits for readiness at once instead of first trying a system call that would say EAGAIN.
+  // Not so for every kind of socket: a Unix stream socket may return part of what it holds.
+  void shortReadsDrain() noexcept { shortReadsDrain_ = true; }
 
   // Called by the event loop with the epoll events of this socket.
   void onEvents(std::uint32_t events);
@@ -62,10 +69,18 @@ class Socket {
 
  private:
   friend class EventLoop;
+  // Registers with epoll before the first wait; edge-triggered readiness is reported from then.
+  void park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter);
+
   FileDescriptor fd_;
   EventLoop* loop_;
   IoOperation* reading_ = nullptr;
   IoOperation* writing_ = nullptr;
+  bool registered_ = false;
+  // False once a read drained the socket: until epoll reports new data, a read would only
+  // return EAGAIN.
+  bool readable_ = true;
+  bool shortReadsDrain_ = false;
 };
 
 // True for the errors that mean the peer has gone: they end a connection quietly.
@@ -76,7 +91,7 @@ class Socket::ReadSome : IoOperation {
   ReadSome(Socket& socket, std::span<char> into);
   ReadSome(const ReadSome&) = delete;
   ~ReadSome();
-  bool await_ready() { return tryRead(); }
+  bool await_ready() { return socket_.readable_ && tryRead(); }
   void await_suspend(std::coroutine_handle<> h);
   std::size_t await_resume() const;
 

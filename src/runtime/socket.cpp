@@ -43,6 +43,7 @@ void Socket::onEvents(std::uint32_t events) {
   std::coroutine_handle<> reader, writer;
   const bool readEvent = events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR);
   if (readEvent) readable_ = true;
+  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) hungUp_ = true;
   if (reading_ && readEvent && reading_->attempt(*reading_)) {
     reader = std::exchange(reading_, nullptr)->waiter;
   }
@@ -90,7 +91,7 @@ bool Socket::ReadSome::tryRead() {
     if (result_ >= 0) {
       // Fewer bytes than asked for from a socket that drains on short reads: new data will be
       // an event.
-      if (socket_.shortReadsDrain_ && result_ > 0 &&
+      if (socket_.shortReadsDrain_ && !socket_.hungUp_ && result_ > 0 &&
           static_cast<std::size_t>(result_) < into_.size()) {
         socket_.readable_ = false;
       }

@@ -46,6 +46,9 @@ class Socket {
   // waits for readiness at once instead of first trying a system call that would say EAGAIN.
   // Not so for every kind of socket: a Unix stream socket may return part of what it holds.
   void shortReadsDrain() noexcept { shortReadsDrain_ = true; }
+  // Declares that nothing is known to be waiting yet: the first read waits for readiness
+  // without trying. Registering reports data that is already there, so nothing is lost.
+  void startDrained() noexcept { readable_ = false; }
 
   // Called by the event loop with the epoll events of this socket.
   void onEvents(std::uint32_t events);
@@ -81,6 +84,9 @@ class Socket {
   // return EAGAIN.
   bool readable_ = true;
   bool shortReadsDrain_ = false;
+  // The peer has closed (or the socket failed): every read returns at once from now on, and
+  // no further event will say so.
+  bool hungUp_ = false;
 };
 
 // True for the errors that mean the peer has gone: they end a connection quietly.

@@ -36,13 +36,15 @@ void HttpHeaders::normalise(std::string_view name, std::string& into) const {
 }
 
 std::ptrdiff_t HttpHeaders::indexOf(std::string_view name) const {
-  normalise(name, scratch_);
   if (!index_.empty()) {
+    normalise(name, scratch_);
     const auto it = index_.find(scratch_);
     return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
   }
+  // Both normal forms only change the case of letters, so two names have the same normal form
+  // exactly when they are equal ignoring case: no need to normalise the name looked up.
   for (std::size_t i = 0; i < size_; ++i) {
-    if (entries_[i].name == scratch_) return static_cast<std::ptrdiff_t>(i);
+    if (equalsIgnoreCase(entries_[i].name, name)) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }

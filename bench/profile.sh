@@ -40,6 +40,8 @@ extra=("$@")
 }
 bench=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$bench/.." && pwd)
+# shellcheck source=bench/common.sh
+source "$bench/common.sh"
 host=127.0.0.1
 rd_port=${RELAYDASH_PORT:-18080}
 ng_port=${NGINX_PORT:-18081}
@@ -75,45 +77,9 @@ mkdir -p "$work/www/ui" "$work/nginx"
 cp -r "$root/assets/ui/." "$work/www/ui/"
 chmod -R a+rX "$work/www"
 # One process (no master) so that the profiled process is the one that serves.
-cat >"$work/nginx/nginx.conf" <<EOF
-master_process off;
-daemon off;
-worker_rlimit_nofile 8192;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log warn;
-$([[ $(id -u) == 0 ]] && echo "user root;")
-events { worker_connections 4096; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_requests 100000000;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen $host:$ng_port backlog=4096;
-    root $work/www;
-    location = /health {
-      default_type application/json;
-      return 200 '{"kit":"1.4.2"}';
-    }
-  }
-}
-EOF
+write_nginx_conf "$work" "$host" "$ng_port" 'master_process off;'
 
-wait_for_port() {  # PORT: until it accepts a connection, for at most 60 s (valgrind starts slowly)
-  local i
-  for ((i = 0; i < 600; i++)); do
-    if (exec 3<>"/dev/tcp/$host/$1") 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "profile.sh: nothing listens on $host:$1" >&2
-  return 1
-}
+wait_for_port() { wait_until_listening "$host" "$1" 600; }  # for at most 60 s: valgrind starts slowly
 
 start_server() {  # SERVER WRAPPER...: starts the server on core 0 under the wrapper; sets $server_pid
   local server=$1

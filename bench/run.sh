@@ -42,6 +42,8 @@ rd_port=${RELAYDASH_PORT:-18080}
 ng_port=${NGINX_PORT:-18081}
 bench=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$bench/.." && pwd)
+# shellcheck source=bench/common.sh
+source "$bench/common.sh"
 host=127.0.0.1
 
 # --- tools ---------------------------------------------------------------------------------
@@ -103,47 +105,10 @@ chmod -R a+rX "$work/www"
 cp "$root/../shared/testdata/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
   "$work/global_conf.json"
 
-# nginx as a stock Debian install would serve it (sendfile on), with one worker, no access
-# log, and keep-alive connections as long-lived as relaydash's.
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes 1;
-worker_rlimit_nofile 8192;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log warn;
-$([[ $(id -u) == 0 ]] && echo "user root;")
-events { worker_connections 4096; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_requests 100000000;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen $host:$ng_port backlog=4096;
-    root $work/www;
-    location = /health {
-      default_type application/json;
-      return 200 '{"kit":"1.4.2"}';
-    }
-  }
-}
-EOF
+# One worker, as relaydash has one thread.
+write_nginx_conf "$work" "$host" "$ng_port" 'worker_processes 1;'
 
-wait_for_port() {  # PORT: until it accepts a connection, for at most 10 s
-  local i
-  for ((i = 0; i < 100; i++)); do
-    if (exec 3<>"/dev/tcp/$host/$1") 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "run.sh: nothing listens on $host:$1" >&2
-  return 1
-}
+wait_for_port() { wait_until_listening "$host" "$1" 100; }  # for at most 10 s
 
 taskset -c 0 "$relaydash_bin" --listen "$host" --port "$rd_port" \
   --dataPath "$work/db.sqlite3" --forwarderConfigPath "$work/global_conf.json" \

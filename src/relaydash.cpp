@@ -74,27 +74,21 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
 }
 
 Task<void> mainOnError(Session& session, std::exception_ptr error) {
-  int status = 500;
-  JsonNodePtr body;
+  // The account errors answer as a password mismatch; anything unexpected is printed. The
+  // answer itself is the default hook's.
   try {
     std::rethrow_exception(error);
-  } catch (const HttpException& e) {
-    status = e.httpCode();
-    body = newJsonError(e);
+  } catch (const HttpException&) {
   } catch (const UserNotFoundError&) {
-    status = 400;
-    body = newJsonError(ErrorCode::PasswordMismatch);
+    error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));
   } catch (const HashNotMatchError&) {
-    status = 400;
-    body = newJsonError(ErrorCode::PasswordMismatch);
+    error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));
   } catch (const std::exception& e) {
     printLine(e.what());
-    body = newJsonError(ErrorCode::UnspecifiedError);
   } catch (...) {
     printLine("unknown error");
-    body = newJsonError(ErrorCode::UnspecifiedError);
   }
-  co_await respond(session, status, *body);
+  co_await defaultOnError(session, error);
 }
 
 }  // namespace relaydash

@@ -71,7 +71,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-cp "$root/../shared/testdata/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
+cp "$root/tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
   "$work/global_conf.json"
 mkdir -p "$work/www/ui" "$work/nginx"
 cp -r "$root/assets/ui/." "$work/www/ui/"

@@ -102,7 +102,7 @@ ui_size=$(stat -c %s "$root/assets/ui/$ui_file")
 mkdir -p "$work/www/ui/$(dirname "$ui_file")" "$work/nginx"
 cp "$root/assets/ui/$ui_file" "$work/www/ui/$ui_file"
 chmod -R a+rX "$work/www"
-cp "$root/../shared/testdata/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
+cp "$root/tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
   "$work/global_conf.json"
 
 # One worker, as relaydash has one thread.

@@ -15,11 +15,7 @@ demo="$root/demo"
 mkdir -p "$demo/bin"
 sample=sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
 if [[ ! -f "$demo/global_conf.json" ]]; then
-  if [[ -f "$root/../shared/testdata/forwarder/$sample" ]]; then
-    cp "$root/../shared/testdata/forwarder/$sample" "$demo/global_conf.json"
-  else
-    cp "$root/assets/demo/global_conf.json" "$demo/global_conf.json"
-  fi
+  cp "$root/tests/data/forwarder/$sample" "$demo/global_conf.json"
   chmod u+w "$demo/global_conf.json"
 fi
 cat > "$demo/bin/systemctl" <<SH

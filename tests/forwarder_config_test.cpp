@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSamples = "../shared/testdata/forwarder/";
+const std::string kSamples = "tests/data/forwarder/";
 const char* const kSampleNames[] = {
     "sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json",
     "sx1301-eu868-semtech-basic_pkt_fwd-v1.1.0-strict.global_conf.json",

@@ -25,7 +25,7 @@ namespace {
 using testing::ScriptedSystemctl;
 
 const std::string kSample =
-    "../shared/testdata/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json";
+    "tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json";
 
 std::string readFile(const std::string& path) {
   std::ostringstream text;

@@ -9,7 +9,7 @@ import { chromium } from 'playwright-core';
 import { stripComments } from '../ui/support.mjs';
 
 const BINARY = path.resolve('build/relaydash');
-const SAMPLES = path.resolve('../shared/testdata/forwarder');
+const SAMPLES = path.resolve('tests/data/forwarder');
 const SCREENSHOTS = path.resolve('build/screenshots');
 const START_TIMEOUT_MS = 15_000;
 

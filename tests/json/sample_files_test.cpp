@@ -17,7 +17,7 @@
 namespace relaydash {
 namespace {
 
-const std::filesystem::path kSamples = "../shared/testdata/forwarder";
+const std::filesystem::path kSamples = "tests/data/forwarder";
 
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -15,7 +15,7 @@ export const loadUi = (name) => import(`/ui/${name}`);
 
 // The real forwarder configuration files, parsed as the gateway parses them: block comments
 // count as white space.
-const samplesDir = new URL('../../../shared/testdata/forwarder/', import.meta.url);
+const samplesDir = new URL('../data/forwarder/', import.meta.url);
 
 export function stripComments(text) {
   let out = '';

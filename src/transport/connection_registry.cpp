@@ -12,18 +12,9 @@ TrackedConnection::~TrackedConnection() {
   if (ending_ == Ending::None) registry_.remove(*this);
 }
 
-void TrackedConnection::enter(ConnectionState state) noexcept {
-  if (ending_ != Ending::None || state == state_) return;
-  if (state_ == ConnectionState::Head) registry_.releaseHead(*this);
-  registry_.remove(*this);
-  state_ = state;
-  registry_.append(*this);
-}
-
-bool TrackedConnection::chargeHead(std::size_t bytes) noexcept {
+bool TrackedConnection::chargeHeadOverTotal(std::size_t bytes) noexcept {
   ConnectionRegistry& r = registry_;
   const std::size_t wanted = headBytes_ + bytes;
-  if (ending_ != Ending::None || wanted > r.maxHeadBytes_) return false;
   while (r.headBytes_ + bytes > r.maxHeadBytesInTotal_) {
     TrackedConnection* other = r.largestHeadBesides(*this);
     if (!other || other->headBytes_ <= wanted) return false;
@@ -48,28 +39,6 @@ bool ConnectionRegistry::reclaimOne() noexcept {
   if (!victim) return false;
   end(*victim, TrackedConnection::Ending::Reclaimed);
   return true;
-}
-
-void ConnectionRegistry::append(TrackedConnection& connection) noexcept {
-  Queue& queue = queues_[index(connection.state_)];
-  connection.previous_ = queue.last;
-  connection.next_ = nullptr;
-  (queue.last ? queue.last->next_ : queue.first) = &connection;
-  queue.last = &connection;
-  ++queue.size;
-}
-
-void ConnectionRegistry::remove(TrackedConnection& connection) noexcept {
-  Queue& queue = queues_[index(connection.state_)];
-  (connection.previous_ ? connection.previous_->next_ : queue.first) = connection.next_;
-  (connection.next_ ? connection.next_->previous_ : queue.last) = connection.previous_;
-  connection.previous_ = connection.next_ = nullptr;
-  --queue.size;
-}
-
-void ConnectionRegistry::releaseHead(TrackedConnection& connection) noexcept {
-  headBytes_ -= connection.headBytes_;
-  connection.headBytes_ = 0;
 }
 
 TrackedConnection* ConnectionRegistry::largestHeadBesides(

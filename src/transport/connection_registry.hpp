@@ -49,6 +49,9 @@ class TrackedConnection {
   friend class ConnectionRegistry;
   enum class Ending { None, Reclaimed, Refused };
 
+  // chargeHead when the heads together would go past their limit.
+  bool chargeHeadOverTotal(std::size_t bytes) noexcept;
+
   ConnectionRegistry& registry_;
   Socket& socket_;
   ConnectionState state_ = ConnectionState::Head;
@@ -58,9 +61,10 @@ class TrackedConnection {
   TrackedConnection* next_ = nullptr;
 };
 
-// The open connections of one server, in one queue per state. Frees room on demand: at the
-// descriptor ceiling by closing the connection that is best spared, and when unfinished heads
-// hold too much memory by refusing the largest. Must outlive its connections.
+// The open connections of one server: the idle ones and those reading a head each in a queue,
+// the busy ones only counted. Frees room on demand: at the descriptor ceiling by closing the
+// connection that is best spared, and when unfinished heads hold too much memory by refusing
+// the largest. Must outlive its connections.
 class ConnectionRegistry {
  public:
   explicit ConnectionRegistry(std::size_t maxHeadBytes = limits::kMaxHeadBytes,
@@ -103,5 +107,49 @@ class ConnectionRegistry {
   std::size_t maxHeadBytes_;
   std::size_t maxHeadBytesInTotal_;
 };
+
+// Every request passes through these a few times: defined here so they are inlined.
+
+inline void ConnectionRegistry::append(TrackedConnection& connection) noexcept {
+  Queue& queue = queues_[index(connection.state_)];
+  ++queue.size;
+  // Busy connections are never chosen, so their order does not matter: they are only counted.
+  if (connection.state_ == ConnectionState::Busy) return;
+  connection.previous_ = queue.last;
+  connection.next_ = nullptr;
+  (queue.last ? queue.last->next_ : queue.first) = &connection;
+  queue.last = &connection;
+}
+
+inline void ConnectionRegistry::remove(TrackedConnection& connection) noexcept {
+  Queue& queue = queues_[index(connection.state_)];
+  --queue.size;
+  if (connection.state_ == ConnectionState::Busy) return;
+  (connection.previous_ ? connection.previous_->next_ : queue.first) = connection.next_;
+  (connection.next_ ? connection.next_->previous_ : queue.last) = connection.previous_;
+  connection.previous_ = connection.next_ = nullptr;
+}
+
+inline void ConnectionRegistry::releaseHead(TrackedConnection& connection) noexcept {
+  headBytes_ -= connection.headBytes_;
+  connection.headBytes_ = 0;
+}
+
+inline void TrackedConnection::enter(ConnectionState state) noexcept {
+  if (ending_ != Ending::None || state == state_) return;
+  if (state_ == ConnectionState::Head) registry_.releaseHead(*this);
+  registry_.remove(*this);
+  state_ = state;
+  registry_.append(*this);
+}
+
+inline bool TrackedConnection::chargeHead(std::size_t bytes) noexcept {
+  ConnectionRegistry& r = registry_;
+  if (ending_ != Ending::None || headBytes_ + bytes > r.maxHeadBytes_) return false;
+  if (r.headBytes_ + bytes > r.maxHeadBytesInTotal_) return chargeHeadOverTotal(bytes);
+  headBytes_ += bytes;
+  r.headBytes_ += bytes;
+  return true;
+}
 
 }  // namespace relaydash

@@ -10,6 +10,7 @@
 #include "runtime/event_loop.hpp"
 #include "runtime/socket.hpp"
 #include "transport/connection.hpp"
+#include "transport/connection_registry.hpp"
 #include "transport/request_parser.hpp"
 
 using namespace relaydash;
@@ -32,6 +33,7 @@ Task<void> answer(Request& request) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static EventLoop loop;
+  static ConnectionRegistry registry;
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return 0;
   FileDescriptor peer(fds[1]);
@@ -42,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     Socket server{FileDescriptor(fds[0])};
     const RequestCallback callback = answer;
-    loop.blockOn(serveConnection(server, "fuzz", callback, 4096));
+    loop.blockOn(serveConnection(server, "fuzz", callback, 4096, registry));
   }
   // Drain the answers so the next input starts clean.
   char sink[65536];

@@ -111,4 +111,29 @@ class SleepFor {
   bool pending_ = false;
 };
 
+// Suspends the awaiting coroutine for one turn of the loop: the events already waiting are
+// dispatched (the wait does not block) before it goes on.
+class Yield {
+ public:
+  Yield() = default;
+  Yield(const Yield&) = delete;
+  Yield& operator=(const Yield&) = delete;
+  ~Yield() {
+    if (pending_) EventLoop::current().cancelTimer(id_);
+  }
+
+  bool await_ready() const noexcept { return false; }
+  void await_suspend(std::coroutine_handle<> waiter) {
+    // A timer that is already due: the loop's next wait does not block, and it fires after the
+    // events that wait has collected.
+    id_ = EventLoop::current().addTimer(EventLoop::Clock::now(), waiter);
+    pending_ = true;
+  }
+  void await_resume() noexcept { pending_ = false; }
+
+ private:
+  EventLoop::TimerId id_{};
+  bool pending_ = false;
+};
+
 }  // namespace relaydash

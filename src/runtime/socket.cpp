@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "runtime/event_loop.hpp"
 #include "runtime/os_error.hpp"
@@ -26,6 +27,11 @@ void Socket::close() noexcept {
   reading_ = nullptr;
   writing_ = nullptr;
   registered_ = false;
+}
+
+void Socket::interrupt() noexcept {
+  interrupted_ = true;
+  if (reading_ && reading_->attempt(*reading_)) std::exchange(reading_, nullptr)->waiter.resume();
 }
 
 void Socket::park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter) {
@@ -86,6 +92,10 @@ Socket::ReadSome::~ReadSome() {
 }
 
 bool Socket::ReadSome::tryRead() {
+  if (socket_.interrupted_) {
+    result_ = 0;
+    return true;
+  }
   for (;;) {
     result_ = ::recv(socket_.fd(), into_.data(), into_.size(), 0);
     if (result_ >= 0) {

@@ -40,6 +40,11 @@ class Socket {
   bool closed() const noexcept { return !fd_.valid(); }
   // Stops watching and closes; an operation still parked on the socket is never resumed.
   void close() noexcept;
+  // Ends the incoming stream on this side: a read parked on the socket resumes at once with end
+  // of stream, and every later read returns end of stream without asking the kernel. Writing
+  // is not affected. The resumed coroutine runs before this returns and may destroy the socket.
+  void interrupt() noexcept;
+  bool interrupted() const noexcept { return interrupted_; }
 
   // Declares that a read returning fewer bytes than asked for has emptied the socket, as TCP
   // guarantees (it hands over everything queued up to the size asked for). The next read then
@@ -87,6 +92,7 @@ class Socket {
   // The peer has closed (or the socket failed): every read returns at once from now on, and
   // no further event will say so.
   bool hungUp_ = false;
+  bool interrupted_ = false;
 };
 
 // True for the errors that mean the peer has gone: they end a connection quietly.
@@ -97,7 +103,7 @@ class Socket::ReadSome : IoOperation {
   ReadSome(Socket& socket, std::span<char> into);
   ReadSome(const ReadSome&) = delete;
   ~ReadSome();
-  bool await_ready() { return socket_.readable_ && tryRead(); }
+  bool await_ready() { return (socket_.readable_ || socket_.interrupted_) && tryRead(); }
   void await_suspend(std::coroutine_handle<> h);
   std::size_t await_resume() const;
 

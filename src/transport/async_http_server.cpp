@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -88,6 +89,12 @@ std::string peerText(const sockaddr_in& peer) {
   return std::string(text, end);
 }
 
+// True when a connection is waiting in the listen backlog (accept would not wait).
+bool connectionWaiting(const Socket& listener) {
+  pollfd ready{listener.fd(), POLLIN, 0};
+  return ::poll(&ready, 1, 0) > 0;
+}
+
 }  // namespace
 
 AsyncHttpServer::AsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody)
@@ -107,10 +114,10 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
   EventLoop& loop = EventLoop::current();
 
   for (;;) {
-    if (assumedDescriptorsPerRequest >= 0) {
-      while (static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs_) {
-        co_await SleepFor(limits::kThrottlePoll);
-      }
+    if (assumedDescriptorsPerRequest >= 0 &&
+        static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs_) {
+      co_await makeRoom(listener);
+      continue;
     }
     Accepted accepted;
     bool outOfDescriptors = false;
@@ -119,16 +126,32 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
     } catch (const OSError& e) {
       if (e.errorCode() == EINTR || isDisconnection(e.errorCode())) continue;
       // Descriptors the loop does not watch (the database, a file being rewritten) can still
-      // exhaust the table; that is a reason to wait, not to stop serving.
+      // exhaust the table; that is a reason to make room or wait, not to stop serving.
       if (e.errorCode() != EMFILE && e.errorCode() != ENFILE) throw;
       outOfDescriptors = true;
     }
     if (outOfDescriptors) {
-      co_await SleepFor(limits::kThrottlePoll);
+      co_await makeRoom(listener);
       continue;
     }
     loop.spawn(processClient(std::move(accepted.fd), peerText(accepted.peer)));
   }
+}
+
+Task<void> AsyncHttpServer::makeRoom(Socket& listener) {
+  if (!connections_.canReclaim()) {
+    co_await SleepFor(limits::kThrottlePoll);
+    co_return;
+  }
+  // Nobody is turned away yet: the connections there stay open as long as their peers want.
+  if (!connectionWaiting(listener)) {
+    co_await listener.readable();
+    co_return;
+  }
+  connections_.reclaimOne();
+  // The connections accepted so far read what has arrived for them before the next one comes
+  // in, so a fresh client's request is read before the newer arrivals could push it out.
+  co_await Yield();
 }
 
 Task<void> AsyncHttpServer::processClient(FileDescriptor fd, std::string peer) {
@@ -136,7 +159,7 @@ Task<void> AsyncHttpServer::processClient(FileDescriptor fd, std::string peer) {
   client.shortReadsDrain();
   // A request seldom arrives with the connection: wait for it rather than try a read first.
   client.startDrained();
-  co_await serveConnection(client, std::move(peer), callback_, maxBody_);
+  co_await serveConnection(client, std::move(peer), callback_, maxBody_, connections_);
 }
 
 }  // namespace relaydash

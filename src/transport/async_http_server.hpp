@@ -6,6 +6,7 @@
 
 #include "runtime/socket.hpp"
 #include "runtime/task.hpp"
+#include "transport/connection_registry.hpp"
 #include "transport/request.hpp"
 
 namespace relaydash {
@@ -22,8 +23,10 @@ class AsyncHttpServer {
 
   // Listens on the IPv4 address and port (an empty address means every interface), then
   // accepts forever. Fails with OSError when the socket cannot be set up or accepting fails.
-  // With assumedDescriptorsPerRequest >= 0, accepting pauses while the descriptors the loop
-  // watches plus that many would reach the open-files ceiling.
+  // With assumedDescriptorsPerRequest >= 0, the descriptors the loop watches plus that many
+  // must stay below the open-files ceiling: there, a connection waiting to be accepted makes
+  // room by closing one that waits for its next request or has not completed its head, and
+  // accepting pauses while there is none (and while the process is out of descriptors).
   Task<void> serve(int port, RequestCallback callback, std::string address,
                    int assumedDescriptorsPerRequest);
 
@@ -37,6 +40,9 @@ class AsyncHttpServer {
 
  private:
   Task<void> processClient(FileDescriptor fd, std::string peer);
+  // At the descriptor ceiling: closes a connection that can be spared when another waits to be
+  // accepted, or waits while none can be.
+  Task<void> makeRoom(Socket& listener);
 
   int boundPort_ = 0;
   bool reuseAddr_;
@@ -44,6 +50,7 @@ class AsyncHttpServer {
   long maxBody_;
   long maxFDs_ = 0;
   RequestCallback callback_;
+  ConnectionRegistry connections_;
 };
 
 std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "transport/connection_registry.hpp"
 #include "transport/limits.hpp"
 #include "transport/line_reader.hpp"
 #include "transport/request_parser.hpp"
@@ -12,7 +13,26 @@
 namespace relaydash {
 namespace {
 
-enum class Next { Continue, Close };
+// After a request: go on with the next, close, or refuse the head (the bare 400, then close).
+enum class Next { Continue, Close, Refuse };
+
+// What one connection keeps from request to request.
+struct Connection {
+  Connection(Socket& socket, ConnectionRegistry& registry, const RequestCallback& onRequest,
+             long bodyLimit)
+      : client(socket),
+        reader(socket),
+        tracked(registry, socket),
+        callback(onRequest),
+        maxBody(bodyLimit) {}
+
+  Socket& client;
+  LineReader reader;
+  Request request;
+  TrackedConnection tracked;
+  const RequestCallback& callback;
+  long maxBody;
+};
 
 void appendNumber(std::string& out, std::size_t n) {
   char digits[24];
@@ -52,11 +72,23 @@ bool keepAlive(const Request& request) {
   return false;
 }
 
+// What a header line holds beyond its characters: every value split off at a comma is a string
+// of its own.
+std::size_t headerLineBytes(std::string_view line, std::size_t values) {
+  return line.size() + (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0);
+}
+
 // Reads one request and hands it to the callback. Returns whether the connection goes on.
-Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
-                          const RequestCallback& callback, long maxBody) {
+Task<Next> processRequest(Connection& c) {
+  LineReader& reader = c.reader;
+  Socket& client = c.client;
+  Request& request = c.request;
   request.headers.clear();
   request.body.clear();
+
+  // The connection stays idle until the first bytes of the request are there.
+  if (reader.buffered() == 0 && !co_await reader.fill()) co_return Next::Close;
+  c.tracked.enter(ConnectionState::Head);
 
   Line line = co_await reader.readLine();
   // One empty line before a request is tolerated; a second one is taken as the request line.
@@ -66,28 +98,33 @@ Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
   }
   if (line.kind == Line::Kind::End) co_return Next::Close;
   if (line.kind == Line::Kind::TooLong) {
+    c.tracked.enter(ConnectionState::Busy);
     co_await sendError(client, 413);
     co_return Next::Close;
   }
   if (parseRequestLine(line.text, request) != RequestLineStatus::Ok) {
+    c.tracked.enter(ConnectionState::Busy);
     co_await sendError(client, 400);
     co_return Next::Continue;
   }
+  if (!c.tracked.chargeHead(line.text.size())) co_return Next::Refuse;
 
   for (;;) {
     line = co_await reader.readLine();
     if (line.kind == Line::Kind::End) co_return Next::Close;
     if (line.kind == Line::Kind::TooLong) {
+      c.tracked.enter(ConnectionState::Busy);
       co_await sendError(client, 413);
       co_return Next::Close;
     }
     if (line.kind == Line::Kind::Empty) break;
-    parseHeaderLine(line.text, request.headers);
-    if (request.headers.size() > limits::kMaxHeaderNames) {
-      co_await sendBareStatus(client, "400 Bad Request");
-      co_return Next::Close;
+    const std::size_t values = parseHeaderLine(line.text, request.headers);
+    if (request.headers.size() > limits::kMaxHeaderNames ||
+        !c.tracked.chargeHead(headerLineBytes(line.text, values))) {
+      co_return Next::Refuse;
     }
   }
+  c.tracked.enter(ConnectionState::Busy);
 
   const bool isPost = request.reqMethod == HttpMethod::HttpPost;
   if (isPost && request.headers.hasKey("expect")) {
@@ -102,7 +139,7 @@ Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
       co_await sendText(client, 400, "Bad Request. Invalid Content-Length.");
       co_return Next::Continue;
     }
-    if (*length > maxBody) {
+    if (*length > c.maxBody) {
       co_await sendError(client, 413);
       co_return Next::Close;
     }
@@ -117,7 +154,7 @@ Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
     co_return Next::Continue;
   }
 
-  co_await callback(request);
+  co_await c.callback(request);
 
   // A connection asking for an upgrade is not read again; no handler here takes it over, so
   // it is closed rather than left open forever.
@@ -125,21 +162,40 @@ Task<Next> processRequest(LineReader& reader, Socket& client, Request& request,
   co_return keepAlive(request) ? Next::Continue : Next::Close;
 }
 
+// A large request leaves nothing behind: what the connection keeps is what it needs to read
+// ordinary requests without allocating.
+void giveBackLargeStorage(Connection& c) {
+  if (c.request.headers.storageBytes() > limits::kKeptHeaderStorage)
+    c.request.headers.releaseStorage();
+  c.reader.shrink();
+}
+
 }  // namespace
 
 Task<void> serveConnection(Socket& client, std::string peer, const RequestCallback& callback,
-                           long maxBody) {
-  LineReader reader(client);
-  Request request;
-  request.client = &client;
-  request.hostname = std::move(peer);
+                           long maxBody, ConnectionRegistry& registry) {
+  Connection c(client, registry, callback, maxBody);
+  c.request.client = &client;
+  c.request.hostname = std::move(peer);
   try {
-    while (!client.closed()) {
-      if (co_await processRequest(reader, client, request, callback, maxBody) == Next::Close) break;
+    for (;;) {
+      const Next next = co_await processRequest(c);
+      if (next == Next::Continue && !client.closed()) {
+        giveBackLargeStorage(c);
+        c.tracked.enter(c.reader.buffered() > 0 ? ConnectionState::Head : ConnectionState::Idle);
+        continue;
+      }
+      // A head refused here or, to make room for others' heads, by the registry.
+      if (next == Next::Refuse || c.tracked.refused()) {
+        c.tracked.enter(ConnectionState::Busy);
+        c.request.headers.releaseStorage();
+        co_await sendBareStatus(client, "400 Bad Request");
+      }
+      break;
     }
   } catch (const std::exception& e) {
     // Only this connection ends; its peer sees the connection close.
-    std::fprintf(stderr, "connection from %s ended: %s\n", request.hostname.c_str(), e.what());
+    std::fprintf(stderr, "connection from %s ended: %s\n", c.request.hostname.c_str(), e.what());
   }
   client.close();
 }

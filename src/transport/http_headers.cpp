@@ -127,4 +127,24 @@ void HttpHeaders::clear() noexcept {
   if (!index_.empty()) index_.clear();
 }
 
+std::size_t HttpHeaders::storageBytes() const noexcept {
+  std::size_t bytes = entries_.capacity() * sizeof(Entry) + scratch_.capacity();
+  for (const Entry& entry : entries_) {
+    bytes += entry.name.capacity() + entry.values.capacity() * sizeof(std::string);
+    for (const std::string& value : entry.values)
+      bytes += value.capacity();
+  }
+  // The index's nodes are gone after clear(); its bucket array stays.
+  return bytes + index_.bucket_count() * sizeof(void*);
+}
+
+void HttpHeaders::releaseStorage() noexcept {
+  // Swapped with empty ones: clear() and shrink_to_fit() would keep the buckets or may keep the
+  // capacity.
+  std::vector<Entry>().swap(entries_);
+  std::unordered_map<std::string, std::uint32_t>().swap(index_);
+  std::string().swap(scratch_);
+  size_ = 0;
+}
+
 }  // namespace relaydash

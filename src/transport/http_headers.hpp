@@ -48,6 +48,10 @@ class HttpHeaders {
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
   void clear() noexcept;
+  // About how many bytes of memory the map holds, the storage kept for reuse included.
+  std::size_t storageBytes() const noexcept;
+  // Empties the map and gives back all of its storage.
+  void releaseStorage() noexcept;
 
   const Entry* begin() const noexcept { return entries_.data(); }
   const Entry* end() const noexcept { return entries_.data() + size_; }

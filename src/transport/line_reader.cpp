@@ -48,20 +48,34 @@ Task<Line> LineReader::readLine() {
       if (i > limits::kMaxLineLength) co_return Line{Line::Kind::TooLong, {}};
       begin_ += i + 1;
       afterCr_ = c == '\r';
+      // The LF of a CR LF goes with its line at once when it is there, so that buffered()
+      // counts only the next line's bytes.
+      dropLfAfterCr();
       if (i == 0) co_return Line{Line::Kind::Empty, {}};
       co_return Line{Line::Kind::Text, std::string_view(start, i)};
     }
     scanned = available;
     if (available > limits::kMaxLineLength) co_return Line{Line::Kind::TooLong, {}};
     if (!co_await fill()) {
-      // The stream ended: what was collected is the last line.
-      if (available == 0) co_return Line{Line::Kind::End, {}};
+      // The stream ended: what was collected is the last line, unless the end came from this
+      // side and the rest of the line was never received.
+      if (available == 0 || socket_.interrupted()) co_return Line{Line::Kind::End, {}};
       begin_ = end_;
       co_return Line{Line::Kind::Text,
                      std::string_view(buffer_.get() + end_ - available, available)};
     }
     // fill() may have moved the unread bytes to the front; `scanned` counts from begin_.
   }
+}
+
+void LineReader::shrink() {
+  if (capacity_ <= limits::kKeptReadBuffer || buffered() > limits::kInitialReadBuffer) return;
+  auto smaller = std::make_unique_for_overwrite<char[]>(limits::kInitialReadBuffer);
+  std::memcpy(smaller.get(), buffer_.get() + begin_, buffered());
+  end_ = buffered();
+  begin_ = 0;
+  buffer_ = std::move(smaller);
+  capacity_ = limits::kInitialReadBuffer;
 }
 
 Task<void> LineReader::readBody(std::string& body, std::size_t length) {

@@ -15,7 +15,8 @@ struct Line {
   enum class Kind {
     Text,     // a line with content; `text` excludes the line end
     Empty,    // an empty line (just a line end)
-    End,      // the stream ended (or the peer went away) before any byte of a line
+    End,      // the stream ended (or the peer went away) before any byte of a line, or it was
+              // interrupted on this side (what was collected of the line is dropped)
     TooLong,  // more than the line limit was collected without a line end
   };
   Kind kind;
@@ -32,13 +33,17 @@ class LineReader {
   // Reads up to `length` body bytes into `body` (replacing its content); fewer when the stream
   // ends first.
   Task<void> readBody(std::string& body, std::size_t length);
+  // Reads more bytes into the buffer, waiting for them if need be; false at end of stream.
+  Task<bool> fill();
 
-  // Bytes received but not yet consumed.
+  // Bytes received but not yet consumed. The LF of a CR LF line end counts as consumed,
+  // unless it arrived after the line was read.
   std::size_t buffered() const noexcept { return end_ - begin_; }
+  // Gives back a buffer that a long line made grow past what a connection keeps, when the
+  // bytes it still holds fit the initial size.
+  void shrink();
 
  private:
-  // Reads more bytes into the buffer; false at end of stream.
-  Task<bool> fill();
   void dropLfAfterCr() noexcept;
 
   Socket& socket_;

@@ -98,19 +98,19 @@ RequestLineStatus parseRequestLine(std::string_view line, Request& request) {
   }
 }
 
-void parseHeaderLine(std::string_view line, HttpHeaders& headers) {
+std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {
   const std::size_t colon = line.find(':');
   const std::string_view name = line.substr(0, colon);
   const std::string_view rest =
       colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
   if (rest.empty()) {
-    if (name.empty()) return;
+    if (name.empty()) return 0;
     headers.reset(name, 1).front().clear();
-    return;
+    return 1;
   }
   if (equalsIgnoreCase(name, "cookie")) {
     headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
-    return;
+    return 1;
   }
   std::size_t count = 1;
   for (char c : rest)
@@ -122,6 +122,7 @@ void parseHeaderLine(std::string_view line, HttpHeaders& headers) {
     value.assign(skipLeadingSpace(rest.substr(start, comma - start)));
     start = comma + 1;
   }
+  return count;
 }
 
 std::optional<long long> parseContentLength(std::string_view text) noexcept {

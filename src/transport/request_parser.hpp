@@ -22,8 +22,9 @@ bool parseProtocol(std::string_view text, Protocol& protocol);
 RequestLineStatus parseRequestLine(std::string_view line, Request& request);
 
 // Stores one header line: the name before the first ":", the rest split at commas with leading
-// white space removed from each value (a cookie line stays one value).
-void parseHeaderLine(std::string_view line, HttpHeaders& headers);
+// white space removed from each value (a cookie line stays one value). Returns the number of
+// values stored (0 for a line that stores nothing).
+std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers);
 
 // An optional "+", then digits, with single underscores between digits skipped; anything after
 // the digits is ignored and the value saturates. Empty when there are no digits.

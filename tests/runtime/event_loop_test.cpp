@@ -1,9 +1,13 @@
 #include "runtime/event_loop.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <string>
 #include <vector>
+
+#include "runtime/socket.hpp"
 
 namespace relaydash {
 namespace {
@@ -59,6 +63,31 @@ TEST(EventLoop, DestroyingTheLoopDestroysSuspendedTasks) {
     EXPECT_FALSE(destroyed);
   }
   EXPECT_TRUE(destroyed);
+}
+
+TEST(EventLoop, AYieldingTaskGoesOnAfterTheEventsAlreadyWaiting) {
+  EventLoop loop;
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+  Socket reader{FileDescriptor(fds[0])};
+  FileDescriptor peer(fds[1]);
+  std::vector<std::string> order;
+  auto read = [&]() -> Task<void> {
+    char c;
+    co_await reader.read(std::span<char>(&c, 1));
+    order.push_back("read");
+  };
+  auto yield = [&]() -> Task<void> {
+    co_await Yield();
+    order.push_back("yielded");
+  };
+  loop.spawn(read());
+  ASSERT_EQ(::send(peer.get(), "x", 1, 0), 1);
+  loop.spawn(yield());
+  EXPECT_TRUE(order.empty());
+  // One turn that would block forever without the yield.
+  loop.runOnce(-1);
+  EXPECT_EQ(order, (std::vector<std::string>{"read", "yielded"}));
 }
 
 }  // namespace

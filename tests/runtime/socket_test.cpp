@@ -62,5 +62,32 @@ TEST(Socket, WritingToAPeerThatHasGoneIsNotAnError) {
   EXPECT_FALSE(delivered);
 }
 
+TEST(Socket, AnInterruptedReadSeesEndOfStreamAndWritesGoOn) {
+  EventLoop loop;
+  auto [a, b] = socketPair();
+  Socket local(std::move(a));
+  Socket remote(std::move(b));
+  std::string got = "unset";
+  bool resumed = false;
+  auto reader = [&]() -> Task<void> {
+    got = co_await readAll(local);
+    resumed = true;
+  };
+  loop.spawn(reader());
+  EXPECT_FALSE(resumed);  // parked: nothing was sent
+  local.interrupt();
+  // Resumed before interrupt() returned, at end of stream.
+  EXPECT_TRUE(resumed);
+  EXPECT_EQ(got, "");
+
+  // Later reads end at once, even with bytes waiting; writing still reaches the peer.
+  ASSERT_TRUE(loop.blockOn([&]() -> Task<bool> { co_return co_await remote.write("late"); }()));
+  EXPECT_EQ(loop.blockOn(readAll(local)), "");
+  ASSERT_TRUE(loop.blockOn([&]() -> Task<bool> { co_return co_await local.write("ok"); }()));
+  char reply[2];
+  EXPECT_EQ(loop.blockOn([&]() -> Task<std::size_t> { co_return co_await remote.read(reply); }()),
+            2u);
+}
+
 }  // namespace
 }  // namespace relaydash

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +16,11 @@
 namespace relaydash::testing {
 
 // A program run by a test, with its standard output and error captured. Killed (SIGKILL) when
-// the object goes away if it is still running.
+// the object goes away if it is still running. A non-zero openFiles is its RLIMIT_NOFILE.
 class ChildProcess {
  public:
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::string& workingDirectory = ".") {
+               const std::string& workingDirectory = ".", rlim_t openFiles = 0) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe");
@@ -28,6 +29,13 @@ class ChildProcess {
       ::dup2(out[1], 1);
       ::dup2(err[1], 2);
       if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
+      // With a limit, only the standard descriptors are passed on (as a service manager
+      // does), so that the limit is what the program itself may open.
+      const rlimit limit{openFiles, openFiles};
+      if (openFiles != 0 &&
+          (::close_range(3, ~0U, 0) != 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0)) {
+        ::_exit(126);
+      }
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -89,6 +97,8 @@ class ChildProcess {
     if (!status_) ::kill(pid_, signal);
     wait();
   }
+
+  pid_t pid() const noexcept { return pid_; }
 
   // What the program wrote so far (after wait(): everything).
   const std::string& standardOutput() const noexcept { return stdout_; }

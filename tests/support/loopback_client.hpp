@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,16 +18,23 @@ namespace relaydash::testing {
 // A blocking TCP client on 127.0.0.1 for wire-level tests: send bytes, read what comes back.
 class LoopbackClient {
  public:
-  explicit LoopbackClient(int port) {
+  // A connectLimit above zero bounds how long connecting may take (a server that does not
+  // accept leaves a connection waiting for as long as the kernel retries).
+  explicit LoopbackClient(int port, std::chrono::milliseconds connectLimit = {}) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{connectLimit.count() / 1000,
+                  static_cast<suseconds_t>(connectLimit.count() % 1000 * 1000)};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       ::close(fd_);
       throw std::runtime_error("cannot connect to the test server");
     }
+    limit = {};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     const int on = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   }

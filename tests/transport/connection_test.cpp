@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -216,6 +218,89 @@ TEST_F(Transport, TooManyHeaderNamesEndTheConnection) {
   EXPECT_NE(client.readAnswer().find("200 OK"), std::string::npos);
 }
 
+// A GET of /big whose request line and header lines hold exactly `bytes` (line ends not
+// counted), in distinct lines of 4,000 to 8,000 characters without commas. The empty line
+// that would end the head is not there.
+std::string headOf(std::size_t bytes) {
+  std::string head = "GET /big HTTP/1.1\r\n";
+  const std::size_t rest = bytes - (head.size() - 2);
+  const std::size_t lines = (rest + 7999) / 8000;
+  for (std::size_t i = 0; i < lines; ++i) {
+    const std::string name = "h" + std::to_string(i) + ": ";
+    const std::size_t length = rest / lines + (i < rest % lines ? 1 : 0);
+    head += name + std::string(length - name.size(), 'v') + "\r\n";
+  }
+  return head;
+}
+
+TEST_F(Transport, AHeadHoldsAtMostOneMebibyte) {
+  const std::string refused = "HTTP/1.1 400 Bad Request\r\n\r\n";
+  LoopbackClient atTheLimit(port());
+  atTheLimit.send(headOf(1024 * 1024) + "\r\n");
+  EXPECT_NE(atTheLimit.readAnswer().find("path=/big"), std::string::npos);
+  atTheLimit.send("GET /after HTTP/1.1\r\n\r\n");
+  EXPECT_NE(atTheLimit.readAnswer().find("path=/after"), std::string::npos);
+
+  EXPECT_EQ(exchange(headOf(1024 * 1024 + 1) + "\r\n"), refused);
+
+  // Values split at commas are each stored apart and count as more: 70,000 characters of
+  // commas are refused.
+  std::string commas = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 10; ++i)
+    commas += "h" + std::to_string(i) + ":" + std::string(7000, ',') + "\r\n";
+  EXPECT_EQ(exchange(commas + "\r\n"), refused);
+}
+
+TEST_F(Transport, UnfinishedHeadsShareABudgetThatRefusesTheLargest) {
+  // 32 of these heads fit in 32 MiB together, 33 do not.
+  const std::string head = headOf(1'040'000);
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (int i = 0; i < 40; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(port()));
+    try {
+      clients.back()->send(head);
+    } catch (const std::runtime_error&) {
+      // Refused while it was still sending.
+    }
+  }
+  // All 40 heads are unfinished, so at least 8 are refused once the server has read them.
+  const auto refusedSoFar = [&] {
+    std::vector<pollfd> fds;
+    for (const auto& client : clients)
+      fds.push_back({client->fd(), POLLIN, 0});
+    ::poll(fds.data(), fds.size(), 100);
+    return std::count_if(fds.begin(), fds.end(), [](const pollfd& p) { return p.revents != 0; });
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (refusedSoFar() < 8 && std::chrono::steady_clock::now() < deadline) {
+  }
+  // A small request still gets through: the budget makes room at the large heads' expense.
+  LoopbackClient ordinary(port());
+  ordinary.send("GET /small HTTP/1.1\r\n\r\n");
+  EXPECT_NE(ordinary.readAnswer().find("path=/small"), std::string::npos);
+
+  int refused = 0;
+  int answered = 0;
+  for (auto& client : clients) {
+    try {
+      client->send("\r\n");
+    } catch (const std::runtime_error&) {
+    }
+    const std::string answer = client->readAnswer();
+    if (answer == "HTTP/1.1 400 Bad Request\r\n\r\n") {
+      ++refused;
+      EXPECT_TRUE(client->closedByPeer());
+    } else if (answer.find("path=/big") != std::string::npos) {
+      ++answered;
+    }
+  }
+  // At least 8 must go; each refusal frees at least a 41st of the budget and needs as much
+  // read again before the next, so at most 10 do.
+  EXPECT_GE(refused, 8);
+  EXPECT_LE(refused, 10);
+  EXPECT_EQ(refused + answered, 40);
+}
+
 TEST_F(Transport, PipelinedRequestsAreAnsweredInOrder) {
   LoopbackClient client(port());
   std::string burst;
@@ -256,54 +341,130 @@ TEST_F(Transport, PeersThatVanishMidRequestDoNotDisturbTheServer) {
   EXPECT_NE(after.readAnswer().find("path=/alive"), std::string::npos);
 }
 
-TEST(AcceptThrottle, AcceptingPausesAtTheDescriptorCeilingAndResumes) {
-  // The ceiling comes from the open-files limit, so the server runs in a child process whose
-  // limit is small: 32 descriptors, so the ceiling is 31 and, with 5 assumed per request and
-  // the listener watched, 25 connections are served at once.
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Only the descriptors the server needs stay open, so the ceiling is what limits it.
-    for (int fd = 3; fd < 1024; ++fd) {
-      if (fd != ready[1]) ::close(fd);
+// A transport server in a child process whose open-files limit is small, so that the
+// descriptor ceiling is what limits it: with 32 descriptors the ceiling is 31 and, with 5
+// assumed per request and the listener watched, 25 connections are open at once.
+class SmallServer {
+ public:
+  SmallServer() {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    child_ = ::fork();
+    if (child_ == 0) {
+      // Only the descriptors the server needs stay open, so the ceiling is what limits it.
+      for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != ready[1]) ::close(fd);
+      }
+      const rlimit limit{32, 32};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+      EventLoop loop;
+      AsyncHttpServer server(true, false, 4096);
+      loop.spawn(server.serve(0, echo, "127.0.0.1", 5));
+      const int port = server.localPort();
+      [[maybe_unused]] auto n = ::write(ready[1], &port, sizeof port);
+      ::close(ready[1]);
+      loop.runFor(std::chrono::seconds(20));
+      ::_exit(0);
     }
-    const rlimit limit{32, 32};
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    EventLoop loop;
-    AsyncHttpServer server(true, false, 4096);
-    loop.spawn(server.serve(0, echo, "127.0.0.1", 5));
-    const int port = server.localPort();
-    [[maybe_unused]] auto n = ::write(ready[1], &port, sizeof port);
     ::close(ready[1]);
-    loop.runFor(std::chrono::seconds(20));
-    ::_exit(0);
+    EXPECT_EQ(::read(ready[0], &port_, sizeof port_), static_cast<ssize_t>(sizeof port_));
+    ::close(ready[0]);
   }
-  int port = 0;
-  ASSERT_EQ(::read(ready[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+  SmallServer(const SmallServer&) = delete;
+  SmallServer& operator=(const SmallServer&) = delete;
+  ~SmallServer() {
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
 
-  std::vector<std::unique_ptr<LoopbackClient>> clients;
-  for (int i = 0; i < 28; ++i) {
-    clients.push_back(std::make_unique<LoopbackClient>(port));
-    clients.back()->send("GET /c" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+  int port() const noexcept { return port_; }
+
+ private:
+  pid_t child_ = -1;
+  int port_ = 0;
+};
+
+using Clients = std::vector<std::unique_ptr<LoopbackClient>>;
+
+// A POST whose body has not come yet: once the interim answer is read, the server is reading
+// the body and may not close the connection to make room.
+void startBody(LoopbackClient& client, const std::string& path) {
+  client.send("POST " + path + " HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n");
+  EXPECT_EQ(client.readAnswer(3s), "HTTP/1.1 100 Continue\r\n\r\n") << path;
+}
+
+TEST(AcceptThrottle, AcceptingPausesAtTheDescriptorCeilingAndResumes) {
+  SmallServer server;
+  Clients clients;
+  for (int i = 0; i < 25; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(server.port()));
+    startBody(*clients.back(), "/c" + std::to_string(i));
   }
-  for (std::size_t i = 0; i < 25; ++i) {
-    EXPECT_NE(clients[i]->readAnswer(3s).find("200 OK"), std::string::npos) << i;
+  // Every connection is busy: none can make room, so the next ones wait.
+  for (int i = 25; i < 28; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(server.port()));
+    clients.back()->send("GET /c" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
   }
   for (std::size_t i = 25; i < clients.size(); ++i) {
     EXPECT_EQ(clients[i]->readFor(100ms), "") << i;
   }
 
-  // Closing served connections lets the waiting ones in at the next look.
+  // Closing busy connections lets the waiting ones in at the next look.
   for (int i = 0; i < 5; ++i)
     clients[static_cast<std::size_t>(i)].reset();
   for (std::size_t i = 25; i < clients.size(); ++i) {
     EXPECT_NE(clients[i]->readAnswer(3s).find("path=/c" + std::to_string(i)), std::string::npos);
   }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
+}
+
+TEST(AcceptThrottle, AtTheCeilingIdleConnectionsThenUnfinishedHeadsMakeRoomOldestFirst) {
+  SmallServer server;
+  LoopbackClient busy(server.port());
+  startBody(busy, "/busy");
+  LoopbackClient partial(server.port());
+  partial.send("GET /partial HTTP/1.1\r\nHost: x\r\n");
+  Clients idle;  // each answered before the next comes, so idle in this order
+  for (int i = 0; i < 23; ++i) {
+    idle.push_back(std::make_unique<LoopbackClient>(server.port()));
+    idle.back()->send("GET /idle HTTP/1.1\r\n\r\n");
+    EXPECT_NE(idle.back()->readAnswer(3s).find("200 OK"), std::string::npos) << i;
+  }
+
+  // At the ceiling now. Each newcomer (kept busy) closes the connection idle longest.
+  Clients newcomers;
+  newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+  startBody(*newcomers.back(), "/n0");
+  EXPECT_TRUE(idle[0]->closedByPeer(1s));
+  EXPECT_FALSE(idle[1]->closedByPeer(50ms));
+  // Using a connection makes it the idle one most recently.
+  idle[1]->send("GET /again HTTP/1.1\r\n\r\n");
+  EXPECT_NE(idle[1]->readAnswer(3s).find("path=/again"), std::string::npos);
+  newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+  startBody(*newcomers.back(), "/n1");
+  EXPECT_TRUE(idle[2]->closedByPeer(1s));
+  EXPECT_FALSE(idle[1]->closedByPeer(50ms));
+
+  for (int i = 2; i < 23; ++i) {
+    newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+    startBody(*newcomers.back(), "/n" + std::to_string(i));
+  }
+  for (std::size_t i = 0; i < idle.size(); ++i) {
+    EXPECT_TRUE(idle[i]->closedByPeer(1s)) << i;
+  }
+  // No idle connection is left: the unfinished head goes next, without an answer.
+  newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+  startBody(*newcomers.back(), "/n23");
+  EXPECT_EQ(partial.readUntilClosed(1s), "");
+
+  // Only busy connections are left: the next one waits, and the busy ones are never closed.
+  LoopbackClient waiting(server.port());
+  waiting.send("GET /waiting HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(waiting.readFor(100ms), "");
+  busy.send("ok");
+  EXPECT_NE(busy.readAnswer(3s).find("body=ok"), std::string::npos);
+  // Its request over, the busy connection is idle: it makes room at the next look.
+  EXPECT_NE(waiting.readAnswer(3s).find("path=/waiting"), std::string::npos);
+  EXPECT_TRUE(busy.closedByPeer(1s));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST(HeaderLine, SplitsValuesAtCommasKeepingTrailingSpace) {
   };
   for (const Case& c : cases) {
     HttpHeaders headers;
-    parseHeaderLine(c.line, headers);
+    EXPECT_EQ(parseHeaderLine(c.line, headers), c.values.size()) << c.line;
     ASSERT_TRUE(headers.hasKey(c.name)) << c.line;
     EXPECT_EQ(*headers.find(c.name), c.values) << c.line;
     EXPECT_EQ(headers.size(), 1u) << c.line;
@@ -38,7 +38,7 @@ TEST(HeaderLine, SplitsValuesAtCommasKeepingTrailingSpace) {
 
 TEST(HeaderLine, AnEmptyNameWithoutValueStoresNothingAndRepeatsReplace) {
   HttpHeaders headers;
-  parseHeaderLine(":", headers);
+  EXPECT_EQ(parseHeaderLine(":", headers), 0u);
   EXPECT_TRUE(headers.empty());
   parseHeaderLine("X-A: 1, 2, 3", headers);
   parseHeaderLine("x-a: 4", headers);

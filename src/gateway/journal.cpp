@@ -1,6 +1,5 @@
 #include "gateway/journal.hpp"
 
-#include <atomic>
 #include <charconv>
 
 #include "gateway/command.hpp"
@@ -11,9 +10,6 @@ namespace {
 
 constexpr std::size_t kMaxCursorLength = 512;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// Set once a journalctl has refused --output-fields.
-std::atomic<bool> fieldsUnsupported{false};
 
 std::optional<std::int64_t> decimal(const JsonNode* node) {
   if (!node || !node->isString()) return std::nullopt;
@@ -124,7 +120,9 @@ std::vector<JournalEntry> parseJournal(std::string_view output) {
 }
 
 bool isJournalCursor(std::string_view text) {
-  if (text.empty() || text.size() > kMaxCursorLength) return false;
+  // A cursor starts with its "s=" field; nothing that starts with "-" could be read as an
+  // option, even glued to --after-cursor=.
+  if (text.empty() || text.size() > kMaxCursorLength || text.front() == '-') return false;
   for (const char c : text) {
     const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                          (c >= '0' && c <= '9') || c == '=' || c == ';' || c == '-';
@@ -144,17 +142,14 @@ std::vector<std::string> journalctlArguments(const JournalQuery& query, bool sel
 }
 
 Task<std::vector<JournalEntry>> readJournal(JournalQuery query) {
-  const bool selectFields = !fieldsUnsupported.load();
   try {
-    const ProcessResult result =
-        co_await runTool(journalctlArguments(query, selectFields), query.limits);
+    const ProcessResult result = co_await runTool(journalctlArguments(query, true), query.limits);
     co_return parseJournal(result.output);
   } catch (const CommandError& e) {
     const ProcessResult& failed = e.result();
-    const bool refusedFields = selectFields && failed.started() && !failed.timedOut &&
+    const bool refusedFields = failed.started() && !failed.timedOut &&
                                failed.errorOutput.find("output-fields") != std::string::npos;
     if (!refusedFields) throw;
-    fieldsUnsupported.store(true);
   }
   const ProcessResult result = co_await runTool(journalctlArguments(query, false), query.limits);
   co_return parseJournal(result.output);

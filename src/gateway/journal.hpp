@@ -34,8 +34,9 @@ std::string journalMessageText(const JsonNode& value);
 // U+FFFD, so that the JSON written from it is text.
 std::string validUtf8(std::string_view bytes);
 
-// Whether the text can be a journal cursor ("s=…;i=…;b=…;m=…;t=…;x=…"): short, and only
-// letters, digits, "=", ";" and "-". What journalctl gets as --after-cursor is checked with it.
+// Whether the text can be a journal cursor ("s=…;i=…;b=…;m=…;t=…;x=…"): short, only letters,
+// digits, "=", ";" and "-", and not starting with "-". What journalctl gets as --after-cursor is
+// checked with it.
 bool isJournalCursor(std::string_view text);
 
 struct JournalQuery {
@@ -54,7 +55,8 @@ std::vector<std::string> journalctlArguments(const JournalQuery& query, bool sel
 
 // Runs journalctl for the query and answers its entries, in the order asked. Raises
 // CommandError when journalctl fails. journalctl before systemd 236 knows no --output-fields:
-// when it says so, the query is run again without it (and so from then on).
+// when it says so, the query is run again without it (a moment's work on such a system, which
+// saves copying every field of every entry on all the others).
 Task<std::vector<JournalEntry>> readJournal(JournalQuery query);
 
 }  // namespace relaydash

@@ -3,22 +3,13 @@
 #include <charconv>
 
 #include "gateway/command.hpp"
-#include "json/parser.hpp"
+#include "gateway/journal_line.hpp"
 
 namespace relaydash {
 namespace {
 
 constexpr std::size_t kMaxCursorLength = 512;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-std::optional<std::int64_t> decimal(const JsonNode* node) {
-  if (!node || !node->isString()) return std::nullopt;
-  const std::string& text = node->getString();
-  std::int64_t n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return n;
-}
 
 // Length of the well-formed UTF-8 sequence at the start of `bytes`, or 0 when there is none
 // (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF).
@@ -67,54 +58,14 @@ std::string validUtf8(std::string_view bytes) {
   return text;
 }
 
-std::string journalMessageText(const JsonNode& value) {
-  if (value.isString()) return validUtf8(value.getString());
-  if (!value.isArray()) return {};
-  const JsonArray& items = value.array();
-  const bool bytes = !items.empty() && items.front()->isInt();
-  std::string text;
-  if (bytes) {
-    std::string raw;
-    raw.reserve(items.size());
-    for (const JsonNodePtr& item : items)
-      raw += static_cast<char>(static_cast<unsigned char>(item->getInt() & 0xFF));
-    return validUtf8(raw);
-  }
-  for (const JsonNodePtr& item : items) {
-    if (!text.empty()) text += '\n';
-    text += journalMessageText(*item);
-  }
-  return text;
-}
-
 std::vector<JournalEntry> parseJournal(std::string_view output) {
   std::vector<JournalEntry> entries;
   while (!output.empty()) {
     const std::size_t end = std::min(output.find('\n'), output.size());
-    const std::string_view line = output.substr(0, end);
+    if (std::optional<JournalEntry> entry = parseJournalLine(output.substr(0, end))) {
+      entries.push_back(std::move(*entry));
+    }
     output.remove_prefix(std::min(end + 1, output.size()));
-    if (line.empty() || line.front() != '{') continue;
-    JsonNodePtr object;
-    try {
-      object = parseJson(line);
-    } catch (const JsonParsingError&) {
-      continue;
-    }
-    if (!object->isObject()) continue;
-    const JsonNodePtr cursor = object->get("__CURSOR");
-    const std::optional<std::int64_t> realtime = decimal(object->get("__REALTIME_TIMESTAMP").get());
-    if (!cursor || !cursor->isString() || !realtime) continue;
-    JournalEntry entry;
-    entry.cursor = cursor->getString();
-    entry.realtime = *realtime;
-    if (const std::optional<std::int64_t> p = decimal(object->get("PRIORITY").get());
-        p && *p >= 0 && *p <= 7) {
-      entry.priority = static_cast<int>(*p);
-    }
-    if (const JsonNodePtr message = object->get("MESSAGE")) {
-      entry.message = journalMessageText(*message);
-    }
-    entries.push_back(std::move(entry));
   }
   return entries;
 }

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "json/value.hpp"
 #include "runtime/process.hpp"
 #include "runtime/task.hpp"
 
@@ -20,15 +19,9 @@ struct JournalEntry {
   std::string message;          // MESSAGE, always valid UTF-8
 };
 
-// Reads journalctl's JSON output: one object per line. Lines that are no JSON object, or lack
-// a cursor or a time (the last line of an output cut off at its size cap), are skipped.
+// Reads journalctl's JSON output: one object per line (see parseJournalLine). Lines that are no
+// entry (the last line of an output cut off at its size cap, say) are skipped.
 std::vector<JournalEntry> parseJournal(std::string_view output);
-
-// The text of a MESSAGE value: a string as it is, a value the journal keeps as bytes (an array
-// of numbers 0 to 255, for text that is not valid UTF-8 or holds control characters) decoded
-// with every invalid byte replaced by U+FFFD, several values (an array of those) one per line,
-// and null (a value journalctl left out as too large) as the empty string.
-std::string journalMessageText(const JsonNode& value);
 
 // The bytes with every byte that does not belong to a well-formed UTF-8 sequence replaced by
 // U+FFFD, so that the JSON written from it is text.

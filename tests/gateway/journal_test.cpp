@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "gateway/command.hpp"
-#include "json/parser.hpp"
+#include "gateway/journal_line.hpp"
 #include "runtime/event_loop.hpp"
 #include "support/fake_journal.hpp"
 #include "support/scripted_systemctl.hpp"
@@ -52,12 +52,21 @@ TEST(JournalText, InvalidUtf8IsReplacedNeverDropped) {
     EXPECT_EQ(validUtf8(row.bytes), row.text) << row.bytes;
 }
 
-TEST(JournalText, MessageValuesInEveryFormTheJournalUses) {
+// A line as journalctl writes it, with the MESSAGE value given.
+std::string lineWith(const std::string& message) {
+  return R"({"__CURSOR":"s=1;i=2","__REALTIME_TIMESTAMP":"1765000000000000","PRIORITY":"6",)"
+         R"("_CMDLINE":"/opt/lora_pkt_fwd -c \"x\"","MESSAGE":)" +
+         message + "}";
+}
+
+TEST(JournalLine, MessageValuesInEveryFormTheJournalUses) {
   const struct {
     const char* json;
     std::string text;
   } rows[] = {
       {R"("INFO: concentrator started")", "INFO: concentrator started"},
+      {R"("tab\tquote\" slash\/ \u00e9 \ud83d\udce1 lone \ud800.")",
+       "tab\tquote\" slash/ \xC3\xA9 \xF0\x9F\x93\xA1 lone " + kReplacement + "."},
       {"[27,91,51,49,109,69,82,82,27,91,48,109]", "\x1b[31mERR\x1b[0m"},  // control characters
       {"[115,101,110,115,111,114,32,255,254]", "sensor " + kReplacement + kReplacement},
       {R"(["first","second"])", "first\nsecond"},  // the field given twice
@@ -65,8 +74,36 @@ TEST(JournalText, MessageValuesInEveryFormTheJournalUses) {
       {"null", ""},  // left out as too large
       {"[]", ""},
   };
-  for (const auto& row : rows)
-    EXPECT_EQ(journalMessageText(*parseJson(row.json)), row.text) << row.json;
+  for (const auto& row : rows) {
+    const auto entry = parseJournalLine(lineWith(row.json));
+    ASSERT_TRUE(entry) << row.json;
+    EXPECT_EQ(entry->message, row.text) << row.json;
+  }
+}
+
+TEST(JournalLine, TheOldSpacedFormAndMembersThatAreSkipped) {
+  const auto entry = parseJournalLine(
+      R"({ "__CURSOR" : "s=a;i=1", "__REALTIME_TIMESTAMP" : "17", "_UID" : 0, "X" : [ { "y" : [ true, false, null, -1.5e3 ] } ], "MESSAGE" : "m" })");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->cursor, "s=a;i=1");
+  EXPECT_EQ(entry->realtime, 17);
+  EXPECT_EQ(entry->message, "m");
+}
+
+TEST(JournalLine, EveryPrefixOfALineIsRefusedAndNothingElseIsTakenForAnEntry) {
+  const std::string line = lineWith("[[72,105],[1,2],\"x\\u0041\"]");
+  ASSERT_TRUE(parseJournalLine(line));
+  for (std::size_t n = 0; n < line.size(); ++n)
+    EXPECT_FALSE(parseJournalLine(line.substr(0, n))) << n;
+  for (const char* bad :
+       {"", "[]", "{}", R"({"__CURSOR":"s=1"})", R"({"__REALTIME_TIMESTAMP":"1"})",
+        R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"x1"})",
+        R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"1"} trailing)",
+        R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"1","MESSAGE":[256]})",
+        R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"1","MESSAGE":"\q"})",
+        R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"1","A":[[[[[1]]]]]})"}) {
+    EXPECT_FALSE(parseJournalLine(bad)) << bad;
+  }
 }
 
 TEST(JournalText, Cursors) {

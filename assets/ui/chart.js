@@ -7,6 +7,8 @@ const SVG = 'http://www.w3.org/2000/svg';
 const WIDTH = 600;
 const HEIGHT = 120;
 const BAR = 4;
+// Room above the top, so a line at 100 % is drawn whole.
+const PAD = 4;
 
 function s(tag, attrs = {}, ...children) {
   const el = document.createElementNS(SVG, tag);
@@ -37,7 +39,7 @@ export function linkChart(series, now = Date.now()) {
   const summary = `Over the last hour: ${points.length} reports, at most ${maxReceived} packets received ` +
     `per report; PUSH_DATA acknowledged ${percentText(last?.pushDataAckPercent)} in the latest.`;
   const svg = s('svg', {
-    viewBox: `0 0 ${WIDTH} ${HEIGHT}`,
+    viewBox: `0 ${-PAD} ${WIDTH} ${HEIGHT + PAD}`,
     class: 'chart',
     role: 'img',
     'aria-label': summary,

@@ -37,6 +37,7 @@ std::string_view trim(std::string_view text) {
 // name decides between standard and summer time where the clock shows an hour twice.
 std::optional<std::int64_t> localToUtc(unsigned year, unsigned month, unsigned day, unsigned hour,
                                        unsigned minute, unsigned second, std::string_view zone) {
+  // tzname is read before mktime would set it.
   ::tzset();
   std::tm tm{};
   tm.tm_year = static_cast<int>(year) - 1900;

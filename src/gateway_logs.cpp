@@ -1,6 +1,8 @@
 // gateway/logs: the journal of the forwarder's unit or of SSH's, and nothing else: the names the
 // client may give are mapped to unit names here, so no text of the request becomes a unit name.
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -6,13 +6,6 @@
 #include "model/account_model.hpp"
 
 namespace relaydash {
-namespace {
-
-constexpr std::string_view kAdminName = "admin";
-constexpr std::string_view kAdminInitialPassword = "quilm";
-
-}  // namespace
-
 std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
                                     std::string forwarderUnitServiceName, std::string dataPath) {
   Buffer secret = genChachapolyKey();

@@ -1,12 +1,18 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "crypto/buffer.hpp"
 #include "model/db.hpp"
 
 namespace relaydash {
+
+// The administrator, whom start-up creates with the factory password.
+inline constexpr std::string_view kAdminName = "admin";
+inline constexpr std::string_view kAdminInitialPassword = "quilm";
 
 // What every request shares: the forwarder settings, the account database and the key that seals
 // auth tokens. One per process, filled at start-up and only read afterwards.
@@ -19,6 +25,8 @@ struct Context {
   // refuses every token issued before it.
   Buffer secret;
   Db db;
+  // For the server's uptime.
+  std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
 };
 
 // Makes the token key and opens (creating if need be) the database at dataPath; raises DbError

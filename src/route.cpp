@@ -15,23 +15,21 @@
 namespace relaydash {
 namespace {
 
-// The administrator: the one account whose password the API changes.
-constexpr std::string_view kAdminName = "admin";
-constexpr std::string_view kSshUnit = "ssh";
-
 struct Route {
   std::string_view path;
   Task<JsonNodePtr> (*procedure)(Session&, JsonNodePtr);
   bool tokenRequired;
 };
 
-constexpr std::array<Route, 6> kRoutes{{
+constexpr std::array<Route, 8> kRoutes{{
     {"forwarder-config/get", fowarderConfig_get, true},
     {"forwarder-config/patch", fowarderConfig_patch, true},
     {"password/update", password_update, true},
     {"login/password", login_password, false},
     {"sshd/start", sshd_start, true},
     {"sshd/stop", sshd_stop, true},
+    {"gateway/status", gateway_status, true},
+    {"gateway/logs", gateway_logs, true},
 }};
 
 constexpr bool onlyLoginIsOpen() {
@@ -41,12 +39,6 @@ constexpr bool onlyLoginIsOpen() {
   return open == 1;
 }
 static_assert(onlyLoginIsOpen(), "every procedure but the login needs a token");
-
-JsonNodePtr answer(JsonNodePtr output) {
-  JsonNodePtr body = newJObject();
-  body->set("output", std::move(output));
-  return body;
-}
 
 Task<JsonNodePtr> withToken(std::shared_ptr<const JsonHandler> handler, Session& session,
                             JsonNodePtr input) {
@@ -76,6 +68,12 @@ const std::string& passwordText(const JsonNode& member, std::string_view key) {
 }
 
 }  // namespace
+
+JsonNodePtr answer(JsonNodePtr output) {
+  JsonNodePtr body = newJObject();
+  body->set("output", std::move(output));
+  return body;
+}
 
 void setupJsonApiRoute(HttpServer& server) {
   const std::shared_ptr<JsonApiRouter> procedures = newJsonApiRouter();
@@ -128,27 +126,27 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
 }
 
 Task<JsonNodePtr> sshd_start(Session&, JsonNodePtr) {
-  start(kSshUnit);
-  enable(kSshUnit);
+  co_await start(std::string(kSshUnit));
+  co_await enable(std::string(kSshUnit));
   co_return answer(newJObject());
 }
 
 Task<JsonNodePtr> sshd_stop(Session&, JsonNodePtr) {
-  stop(kSshUnit);
-  disable(kSshUnit);
+  co_await stop(std::string(kSshUnit));
+  co_await disable(std::string(kSshUnit));
   co_return answer(newJObject());
 }
 
 Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
-  co_return answer(co_await getForwarderConfig(session.context));
+  co_return answer(co_await getForwarderConfig(session.context.forwarderConfigPath));
 }
 
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
   JsonNodePtr patch = input->at("input");
-  co_await updateForwarderConfig(ctx, std::move(patch));
+  co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
   // An empty name means the forwarder is not run as a unit: nothing to restart.
-  if (!ctx.forwarderUnitServiceName.empty()) restart(ctx.forwarderUnitServiceName);
+  if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);
   co_return answer(newJObject());
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "json/value.hpp"
 #include "runtime/task.hpp"
 #include "server/http_handler.hpp"
@@ -15,6 +17,12 @@ void setupJsonApiRoute(HttpServer& server);
 // with the context's key and carries a "username".
 JsonHandler loginOnly(JsonHandler handler);
 
+// {"output": output}: the body of every successful answer.
+JsonNodePtr answer(JsonNodePtr output);
+
+// The SSH daemon's unit.
+inline constexpr std::string_view kSshUnit = "ssh";
+
 // The procedures. Each answers {"output": …}.
 Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input);
 Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input);
@@ -22,5 +30,8 @@ Task<JsonNodePtr> sshd_start(Session& session, JsonNodePtr input);
 Task<JsonNodePtr> sshd_stop(Session& session, JsonNodePtr input);
 Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr input);
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input);
+// What the gateway is doing (gateway_status.cpp) and the journal of its units (gateway_logs.cpp).
+Task<JsonNodePtr> gateway_status(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> gateway_logs(Session& session, JsonNodePtr input);
 
 }  // namespace relaydash

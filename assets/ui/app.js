@@ -5,17 +5,39 @@ import { h } from '/ui/dom.js';
 import { gatewayIdOf } from '/ui/forwarder.js';
 import { passwordView, signInView, sshView } from '/ui/view-account.js';
 import { configView, rawView } from '/ui/view-config.js';
+import { logsView } from '/ui/view-logs.js';
+import { statusView } from '/ui/view-status.js';
 
 const SIGN_IN = '/ui/login';
-const HOME = '/ui/config';
+const HOME = '/ui/status';
 
 const main = document.getElementById('main');
 const gatewayEl = document.getElementById('gateway-id');
 const nav = document.getElementById('nav');
+const banner = document.getElementById('password-banner');
+
+// Whether the administrator's password is still the factory one; null until the gateway said.
+let defaultPassword = null;
+
+function showPasswordBanner(on) {
+  defaultPassword = on;
+  banner.hidden = !on;
+}
 
 const app = {
   setDocument(doc) {
     showGatewayId(gatewayIdOf(doc));
+  },
+  // The gateway's status, for every view that shows part of it; it also tells whether the
+  // factory password is still in use.
+  async fetchStatus() {
+    const status = await api.call('gateway/status');
+    showPasswordBanner(Boolean(status.relaydash?.defaultPassword));
+    if (status.forwarderConfig?.gatewayId) showGatewayId(status.forwarderConfig.gatewayId);
+    return status;
+  },
+  passwordChanged() {
+    app.fetchStatus().catch(() => {});
   },
   signedIn() {
     const next = safeTarget(new URLSearchParams(location.search).get('next'));
@@ -35,15 +57,21 @@ const notFound = {
   title: 'Not found',
   el: h('section', { class: 'view card', hidden: true },
     h('h1', { tabindex: '-1' }, 'Not found'),
-    h('p', {}, 'There is no page at this address. ', h('a', { href: HOME }, 'Go to the forwarder configuration'), '.')),
+    h('p', {}, 'There is no page at this address. ', h('a', { href: HOME }, 'Go to the gateway status'), '.')),
 };
 main.append(signIn.el, notFound.el);
 
 // The views behind the sign-in, made afresh after signing out so nothing typed is left behind.
 let views = new Map();
+let current = null;
 function makeViews() {
-  for (const v of views.values()) v.el.remove();
-  views = new Map([configView(app), rawView(app), sshView(), passwordView()].map((v) => [v.path, v]));
+  for (const v of views.values()) {
+    v.hide?.();
+    v.el.remove();
+  }
+  current = null;
+  views = new Map([statusView(app), configView(app), rawView(app), sshView(app), logsView(app), passwordView(app)]
+    .map((v) => [v.path, v]));
   for (const v of views.values()) main.append(v.el);
 }
 makeViews();
@@ -74,6 +102,8 @@ function render({ moveFocus = false } = {}) {
   if (path === SIGN_IN && signedIn) return app.signedIn();
 
   const view = path === SIGN_IN ? signIn : views.get(path) ?? notFound;
+  if (current && current !== view) current.hide?.();
+  current = view;
   for (const el of main.children) el.hidden = el !== view.el;
   document.body.classList.toggle('signed-in', signedIn);
   for (const a of nav.querySelectorAll('a')) {
@@ -87,6 +117,8 @@ function render({ moveFocus = false } = {}) {
   if (signedIn && !view.show && !api.rememberedGatewayId()) {
     api.call('forwarder-config/get').then(app.setDocument, () => {});
   }
+  // Views that do not ask for the status themselves learn about the password once per sign-in.
+  if (signedIn && defaultPassword === null && !view.fetchesStatus) app.fetchStatus().catch(() => {});
 }
 
 export function navigate(path) {
@@ -104,6 +136,8 @@ window.addEventListener('popstate', () => render({ moveFocus: true }));
 
 document.getElementById('sign-out').addEventListener('click', () => {
   api.forget();
+  showPasswordBanner(false);
+  defaultPassword = null;
   gatewayEl.closest('.gateway').hidden = true;
   makeViews();
   toSignIn('You have signed out.');

@@ -2,6 +2,7 @@
 
 import * as api from '/ui/api.js';
 import { h, statusLine, textField, whileBusy } from '/ui/dom.js';
+import { isRunning, startsAtBoot, unitBadge } from '/ui/gateway.js';
 
 export function signInView(app) {
   const notice = h('p', { class: 'notice', role: 'status', hidden: true });
@@ -51,10 +52,30 @@ export function signInView(app) {
   };
 }
 
-export function sshView() {
+// What each button changes, given where SSH stands: running now, and started at boot.
+export function sshEffects(unit) {
+  if (!unit) {
+    return { enable: 'starts it now and at every boot', disable: 'stops it now and at every boot' };
+  }
+  const running = isRunning(unit);
+  const atBoot = startsAtBoot(unit);
+  return {
+    enable: running && atBoot ? 'already on: changes nothing'
+      : running ? 'keeps it running and starts it at every boot'
+        : atBoot ? 'starts it now (it already starts at boot)' : 'starts it now and at every boot',
+    disable: !running && !atBoot ? 'already off: changes nothing'
+      : !running ? 'no longer starts it at boot (it is stopped)'
+        : atBoot ? 'stops it now and at every boot' : 'stops it now (it does not start at boot)',
+  };
+}
+
+export function sshView(app) {
   const status = statusLine();
-  const enableBtn = h('button', { type: 'button', class: 'primary' }, 'Enable SSH…');
-  const disableBtn = h('button', { type: 'button' }, 'Disable SSH…');
+  const state = h('p', { class: 'unit-state', 'aria-live': 'polite' }, 'Asking the gateway…');
+  const enableEffect = h('small', {});
+  const disableEffect = h('small', {});
+  const enableBtn = h('button', { type: 'button', class: 'primary labelled' }, h('span', {}, 'Enable SSH…'), enableEffect);
+  const disableBtn = h('button', { type: 'button', class: 'labelled' }, h('span', {}, 'Disable SSH…'), disableEffect);
   const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, enableBtn, disableBtn));
 
   // A modal dialog: the keyboard stays inside it and Escape cancels.
@@ -70,10 +91,30 @@ export function sshView() {
     h('h1', { tabindex: '-1' }, 'SSH access'),
     h('div', { class: 'card' },
       h('p', { class: 'intro' }, 'Enabling starts the gateway\'s SSH server now and at every boot. Disabling stops it ' +
-        'and keeps it off after a reboot. The gateway does not report whether SSH is on, so this page shows the ' +
-        'outcome of the last change made here.'),
-      area, status.el),
+        'and keeps it off after a reboot.'),
+      state, area, status.el),
     dialog);
+
+  function showState(unit) {
+    const b = unitBadge(unit);
+    state.replaceChildren('The SSH server is ', h('span', { class: `badge ${b.tone}` }, b.label),
+      unit ? ` and ${startsAtBoot(unit) ? 'starts' : 'does not start'} at boot.` : '.');
+    const effects = sshEffects(unit);
+    enableEffect.textContent = effects.enable;
+    disableEffect.textContent = effects.disable;
+  }
+
+  async function refresh() {
+    try {
+      showState((await app.fetchStatus()).units.ssh);
+    } catch (e) {
+      if (e.authLost) return;
+      state.textContent = `The gateway did not say whether SSH is on: ${e.message}`;
+      const effects = sshEffects(null);
+      enableEffect.textContent = effects.enable;
+      disableEffect.textContent = effects.disable;
+    }
+  }
 
   const plans = {
     enable: {
@@ -114,18 +155,20 @@ export function sshView() {
     status.busy(plan.busy);
     try {
       await whileBusy(area, () => api.call(plan.call, {}));
+      await refresh();
       status.ok(plan.done);
     } catch (e) {
       if (e.authLost) status.clear();
       else status.error(`SSH access was not changed: ${e.message}`);
+      refresh();
     }
     plan.button.focus();
   });
 
-  return { path: '/ui/ssh', title: 'SSH access', el };
+  return { path: '/ui/ssh', title: 'SSH access', el, fetchesStatus: true, show: refresh };
 }
 
-export function passwordView() {
+export function passwordView(app) {
   const current = textField({ label: 'Current password', type: 'password', autocomplete: 'current-password' });
   const next = textField({ label: 'New password', type: 'password', autocomplete: 'new-password' });
   const again = textField({ label: 'New password again', type: 'password', autocomplete: 'new-password' });
@@ -159,6 +202,7 @@ export function passwordView() {
         api.call('password/update', { currentPassword: current.input.value, newPassword: next.input.value }));
       fields.forEach((f) => (f.input.value = ''));
       status.ok('The password has been changed. Use the new one the next time you sign in.');
+      app.passwordChanged();
     } catch (e) {
       if (e.authLost) return status.clear();
       status.clear();

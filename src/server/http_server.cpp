@@ -7,9 +7,10 @@
 namespace relaydash {
 namespace {
 
-// The descriptors one request may need while it runs: its socket, a file it reads or
-// rewrites, a command it starts.
-constexpr int kDescriptorsPerRequest = 5;
+// The descriptors one request may need while it runs: its socket, and for a program it runs two
+// pipes, the exit notice and a timer, plus the child's ends of the pipes while it starts (a file
+// it reads or rewrites is never open at the same time).
+constexpr int kDescriptorsPerRequest = 7;
 
 void reportHookFailure(std::exception_ptr error) {
   try {

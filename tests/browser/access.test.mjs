@@ -80,6 +80,6 @@ test('the password is checked, changed, and the new one signs in', async () => {
   await page.getByRole('button', { name: 'Sign in' }).click();
   await shows(page.getByRole('alert'), 'Invalid password');
   await signIn(page, 's3cret-relay');
-  await page.getByRole('heading', { name: 'Forwarder configuration' }).waitFor();
+  await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
   assert.deepEqual(page.errors, []);
 });

@@ -66,7 +66,7 @@ test('signing out forgets the sign-in of the tab', async () => {
   const page = await newPage(browser, gw);
   await page.goto('/ui/');
   await signIn(page);
-  assert.equal(new URL(page.url()).pathname, '/ui/config');
+  assert.equal(new URL(page.url()).pathname, '/ui/status');
   await page.getByRole('button', { name: 'Sign out' }).click();
   await shows(page.getByRole('status'), 'You have signed out.');
   await page.goto('/ui/config');

@@ -1,7 +1,10 @@
 // Runs build/relaydash on a free local port against a copy of a real forwarder configuration,
-// with a stand-in `systemctl` that only records its command lines, and drives Debian's Chromium.
+// with the stand-ins for systemctl, journalctl and timedatectl of tests/support/fake-systemd
+// first on its PATH, and drives Debian's Chromium.
 import { spawn } from 'node:child_process';
-import { chmodSync, copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import {
+  appendFileSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync,
+} from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -9,6 +12,7 @@ import { chromium } from 'playwright-core';
 import { stripComments } from '../ui/support.mjs';
 
 const BINARY = path.resolve('build/relaydash');
+const FAKES = path.resolve('tests/support/fake-systemd');
 const SAMPLES = path.resolve('tests/data/forwarder');
 const SCREENSHOTS = path.resolve('build/screenshots');
 const START_TIMEOUT_MS = 15_000;
@@ -42,13 +46,15 @@ export class Gateway {
   constructor(sample) {
     this.dir = mkdtempSync(path.join(os.tmpdir(), 'relaydash-ui-'));
     this.configPath = path.join(this.dir, 'global_conf.json');
-    this.logPath = path.join(this.dir, 'systemctl.log');
     this.sample = path.join(SAMPLES, sample);
     copyFileSync(this.sample, this.configPath);
-    writeFileSync(this.logPath, '');
-    const fake = path.join(this.dir, 'systemctl');
-    writeFileSync(fake, `#!/bin/sh\nprintf 'systemctl %s\\n' "$*" >> '${this.logPath}'\nexit 0\n`);
-    chmodSync(fake, 0o755);
+    this.bin = path.join(this.dir, 'bin');
+    this.state = path.join(this.bin, 'state');
+    mkdirSync(this.state, { recursive: true });
+    for (const tool of ['systemctl', 'journalctl', 'timedatectl']) symlinkSync(path.join(FAKES, tool), path.join(this.bin, tool));
+    // SSH starts off, as on a gateway fresh from the factory; the forwarder runs.
+    this.setState('active-ssh', 'inactive');
+    this.setState('enabled-ssh', 'disabled');
     this.child = null;
   }
 
@@ -73,7 +79,7 @@ export class Gateway {
       '--forwarderConfigPath', this.configPath, '--forwarderUnitServiceName', 'packet-forwarder'];
     const child = spawn(BINARY, args, {
       cwd: this.dir,
-      env: { ...process.env, PATH: `${this.dir}:${process.env.PATH}` },
+      env: { ...process.env, PATH: `${this.bin}:${process.env.PATH}` },
       stdio: ['ignore', 'pipe', 'pipe'],
     });
     this.child = child;
@@ -123,9 +129,83 @@ export class Gateway {
     return JSON.parse(stripComments(readFileSync(this.sample, 'utf8')));
   }
 
-  commands() {
-    return readFileSync(this.logPath, 'utf8').split('\n').filter(Boolean);
+  // A file of the fake tools' state (see the scripts in tests/support/fake-systemd).
+  setState(name, text) {
+    writeFileSync(path.join(this.state, name), text);
   }
+
+  // Entries appended to a unit's journal.
+  journal(unit, entries) {
+    appendFileSync(path.join(this.state, `journal-${unit}.jsonl`), entries.map((e) => `${e}\n`).join(''));
+  }
+
+  // Every call of the fake tools, as "systemctl [verb] [unit]".
+  calls() {
+    const calls = path.join(this.state, 'calls');
+    return existsSync(calls) ? readFileSync(calls, 'utf8').split('\n').filter(Boolean) : [];
+  }
+
+  // The systemctl commands that change something, as "systemctl VERB UNIT": what the status
+  // pages ask (systemctl show) is left out.
+  commands() {
+    return this.calls()
+      .filter((line) => line.startsWith('systemctl ') && !line.startsWith('systemctl [show]'))
+      .map((line) => line.replace(/\[([^\]]*)\] ?/g, '$1 ').trim());
+  }
+}
+
+// Journal entries as `journalctl --output=json` prints them.
+export class FakeJournal {
+  constructor(unit, start = Date.now() * 1000 - 3_000_000_000) {
+    this.unit = unit;
+    this.time = start;
+    this.index = 0;
+  }
+
+  cursor(i = this.index) {
+    return `s=8d3f6b0e2a6d4c6fb1e0e0c1a7f0c2d1;i=${i.toString(16)};b=5e1c0a5b4f3e4c2a9a8b7c6d5e4f3a2b;m=${(i * 1000).toString(16)};t=${i.toString(16)};x=${(i * 7919).toString(16)}`;
+  }
+
+  // An entry `seconds` after the previous one.
+  entry(message, { priority = 6, seconds = 0.5 } = {}) {
+    this.index += 1;
+    this.time += Math.round(seconds * 1e6);
+    return JSON.stringify({
+      __CURSOR: this.cursor(),
+      __REALTIME_TIMESTAMP: String(this.time),
+      __MONOTONIC_TIMESTAMP: String(this.index * 1000),
+      _BOOT_ID: '5e1c0a5b4f3e4c2a9a8b7c6d5e4f3a2b',
+      PRIORITY: String(priority),
+      SYSLOG_IDENTIFIER: 'lora_pkt_fwd',
+      _SYSTEMD_UNIT: `${this.unit}.service`,
+      MESSAGE: message,
+    });
+  }
+
+  lines(messages, firstAfter = 30) {
+    return messages.map((m, i) => this.entry(m, { seconds: i === 0 ? firstAfter : 0.001 }));
+  }
+}
+
+// The lines of one statistics report of the packet forwarder.
+export function statisticsReport(received, pushAck, pullAck = '100.00') {
+  return [
+    '##### 2026-12-09 01:02:03 GMT #####',
+    '### [UPSTREAM] ###',
+    `# RF packets received by concentrator: ${received}`,
+    '# CRC_OK: 100.00%, CRC_FAIL: 0.00%, NO_CRC: 0.00%',
+    `# RF packets forwarded: ${received} (${received * 23} bytes)`,
+    `# PUSH_DATA datagrams sent: ${received + 1} (${received * 150 + 220} bytes)`,
+    `# PUSH_DATA acknowledged: ${pushAck}%`,
+    '### [DOWNSTREAM] ###',
+    `# PULL_DATA sent: 3 (${pullAck}% acknowledged)`,
+    '# PULL_RESP(onse) datagrams received: 0 (0 bytes)',
+    '# RF packets sent to concentrator: 0 (0 bytes)',
+    '# TX errors: 0',
+    '### [GPS] ###',
+    '# Invalid time reference (age: 1765242123 sec)',
+    '##### END #####',
+  ];
 }
 
 export function launchBrowser() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,10 +12,11 @@
 
 namespace relaydash::testing {
 
-// A stand-in for systemctl, put first on PATH for the whole test process (before any server
-// thread runs, since the shell reads PATH from the environment). Each call appends one line to
-// a log, "systemctl" and every argument the shell passed in brackets, then exits with the
-// status chosen for its verb: a number, or "kill" to die by SIGKILL.
+// Stand-ins for systemctl, journalctl and timedatectl (the scripts in
+// tests/support/fake-systemd), linked into a directory that is put first on PATH for the whole
+// test process (before any server thread runs, since children find them through PATH). Each call
+// appends one line to a log: the program's name and every argument it got in brackets. What the
+// scripts answer is set through files in their state folder; see the scripts.
 class ScriptedSystemctl {
  public:
   static ScriptedSystemctl& instance() {
@@ -24,16 +24,37 @@ class ScriptedSystemctl {
     return fake;
   }
 
-  // Forgets the calls and makes every verb succeed.
+  // Forgets the calls, the journals and every answer set: every verb succeeds again.
   void reset() {
     for (const auto& entry : std::filesystem::directory_iterator(dir_.file("state"))) {
       std::filesystem::remove(entry.path());
     }
   }
 
+  // How a verb ends: an exit status, "kill" or "hang". "journalctl" and "timedatectl" name
+  // those programs.
   void answer(const std::string& verb, const std::string& status) {
-    std::ofstream(dir_.file("state/status-" + verb)) << status;
+    write("status-" + verb, status);
   }
+  // Seconds the verb (or "journalctl") sleeps before answering.
+  void delay(const std::string& verb, double seconds) {
+    write("delay-" + verb, std::to_string(seconds));
+  }
+  // What `systemctl show` prints for the unit.
+  void show(const std::string& unit, const std::string& properties) {
+    write("show-" + unit, properties);
+  }
+  // The unit's journal: lines of `journalctl --output=json`.
+  void journal(const std::string& unit, const std::vector<std::string>& entries) {
+    std::ofstream out(dir_.file("state/journal-" + unit + ".jsonl"), std::ios::app);
+    for (const std::string& entry : entries)
+      out << entry << '\n';
+  }
+  // journalctl prints this many lines of noise instead of the journal.
+  void flood(const std::string& verb, int lines) { write("flood-" + verb, std::to_string(lines)); }
+  void timedatectl(const std::string& show) { write("timedatectl-show", show); }
+  // journalctl refuses --output-fields, as before systemd 236.
+  void oldJournalctl() { write("old-journalctl", ""); }
 
   std::vector<std::string> calls() const {
     std::ifstream log(dir_.file("state/calls"));
@@ -43,20 +64,31 @@ class ScriptedSystemctl {
     return lines;
   }
 
+  // The calls of one program ("systemctl", "journalctl", "timedatectl").
+  std::vector<std::string> calls(const std::string& program) const {
+    std::vector<std::string> lines;
+    for (std::string& line : calls()) {
+      if (line.rfind(program + " ", 0) == 0 || line == program) lines.push_back(std::move(line));
+    }
+    return lines;
+  }
+
+  std::string directory() const { return dir_.path().string(); }
+
  private:
   ScriptedSystemctl() {
     std::filesystem::create_directory(dir_.file("state"));
-    const std::string state = dir_.file("state");
-    const std::string script = dir_.file("systemctl");
-    std::ofstream(script) << "#!/bin/sh\n"
-                          << "{ printf systemctl; printf ' [%s]' \"$@\"; echo; } >> " << state
-                          << "/calls\n"
-                          << "status=$(cat " << state << "/status-$1 2>/dev/null || echo 0)\n"
-                          << "[ \"$status\" = kill ] && kill -9 $$\n"
-                          << "exit $status\n";
-    ::chmod(script.c_str(), 0755);
+    // Tests run from the repository's root.
+    const auto scripts = std::filesystem::absolute("tests/support/fake-systemd");
+    for (const char* program : {"systemctl", "journalctl", "timedatectl"}) {
+      std::filesystem::create_symlink(scripts / program, dir_.file(program));
+    }
     const char* path = ::getenv("PATH");
     ::setenv("PATH", (dir_.file("") + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+  }
+
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_.file("state/" + name)) << text;
   }
 
   TempDir dir_;

@@ -1,17 +1,25 @@
-#include "service_control.hpp"
+#include "gateway/service_control.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "runtime/event_loop.hpp"
 #include "support/scripted_systemctl.hpp"
 
 namespace relaydash {
 namespace {
 
 using testing::ScriptedSystemctl;
+using namespace std::chrono_literals;
+
+void runNow(Task<void> task) {
+  EventLoop loop;
+  loop.blockOn(std::move(task));
+}
 
 TEST(Run, StatusAsAShellReportsIt) {
   const struct {
@@ -29,7 +37,7 @@ TEST(Run, StatusAsAShellReportsIt) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.command);
     try {
-      run(row.command);
+      runNow(run(row.command));
       EXPECT_EQ(row.exitCode, 0);
     } catch (const ExecError& e) {
       EXPECT_EQ(e.exitCode(), row.exitCode);
@@ -40,20 +48,40 @@ TEST(Run, StatusAsAShellReportsIt) {
   }
 }
 
+TEST(Run, TheLoopServesOthersWhileACommandRuns) {
+  EventLoop loop;
+  int ticks = 0;
+  bool done = false;
+  auto ticker = [&]() -> Task<void> {
+    while (!done) {
+      co_await SleepFor(10ms);
+      ++ticks;
+    }
+  };
+  auto command = [&]() -> Task<void> {
+    co_await run("sleep 0.3");
+    done = true;
+  };
+  loop.spawn(ticker());
+  loop.blockOn(command());
+  // A blocked loop would not have ticked at all.
+  EXPECT_GE(ticks, 10);
+}
+
 TEST(UnitOperations, CommandLinesReachTheShellUnquoted) {
   ScriptedSystemctl& systemctl = ScriptedSystemctl::instance();
   systemctl.reset();
-  const std::vector<std::function<void()>> calls{
-      [] { restart("packet-forwarder"); },
-      [] { start("ssh"); },
-      [] { enable("ssh"); },
-      [] { stop("ssh"); },
-      [] { disable("ssh"); },
-      [] { restart("two words"); },
-      [] { restart(""); },
+  const std::vector<std::function<Task<void>()>> calls{
+      [] { return restart("packet-forwarder"); },
+      [] { return start("ssh"); },
+      [] { return enable("ssh"); },
+      [] { return stop("ssh"); },
+      [] { return disable("ssh"); },
+      [] { return restart("two words"); },
+      [] { return restart(""); },
   };
   for (const auto& call : calls)
-    call();
+    runNow(call());
   EXPECT_EQ(systemctl.calls(),
             (std::vector<std::string>{"systemctl [restart] [packet-forwarder]",
                                       "systemctl [start] [ssh]", "systemctl [enable] [ssh]",
@@ -71,7 +99,7 @@ TEST(UnitOperations, FailingSystemctlRaisesWithTheWholeCommandLine) {
     systemctl.reset();
     systemctl.answer("stop", row.status);
     try {
-      stop("ssh unit");
+      runNow(stop("ssh unit"));
       ADD_FAILURE() << "no error for status " << row.status;
     } catch (const ExecError& e) {
       EXPECT_EQ(e.command(), "systemctl stop ssh unit");

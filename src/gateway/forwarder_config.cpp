@@ -1,4 +1,4 @@
-#include "forwarder_config.hpp"
+#include "gateway/forwarder_config.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "ctx.hpp"
+#include "gateway/text_file.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "runtime/file_descriptor.hpp"
@@ -19,22 +19,6 @@
 
 namespace relaydash {
 namespace {
-
-std::string readTextFile(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) raiseOSError();
-  std::string text;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
-    if (n == 0) return text;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      raiseOSError();
-    }
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
-}
 
 void writeAll(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -72,12 +56,12 @@ void syncDirectory(const std::string& directory) {
 
 }  // namespace
 
-Task<JsonNodePtr> getForwarderConfig(const Context& ctx) {
-  co_return parseJson(readTextFile(ctx.forwarderConfigPath));
+Task<JsonNodePtr> getForwarderConfig(std::string path) {
+  co_return parseJson(readTextFile(path));
 }
 
-Task<void> updateForwarderConfig(const Context& ctx, JsonNodePtr patch) {
-  const JsonNodePtr current = parseJson(readTextFile(ctx.forwarderConfigPath));
+Task<void> updateForwarderConfig(std::string path, JsonNodePtr patch) {
+  const JsonNodePtr current = parseJson(readTextFile(path));
   const std::string text = toPretty(*merge(*current, *patch), 2);
   // A number beyond a double's range reads as infinity and would be written as "inf", which no
   // reader accepts, the forwarder's included: a file that cannot be read back is never written.
@@ -87,7 +71,7 @@ Task<void> updateForwarderConfig(const Context& ctx, JsonNodePtr patch) {
     throw std::invalid_argument(std::string("the patched configuration is not valid JSON: ") +
                                 e.what());
   }
-  replaceFile(ctx.forwarderConfigPath, text);
+  replaceFile(path, text);
   co_return;
 }
 

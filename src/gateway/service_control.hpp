@@ -2,7 +2,8 @@
 
 #include <stdexcept>
 #include <string>
-#include <string_view>
+
+#include "runtime/task.hpp"
 
 namespace relaydash {
 
@@ -25,17 +26,17 @@ class ExecError : public std::runtime_error {
   std::string output_;
 };
 
-// Runs the command line through the system shell and waits for it, blocking the whole process;
-// it inherits the server's standard input, output and error. Raises ExecError unless the status
-// is 0.
-void run(const std::string& commandLine);
+// Runs the command line through the system shell, as system() does (the server's standard input,
+// output and error and its environment inherited), and completes when the shell has ended. The
+// event loop serves other requests meanwhile. Raises ExecError unless the status is 0.
+Task<void> run(std::string commandLine);
 
 // "systemctl VERB " followed by the unit name, appended unchanged: the name is not quoted, so
 // the shell splits it at blanks. Raise ExecError.
-void restart(std::string_view unit);
-void start(std::string_view unit);
-void enable(std::string_view unit);
-void stop(std::string_view unit);
-void disable(std::string_view unit);
+Task<void> restart(std::string unit);
+Task<void> start(std::string unit);
+Task<void> enable(std::string unit);
+Task<void> stop(std::string unit);
+Task<void> disable(std::string unit);
 
 }  // namespace relaydash

@@ -8,22 +8,19 @@
 
 namespace relaydash {
 
-struct Context;
-
-// The packet forwarder's configuration: whatever JSON document the file at the context's
-// forwarderConfigPath holds. It is given no schema; members keep their order.
+// The packet forwarder's configuration: whatever JSON document the file at `path` (the
+// context's forwarderConfigPath) holds. It is given no schema; members keep their order.
 //
-// Both tasks keep a reference to ctx and must be awaited while it lives. A file that cannot be
-// opened or read raises OSError with the system's text; text that is not JSON raises the
-// parser's JsonParsingError (comments are accepted).
+// A file that cannot be opened or read raises OSError with the system's text; text that is not
+// JSON raises the parser's JsonParsingError (comments are accepted).
 
 // The parsed file.
-Task<JsonNodePtr> getForwarderConfig(const Context& ctx);
+Task<JsonNodePtr> getForwarderConfig(std::string path);
 
 // Reads the file, merges patch into it and replaces the file with the merged document in the
 // pretty form (indent 2, no newline after the last bracket), through replaceFile. A file that
 // cannot be read or parsed is left as it is and nothing is created. Comments are not kept.
-Task<void> updateForwarderConfig(const Context& ctx, JsonNodePtr patch);
+Task<void> updateForwarderConfig(std::string path, JsonNodePtr patch);
 
 // A new document: when both are objects, base's members that patch does not name (in base's
 // order), then patch's members (in patch's order), each merged with base's member of the same

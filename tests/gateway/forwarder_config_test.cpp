@@ -1,4 +1,4 @@
-#include "forwarder_config.hpp"
+#include "gateway/forwarder_config.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +15,6 @@
 #include <sstream>
 #include <string>
 
-#include "ctx.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "runtime/event_loop.hpp"
@@ -47,14 +46,9 @@ void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-Context contextFor(const std::string& path) {
-  return Context{path, "", "", newBuffer(0), Db()};
-}
-
 void patchFile(const std::string& path, const std::string& patch) {
-  const Context ctx = contextFor(path);
   EventLoop loop;
-  loop.blockOn(updateForwarderConfig(ctx, parseJson(patch)));
+  loop.blockOn(updateForwarderConfig(path, parseJson(patch)));
 }
 
 std::vector<std::string> entries(const std::string& dir) {
@@ -118,17 +112,16 @@ TEST(ForwarderConfig, RewrittenSamplesArePrettyCommentFreeAndStable) {
     ASSERT_FALSE(original.empty());
     writeFile(path, original);
 
-    const Context ctx = contextFor(path);
     EventLoop loop;
-    const JsonNodePtr read = loop.blockOn(getForwarderConfig(ctx));
-    loop.blockOn(updateForwarderConfig(ctx, newJObject()));
+    const JsonNodePtr read = loop.blockOn(getForwarderConfig(path));
+    loop.blockOn(updateForwarderConfig(path, newJObject()));
     const std::string rewritten = readFile(path);
     EXPECT_EQ(rewritten.find("/*"), std::string::npos);
     EXPECT_EQ(rewritten.find('\t'), std::string::npos);
     EXPECT_EQ(rewritten.substr(0, 4), "{\n  ");
     EXPECT_EQ(rewritten.back(), '}');
     EXPECT_EQ(toCompact(*parseJson(rewritten)), toCompact(*read));
-    loop.blockOn(updateForwarderConfig(ctx, newJObject()));
+    loop.blockOn(updateForwarderConfig(path, newJObject()));
     EXPECT_EQ(readFile(path), rewritten);
     EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{"global_conf.json"});
   }
@@ -232,9 +225,8 @@ TEST(ForwarderConfig, FailuresLeaveTheOldFileAndNoTemporaryFile) {
   expectOSError([&] { patchFile(dir.file(""), "{}"); }, EISDIR);
   EXPECT_THROW(
       {
-        const Context ctx = contextFor(path);
         EventLoop loop;
-        loop.blockOn(getForwarderConfig(ctx));
+        loop.blockOn(getForwarderConfig(path));
       },
       OSError);
 

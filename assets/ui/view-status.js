@@ -1,0 +1,203 @@
+// The status page: is the forwarder running, does the network server answer, and the gateway's
+// facts, refreshed every few seconds while the page is in view.
+
+import { linkChart } from '/ui/chart.js';
+import { h, statusLine } from '/ui/dom.js';
+import {
+  ackTone, agoText, bytesText, durationText, localTimeText, percentText, startsAtBoot, unitBadge, unitSinceText,
+} from '/ui/gateway.js';
+
+export const REFRESH_MS = 5000;
+
+const LAYOUT_NAMES = { SX1301_conf: 'SX1301 (SX1301_conf)', SX130x_conf: 'SX1302/SX1303 (SX130x_conf)' };
+
+const badge = ({ label, tone }) => h('span', { class: `badge ${tone}` }, label);
+const text = (v) => (v === null || v === undefined || v === '' ? '–' : String(v));
+
+// A definition list of [term, description] rows; rows whose description is null are left out.
+function facts(rows) {
+  return h('dl', { class: 'facts' }, rows.filter(([, d]) => d !== null && d !== undefined)
+    .map(([t, d]) => [h('dt', {}, t), h('dd', {}, d)]));
+}
+
+function card(id, title) {
+  const body = h('div', { class: 'card-body' });
+  const el = h('section', { class: 'card', id, 'aria-labelledby': `${id}-title` }, h('h2', { id: `${id}-title` }, title), body);
+  return { el, fill: (...children) => body.replaceChildren(...children.filter((c) => c !== null && c !== undefined)) };
+}
+
+function unitState(unit, what) {
+  const b = unitBadge(unit);
+  return h('p', { class: 'unit-state' }, badge(b), ' ', h('span', {}, unitSinceText(unit)),
+    unit?.result && unit.result !== 'success' && b.tone === 'bad' ? h('span', { class: 'hint' }, ` (${what} ended: ${unit.result})`) : null);
+}
+
+function forwarderBody(unit) {
+  if (!unit) {
+    return [h('p', {}, badge(unitBadge(null))),
+      h('p', { class: 'hint' }, 'relaydash was started without a forwarder unit name, so it does not know how the forwarder is run.')];
+  }
+  const b = unitBadge(unit);
+  return [
+    unitState(unit, 'last run'),
+    facts([
+      ['Unit', h('code', {}, unit.unit)],
+      ['Restarts', text(unit.restarts)],
+      ['Main process', unit.mainPid ? `PID ${unit.mainPid}` : 'none'],
+      ['Starts at boot', startsAtBoot(unit) ? 'yes' : 'no'],
+    ]),
+    b.tone === 'bad' || b.tone === 'warn'
+      ? h('p', {}, 'The forwarder is not running steadily. ', h('a', { href: '/ui/logs' }, 'Read its log'), ' to see why.')
+      : null,
+  ];
+}
+
+function linkBody(link, now) {
+  if (!link) {
+    return [h('p', { class: 'note' }, 'No statistics report from the forwarder in the last hour. It writes one every ' +
+      'stat_interval seconds (30 by default) while it runs; a forwarder that is stopped, or whose log cannot be read, has none.')];
+  }
+  const r = link.latest;
+  const tone = ackTone(r.pushDataAckPercent, r.pushDataSent);
+  const verdict = {
+    ok: 'The network server acknowledges what the gateway sends.',
+    warn: 'The network server acknowledges only part of what the gateway sends.',
+    bad: 'The network server does not answer. Check the server address and ports, and the gateway\'s internet connection.',
+    muted: 'Nothing was sent to the network server in the latest report.',
+  }[tone];
+  return [
+    h('div', { class: `ack ${tone}`, id: 'push-ack' },
+      h('span', { class: 'ack-label' }, 'PUSH_DATA acknowledged'),
+      h('span', { class: 'ack-value' }, percentText(r.pushDataAckPercent)),
+      h('span', { class: 'ack-verdict' }, verdict)),
+    h('p', { class: 'hint' }, `Latest report ${localTimeText(r.time)} (${agoText(r.time, now)}).`),
+    facts([
+      ['Packets received', `${text(r.rfReceived)} (CRC OK ${percentText(r.crcOkPercent)})`],
+      ['Packets forwarded', text(r.rfForwarded)],
+      ['PUSH_DATA sent', text(r.pushDataSent)],
+      ['PULL_DATA acknowledged', percentText(r.pullDataAckPercent)],
+      ['Downlinks sent', `${text(r.rfSent)}${r.txErrors ? `, ${r.txErrors} TX errors` : ''}`],
+      ['Time reference', r.timeReference ? `${r.timeReference}${r.timeReferenceAgeSeconds !== null ? ` (age ${r.timeReferenceAgeSeconds} s)` : ''}` : null],
+      ['Position', r.gps ? `${r.gps.latitude.toFixed(5)}, ${r.gps.longitude.toFixed(5)}, ${r.gps.altitude} m (${r.gps.source})` : null],
+    ]),
+    h('figure', { class: 'chart-box' }, ...linkChart(link.series, now)),
+  ];
+}
+
+function sshBody(unit) {
+  return [
+    unitState(unit, 'last run'),
+    facts([['Starts at boot', unit ? (startsAtBoot(unit) ? 'yes' : 'no') : '–']]),
+    h('p', {}, h('a', { href: '/ui/ssh' }, 'Change SSH access')),
+  ];
+}
+
+function gatewayBody(g) {
+  const clock = g.clockSynchronized === true ? 'synchronised'
+    : g.clockSynchronized === false ? h('span', { class: 'badge warn' }, 'not synchronised') : 'unknown';
+  return [facts([
+    ['Host name', h('code', {}, text(g.hostname))],
+    ['System', text(g.os)],
+    ['Kernel', text(g.kernel)],
+    ['Up for', durationText(g.uptimeSeconds)],
+    ['Load', g.load ? g.load.map((l) => l.toFixed(2)).join(' · ') : '–'],
+    ['Memory', `${bytesText(g.memory.availableBytes)} available of ${bytesText(g.memory.totalBytes)}`],
+    ['Storage', g.storage ? `${bytesText(g.storage.freeBytes)} free of ${bytesText(g.storage.totalBytes)} (${g.storage.path})` : '–'],
+    ['Clock', clock],
+  ]),
+  h('h3', {}, 'Network'),
+  g.interfaces.length
+    ? h('ul', { class: 'interfaces' }, g.interfaces.map((i) => h('li', {}, h('strong', {}, i.name), ' ',
+      i.addresses.length ? i.addresses.map((a) => [h('code', {}, a), ' ']) : h('span', { class: 'hint' }, 'no address'))))
+    : h('p', { class: 'hint' }, 'No interface is up besides the loopback.')];
+}
+
+function configBody(c) {
+  const ports = c.serverPortUp === null && c.serverPortDown === null ? '' : ` (ports ${text(c.serverPortUp)} up, ${text(c.serverPortDown)} down)`;
+  return [
+    c.error ? h('p', { class: 'status error' }, `The configuration file cannot be used: ${c.error}`) : null,
+    facts([
+      ['Gateway EUI', h('code', {}, text(c.gatewayId))],
+      ['Network server', `${text(c.serverAddress)}${ports}`],
+      ['Concentrator', c.layout ? LAYOUT_NAMES[c.layout] ?? c.layout : '–'],
+      ['File', c.sizeBytes === null ? '–' : `${bytesText(c.sizeBytes)}, changed ${localTimeText(c.modified)}`],
+      ['Comments', c.hasComments ? 'yes: the first change made here removes them' : 'none'],
+    ]),
+    h('p', {}, h('a', { href: '/ui/config' }, 'Edit the configuration')),
+  ];
+}
+
+export function statusView(app) {
+  const status = statusLine();
+  const updated = h('p', { class: 'hint', 'aria-live': 'off' });
+  const forwarder = card('forwarder-card', 'Packet forwarder');
+  const link = card('link-card', 'Network server link');
+  const ssh = card('ssh-card', 'SSH');
+  const gateway = card('gateway-card', 'Gateway');
+  const config = card('config-card', 'Configuration at a glance');
+  const self = card('self-card', 'relaydash');
+  const el = h('section', { class: 'view', hidden: true },
+    h('h1', { tabindex: '-1' }, 'Gateway status'),
+    h('p', { class: 'intro' }, `What the gateway and its packet forwarder are doing, refreshed every ${REFRESH_MS / 1000} seconds.`),
+    status.el,
+    h('div', { class: 'status-grid' }, forwarder.el, ssh.el, link.el, config.el, gateway.el, self.el),
+    updated);
+
+  let shown = false;
+  let timer = null;
+  let loaded = false;
+
+  function render(s) {
+    const now = Date.now();
+    forwarder.fill(...forwarderBody(s.units.forwarder));
+    link.fill(...linkBody(s.linkHealth, now));
+    ssh.fill(...sshBody(s.units.ssh));
+    config.fill(...configBody(s.forwarderConfig));
+    gateway.fill(...gatewayBody(s.gateway));
+    self.fill(facts([['Version', s.relaydash.version], ['Running for', durationText(s.relaydash.uptimeSeconds)]]));
+    updated.textContent = `Updated ${localTimeText(new Date(now).toISOString())}.`;
+  }
+
+  async function refresh() {
+    clearTimeout(timer);
+    timer = null;
+    if (!loaded) status.busy('Asking the gateway…');
+    try {
+      const s = await app.fetchStatus();
+      if (!shown) return;
+      render(s);
+      loaded = true;
+      status.clear();
+    } catch (e) {
+      if (e.authLost) return;
+      status.error(`Could not read the gateway's status: ${e.message}`);
+    }
+    schedule();
+  }
+
+  // Only while the page is in view: a hidden tab or another page costs the gateway nothing.
+  function schedule() {
+    clearTimeout(timer);
+    timer = shown && !document.hidden ? setTimeout(refresh, REFRESH_MS) : null;
+  }
+  document.addEventListener('visibilitychange', () => {
+    if (!shown) return;
+    if (document.hidden) schedule();
+    else refresh();
+  });
+
+  return {
+    path: '/ui/status',
+    title: 'Gateway status',
+    el,
+    fetchesStatus: true,
+    show() {
+      shown = true;
+      refresh();
+    },
+    hide() {
+      shown = false;
+      schedule();
+    },
+  };
+}

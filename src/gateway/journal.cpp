@@ -1,0 +1,109 @@
+#include "gateway/journal.hpp"
+
+#include <charconv>
+
+#include "gateway/command.hpp"
+#include "gateway/journal_line.hpp"
+
+namespace relaydash {
+namespace {
+
+constexpr std::size_t kMaxCursorLength = 512;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the well-formed UTF-8 sequence at the start of `bytes`, or 0 when there is none
+// (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF).
+std::size_t sequenceLength(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string validUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t length = sequenceLength(bytes);
+    if (length == 0) {
+      text += kReplacement;
+      bytes.remove_prefix(1);
+      continue;
+    }
+    text.append(bytes.substr(0, length));
+    bytes.remove_prefix(length);
+  }
+  return text;
+}
+
+std::vector<JournalEntry> parseJournal(std::string_view output) {
+  std::vector<JournalEntry> entries;
+  while (!output.empty()) {
+    const std::size_t end = std::min(output.find('\n'), output.size());
+    if (std::optional<JournalEntry> entry = parseJournalLine(output.substr(0, end))) {
+      entries.push_back(std::move(*entry));
+    }
+    output.remove_prefix(std::min(end + 1, output.size()));
+  }
+  return entries;
+}
+
+bool isJournalCursor(std::string_view text) {
+  // A cursor starts with its "s=" field; nothing that starts with "-" could be read as an
+  // option, even glued to --after-cursor=.
+  if (text.empty() || text.size() > kMaxCursorLength || text.front() == '-') return false;
+  for (const char c : text) {
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         (c >= '0' && c <= '9') || c == '=' || c == ';' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> journalctlArguments(const JournalQuery& query, bool selectFields) {
+  std::vector<std::string> argv{"journalctl", "--unit=" + query.unit, "--output=json", "--no-pager",
+                                "--lines=" + std::to_string(query.lines)};
+  if (selectFields) argv.push_back("--output-fields=" + query.fields);
+  if (query.afterCursor) argv.push_back("--after-cursor=" + *query.afterCursor);
+  if (query.since) argv.push_back("--since=" + *query.since);
+  if (query.newestFirst) argv.emplace_back("--reverse");
+  return argv;
+}
+
+Task<std::vector<JournalEntry>> readJournal(JournalQuery query) {
+  try {
+    const ProcessResult result = co_await runTool(journalctlArguments(query, true), query.limits);
+    co_return parseJournal(result.output);
+  } catch (const CommandError& e) {
+    const ProcessResult& failed = e.result();
+    const bool refusedFields = failed.started() && !failed.timedOut &&
+                               failed.errorOutput.find("output-fields") != std::string::npos;
+    if (!refusedFields) throw;
+  }
+  const ProcessResult result = co_await runTool(journalctlArguments(query, false), query.limits);
+  co_return parseJournal(result.output);
+}
+
+}  // namespace relaydash

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gateway/journal.hpp"
+#include "runtime/task.hpp"
+
+namespace relaydash {
+
+// Where the forwarder's clock comes from, as its report's GPS block says.
+enum class TimeReference { Valid, Invalid, Disabled };
+
+struct GpsPosition {
+  double latitude = 0;
+  double longitude = 0;
+  double altitude = 0;
+  std::string source;  // "gps", "manual" (set in the configuration) or "fake"
+};
+
+// One statistics report of the packet forwarder: what it counted over one stat_interval. A line
+// the report did not hold leaves its numbers nullopt.
+struct LinkReport {
+  std::int64_t time = 0;  // journal time of the report's first line, microseconds UTC
+  // Upstream: radio packets received and forwarded to the network server.
+  std::optional<std::int64_t> rfReceived;
+  std::optional<double> crcOkPercent, crcFailPercent, noCrcPercent;
+  std::optional<std::int64_t> rfForwarded, rfForwardedBytes;
+  std::optional<std::int64_t> pushDataSent, pushDataBytes;
+  std::optional<double> pushDataAckPercent;
+  // Downstream: keep-alives to the network server and what it sent back.
+  std::optional<std::int64_t> pullDataSent;
+  std::optional<double> pullDataAckPercent;
+  std::optional<std::int64_t> pullRespReceived, pullRespBytes;
+  std::optional<std::int64_t> rfSent, rfSentBytes, txErrors;
+  // The GPS block.
+  std::optional<TimeReference> timeReference;
+  std::optional<std::int64_t> timeReferenceAge;  // seconds
+  std::optional<GpsPosition> gps;
+};
+
+// Finds the statistics reports in the forwarder's journal entries (oldest first) and answers them
+// oldest first. A report runs from its "##### <date> #####" line (or, without one, its
+// "### [UPSTREAM] ###" line) to "##### END #####". A report cut off before its end (the
+// forwarder stopped, or it is being written right now) counts only if it holds every counter of
+// the upstream and downstream blocks; lines that belong to no report are ignored.
+std::vector<LinkReport> parseLinkReports(const std::vector<JournalEntry>& entries);
+
+// The reports of the unit's journal over the last `window` seconds, oldest first; empty when
+// there are none. Reads the journal newest first and at most a few MiB of it, so that on a busy
+// gateway the hour is cut at its old end. Raises CommandError when journalctl fails.
+Task<std::vector<LinkReport>> readLinkReports(std::string unit, int windowSeconds = 3600);
+
+}  // namespace relaydash

@@ -1,0 +1,191 @@
+#include "gateway_json.hpp"
+
+#include <cstdint>
+#include <string>
+
+#include "gateway/time_text.hpp"
+#include "server/http_error.hpp"
+
+namespace relaydash {
+namespace {
+
+JsonNodePtr intOrNull(const std::optional<std::int64_t>& value) {
+  return value ? newJInt(*value) : newJNull();
+}
+
+JsonNodePtr bytesOrNull(const std::optional<std::uint64_t>& value) {
+  return value ? newJInt(static_cast<std::int64_t>(*value)) : newJNull();
+}
+
+JsonNodePtr floatOrNull(const std::optional<double>& value) {
+  return value ? newJFloat(*value) : newJNull();
+}
+
+JsonNodePtr textOrNull(const std::optional<std::string>& value) {
+  return value ? newJString(*value) : newJNull();
+}
+
+JsonNodePtr timeOrNull(const std::optional<std::int64_t>& microseconds) {
+  return microseconds ? newJString(formatIsoUtc(*microseconds)) : newJNull();
+}
+
+JsonNodePtr stringArray(const std::vector<std::string>& items) {
+  JsonNodePtr array = newJArray();
+  for (const std::string& item : items)
+    array->add(newJString(item));
+  return array;
+}
+
+const char* timeReferenceText(TimeReference reference) {
+  switch (reference) {
+    case TimeReference::Valid:
+      return "valid";
+    case TimeReference::Invalid:
+      return "invalid";
+    case TimeReference::Disabled:
+      return "disabled";
+  }
+  return "";
+}
+
+JsonNodePtr latestReportJson(const LinkReport& r) {
+  JsonNodePtr o = newJObject();
+  o->set("time", newJString(formatIsoUtc(r.time)));
+  o->set("rfReceived", intOrNull(r.rfReceived));
+  o->set("crcOkPercent", floatOrNull(r.crcOkPercent));
+  o->set("crcFailPercent", floatOrNull(r.crcFailPercent));
+  o->set("noCrcPercent", floatOrNull(r.noCrcPercent));
+  o->set("rfForwarded", intOrNull(r.rfForwarded));
+  o->set("rfForwardedBytes", intOrNull(r.rfForwardedBytes));
+  o->set("pushDataSent", intOrNull(r.pushDataSent));
+  o->set("pushDataBytes", intOrNull(r.pushDataBytes));
+  o->set("pushDataAckPercent", floatOrNull(r.pushDataAckPercent));
+  o->set("pullDataSent", intOrNull(r.pullDataSent));
+  o->set("pullDataAckPercent", floatOrNull(r.pullDataAckPercent));
+  o->set("pullRespReceived", intOrNull(r.pullRespReceived));
+  o->set("pullRespBytes", intOrNull(r.pullRespBytes));
+  o->set("rfSent", intOrNull(r.rfSent));
+  o->set("rfSentBytes", intOrNull(r.rfSentBytes));
+  o->set("txErrors", intOrNull(r.txErrors));
+  o->set("timeReference",
+         r.timeReference ? newJString(timeReferenceText(*r.timeReference)) : newJNull());
+  o->set("timeReferenceAgeSeconds", intOrNull(r.timeReferenceAge));
+  if (r.gps) {
+    JsonNodePtr gps = newJObject();
+    gps->set("latitude", newJFloat(r.gps->latitude));
+    gps->set("longitude", newJFloat(r.gps->longitude));
+    gps->set("altitude", newJFloat(r.gps->altitude));
+    gps->set("source", newJString(r.gps->source));
+    o->set("gps", std::move(gps));
+  } else {
+    o->set("gps", newJNull());
+  }
+  return o;
+}
+
+// The numbers the chart draws: a compact point per report, as an hour holds over a hundred.
+JsonNodePtr seriesPointJson(const LinkReport& r) {
+  JsonNodePtr o = newJObject();
+  o->set("time", newJString(formatIsoUtc(r.time)));
+  o->set("rfReceived", intOrNull(r.rfReceived));
+  o->set("rfForwarded", intOrNull(r.rfForwarded));
+  o->set("pushDataSent", intOrNull(r.pushDataSent));
+  o->set("pushDataAckPercent", floatOrNull(r.pushDataAckPercent));
+  o->set("pullDataAckPercent", floatOrNull(r.pullDataAckPercent));
+  return o;
+}
+
+}  // namespace
+
+JsonNodePtr unitStatusJson(const UnitStatus& unit) {
+  JsonNodePtr o = newJObject();
+  o->set("unit", newJString(unit.unit));
+  o->set("loadState", newJString(unit.loadState));
+  o->set("activeState", newJString(unit.activeState));
+  o->set("subState", newJString(unit.subState));
+  o->set("result", textOrNull(unit.result));
+  o->set("unitFileState", textOrNull(unit.unitFileState));
+  o->set("since", timeOrNull(unit.activeSince));
+  o->set("stateChangedAt", timeOrNull(unit.stateChangedAt));
+  o->set("restarts", intOrNull(unit.restarts));
+  o->set("mainPid", intOrNull(unit.mainPid));
+  return o;
+}
+
+JsonNodePtr systemFactsJson(const SystemFacts& facts, std::optional<bool> clockSynchronized) {
+  JsonNodePtr o = newJObject();
+  o->set("hostname", newJString(facts.hostname));
+  o->set("os", textOrNull(facts.os));
+  o->set("kernel", newJString(facts.kernel));
+  o->set("uptimeSeconds", intOrNull(facts.uptimeSeconds));
+  if (facts.load) {
+    JsonNodePtr load = newJArray();
+    for (const double l : *facts.load)
+      load->add(newJFloat(l));
+    o->set("load", std::move(load));
+  } else {
+    o->set("load", newJNull());
+  }
+  JsonNodePtr memory = newJObject();
+  memory->set("totalBytes", bytesOrNull(facts.memoryTotalBytes));
+  memory->set("availableBytes", bytesOrNull(facts.memoryAvailableBytes));
+  o->set("memory", std::move(memory));
+  if (facts.storage) {
+    JsonNodePtr storage = newJObject();
+    storage->set("path", newJString(facts.storage->path));
+    storage->set("totalBytes", newJInt(static_cast<std::int64_t>(facts.storage->totalBytes)));
+    storage->set("freeBytes", newJInt(static_cast<std::int64_t>(facts.storage->freeBytes)));
+    o->set("storage", std::move(storage));
+  } else {
+    o->set("storage", newJNull());
+  }
+  JsonNodePtr interfaces = newJArray();
+  for (const NetworkInterface& i : facts.interfaces) {
+    JsonNodePtr entry = newJObject();
+    entry->set("name", newJString(i.name));
+    entry->set("addresses", stringArray(i.addresses));
+    interfaces->add(std::move(entry));
+  }
+  o->set("interfaces", std::move(interfaces));
+  o->set("clockSynchronized", clockSynchronized ? newJBool(*clockSynchronized) : newJNull());
+  return o;
+}
+
+JsonNodePtr forwarderSummaryJson(const ForwarderSummary& s) {
+  JsonNodePtr o = newJObject();
+  o->set("gatewayId", textOrNull(s.gatewayId));
+  o->set("serverAddress", textOrNull(s.serverAddress));
+  o->set("serverPortUp", intOrNull(s.serverPortUp));
+  o->set("serverPortDown", intOrNull(s.serverPortDown));
+  o->set("layout", textOrNull(s.layout));
+  o->set("sizeBytes", intOrNull(s.sizeBytes));
+  o->set("modified", timeOrNull(s.modified));
+  o->set("hasComments", newJBool(s.hasComments));
+  o->set("error", textOrNull(s.error));
+  return o;
+}
+
+JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports) {
+  if (reports.empty()) return newJNull();
+  JsonNodePtr series = newJArray();
+  for (const LinkReport& r : reports)
+    series->add(seriesPointJson(r));
+  JsonNodePtr o = newJObject();
+  o->set("latest", latestReportJson(reports.back()));
+  o->set("series", std::move(series));
+  return o;
+}
+
+JsonNodePtr journalEntryJson(const JournalEntry& entry) {
+  JsonNodePtr o = newJObject();
+  o->set("time", newJString(formatIsoUtc(entry.realtime, true)));
+  o->set("priority", entry.priority ? newJInt(*entry.priority) : newJNull());
+  o->set("message", newJString(entry.message));
+  return o;
+}
+
+void raiseCommandFailure(const CommandError& error) {
+  raiseHttpException(500, ErrorCode::InternalError, error.what());
+}
+
+}  // namespace relaydash

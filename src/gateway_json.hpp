@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "gateway/command.hpp"
+#include "gateway/forwarder_summary.hpp"
+#include "gateway/journal.hpp"
+#include "gateway/link_health.hpp"
+#include "gateway/system_facts.hpp"
+#include "gateway/unit_status.hpp"
+#include "json/value.hpp"
+
+namespace relaydash {
+
+// The JSON forms of the gateway's facts in the answers of gateway/status and gateway/logs.
+// Members always come in the order written here; what is unknown is null. Times are ISO-8601
+// UTC texts.
+
+// {"unit","loadState","activeState","subState","result","unitFileState","since",
+//  "stateChangedAt","restarts","mainPid"}
+JsonNodePtr unitStatusJson(const UnitStatus& unit);
+
+// {"hostname","os","kernel","uptimeSeconds","load":[1,5,15 min],"memory":{"totalBytes",
+//  "availableBytes"},"storage":{"path","totalBytes","freeBytes"},"interfaces":[{"name",
+//  "addresses"}],"clockSynchronized"}
+JsonNodePtr systemFactsJson(const SystemFacts& facts, std::optional<bool> clockSynchronized);
+
+// {"gatewayId","serverAddress","serverPortUp","serverPortDown","layout","sizeBytes","modified",
+//  "hasComments","error"}
+JsonNodePtr forwarderSummaryJson(const ForwarderSummary& summary);
+
+// null without reports; otherwise {"latest": every number of the newest report, "series": the
+// main numbers of each report, oldest first}.
+JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports);
+
+// {"time","priority","message"}
+JsonNodePtr journalEntryJson(const JournalEntry& entry);
+
+// A gateway tool that failed, as the answer an operator sees: 500 with code 10001 and the
+// CommandError's message.
+[[noreturn]] void raiseCommandFailure(const CommandError& error);
+
+}  // namespace relaydash

@@ -1,0 +1,84 @@
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { loadUi } from './support.mjs';
+
+const g = await loadUi('gateway.js');
+const { sshEffects } = await loadUi('view-account.js');
+
+const unit = (activeState, subState, extra = {}) => ({ loadState: 'loaded', activeState, subState, unitFileState: 'enabled', ...extra });
+
+test('unit states become the badges an operator reads', () => {
+  for (const [u, label, tone] of [
+    [unit('active', 'running'), 'running', 'ok'],
+    [unit('active', 'exited'), 'exited', 'ok'],
+    [unit('activating', 'auto-restart'), 'restarting', 'warn'],
+    [unit('activating', 'start'), 'restarting', 'warn'],
+    [unit('failed', 'failed'), 'failed', 'bad'],
+    [unit('inactive', 'dead'), 'stopped', 'muted'],
+    [unit('deactivating', 'stop-sigterm'), 'stopping', 'warn'],
+    [unit('inactive', 'dead', { loadState: 'not-found' }), 'not installed', 'muted'],
+    [null, 'not a unit', 'muted'],
+  ]) {
+    assert.deepEqual(g.unitBadge(u), { label, tone }, JSON.stringify(u));
+  }
+});
+
+test('the acknowledgement colour: green, amber, red, and grey when nothing was sent', () => {
+  for (const [percent, sent, tone] of [[100, 5, 'ok'], [90, 5, 'ok'], [89.9, 5, 'warn'], [50, 2, 'warn'],
+    [49.99, 2, 'bad'], [0, 5, 'bad'], [0, 0, 'muted'], [null, 3, 'muted']]) {
+    assert.equal(g.ackTone(percent, sent), tone, `${percent} of ${sent}`);
+  }
+  for (const [p, text] of [[100, '100 %'], [0, '0 %'], [92.31, '92.3 %'], [99.96, '100 %'], [0.04, '0 %'], [null, '–']]) {
+    assert.equal(g.percentText(p), text);
+  }
+});
+
+test('sizes and durations', () => {
+  for (const [n, text] of [[0, '0 bytes'], [1023, '1023 bytes'], [1536, '1.5 KiB'], [5841, '5.7 KiB'],
+    [25_769_803_776, '24 GiB'], [null, '–']]) {
+    assert.equal(g.bytesText(n), text);
+  }
+  for (const [s, text] of [[45, '45 s'], [420, '7 min'], [18_720, '5 h 12 min'], [273_600, '3 d 4 h'], [-1, '–']]) {
+    assert.equal(g.durationText(s), text);
+  }
+  assert.equal(g.agoText('2026-12-09T01:00:00Z', Date.parse('2026-12-09T01:05:00Z')), '5 min ago');
+  assert.equal(g.agoText('2026-12-09T01:00:00Z', Date.parse('2026-12-09T01:00:02Z')), 'just now');
+});
+
+test('the log filter wants every word, in any case', () => {
+  const e = { message: 'INFO: [up] PUSH_ACK received in 39 ms' };
+  for (const [filter, match] of [['', true], ['push_ack', true], ['ack 39', true], ['  RECEIVED  ', true], ['pull', false], ['ack pull', false]]) {
+    assert.equal(g.matchesFilter(e, filter), match, filter);
+  }
+  assert.equal(g.entryText({ time: '2026-12-09T01:02:03.456Z', priority: 3, message: 'x' }), '2026-12-09T01:02:03.456Z err     x');
+  assert.equal(g.priorityTone(3), 'bad');
+  assert.equal(g.priorityTone(4), 'warn');
+  assert.equal(g.priorityTone(null), 'info');
+});
+
+test('the chart places reports across the hour and scales to the busiest', () => {
+  const end = Date.parse('2026-12-09T02:00:00Z');
+  const series = [
+    { time: '2026-12-09T00:59:00Z', rfReceived: 99, pushDataSent: 1, pushDataAckPercent: 100, pullDataAckPercent: 100 },
+    { time: '2026-12-09T01:00:00Z', rfReceived: 10, pushDataSent: 11, pushDataAckPercent: 100, pullDataAckPercent: 100 },
+    { time: '2026-12-09T01:30:00Z', rfReceived: 5, pushDataSent: 0, pushDataAckPercent: 0, pullDataAckPercent: 50 },
+    { time: '2026-12-09T02:00:00Z', rfReceived: 0, pushDataSent: 1, pushDataAckPercent: 0, pullDataAckPercent: null },
+  ];
+  const { points, maxReceived } = g.chartPoints(series, end, { width: 600, height: 100 });
+  // The report before the hour is left out, also from the scale.
+  assert.equal(maxReceived, 10);
+  assert.deepEqual(points.map((p) => p.x), [0, 300, 600]);
+  assert.deepEqual(points.map((p) => p.received), [0, 50, 100]);
+  // Nothing sent draws no acknowledgement.
+  assert.deepEqual(points.map((p) => p.push), [0, null, 100]);
+  assert.deepEqual(points.map((p) => p.pull), [0, 50, null]);
+});
+
+test('the SSH buttons say what they would change', () => {
+  const ssh = (active, enabled) => ({ loadState: 'loaded', activeState: active ? 'active' : 'inactive', subState: active ? 'running' : 'dead', unitFileState: enabled ? 'enabled' : 'disabled' });
+  assert.deepEqual(sshEffects(ssh(false, false)), { enable: 'starts it now and at every boot', disable: 'already off: changes nothing' });
+  assert.deepEqual(sshEffects(ssh(true, true)), { enable: 'already on: changes nothing', disable: 'stops it now and at every boot' });
+  assert.equal(sshEffects(ssh(true, false)).enable, 'keeps it running and starts it at every boot');
+  assert.equal(sshEffects(ssh(false, true)).disable, 'no longer starts it at boot (it is stopped)');
+  assert.equal(sshEffects(null).enable, 'starts it now and at every boot');
+});

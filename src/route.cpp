@@ -54,6 +54,7 @@ Task<JsonNodePtr> withToken(std::shared_ptr<const JsonHandler> handler, Session&
     raiseHttpException(403, ErrorCode::InsufficientAccessRight);
   }
   if (!payload->hasKey("username")) raiseHttpException(403, ErrorCode::InsufficientAccessRight);
+  session.user = payload->at("username")->getString();
   co_return co_await (*handler)(session, std::move(input));
 }
 

@@ -24,7 +24,7 @@ void reportHookFailure(std::exception_ptr error) {
 
 // Runs one request. Its future never fails: the transport only learns that it is over.
 Task<void> handleRequest(HttpServer& server, const ContextFactory& newContext, Request& request) {
-  Session session{{}, request, newContext(), {}};
+  Session session{{}, request, newContext(), {}, {}};
   const auto match = server.router.route(request.url.path, session.pathStorage);
   session.path = match.rest;
 

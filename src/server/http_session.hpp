@@ -23,6 +23,9 @@ struct Session {
   Request& request;
   Context& context;
   std::string pathStorage;
+  // The signed-in user, as the API's token check found it in the token; empty for a procedure
+  // that needs no token.
+  std::string user;
 };
 
 // Answers are written straight to the request's socket as one write: the status line, each

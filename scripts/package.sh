@@ -2,8 +2,8 @@
 # package.sh ARCH: builds the Release program for ARCH (amd64, armhf or arm64) and its Debian
 # package, dist/relaydash_VERSION_ARCH.deb. amd64 is built with this machine's g++ in build/
 # (the tree scripts/test.sh tests), armhf and arm64 with Debian's cross compilers in
-# build-armhf/ (the tree scripts/test-arm.sh tests) and build-arm64/; `scripts/setup.sh --cross`
-# installs those.
+# build-armhf/ (the tree scripts/test-arm.sh tests) and build-arm64/. Installs what it needs
+# (scripts/setup.sh --cross: the cross compilers, the ARM libraries, dpkg-shlibdeps).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,6 +18,7 @@ case $arch in
   *) echo "usage: scripts/package.sh amd64|armhf|arm64" >&2; exit 2 ;;
 esac
 
+scripts/setup.sh --cross >/dev/null
 scripts/build.sh "$dir" "${options[@]}"
 rm -rf "$dir/cpack"
 cpack --config "$dir/CPackConfig.cmake" -B "$dir/cpack" >/dev/null

@@ -206,13 +206,13 @@ TEST_F(Transport, ExpectHeaderOnPost) {
 TEST_F(Transport, TooManyHeaderNamesEndTheConnection) {
   std::string request = "GET / HTTP/1.1\r\n";
   for (int i = 0; i <= 10000; ++i)
-    request += "h" + std::to_string(i) + ": v\r\n";
+    request.append("h").append(std::to_string(i)).append(": v\r\n");
   request += "\r\n";
   EXPECT_EQ(exchange(request), "HTTP/1.1 400 Bad Request\r\n\r\n");
 
   std::string tenThousand = "GET / HTTP/1.1\r\n";
   for (int i = 0; i < 10000; ++i)
-    tenThousand += "h" + std::to_string(i) + ": v\r\n";
+    tenThousand.append("h").append(std::to_string(i)).append(": v\r\n");
   LoopbackClient client(port());
   client.send(tenThousand + "\r\n");
   EXPECT_NE(client.readAnswer().find("200 OK"), std::string::npos);

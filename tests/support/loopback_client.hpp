@@ -26,7 +26,7 @@ class LoopbackClient {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit{connectLimit.count() / 1000,
+    timeval limit{static_cast<time_t>(connectLimit.count() / 1000),
                   static_cast<suseconds_t>(connectLimit.count() % 1000 * 1000)};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

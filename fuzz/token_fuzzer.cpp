@@ -1,6 +1,7 @@
-// Feeds arbitrary text to the byte codecs and the token reader. Decoding either fails with the
-// buffer or token errors or gives bytes that encode back; any text sealed as a token opens to
-// itself. Anything else escaping, or a sanitizer report, is a finding.
+// Feeds arbitrary text to the byte codecs, the token reader and the key ring. Decoding either
+// fails with the buffer or token errors or gives bytes that encode back; any text sealed as a
+// token opens to itself. Anything else escaping, or a sanitizer report, is a finding.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "crypto/chachapoly.hpp"
 #include "crypto/libsodium.hpp"
 #include "json/writer.hpp"
+#include "token_keys.hpp"
 
 using namespace relaydash;
 
@@ -44,8 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const InvalidTokenError&) {
   } catch (const BufferValueError&) {
   }
+  static TokenKeys keys;
+  const auto now = TokenKeys::TimePoint{} + std::chrono::hours(1000);
+  try {
+    keys.open(text, now);
+  } catch (const InvalidTokenError&) {
+  } catch (const ExpiredTokenError&) {
+  } catch (const BufferValueError&) {
+  }
 
   const JsonNodePtr payload = newJString(std::string(text));
   check(toCompact(*decodeAuthToken(key, encodeAuthToken(key, *payload))) == toCompact(*payload));
+  check(toCompact(*keys.open(keys.issue(*payload, now), now)) == toCompact(*payload));
   return 0;
 }

@@ -7,9 +7,12 @@
 #include "model/account_model.hpp"
 #include "route.hpp"
 #include "runtime/event_loop.hpp"
+#include "runtime/socket.hpp"
 #include "server/http_error.hpp"
 #include "server/http_server.hpp"
+#include "sign_in_throttle.hpp"
 #include "static_files.hpp"
+#include "transport/request.hpp"
 
 namespace relaydash {
 namespace {
@@ -79,6 +82,11 @@ Task<void> mainOnError(Session& session, std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const HttpException&) {
+  } catch (const SignInDropped&) {
+    // No answer at all: any answer would say something about the password it did not check.
+    // The transport sees the socket closed and ends the connection.
+    session.request.client->close();
+    co_return;
   } catch (const UserNotFoundError&) {
     error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));
   } catch (const HashNotMatchError&) {

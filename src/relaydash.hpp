@@ -25,8 +25,8 @@ Task<void> healthCheck(Session& session);
 Task<void> redirectToUi(Session& session);
 
 // The application's error hook: an HttpException answers with its own status and body; the
-// account errors answer 400 with code 24004; anything else is printed and answered 500 with
-// code 10000.
+// account errors answer 400 with code 24004; a sign-in attempt dropped by the throttle closes
+// the connection unanswered; anything else is printed and answered 500 with code 10000.
 Task<void> mainOnError(Session& session, std::exception_ptr error);
 
 // Prints one line on standard output and flushes it.

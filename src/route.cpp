@@ -1,16 +1,21 @@
 #include "route.hpp"
 
 #include <array>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "api.hpp"
+#include "audit.hpp"
 #include "auth.hpp"
 #include "ctx.hpp"
 #include "model/account_model.hpp"
+#include "runtime/event_loop.hpp"
 #include "server/http_error.hpp"
 #include "server/http_json.hpp"
+#include "transport/request.hpp"
 
 namespace relaydash {
 namespace {
@@ -21,7 +26,7 @@ struct Route {
   bool tokenRequired;
 };
 
-constexpr std::array<Route, 8> kRoutes{{
+constexpr std::array<Route, 9> kRoutes{{
     {"forwarder-config/get", fowarderConfig_get, true},
     {"forwarder-config/patch", fowarderConfig_patch, true},
     {"password/update", password_update, true},
@@ -30,6 +35,7 @@ constexpr std::array<Route, 8> kRoutes{{
     {"sshd/stop", sshd_stop, true},
     {"gateway/status", gateway_status, true},
     {"gateway/logs", gateway_logs, true},
+    {"audit/list", audit_list, true},
 }};
 
 constexpr bool onlyLoginIsOpen() {
@@ -42,13 +48,15 @@ static_assert(onlyLoginIsOpen(), "every procedure but the login needs a token");
 
 Task<JsonNodePtr> withToken(std::shared_ptr<const JsonHandler> handler, Session& session,
                             JsonNodePtr input) {
-  const Context& ctx = session.context;
+  Context& ctx = session.context;
   const std::string& token = httpJsonMustGetString(*input, "auth");
   JsonNodePtr payload;
   try {
-    payload = decodeAuthToken(ctx.secret, token);
+    payload = ctx.tokenKeys.open(token, ctx.clock.now());
   } catch (const InvalidTokenError&) {
     raiseHttpException(403, ErrorCode::InvalidAuthToken);
+  } catch (const ExpiredTokenError&) {
+    raiseHttpException(403, ErrorCode::ExpiredAuthToken);
   } catch (const std::exception&) {
     // Text that is not even base64 is no token either, but the codec reports it otherwise.
     raiseHttpException(403, ErrorCode::InsufficientAccessRight);
@@ -66,6 +74,12 @@ const std::string& passwordText(const JsonNode& member, std::string_view key) {
                        "Field " + std::string(key) + " is not a string");
   }
   return member.getString();
+}
+
+void signInFailed(Session& session) {
+  Context& ctx = session.context;
+  ctx.signIns.failed(session.request.hostname, ctx.clock.now());
+  recordAudit(session, kAuditSignIn, AuditOutcome::Failure);
 }
 
 }  // namespace
@@ -96,45 +110,84 @@ JsonHandler loginOnly(JsonHandler handler) {
 }
 
 Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
-  const Context& ctx = session.context;
+  Context& ctx = session.context;
   const std::string& username = httpJsonMustGetString(*input, "username");
   const std::string& password = httpJsonMustGetString(*input, "password");
-  // An unknown name raises UserNotFoundError, which the error hook answers as a mismatch.
-  if (!checkAccountPassword(ctx.db, username, password)) {
+  // An address that keeps failing waits its turn; the answer, when it comes, is the same.
+  const std::optional<SignInThrottle::Ticket> place =
+      ctx.signIns.admit(session.request.hostname, ctx.clock.now());
+  if (!place) throw SignInDropped("sign-in attempts queued from " + session.request.hostname);
+  if (place->wait() > SignInThrottle::Duration::zero()) {
+    co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
+  }
+  session.user = username;
+  bool matches = false;
+  try {
+    matches = checkAccountPassword(ctx.db, username, password);
+  } catch (const UserNotFoundError&) {
+    // Answered by the error hook as a mismatch.
+    signInFailed(session);
+    throw;
+  }
+  if (!matches) {
+    signInFailed(session);
     raiseHttpException(403, ErrorCode::InvalidPassword);
   }
+  ctx.signIns.succeeded(session.request.hostname);
+  recordAudit(session, kAuditSignIn, AuditOutcome::Success);
   JsonNodePtr payload = newJObject();
   payload->set("username", newJString(username));
   JsonNodePtr output = newJObject();
-  output->set("auth", newJString(encodeAuthToken(ctx.secret, *payload)));
+  output->set("auth", newJString(ctx.tokenKeys.issue(*payload, ctx.clock.now())));
   co_return answer(std::move(output));
 }
 
 Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
-  const Context& ctx = session.context;
-  const JsonNode& arguments = *input->at("input");
-  // Missing members fail as plain lookups first, whatever the type of the other one.
-  const JsonNode& current = *arguments.at("currentPassword");
-  const JsonNode& next = *arguments.at("newPassword");
-  const std::string& currentPassword = passwordText(current, "currentPassword");
-  const std::string& newPassword = passwordText(next, "newPassword");
+  Context& ctx = session.context;
   try {
-    updateAccountPassword(ctx.db, kAdminName, currentPassword, newPassword);
-  } catch (const HashNotMatchError&) {
-    raiseHttpException(400, ErrorCode::PasswordMismatch);
+    const JsonNode& arguments = *input->at("input");
+    // Missing members fail as plain lookups first, whatever the type of the other one.
+    const JsonNode& current = *arguments.at("currentPassword");
+    const JsonNode& next = *arguments.at("newPassword");
+    const std::string& currentPassword = passwordText(current, "currentPassword");
+    const std::string& newPassword = passwordText(next, "newPassword");
+    try {
+      updateAccountPassword(ctx.db, kAdminName, currentPassword, newPassword);
+    } catch (const HashNotMatchError&) {
+      raiseHttpException(400, ErrorCode::PasswordMismatch);
+    }
+  } catch (...) {
+    recordAudit(session, kAuditPasswordChange, AuditOutcome::Failure);
+    throw;
   }
+  // Whoever knew the old password is signed out; a script that changes the password goes on
+  // with the token it changed it with.
+  ctx.tokenKeys.endSessionsBut(input->at("auth")->getString(), ctx.clock.now());
+  recordAudit(session, kAuditPasswordChange, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
-Task<JsonNodePtr> sshd_start(Session&, JsonNodePtr) {
-  co_await start(std::string(kSshUnit));
-  co_await enable(std::string(kSshUnit));
+Task<JsonNodePtr> sshd_start(Session& session, JsonNodePtr) {
+  try {
+    co_await start(std::string(kSshUnit));
+    co_await enable(std::string(kSshUnit));
+  } catch (...) {
+    recordAudit(session, kAuditSshStart, AuditOutcome::Failure);
+    throw;
+  }
+  recordAudit(session, kAuditSshStart, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
-Task<JsonNodePtr> sshd_stop(Session&, JsonNodePtr) {
-  co_await stop(std::string(kSshUnit));
-  co_await disable(std::string(kSshUnit));
+Task<JsonNodePtr> sshd_stop(Session& session, JsonNodePtr) {
+  try {
+    co_await stop(std::string(kSshUnit));
+    co_await disable(std::string(kSshUnit));
+  } catch (...) {
+    recordAudit(session, kAuditSshStop, AuditOutcome::Failure);
+    throw;
+  }
+  recordAudit(session, kAuditSshStop, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
@@ -144,10 +197,16 @@ Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
 
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
-  JsonNodePtr patch = input->at("input");
-  co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
-  // An empty name means the forwarder is not run as a unit: nothing to restart.
-  if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);
+  try {
+    JsonNodePtr patch = input->at("input");
+    co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
+    // An empty name means the forwarder is not run as a unit: nothing to restart.
+    if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);
+  } catch (...) {
+    recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure);
+    throw;
+  }
+  recordAudit(session, kAuditConfigPatch, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 

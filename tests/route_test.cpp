@@ -36,7 +36,8 @@ TEST_F(ManagementApi, LoginHandsOutATokenOnBothMounts) {
     ASSERT_EQ(reply.status, 200) << reply.body;
     const std::string auth = parseJson(reply.body)->at("output")->at("auth")->getString();
     EXPECT_EQ(auth.size(), 64u);
-    EXPECT_EQ(toCompact(*decodeAuthToken(context->secret, auth)), R"({"username":"admin"})");
+    EXPECT_EQ(toCompact(*context->tokenKeys.open(auth, context->clock.now())),
+              R"({"username":"admin"})");
   }
 
   const struct {
@@ -62,7 +63,7 @@ TEST_F(ManagementApi, GuardedProceduresDoNothingWithoutAGoodToken) {
   std::string altered = token;
   altered[20] = altered[20] == 'A' ? 'B' : 'A';
   const auto sealed = [this](const char* payload) {
-    return encodeAuthToken(context->secret, *parseJson(payload));
+    return context->tokenKeys.issue(*parseJson(payload), context->clock.now());
   };
   const struct {
     std::string auth;
@@ -101,7 +102,7 @@ TEST_F(ManagementApi, TokensServeBothMountsUntilTheServerRestarts) {
   EXPECT_EQ(call("/rpc/v1", auth + R"(,"path":"forwarder-config/get"})"), config);
   // The name in the token is not looked up.
   const std::string stranger =
-      encodeAuthToken(context->secret, *parseJson(R"({"username":"nobody"})"));
+      context->tokenKeys.issue(*parseJson(R"({"username":"nobody"})"), context->clock.now());
   EXPECT_EQ(call("/rpc/forwarder-config/get", R"({"auth":")" + stranger + "\"}"), config);
 
   startServer("packet-forwarder");
@@ -136,12 +137,17 @@ TEST_F(ManagementApi, PasswordUpdate) {
   EXPECT_NE(printed.find("key not found: newPassword\n"), std::string::npos) << printed;
   EXPECT_EQ(login("quilm").status, 200);
 
-  EXPECT_EQ(guarded("/rpc/password/update",
-                    R"("input":{"currentPassword":"quilm","newPassword":"changed"})"),
+  const std::string changer = token();
+  EXPECT_EQ(call("/rpc/password/update",
+                 R"({"auth":")" + changer +
+                     R"(","input":{"currentPassword":"quilm","newPassword":"changed"}})"),
             kDone);
   EXPECT_EQ(login("quilm"), (Reply{403, error(23009, "Invalid password")}));
   EXPECT_EQ(login("changed").status, 200);
-  EXPECT_EQ(call("/rpc/sshd/stop", R"({"auth":")" + oldToken + "\"}"), kDone);
+  // The change ends every other session; the one that made it goes on.
+  EXPECT_EQ(call("/rpc/sshd/stop", R"({"auth":")" + oldToken + "\"}"),
+            (Reply{403, error(23010, "Invalid auth token")}));
+  EXPECT_EQ(call("/rpc/sshd/stop", R"({"auth":")" + changer + "\"}"), kDone);
 }
 
 TEST_F(ManagementApi, SshdStartsThenEnablesAndStopsThenDisables) {

@@ -31,7 +31,7 @@ std::string answer(std::string_view type, std::string_view body) {
 
 class StaticFiles : public ::testing::Test {
  protected:
-  Context context{"", "", "", newBuffer(0), Db()};
+  Context context;
   std::unique_ptr<HttpServer> server = newHttpServer(4096);
   ServerThread thread{[this] {
     mount(*server, "ui", staticFileHandler2(kFiles));

@@ -5,11 +5,15 @@ import { requestBody } from '/ui/patch.js';
 
 const TOKEN_KEY = 'relaydash.auth';
 const GATEWAY_KEY = 'relaydash.gateway';
+const PASSWORD_LATER_KEY = 'relaydash.passwordLater';
 
-// Codes for a token the gateway no longer accepts. Tokens are sealed with a key made at every
-// start of the server, so after a restart every token reads as invalid.
-const INVALID_TOKEN = 23010;
+// Codes for a token the gateway no longer accepts. Tokens are sealed with keys that live only
+// as long as the server process, so after a restart every token reads as invalid; so does every
+// other session's token after a password change. A token is good for 12 hours.
+export const INVALID_TOKEN = 23010;
+export const EXPIRED_TOKEN = 27002;
 const INSUFFICIENT_RIGHTS = 28002;
+const AUTH_LOST = [INVALID_TOKEN, EXPIRED_TOKEN, INSUFFICIENT_RIGHTS];
 
 // A forwarder restart can hold the gateway for a while; past this we stop waiting.
 const CALL_TIMEOUT_MS = 120_000;
@@ -29,9 +33,14 @@ export const token = () => sessionStorage.getItem(TOKEN_KEY);
 export const rememberedGatewayId = () => sessionStorage.getItem(GATEWAY_KEY) ?? '';
 export const rememberGatewayId = (id) => sessionStorage.setItem(GATEWAY_KEY, id);
 
+// Whether the operator put off setting a password of their own for this sign-in.
+export const passwordPutOff = () => sessionStorage.getItem(PASSWORD_LATER_KEY) === '1';
+export const putOffPassword = () => sessionStorage.setItem(PASSWORD_LATER_KEY, '1');
+
 export function forget() {
   sessionStorage.removeItem(TOKEN_KEY);
   sessionStorage.removeItem(GATEWAY_KEY);
+  sessionStorage.removeItem(PASSWORD_LATER_KEY);
 }
 
 let authLostHandler = () => {};
@@ -75,7 +84,7 @@ async function post(url, body) {
     throw new ApiError(String(error.message ?? `Error ${code}`), {
       code,
       status: res.status,
-      authLost: code === INVALID_TOKEN || code === INSUFFICIENT_RIGHTS,
+      authLost: AUTH_LOST.includes(code),
     });
   }
   if (res.status === 413) {

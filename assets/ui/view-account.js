@@ -3,9 +3,17 @@
 import * as api from '/ui/api.js';
 import { h, statusLine, textField, whileBusy } from '/ui/dom.js';
 import { isRunning, startsAtBoot, unitBadge } from '/ui/gateway.js';
+import {
+  FAILURES_BEFORE_SLOW, clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed,
+} from '/ui/session.js';
+import { FACTORY_PASSWORD, checkNewPassword } from '/ui/validate.js';
+
+const SLOWED_TEXT = 'Sign-in is slowed down after repeated failures: the gateway now waits about a second before ' +
+  'it checks each attempt from this computer. Check the user name and the password (upper and lower case count).';
 
 export function signInView(app) {
   const notice = h('p', { class: 'notice', role: 'status', hidden: true });
+  const slowed = h('p', { class: 'notice warn', id: 'sign-in-slowed', role: 'status', hidden: true }, SLOWED_TEXT);
   const user = textField({ label: 'User name', value: 'admin', autocomplete: 'username', name: 'username' });
   const pass = textField({ label: 'Password', type: 'password', autocomplete: 'current-password', name: 'password' });
   const status = statusLine();
@@ -15,7 +23,7 @@ export function signInView(app) {
   const el = h('section', { class: 'view signin card', hidden: true },
     h('h1', { tabindex: '-1' }, 'Sign in'),
     h('p', { class: 'intro' }, 'Sign in to manage this LoRa gateway.'),
-    notice, form);
+    notice, slowed, form);
 
   form.addEventListener('submit', async (event) => {
     event.preventDefault();
@@ -23,13 +31,20 @@ export function signInView(app) {
     pass.setError('');
     if (!user.input.value.trim()) return user.setError('Enter the user name.'), user.input.focus();
     status.busy('Signing in…');
+    const started = performance.now();
     try {
       await whileBusy(area, () => api.signIn(user.input.value.trim(), pass.input.value));
       status.clear();
       pass.input.value = '';
       notice.hidden = true;
+      slowed.hidden = true;
+      clearFailures();
       app.signedIn();
     } catch (e) {
+      if (isSignInFailure(e.code)) {
+        const failures = recordFailure();
+        if (signInSlowed({ failures, tookMs: performance.now() - started })) slowed.hidden = false;
+      }
       // The gateway's own words: "Invalid password", "Password mismatch".
       status.error(e.message);
       pass.input.select();
@@ -47,6 +62,7 @@ export function signInView(app) {
     },
     show() {
       status.clear();
+      slowed.hidden = recentFailures().length < FAILURES_BEFORE_SLOW;
       (user.input.value ? pass.input : user.input).focus();
     },
   };
@@ -168,6 +184,74 @@ export function sshView(app) {
   return { path: '/ui/ssh', title: 'SSH access', el, fetchesStatus: true, show: refresh };
 }
 
+// What is wrong with a new password typed twice, field by field.
+function newPasswordProblems(next, again) {
+  const { error } = checkNewPassword(next.input.value);
+  return [
+    [next, error],
+    [again, !error && again.input.value !== next.input.value && 'The two new passwords do not match.'],
+  ];
+}
+
+// Right after signing in, while the gateway still has its factory password: a password of the
+// operator's own before anything else. It can be put off for the rest of the sign-in.
+export function newPasswordView(app) {
+  const next = textField({
+    label: 'Your own password', type: 'password', autocomplete: 'new-password',
+    hint: 'At least 8 characters, and not the factory password.',
+  });
+  const again = textField({ label: 'Your own password again', type: 'password', autocomplete: 'new-password' });
+  const status = statusLine();
+  const account = h('input', { type: 'text', name: 'username', autocomplete: 'username', value: 'admin', hidden: true });
+  const later = h('button', { type: 'button' }, 'Not now');
+  const area = h('fieldset', { class: 'plain' }, account, next.wrap, again.wrap,
+    h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Set password'), later), status.el);
+  const form = h('form', { novalidate: true, 'aria-label': 'Set your own password' }, area);
+  const el = h('section', { class: 'view', hidden: true },
+    h('h1', { tabindex: '-1' }, 'Set your own password'),
+    h('div', { class: 'card narrow' },
+      h('p', { class: 'intro' }, 'This gateway still signs in with its factory password, which is the same on every ' +
+        'gateway of its kind: anyone on this network who knows it can change the forwarder and open SSH. Choose a ' +
+        'password of your own before anything else.'),
+      form));
+
+  form.addEventListener('submit', async (event) => {
+    event.preventDefault();
+    status.clear();
+    const problems = newPasswordProblems(next, again).filter(([, problem]) => problem);
+    for (const f of [next, again]) f.setError('');
+    for (const [f, problem] of problems) f.setError(problem);
+    if (problems.length) return problems[0][0].input.focus();
+    status.busy('Setting the password…');
+    try {
+      await whileBusy(area, () =>
+        api.call('password/update', { currentPassword: FACTORY_PASSWORD, newPassword: next.input.value }));
+      next.input.value = '';
+      again.input.value = '';
+      status.clear();
+      app.passwordChanged();
+      app.leaveNewPassword();
+    } catch (e) {
+      if (e.authLost) return status.clear();
+      // A mismatch here means someone changed it meanwhile: there is nothing left to do here.
+      status.error(e.code === 24004
+        ? 'The password was not changed: the gateway no longer uses the factory password. Sign in with the new one next time.'
+        : `The password was not changed: ${e.message}`);
+    }
+  });
+  later.addEventListener('click', () => app.putOffNewPassword());
+
+  return {
+    path: '/ui/new-password',
+    title: 'Set your own password',
+    el,
+    show() {
+      status.clear();
+      next.input.focus();
+    },
+  };
+}
+
 export function passwordView(app) {
   const current = textField({ label: 'Current password', type: 'password', autocomplete: 'current-password' });
   const next = textField({ label: 'New password', type: 'password', autocomplete: 'new-password' });
@@ -181,7 +265,8 @@ export function passwordView(app) {
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Password'),
     h('div', { class: 'card narrow' },
-      h('p', { class: 'intro' }, 'Changes the password of the account "admin". Browsers already signed in stay signed in.'),
+      h('p', { class: 'intro' }, 'Changes the password of the account "admin". Every other browser or script signed in ' +
+        'is signed out; this one stays signed in.'),
       form));
 
   form.addEventListener('submit', async (event) => {
@@ -191,8 +276,7 @@ export function passwordView(app) {
     fields.forEach((f) => f.setError(''));
     const problems = [
       [current, current.input.value === '' && 'Enter the current password.'],
-      [next, next.input.value === '' && 'The new password may not be empty.'],
-      [again, next.input.value !== '' && again.input.value !== next.input.value && 'The two new passwords do not match.'],
+      ...newPasswordProblems(next, again),
     ].filter(([, problem]) => problem);
     for (const [f, problem] of problems) f.setError(problem);
     if (problems.length) return problems[0][0].input.focus();

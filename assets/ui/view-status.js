@@ -1,6 +1,8 @@
 // The status page: is the forwarder running, does the network server answer, and the gateway's
 // facts, refreshed every few seconds while the page is in view.
 
+import { activityTable } from '/ui/activity.js';
+import * as api from '/ui/api.js';
 import { linkChart } from '/ui/chart.js';
 import { h, statusLine } from '/ui/dom.js';
 import {
@@ -8,6 +10,7 @@ import {
 } from '/ui/gateway.js';
 
 export const REFRESH_MS = 5000;
+export const RECENT_ROWS = 10;
 
 const LAYOUT_NAMES = { SX1301_conf: 'SX1301 (SX1301_conf)', SX130x_conf: 'SX1302/SX1303 (SX130x_conf)' };
 
@@ -112,6 +115,16 @@ function gatewayBody(g) {
     : h('p', { class: 'hint' }, 'No interface is up besides the loopback.')];
 }
 
+function activityBody(recent) {
+  if (recent instanceof Error) return [h('p', { class: 'status error' }, `Could not read the activity: ${recent.message}`)];
+  return [
+    recent.entries.length
+      ? activityTable(recent.entries, `The last ${RECENT_ROWS} recorded actions, newest first`).el
+      : h('p', { class: 'hint' }, 'Nothing has been recorded yet.'),
+    h('p', {}, h('a', { href: '/ui/activity' }, 'All activity')),
+  ];
+}
+
 function configBody(c) {
   const ports = c.serverPortUp === null && c.serverPortDown === null ? '' : ` (ports ${text(c.serverPortUp)} up, ${text(c.serverPortDown)} down)`;
   return [
@@ -136,19 +149,22 @@ export function statusView(app) {
   const gateway = card('gateway-card', 'Gateway');
   const config = card('config-card', 'Configuration at a glance');
   const self = card('self-card', 'relaydash');
+  const activity = card('activity-card', 'Recent activity');
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Gateway status'),
     h('p', { class: 'intro' }, `What the gateway and its packet forwarder are doing, refreshed every ${REFRESH_MS / 1000} seconds.`),
     status.el,
     h('div', { class: 'status-grid' }, forwarder.el, ssh.el, link.el, config.el, gateway.el, self.el),
+    activity.el,
     updated);
 
   let shown = false;
   let timer = null;
   let loaded = false;
 
-  function render(s) {
+  function render(s, recent) {
     const now = Date.now();
+    activity.fill(...activityBody(recent));
     forwarder.fill(...forwarderBody(s.units.forwarder));
     link.fill(...linkBody(s.linkHealth, now));
     ssh.fill(...sshBody(s.units.ssh));
@@ -163,9 +179,13 @@ export function statusView(app) {
     timer = null;
     if (!loaded) status.busy('Asking the gateway…');
     try {
-      const s = await app.fetchStatus();
-      if (!shown) return;
-      render(s);
+      // The trail's own failure is shown in its card; the status is what the page is for.
+      const [s, recent] = await Promise.all([
+        app.fetchStatus(),
+        api.call('audit/list', { limit: RECENT_ROWS }).catch((e) => e),
+      ]);
+      if (!shown || recent.authLost) return;
+      render(s, recent);
       loaded = true;
       status.clear();
     } catch (e) {

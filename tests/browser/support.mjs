@@ -223,13 +223,31 @@ export async function newPage(browser, gw, options = {}) {
   const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(e));
+  // Whatever the page's Content-Security-Policy refuses is an error of the application.
+  page.on('console', (m) => {
+    if (m.type() === 'error' && /Content Security Policy/i.test(m.text())) page.errors.push(new Error(m.text()));
+  });
   return page;
 }
 
+// Signs in; the page that asks for a password of one's own (shown while the factory password is
+// in use) is put off, so the test goes on where the operator was going.
 export async function signIn(page, password = INITIAL_PASSWORD) {
   await page.getByLabel('Password', { exact: true }).fill(password);
   await page.getByRole('button', { name: 'Sign in' }).click();
   await page.locator('#sign-out').waitFor();
+  const later = page.getByRole('button', { name: 'Not now' });
+  if (await later.isVisible()) await later.click();
+}
+
+// Calls a procedure of the API from the test, as a script would.
+export async function rpc(gw, procedure, body) {
+  const res = await fetch(`${gw.url}/rpc/v1/${procedure}`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body),
+  });
+  return res.json();
 }
 
 // Waits for the text to appear somewhere in the locator (bounded by the page's default timeout).

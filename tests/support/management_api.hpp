@@ -81,11 +81,16 @@ class ManagementApi : public ::testing::Test {
     });
   }
 
-  Reply call(const std::string& path, const std::string& body) {
+  // The whole answer to a POST, as it came over the wire.
+  std::string post(const std::string& path, const std::string& body) {
     LoopbackClient client(thread->port());
     client.send("POST " + path + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
                 "\r\n\r\n" + body);
-    const std::string answer = client.readAnswer();
+    return client.readAnswer();
+  }
+
+  Reply call(const std::string& path, const std::string& body) {
+    const std::string answer = post(path, body);
     return {std::stoi(answer.substr(9, 3)), answer.substr(answer.find("\r\n\r\n") + 4)};
   }
 

@@ -1,0 +1,47 @@
+// The audit trail as the pages show it: what was done, by whom, from where, and how it ended.
+
+import { h } from '/ui/dom.js';
+import { localTimeText } from '/ui/gateway.js';
+
+const ACTIONS = {
+  'sign-in': 'Sign in',
+  'password-change': 'Change the password',
+  'ssh-start': 'Enable SSH',
+  'ssh-stop': 'Disable SSH',
+  'config-patch': 'Change the configuration',
+  'config-apply': 'Apply a configuration',
+  'config-restore': 'Restore a configuration',
+  'config-rollback': 'Roll back the configuration',
+};
+
+// An action the page does not know yet is shown as the gateway names it.
+export function actionText(entry) {
+  const what = ACTIONS[entry.action] ?? String(entry.action);
+  return entry.version === null || entry.version === undefined ? what : `${what} (version ${entry.version})`;
+}
+
+export function outcomeBadge(outcome) {
+  if (outcome === 'success') return { label: 'done', tone: 'ok' };
+  if (outcome === 'failure') return { label: 'failed', tone: 'bad' };
+  return { label: String(outcome), tone: 'muted' };
+}
+
+function row(entry) {
+  const b = outcomeBadge(entry.outcome);
+  return h('tr', {},
+    h('td', { 'data-label': 'When' }, h('time', { datetime: entry.time }, localTimeText(entry.time))),
+    h('td', { 'data-label': 'What' }, actionText(entry)),
+    h('td', { 'data-label': 'Outcome' }, h('span', { class: `badge ${b.tone}` }, b.label)),
+    h('td', { 'data-label': 'User' }, entry.user),
+    h('td', { 'data-label': 'From' }, h('code', {}, entry.peer)));
+}
+
+// A table of entries, newest first; more rows can be added to its body later.
+export function activityTable(entries, caption) {
+  const body = h('tbody', {}, entries.map(row));
+  const table = h('table', { class: 'activity' },
+    h('caption', { class: 'visually-hidden' }, caption),
+    h('thead', {}, h('tr', {}, ['When', 'What', 'Outcome', 'User', 'From'].map((t) => h('th', { scope: 'col' }, t)))),
+    body);
+  return { el: h('div', { class: 'table-wrap' }, table), add: (more) => body.append(...more.map(row)) };
+}

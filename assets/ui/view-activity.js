@@ -1,0 +1,64 @@
+// The activity page: every sign-in and change the gateway has recorded, newest first, a page at
+// a time.
+
+import { activityTable } from '/ui/activity.js';
+import * as api from '/ui/api.js';
+import { h, statusLine, whileBusy } from '/ui/dom.js';
+
+export const PAGE_ROWS = 50;
+
+export function activityView() {
+  const status = statusLine();
+  const list = h('div', {});
+  const older = h('button', { type: 'button', hidden: true }, 'Show older');
+  const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, older));
+  const el = h('section', { class: 'view', hidden: true },
+    h('h1', { tabindex: '-1' }, 'Activity'),
+    h('p', { class: 'intro' }, 'Every sign-in, password change, SSH switch and configuration change, with who did ' +
+      'it and from which address. The gateway keeps the last 10,000.'),
+    h('div', { class: 'card' }, status.el, list, area));
+
+  let table = null;
+  let last = null;
+  let generation = 0;
+
+  async function load(before) {
+    const mine = generation;
+    const output = await api.call('audit/list', before ? { limit: PAGE_ROWS, before } : { limit: PAGE_ROWS });
+    if (mine !== generation) return;
+    const entries = output.entries;
+    if (!table) {
+      table = activityTable(entries, 'Recorded activity, newest first');
+      list.replaceChildren(entries.length ? table.el : h('p', { class: 'note' }, 'Nothing has been recorded yet.'));
+    } else {
+      table.add(entries);
+    }
+    if (entries.length) last = entries[entries.length - 1].id;
+    older.hidden = !output.more;
+  }
+
+  async function run(step) {
+    status.busy('Asking the gateway…');
+    try {
+      await whileBusy(area, step);
+      status.clear();
+    } catch (e) {
+      if (e.authLost) return status.clear();
+      status.error(`Could not read the activity: ${e.message}`);
+    }
+  }
+
+  older.addEventListener('click', () => run(() => load(last)));
+
+  return {
+    path: '/ui/activity',
+    title: 'Activity',
+    el,
+    show() {
+      generation += 1;
+      table = null;
+      last = null;
+      run(() => load(null));
+    },
+  };
+}

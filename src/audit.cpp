@@ -1,0 +1,108 @@
+#include "audit.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "ctx.hpp"
+#include "gateway/time_text.hpp"
+#include "model/audit_log.hpp"
+#include "relaydash.hpp"
+#include "route.hpp"
+#include "server/http_error.hpp"
+#include "transport/request.hpp"
+
+namespace relaydash {
+namespace {
+
+constexpr std::array<std::string_view, 2> kListMembers{"limit", "before"};
+
+struct ListRequest {
+  int limit = kDefaultAuditPage;
+  std::optional<std::int64_t> before;
+};
+
+ListRequest readListRequest(const JsonNode& body) {
+  ListRequest request;
+  const JsonNodePtr input = body.get("input");
+  if (!input || input->isNull()) return request;
+  if (!input->isObject()) {
+    raiseHttpException(400, ErrorCode::InvalidFormat, "Field input is not an object");
+  }
+  for (const auto& member : input->object()) {
+    if (std::find(kListMembers.begin(), kListMembers.end(), member.key) == kListMembers.end()) {
+      raiseHttpException(400, ErrorCode::UnknownField, "Unknown field " + member.key);
+    }
+  }
+  if (const JsonNodePtr limit = input->get("limit")) {
+    if (!limit->isInt() || limit->getInt() < 1 || limit->getInt() > kMaxAuditPage) {
+      raiseHttpException(
+          400, ErrorCode::InvalidLimit,
+          "Field limit must be a whole number from 1 to " + std::to_string(kMaxAuditPage));
+    }
+    request.limit = static_cast<int>(limit->getInt());
+  }
+  if (const JsonNodePtr before = input->get("before"); before && !before->isNull()) {
+    if (!before->isInt() || before->getInt() < 1) {
+      raiseHttpException(400, ErrorCode::InvalidId,
+                         "Field before must be the id of an audit entry (a whole number from 1)");
+    }
+    request.before = before->getInt();
+  }
+  return request;
+}
+
+JsonNodePtr auditRowJson(const AuditRow& row) {
+  JsonNodePtr o = newJObject();
+  o->set("id", newJInt(row.id));
+  o->set("time", newJString(row.time));
+  o->set("peer", newJString(row.peer));
+  o->set("user", newJString(row.user));
+  o->set("action", newJString(row.action));
+  o->set("outcome", newJString(row.outcome));
+  o->set("version", row.version ? newJInt(*row.version) : newJNull());
+  return o;
+}
+
+std::string nowUtc() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return formatIsoUtc(std::chrono::duration_cast<std::chrono::microseconds>(now).count(), true);
+}
+
+}  // namespace
+
+void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
+                 std::optional<std::int64_t> version) {
+  AuditRow row;
+  row.time = nowUtc();
+  row.peer = session.request.hostname;
+  row.user = session.user;
+  row.action = action;
+  row.outcome = outcome == AuditOutcome::Success ? "success" : "failure";
+  row.version = version;
+  try {
+    appendAuditRow(session.context.db, row);
+  } catch (const DbError& e) {
+    printLine("the audit trail could not be written: " + std::string(e.what()));
+  }
+}
+
+Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body) {
+  const ListRequest request = readListRequest(*body);
+  // One row more than asked tells whether older ones follow.
+  std::vector<AuditRow> rows = listAuditRows(session.context.db, request.limit + 1, request.before);
+  const bool more = rows.size() > static_cast<std::size_t>(request.limit);
+  if (more) rows.pop_back();
+
+  JsonNodePtr entries = newJArray();
+  for (const AuditRow& row : rows)
+    entries->add(auditRowJson(row));
+  JsonNodePtr output = newJObject();
+  output->set("entries", std::move(entries));
+  output->set("more", newJBool(more));
+  co_return answer(std::move(output));
+}
+
+}  // namespace relaydash

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "json/value.hpp"
+#include "runtime/task.hpp"
+#include "server/http_session.hpp"
+
+namespace relaydash {
+
+// The audit trail as the API keeps and shows it: every sign-in, password change, SSH switch and
+// change of the forwarder's configuration, with who did it and from where.
+
+enum class AuditOutcome { Success, Failure };
+
+// The actions, as the trail names them.
+inline constexpr std::string_view kAuditSignIn = "sign-in";
+inline constexpr std::string_view kAuditPasswordChange = "password-change";
+inline constexpr std::string_view kAuditSshStart = "ssh-start";
+inline constexpr std::string_view kAuditSshStop = "ssh-stop";
+inline constexpr std::string_view kAuditConfigPatch = "config-patch";
+
+// Records one row for the request in session: the time now (UTC), the request's peer address,
+// session.user, the action, its outcome and, for a configuration change, the history version it
+// made or went back to. A database failure is printed on standard output and not raised: the
+// action has happened, and its answer stands.
+void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
+                 std::optional<std::int64_t> version = std::nullopt);
+
+// audit/list: the trail, newest first, a page at a time. Input (all optional):
+// {"limit": rows, 1 to kMaxAuditPage (default kDefaultAuditPage), "before": id}; answers
+// {"entries": [{"id","time","peer","user","action","outcome","version"}], "more": bool}, where
+// "more" tells whether older rows follow (ask again with "before" set to the last id).
+inline constexpr int kDefaultAuditPage = 50;
+inline constexpr int kMaxAuditPage = 500;
+Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body);
+
+}  // namespace relaydash

@@ -1,0 +1,66 @@
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { loadUi } from './support.mjs';
+
+const s = await loadUi('session.js');
+const { actionText, outcomeBadge } = await loadUi('activity.js');
+
+class MemoryStorage {
+  items = new Map();
+  getItem(k) {
+    return this.items.has(k) ? this.items.get(k) : null;
+  }
+  setItem(k, v) {
+    this.items.set(k, String(v));
+  }
+  removeItem(k) {
+    this.items.delete(k);
+  }
+}
+
+const MINUTE = 60_000;
+
+test('idle is thirty minutes without a key press, a click or a touch', () => {
+  assert.equal(s.IDLE_LIMIT_MS, 30 * MINUTE);
+  assert.equal(s.isIdle(0, 30 * MINUTE - 1), false);
+  assert.equal(s.isIdle(0, 30 * MINUTE), true);
+  assert.equal(s.isIdle(0, 500, 500), true);
+});
+
+test('the page counts its failed sign-ins within the gateway\'s fifteen minutes', () => {
+  const storage = new MemoryStorage();
+  const t0 = 1_000_000_000;
+  for (let i = 1; i <= 4; i++) {
+    assert.equal(s.recordFailure(t0 + i * MINUTE, storage), i);
+    assert.equal(s.signInSlowed({ failures: i, tookMs: 30 }), false);
+  }
+  assert.equal(s.recordFailure(t0 + 5 * MINUTE, storage), 5);
+  assert.equal(s.signInSlowed({ failures: 5, tookMs: 30 }), true);
+  // The first failure leaves the window fifteen minutes after it happened.
+  assert.equal(s.recentFailures(t0 + 16 * MINUTE - 1, storage).length, 5);
+  assert.equal(s.recentFailures(t0 + 16 * MINUTE, storage).length, 4);
+  // Only the last five are kept; a success forgets them; a stored value of another shape is none.
+  for (let i = 0; i < 10; i++) s.recordFailure(t0 + 6 * MINUTE, storage);
+  assert.equal(s.recentFailures(t0 + 6 * MINUTE, storage).length, 5);
+  s.clearFailures(storage);
+  assert.deepEqual(s.recentFailures(t0, storage), []);
+  storage.setItem('relaydash.signInFailures', '{"not":"a list"}');
+  assert.deepEqual(s.recentFailures(t0, storage), []);
+  storage.setItem('relaydash.signInFailures', 'not json');
+  assert.deepEqual(s.recentFailures(t0, storage), []);
+
+  // A held answer tells it on its own, as when another tab made the failures.
+  assert.equal(s.signInSlowed({ failures: 1, tookMs: s.SLOW_ANSWER_MS }), true);
+  assert.ok(s.isSignInFailure(23009) && s.isSignInFailure(24004) && !s.isSignInFailure(23010));
+});
+
+test('audit entries read as actions, with the version where there is one', () => {
+  assert.equal(actionText({ action: 'ssh-start', version: null }), 'Enable SSH');
+  assert.equal(actionText({ action: 'config-apply', version: 12 }), 'Apply a configuration (version 12)');
+  assert.equal(actionText({ action: 'config-rollback', version: 0 }), 'Roll back the configuration (version 0)');
+  // An action this page does not know yet is shown as the gateway names it.
+  assert.equal(actionText({ action: 'firmware-update', version: null }), 'firmware-update');
+  assert.deepEqual(outcomeBadge('success'), { label: 'done', tone: 'ok' });
+  assert.deepEqual(outcomeBadge('failure'), { label: 'failed', tone: 'bad' });
+  assert.deepEqual(outcomeBadge('partial'), { label: 'partial', tone: 'muted' });
+});

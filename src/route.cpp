@@ -21,7 +21,7 @@ struct Route {
   bool tokenRequired;
 };
 
-constexpr std::array<Route, 8> kRoutes{{
+constexpr std::array<Route, 15> kRoutes{{
     {"forwarder-config/get", fowarderConfig_get, true},
     {"forwarder-config/patch", fowarderConfig_patch, true},
     {"password/update", password_update, true},
@@ -30,6 +30,13 @@ constexpr std::array<Route, 8> kRoutes{{
     {"sshd/stop", sshd_stop, true},
     {"gateway/status", gateway_status, true},
     {"gateway/logs", gateway_logs, true},
+    {"forwarder-config/apply", forwarderConfig_apply, true},
+    {"forwarder-config/restore", forwarderConfig_restore, true},
+    {"forwarder-config/upload", forwarderConfig_upload, true},
+    {"forwarder-config/progress", forwarderConfig_progress, true},
+    {"forwarder-config/text", forwarderConfig_text, true},
+    {"forwarder-config/history", forwarderConfig_history, true},
+    {"forwarder-config/version", forwarderConfig_version, true},
 }};
 
 constexpr bool onlyLoginIsOpen() {
@@ -145,6 +152,7 @@ Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
   JsonNodePtr patch = input->at("input");
+  const ConfigChanges::Turn turn = co_await keepVersionForPatch(session);
   co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
   // An empty name means the forwarder is not run as a unit: nothing to restart.
   if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);

@@ -1,5 +1,6 @@
 #include "gateway/atomic_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,6 +127,24 @@ void writeNewFile(const std::string& path, std::string_view text, unsigned mode)
   if (::rename(temporary.path().c_str(), target.path.c_str()) != 0) raiseOSError();
   temporary.keep();
   syncDirectory(target.directory);
+}
+
+void removeLeftoverFiles(const std::string& path) noexcept {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  if (!resolved) return;
+  const Target target = splitAbsolute(resolved.get());
+  const std::string prefix = "." + target.path.substr(target.path.rfind('/') + 1) + ".";
+  const auto close = [](DIR* d) { ::closedir(d); };
+  const std::unique_ptr<DIR, decltype(close)> dir(::opendir(target.directory.c_str()), close);
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() == prefix.size() + kTemporarySuffix.size() - 1 &&
+        name.substr(0, prefix.size()) == prefix) {
+      ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    }
+  }
 }
 
 bool isTemporaryFileName(std::string_view name) {

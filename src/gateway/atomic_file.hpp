@@ -35,4 +35,8 @@ void writeNewFile(const std::string& path, std::string_view text, unsigned mode 
 // Whether the name is one of the temporary files above.
 bool isTemporaryFileName(std::string_view name);
 
+// Removes the temporary files that writes of the file at path left behind when the process was
+// killed while writing. Never raises: they are only clutter.
+void removeLeftoverFiles(const std::string& path) noexcept;
+
 }  // namespace relaydash

@@ -60,6 +60,20 @@ TEST(WriteNewFile, CreatesOrReplacesWithTheBitsAsked) {
   EXPECT_EQ(entries(dir), std::vector<std::string>{"version-000001"});
 }
 
+TEST(RemoveLeftoverFiles, OnlyTheTemporaryFilesOfThatFile) {
+  TempDir dir;
+  const std::string path = dir.file("global_conf.json");
+  std::ofstream(path) << "{}";
+  for (const char* name : {".global_conf.json.Ab3dE9", ".global_conf.json.zzzzzz",
+                           ".other.json.Ab3dE9", ".global_conf.json.toolong", "notes"})
+    std::ofstream(dir.file(name)) << "x";
+  removeLeftoverFiles(path);
+  EXPECT_EQ(entries(dir),
+            (std::vector<std::string>{".global_conf.json.toolong", ".other.json.Ab3dE9",
+                                      "global_conf.json", "notes"}));
+  removeLeftoverFiles(dir.file("missing.json"));
+}
+
 TEST(TemporaryFileNames, AreToldFromFinishedFiles) {
   EXPECT_TRUE(isTemporaryFileName(".version-000001.a1B2c3"));
   EXPECT_TRUE(isTemporaryFileName(".global_conf.json.XXXXXX"));

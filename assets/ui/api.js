@@ -15,12 +15,15 @@ const INSUFFICIENT_RIGHTS = 28002;
 const CALL_TIMEOUT_MS = 120_000;
 
 export class ApiError extends Error {
-  constructor(message, { code, status, authLost = false } = {}) {
+  // details: the whole error object of the answer, with what some procedures add beside code
+  // and message (the problems found, the journal lines of a rollback).
+  constructor(message, { code, status, authLost = false, details = {} } = {}) {
     super(message);
     this.name = 'ApiError';
     this.code = code;
     this.status = status;
     this.authLost = authLost;
+    this.details = details;
   }
 }
 
@@ -76,6 +79,7 @@ async function post(url, body) {
       code,
       status: res.status,
       authLost: code === INVALID_TOKEN || code === INSUFFICIENT_RIGHTS,
+      details: error,
     });
   }
   if (res.status === 413) {

@@ -5,6 +5,7 @@ import { h } from '/ui/dom.js';
 import { gatewayIdOf } from '/ui/forwarder.js';
 import { passwordView, signInView, sshView } from '/ui/view-account.js';
 import { configView, rawView } from '/ui/view-config.js';
+import { historyView } from '/ui/view-history.js';
 import { logsView } from '/ui/view-logs.js';
 import { statusView } from '/ui/view-status.js';
 
@@ -70,7 +71,7 @@ function makeViews() {
     v.el.remove();
   }
   current = null;
-  views = new Map([statusView(app), configView(app), rawView(app), sshView(app), logsView(app), passwordView(app)]
+  views = new Map([statusView(app), configView(app), rawView(app), historyView(app), sshView(app), logsView(app), passwordView(app)]
     .map((v) => [v.path, v]));
   for (const v of views.values()) main.append(v.el);
 }

@@ -110,7 +110,9 @@ export function progressPanel({ onClose }) {
 
   return {
     el,
-    // Runs start() (the apply or restore call) and follows it; answers whether it was applied.
+    // Runs start() (the apply or restore call) and follows it; answers 'applied', 'refused', or
+    // 'auth-lost' when the gateway no longer knows the sign-in (nothing was sent then: the
+    // caller may offer the same change again once the operator has signed in).
     async run(start, settleSeconds) {
       heading.textContent = 'Applying the change';
       outcome.hidden = true;
@@ -154,13 +156,13 @@ export function progressPanel({ onClose }) {
             (out.version ? ` The previous file is kept as version ${out.version} in the history.` : '') +
             (out.notice ? ` ${out.notice}` : ''),
         });
-        return true;
+        return 'applied';
       } catch (e) {
         done = true;
         await follow;
         if (e.authLost) {
           el.hidden = true;
-          return false;
+          return 'auth-lost';
         }
         const d = e.details ?? {};
         const rolledBack = d.result === 'rolled-back';
@@ -174,7 +176,7 @@ export function progressPanel({ onClose }) {
           journal: Array.isArray(d.journal) ? d.journal : [],
           problems: Array.isArray(d.problems) && d.problems.some((p) => p.path) ? d.problems : [],
         });
-        return false;
+        return 'refused';
       }
     },
     hide() {

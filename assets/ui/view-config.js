@@ -351,7 +351,9 @@ function reviewPanel({ onBack, onDone }) {
   backBtn.addEventListener('click', onBack);
   applyBtn.addEventListener('click', async () => {
     el.hidden = true;
-    await progress.run(() => plan.send(settle.value()), settle.value());
+    // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
+    // the operator to sign in again and apply.
+    if ((await progress.run(() => plan.send(settle.value()), settle.value())) === 'auth-lost') el.hidden = false;
   });
 
   return {

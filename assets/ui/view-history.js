@@ -114,7 +114,8 @@ export function historyView() {
     list.hidden = true;
     compare.hidden = true;
     const seconds = settle.value();
-    await progress.run(() => api.call('forwarder-config/restore', { version: v.version, settleSeconds: seconds }), seconds);
+    const ended = await progress.run(() => api.call('forwarder-config/restore', { version: v.version, settleSeconds: seconds }), seconds);
+    if (ended === 'auth-lost') list.hidden = false;
   });
 
   async function refresh() {

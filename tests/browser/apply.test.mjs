@@ -28,6 +28,8 @@ async function open(path) {
   await page.goto(path);
   await signIn(page);
   await page.locator(path === '/ui/raw' ? 'textarea' : path === '/ui/history' ? 'table.versions tbody tr' : '.sections input').first().waitFor();
+  // The raw view's text is there once it has been loaded.
+  if (path === '/ui/raw') await page.waitForFunction(() => document.querySelector('main > section.view:not([hidden]) textarea')?.value);
   return page;
 }
 

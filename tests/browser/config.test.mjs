@@ -19,6 +19,7 @@ async function openForm(gw, path = '/ui/config', options) {
   await page.goto(path);
   await signIn(page);
   await page.locator(path === '/ui/raw' ? 'textarea' : '.sections input').first().waitFor();
+  if (path === '/ui/raw') await page.waitForFunction(() => document.querySelector('main > section.view:not([hidden]) textarea')?.value);
   return page;
 }
 

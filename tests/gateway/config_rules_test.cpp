@@ -60,11 +60,5 @@ TEST(ConfigRules, EveryVendorSampleIsFine) {
   }
 }
 
-TEST(ConfigRules, DescribedInOneSentence) {
-  EXPECT_EQ(describeProblems({{"", "must be an object"},
-                              {"gateway_conf.serv_port_up", "must be a whole number"}}),
-            "the document must be an object; gateway_conf.serv_port_up must be a whole number");
-}
-
 }  // namespace
 }  // namespace relaydash

@@ -10,7 +10,6 @@ const { diffLines, hunks, countChanges } = await loadUi('linediff.js');
 const { parseConfigText, blankComments } = await loadUi('jsonc.js');
 const { pieces } = await loadUi('change.js');
 const { MAX_REQUEST_BYTES, byteLength, requestBody } = await loadUi('patch.js');
-const { procedureText } = await loadUi('view-history.js');
 
 const rows = (before, after) => describeChanges(before, after).map((r) => `${r.label}: ${r.from} → ${r.to}`);
 
@@ -92,11 +91,4 @@ test('a file too large for one request goes in pieces that each fit, and come to
     offset += byteLength(p);
   }
   assert.deepEqual(pieces('', auth), ['']);
-});
-
-test('how each version came to be', () => {
-  assert.equal(procedureText('forwarder-config/apply'), 'change applied');
-  assert.equal(procedureText('forwarder-config/apply (rolled back)'), 'change applied, rolled back');
-  assert.equal(procedureText('forwarder-config/patch'), 'patch (script)');
-  assert.equal(procedureText(''), '–');
 });

@@ -11,7 +11,7 @@ port=${1:-9992}
 cd "$root"
 
 scripts/setup.sh
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ >/dev/null
+scripts/build.sh build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ >/dev/null
 
 demo="$root/demo"
 mkdir -p "$demo/bin"

@@ -118,11 +118,11 @@ class ReportReader {
       finish(true);
     } else if (text == "### [UPSTREAM] ###") {
       // A forwarder that writes neither date nor end lines starts each report here.
-      if (current_ && upstreamSeen_) finish(false);
-      if (!current_) open(time);
+      if (open_ && upstreamSeen_) finish(false);
+      if (!open_) open(time);
       upstreamSeen_ = true;
-    } else if (current_ && text.starts_with("# ")) {
-      readLine(trim(text.substr(2)), *current_);
+    } else if (open_ && text.starts_with("# ")) {
+      readLine(trim(text.substr(2)), current_);
     }
   }
 
@@ -133,16 +133,20 @@ class ReportReader {
 
  private:
   void open(std::int64_t time) {
-    current_.emplace();
-    current_->time = time;
+    current_ = LinkReport();
+    current_.time = time;
+    open_ = true;
     upstreamSeen_ = false;
   }
   void finish(bool ended) {
-    if (current_ && (ended || holdsEveryCounter(*current_))) reports_.push_back(*current_);
-    current_.reset();
+    if (open_ && (ended || holdsEveryCounter(current_))) reports_.push_back(std::move(current_));
+    open_ = false;
   }
 
-  std::optional<LinkReport> current_;
+  // A plain member and a flag rather than an optional: g++ 12 at -O3 takes the optional's
+  // nested optionals for uninitialised.
+  LinkReport current_;
+  bool open_ = false;
   bool upstreamSeen_ = false;
   std::vector<LinkReport> reports_;
 };
@@ -160,7 +164,10 @@ Task<std::vector<LinkReport>> readLinkReports(std::string unit, int windowSecond
   JournalQuery query;
   query.unit = std::move(unit);
   query.lines = kMaxEntries;
-  query.since = "-" + std::to_string(windowSeconds) + "s";
+  std::string since = "-";
+  since += std::to_string(windowSeconds);
+  since += 's';
+  query.since = std::move(since);
   query.newestFirst = true;
   query.fields = "MESSAGE";
   std::vector<JournalEntry> entries = co_await readJournal(std::move(query));

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 
 #include "runtime/event_loop.hpp"
@@ -83,8 +84,9 @@ std::string peerText(const sockaddr_in& peer) {
   char text[INET_ADDRSTRLEN];
   char* end = text;
   for (int shift = 24; shift >= 0; shift -= 8) {
-    end = std::to_chars(end, text + sizeof text, (address >> shift) & 0xff).ptr;
-    if (shift > 0) *end++ = '.';
+    end = std::to_chars(end, std::end(text), (address >> shift) & 0xff).ptr;
+    // A failed to_chars leaves `end` at the end of the buffer; every write stays inside it.
+    if (shift > 0 && end != std::end(text)) *end++ = '.';
   }
   return std::string(text, end);
 }

@@ -15,6 +15,7 @@
 #include "cli/cheat_sheet.hpp"
 #include "cli/command_line.hpp"
 #include "cli/help.hpp"
+#include "support/own_program.hpp"
 
 namespace relaydash {
 namespace {
@@ -36,9 +37,10 @@ Finished runDriver(const std::vector<std::string>& args, const char* columns) {
   for (std::string& variable : environment)
     envp.push_back(variable.data());
   envp.push_back(nullptr);
-  std::vector<char*> argv{const_cast<char*>(CLI_DRIVER_PATH)};
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
+  std::vector<std::string> command = testing::ownProgramCommand(CLI_DRIVER_PATH, args);
+  std::vector<char*> argv;
+  for (std::string& word : command)
+    argv.push_back(word.data());
   argv.push_back(nullptr);
 
   int out[2], err[2];
@@ -52,7 +54,7 @@ Finished runDriver(const std::vector<std::string>& args, const char* columns) {
     ::dup2(null, STDIN_FILENO);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
-    ::execve(CLI_DRIVER_PATH, argv.data(), envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(out[1]);

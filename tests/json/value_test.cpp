@@ -24,16 +24,16 @@ TEST(JsonValue, LargeObjectsFindEveryMemberAndKeepOrder) {
   JsonNodePtr object = newJObject();
   constexpr int kCount = 1000;
   for (int i = 0; i < kCount; ++i)
-    object->set("k" + std::to_string(i), newJInt(i));
+    object->set(std::string("k").append(std::to_string(i)), newJInt(i));
   object->set("k500", newJString("replaced"));
   object->set("k3", newJNull());
   ASSERT_EQ(object->size(), std::size_t{kCount});
   int position = 0;
   for (const JsonMember& member : object->object()) {
-    EXPECT_EQ(member.key, "k" + std::to_string(position++));
+    EXPECT_EQ(member.key, std::string("k").append(std::to_string(position++)));
   }
   for (int i = 0; i < kCount; ++i) {
-    std::string key = "k" + std::to_string(i);
+    const std::string key = std::string("k").append(std::to_string(i));
     ASSERT_TRUE(object->hasKey(key)) << key;
     if (i != 3 && i != 500) {
       EXPECT_EQ(object->at(key)->getInt(-1), i);

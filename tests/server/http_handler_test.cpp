@@ -12,9 +12,14 @@ namespace {
 using testing::FrameworkTest;
 
 std::string jsonAnswer(int status, const std::string& text, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + text +
-         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
+  return std::string("HTTP/1.1 ")
+      .append(std::to_string(status))
+      .append(" ")
+      .append(text)
+      .append("\r\nContent-Type: application/json\r\nContent-Length: ")
+      .append(std::to_string(body.size()))
+      .append("\r\n\r\n")
+      .append(body);
 }
 
 std::string post(const std::string& path, const std::string& body) {

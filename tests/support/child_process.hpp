@@ -13,14 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "support/own_program.hpp"
+
 namespace relaydash::testing {
 
-// A program run by a test, with its standard output and error captured. Killed (SIGKILL) when
-// the object goes away if it is still running. A non-zero openFiles is its RLIMIT_NOFILE.
+// One of this build's programs run by a test (through the emulator in a cross build), with its
+// standard output and error captured. Killed (SIGKILL) when the object goes away if it is still
+// running. A non-zero openFiles is its RLIMIT_NOFILE.
 class ChildProcess {
  public:
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::string& workingDirectory = ".", rlim_t openFiles = 0) {
+    const std::vector<std::string> command = ownProgramCommand(program, args);
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe");
@@ -36,11 +40,11 @@ class ChildProcess {
           (::close_range(3, ~0U, 0) != 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0)) {
         ::_exit(126);
       }
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+      std::vector<char*> argv;
+      for (const std::string& word : command)
+        argv.push_back(const_cast<char*>(word.c_str()));
       argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
+      ::execv(argv[0], argv.data());
       ::_exit(127);
     }
     ::close(out[1]);

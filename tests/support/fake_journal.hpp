@@ -17,7 +17,10 @@ class FakeJournal {
 
   // An entry with a text message, `seconds` after the previous one.
   std::string text(std::string_view message, int priority = 6, double seconds = 0.5) {
-    return entry("\"" + escape(message) + "\"", priority, seconds);
+    std::string quoted = "\"";
+    quoted += escape(message);
+    quoted += '"';
+    return entry(quoted, priority, seconds);
   }
   // An entry whose message the journal keeps as bytes (not UTF-8, or with control characters).
   std::string bytes(std::string_view message, int priority = 6, double seconds = 0.5) {

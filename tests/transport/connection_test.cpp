@@ -206,13 +206,13 @@ TEST_F(Transport, ExpectHeaderOnPost) {
 TEST_F(Transport, TooManyHeaderNamesEndTheConnection) {
   std::string request = "GET / HTTP/1.1\r\n";
   for (int i = 0; i <= 10000; ++i)
-    request += "h" + std::to_string(i) + ": v\r\n";
+    request.append("h").append(std::to_string(i)).append(": v\r\n");
   request += "\r\n";
   EXPECT_EQ(exchange(request), "HTTP/1.1 400 Bad Request\r\n\r\n");
 
   std::string tenThousand = "GET / HTTP/1.1\r\n";
   for (int i = 0; i < 10000; ++i)
-    tenThousand += "h" + std::to_string(i) + ": v\r\n";
+    tenThousand.append("h").append(std::to_string(i)).append(": v\r\n");
   LoopbackClient client(port());
   client.send(tenThousand + "\r\n");
   EXPECT_NE(client.readAnswer().find("200 OK"), std::string::npos);
@@ -226,9 +226,13 @@ std::string headOf(std::size_t bytes) {
   const std::size_t rest = bytes - (head.size() - 2);
   const std::size_t lines = (rest + 7999) / 8000;
   for (std::size_t i = 0; i < lines; ++i) {
-    const std::string name = "h" + std::to_string(i) + ": ";
+    std::string name = "h";
+    name += std::to_string(i);
+    name += ": ";
     const std::size_t length = rest / lines + (i < rest % lines ? 1 : 0);
-    head += name + std::string(length - name.size(), 'v') + "\r\n";
+    head += name;
+    head.append(length - name.size(), 'v');
+    head += "\r\n";
   }
   return head;
 }
@@ -247,7 +251,7 @@ TEST_F(Transport, AHeadHoldsAtMostOneMebibyte) {
   // commas are refused.
   std::string commas = "GET / HTTP/1.1\r\n";
   for (int i = 0; i < 10; ++i)
-    commas += "h" + std::to_string(i) + ":" + std::string(7000, ',') + "\r\n";
+    commas.append("h").append(std::to_string(i)).append(":").append(7000, ',').append("\r\n");
   EXPECT_EQ(exchange(commas + "\r\n"), refused);
 }
 

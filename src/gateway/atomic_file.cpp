@@ -71,8 +71,10 @@ template <typename Prepare>
 TemporaryFile writeTemporary(const Target& target, std::string_view text, Prepare prepare) {
   // Same directory, same file system: the rename cannot turn into a copy.
   const std::size_t slash = target.path.rfind('/');
-  std::string pattern = target.path.substr(0, slash + 1) + "." + target.path.substr(slash + 1) +
-                        std::string(kTemporarySuffix);
+  std::string pattern = target.path.substr(0, slash + 1);
+  pattern += '.';
+  pattern.append(target.path, slash + 1);
+  pattern += kTemporarySuffix;
   FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
   if (!file) raiseOSError();
   TemporaryFile temporary(std::move(pattern));
@@ -134,7 +136,10 @@ void removeLeftoverFiles(const std::string& path) noexcept {
                                                              &std::free);
   if (!resolved) return;
   const Target target = splitAbsolute(resolved.get());
-  const std::string prefix = "." + target.path.substr(target.path.rfind('/') + 1) + ".";
+  // Appended piece by piece: g++ 12 at -O3 mistakes a chain of + here for overlapping copies.
+  std::string prefix = ".";
+  prefix.append(target.path, target.path.rfind('/') + 1);
+  prefix += '.';
   const auto close = [](DIR* d) { ::closedir(d); };
   const std::unique_ptr<DIR, decltype(close)> dir(::opendir(target.directory.c_str()), close);
   if (!dir) return;

@@ -1,5 +1,6 @@
 #include "relaydash.hpp"
 
+#include <csignal>
 #include <cstdio>
 
 #include "ctx.hpp"
@@ -57,6 +58,9 @@ Task<void> redirectToUi(Session& session) {
 void relaydash(const std::string& listen, int port, const std::string& forwarderConfigPath,
                const std::string& forwarderUnitServiceName, const std::string& dataPath) {
   printLine("starting relaydash v" + std::string(kVersion));
+  // A file grown past the size limit (RLIMIT_FSIZE) must fail its write with EFBIG, which the
+  // configuration's writers report, rather than end the server.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::shared_ptr<Context> context =
       newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
   init(*context);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -156,12 +155,16 @@ Task<JsonNodePtr> runChange(Session& session, ChangeRequest request) {
 ConfigChanges& configChanges(Context& ctx) {
   if (!ctx.configChanges) {
     // Beside the account database, which is where relaydash keeps what it owns.
-    std::filesystem::path folder = std::filesystem::path(ctx.dataPath).parent_path();
-    if (folder.empty()) folder = ".";
+    const std::size_t slash = ctx.dataPath.rfind('/');
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : ctx.dataPath.substr(0, slash);
+    if (folder.back() != '/') folder += '/';
+    folder += "history";
     ctx.configChanges = std::make_shared<ConfigChanges>(ChangeSettings{
         .configPath = ctx.forwarderConfigPath,
         .unit = ctx.forwarderUnitServiceName,
-        .historyDirectory = (folder / "history").string(),
+        .historyDirectory = std::move(folder),
     });
   }
   return *ctx.configChanges;

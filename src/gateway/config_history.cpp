@@ -1,5 +1,6 @@
 #include "gateway/config_history.hpp"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,8 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+#include <memory>
 
 #include "gateway/atomic_file.hpp"
 #include "gateway/text_file.hpp"
@@ -19,8 +19,6 @@
 
 namespace relaydash {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kPrefix = "version-";
 constexpr int kNumberDigits = 6;
@@ -92,18 +90,28 @@ struct Listing {
 
 Listing listDirectory(const std::string& directory) {
   Listing listing;
-  std::error_code error;
-  fs::directory_iterator entries(directory, error);
-  if (error == std::errc::no_such_file_or_directory) return listing;
-  if (error) throw OSError(error.value());
-  for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
+  // Plain readdir rather than std::filesystem, which would link a large part of the C++
+  // library's file system and locale code into the program.
+  const auto close = [](DIR* d) { ::closedir(d); };
+  const std::unique_ptr<DIR, decltype(close)> dir(::opendir(directory.c_str()), close);
+  if (!dir) {
+    if (errno == ENOENT) return listing;
+    raiseOSError();
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
     if (const int n = numberOf(name); n > 0) {
       listing.numbers.push_back(n);
     } else if (isTemporaryFileName(name)) {
-      listing.leftovers.push_back(entry.path().string());
+      std::string path = directory;
+      path += '/';
+      path += name;
+      listing.leftovers.push_back(std::move(path));
     }
+    errno = 0;
   }
+  if (errno != 0) raiseOSError();
   std::sort(listing.numbers.begin(), listing.numbers.end());
   return listing;
 }

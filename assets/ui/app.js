@@ -73,7 +73,7 @@ const app = {
     }
     if (!api.token()) return;
     history.replaceState(null, '', mustSetPassword() ? withNext(NEW_PASSWORD, next) : next);
-    render();
+    render({ moveFocus: true });
   },
   leaveNewPassword() {
     history.replaceState(null, '', safeTarget(new URLSearchParams(location.search).get('next')));

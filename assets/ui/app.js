@@ -220,6 +220,32 @@ document.addEventListener('click', (event) => {
 });
 window.addEventListener('popstate', () => render({ moveFocus: true }));
 
+// Edits not yet applied would go with the page: the browser asks before it reloads or leaves.
+window.addEventListener('beforeunload', (event) => {
+  if (![...views.values()].some((v) => v.dirty?.())) return;
+  event.preventDefault();
+  event.returnValue = '';
+});
+
+// The browser scrolls a focused control into view only when it is outside the window, not when
+// the sticky header or a view's sticky bar covers it: the page scrolls it clear of them.
+const CLEARANCE = 8;
+document.addEventListener('focusin', ({ target }) => {
+  if (!(target instanceof Element) || target === document.body) return;
+  const header = document.querySelector('.top');
+  const bar = main.querySelector('.view:not([hidden]) .sticky');
+  if (target.closest('.top, .sticky')) return;
+  const top = getComputedStyle(header).position === 'sticky' ? header.getBoundingClientRect().bottom : 0;
+  // The bar covers something only while it is stuck to the bottom of the window.
+  const b = bar && !bar.closest('[hidden]') ? bar.getBoundingClientRect() : null;
+  const bottom = b && b.bottom >= innerHeight - 1 ? b.top : innerHeight;
+  const r = target.getBoundingClientRect();
+  // What is taller than the room between the bars is left where the browser put it.
+  if (r.height > bottom - top - 2 * CLEARANCE) return;
+  if (r.top < top + CLEARANCE) scrollBy(0, r.top - top - CLEARANCE);
+  else if (r.bottom > bottom - CLEARANCE) scrollBy(0, r.bottom - bottom + CLEARANCE);
+});
+
 document.getElementById('sign-out').addEventListener('click', () => signOut(NOTICES.signedOut));
 
 api.onAuthLost((e) => {

@@ -1,5 +1,34 @@
 # Writes a C++ source that embeds every file under ROOT as the table `uiFiles`.
 # Run at build time: cmake -DROOT=<dir> -DOUTPUT=<file.cpp> -P embed_files.cmake
+
+# The application's comments are for the people who work on it: scripts and style sheets are
+# served without the lines that hold only a comment, and indented with tabs instead of pairs of
+# spaces. Nothing else changes, so the served code is the same code, as readable in the
+# browser's tools. This is safe because no string, template or regular expression of the
+# application spans lines; tests/browser/served.test.mjs checks that, and compares the served
+# files' tokens with the sources'.
+function(reduce_ui_text var ext)
+  set(text "\n${${var}}")
+  if(ext STREQUAL "js")
+    string(REGEX REPLACE "\n[ \t]*//[^\n]*" "" text "${text}")
+  else()
+    # A block comment that fills its lines; one right after another takes another pass.
+    set(before "")
+    while(NOT "${before}" STREQUAL "${text}")
+      set(before "${text}")
+      string(REGEX REPLACE "\n[ \t]*/\\*([^*]|\\*+[^*/])*\\*+/[ \t]*\n" "\n" text "${text}")
+    endwhile()
+  endif()
+  # Each pass turns one more pair of leading spaces into a tab.
+  set(before "")
+  while(NOT "${before}" STREQUAL "${text}")
+    set(before "${text}")
+    string(REGEX REPLACE "\n(\t*)  " "\n\\1\t" text "${text}")
+  endwhile()
+  string(SUBSTRING "${text}" 1 -1 text)
+  set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
 file(GLOB_RECURSE files RELATIVE "${ROOT}" "${ROOT}/*")
 list(SORT files)
 
@@ -7,7 +36,13 @@ set(arrays "")
 set(rows "")
 set(index 0)
 foreach(path IN LISTS files)
-  file(READ "${ROOT}/${path}" hex HEX)
+  if(path MATCHES "\\.(js|css)$")
+    file(READ "${ROOT}/${path}" text)
+    reduce_ui_text(text "${CMAKE_MATCH_1}")
+    string(HEX "${text}" hex)
+  else()
+    file(READ "${ROOT}/${path}" hex HEX)
+  endif()
   string(LENGTH "${hex}" digits)
   math(EXPR size "${digits} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")

@@ -40,7 +40,7 @@ function row(entry) {
 export function activityTable(entries, caption) {
   const body = h('tbody', {}, entries.map(row));
   const table = h('table', { class: 'activity' },
-    h('caption', { class: 'visually-hidden' }, caption),
+    h('caption', { class: 'sr-only' }, caption),
     h('thead', {}, h('tr', {}, ['When', 'What', 'Outcome', 'User', 'From'].map((t) => h('th', { scope: 'col' }, t)))),
     body);
   return { el: h('div', { class: 'table-wrap' }, table), add: (more) => body.append(...more.map(row)) };

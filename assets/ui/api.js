@@ -4,8 +4,9 @@
 import { requestBody } from '/ui/patch.js';
 
 const TOKEN_KEY = 'relaydash.auth';
-const GATEWAY_KEY = 'relaydash.gateway';
 const PASSWORD_LATER_KEY = 'relaydash.passwordLater';
+// What the tab knows about the gateway it manages, for its header and title.
+const GATEWAY_KEYS = { id: 'relaydash.gateway', host: 'relaydash.host' };
 
 // Codes for a token the gateway no longer accepts. Tokens are sealed with keys that live only
 // as long as the server process, so after a restart every token reads as invalid; so does every
@@ -33,17 +34,15 @@ export class ApiError extends Error {
 
 // sessionStorage: the sign-in lasts as long as the browser tab, and other tabs sign in on their own.
 export const token = () => sessionStorage.getItem(TOKEN_KEY);
-export const rememberedGatewayId = () => sessionStorage.getItem(GATEWAY_KEY) ?? '';
-export const rememberGatewayId = (id) => sessionStorage.setItem(GATEWAY_KEY, id);
+export const remembered = (what) => sessionStorage.getItem(GATEWAY_KEYS[what]) ?? '';
+export const remember = (what, value) => sessionStorage.setItem(GATEWAY_KEYS[what], value);
 
 // Whether the operator put off setting a password of their own for this sign-in.
 export const passwordPutOff = () => sessionStorage.getItem(PASSWORD_LATER_KEY) === '1';
 export const putOffPassword = () => sessionStorage.setItem(PASSWORD_LATER_KEY, '1');
 
 export function forget() {
-  sessionStorage.removeItem(TOKEN_KEY);
-  sessionStorage.removeItem(GATEWAY_KEY);
-  sessionStorage.removeItem(PASSWORD_LATER_KEY);
+  for (const key of [TOKEN_KEY, PASSWORD_LATER_KEY, ...Object.values(GATEWAY_KEYS)]) sessionStorage.removeItem(key);
 }
 
 let authLostHandler = () => {};

@@ -27,6 +27,7 @@ const NOTICES = {
 
 const main = document.getElementById('main');
 const gatewayEl = document.getElementById('gateway-id');
+const hostEl = document.getElementById('gateway-host');
 const nav = document.getElementById('nav');
 const banner = document.getElementById('password-banner');
 
@@ -44,15 +45,16 @@ const mustSetPassword = () => defaultPassword === true && !api.passwordPutOff();
 
 const app = {
   setDocument(doc) {
-    showGatewayId(gatewayIdOf(doc));
+    showGateway({ id: gatewayIdOf(doc) });
   },
+  showGateway,
   // The gateway's status, for every view that shows part of it; it also tells whether the
   // factory password is still in use.
   async fetchStatus() {
     const status = await api.call('gateway/status');
     const wasKnown = defaultPassword !== null;
     showPasswordBanner(Boolean(status.relaydash?.defaultPassword));
-    if (status.forwarderConfig?.gatewayId) showGatewayId(status.forwarderConfig.gatewayId);
+    showGateway({ id: status.forwarderConfig?.gatewayId, host: status.gateway?.hostname });
     // Learnt only now, after a reload: the new password comes first all the same. (Right after
     // signing in, the sign-in decides where to go.)
     if (!wasKnown && mustSetPassword() && ![SIGN_IN, NEW_PASSWORD].includes(routePath(location.pathname))) render();
@@ -73,7 +75,7 @@ const app = {
     }
     if (!api.token()) return;
     history.replaceState(null, '', mustSetPassword() ? withNext(NEW_PASSWORD, next) : next);
-    render();
+    render({ moveFocus: true });
   },
   leaveNewPassword() {
     history.replaceState(null, '', safeTarget(new URLSearchParams(location.search).get('next')));
@@ -85,10 +87,19 @@ const app = {
   },
 };
 
-function showGatewayId(id) {
-  api.rememberGatewayId(id);
-  gatewayEl.textContent = id || 'unknown';
+// The gateway's EUI and host name in the header and in the tab's title, so that several
+// gateways open in tabs can be told apart. Facts the gateway did not give keep what is known.
+function showGateway(facts) {
+  for (const [what, value] of Object.entries(facts)) if (value) api.remember(what, value);
+  gatewayEl.textContent = api.remembered('id') || 'unknown';
+  hostEl.textContent = api.remembered('host');
   gatewayEl.closest('.gateway').hidden = false;
+  showTitle();
+}
+
+function showTitle() {
+  const gateway = [api.remembered('host'), api.remembered('id')].filter(Boolean).join(' ');
+  document.title = [gateway, current?.title, 'relaydash'].filter(Boolean).join(' · ');
 }
 
 const signIn = signInView(app);
@@ -185,11 +196,11 @@ function render({ moveFocus = false } = {}) {
     if (a.getAttribute('href') === path) a.setAttribute('aria-current', 'page');
     else a.removeAttribute('aria-current');
   }
-  document.title = `${view.title} · relaydash`;
+  showTitle();
   // After a move within the application, start reading at the new view's heading.
   if (moveFocus && view !== signIn) view.el.querySelector('h1').focus();
   view.show?.();
-  if (signedIn && !view.show && !api.rememberedGatewayId()) {
+  if (signedIn && !view.show && !api.remembered('id')) {
     api.call('forwarder-config/get').then(app.setDocument, () => {});
   }
   // Views that do not ask for the status themselves learn about the password once per sign-in.
@@ -209,6 +220,32 @@ document.addEventListener('click', (event) => {
 });
 window.addEventListener('popstate', () => render({ moveFocus: true }));
 
+// Edits not yet applied would go with the page: the browser asks before it reloads or leaves.
+window.addEventListener('beforeunload', (event) => {
+  if (![...views.values()].some((v) => v.dirty?.())) return;
+  event.preventDefault();
+  event.returnValue = '';
+});
+
+// The browser scrolls a focused control into view only when it is outside the window, not when
+// the sticky header or a view's sticky bar covers it: the page scrolls it clear of them.
+const CLEARANCE = 8;
+document.addEventListener('focusin', ({ target }) => {
+  if (!(target instanceof Element) || target === document.body) return;
+  const header = document.querySelector('.top');
+  const bar = main.querySelector('.view:not([hidden]) .sticky');
+  if (target.closest('.top, .sticky')) return;
+  const top = getComputedStyle(header).position === 'sticky' ? header.getBoundingClientRect().bottom : 0;
+  // The bar covers something only while it is stuck to the bottom of the window.
+  const b = bar && !bar.closest('[hidden]') ? bar.getBoundingClientRect() : null;
+  const bottom = b && b.bottom >= innerHeight - 1 ? b.top : innerHeight;
+  const r = target.getBoundingClientRect();
+  // What is taller than the room between the bars is left where the browser put it.
+  if (r.height > bottom - top - 2 * CLEARANCE) return;
+  if (r.top < top + CLEARANCE) scrollBy(0, r.top - top - CLEARANCE);
+  else if (r.bottom > bottom - CLEARANCE) scrollBy(0, r.bottom - bottom + CLEARANCE);
+});
+
 document.getElementById('sign-out').addEventListener('click', () => signOut(NOTICES.signedOut));
 
 api.onAuthLost((e) => {
@@ -216,5 +253,5 @@ api.onAuthLost((e) => {
   toSignIn(e.code === api.EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, routePath(location.pathname));
 });
 
-if (api.rememberedGatewayId()) showGatewayId(api.rememberedGatewayId());
+if (api.remembered('id')) showGateway({});
 render();

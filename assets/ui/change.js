@@ -4,7 +4,7 @@
 // step while it runs, and shows how it ended.
 
 import * as api from '/ui/api.js';
-import { h } from '/ui/dom.js';
+import { announce, h, sentence } from '/ui/dom.js';
 import { localTimeText } from '/ui/gateway.js';
 import { MAX_REQUEST_BYTES, byteLength, requestBody } from '/ui/patch.js';
 import { problemText } from '/ui/rules.js';
@@ -96,7 +96,7 @@ export function progressPanel({ onClose }) {
     heading.textContent = title;
     outcome.className = `outcome status ${ok ? 'ok' : 'error'}`;
     outcome.setAttribute('role', ok ? 'status' : 'alert');
-    outcome.replaceChildren(h('p', {}, /[.!?]$/.test(text) ? text : `${text}.`));
+    outcome.replaceChildren(h('p', {}, sentence(text)));
     if (problems.length) outcome.append(h('ul', {}, problems.map((p) => h('li', {}, problemText(p)))));
     if (journal.length) {
       outcome.append(h('h3', {}, 'What the forwarder wrote to its log'),
@@ -106,6 +106,7 @@ export function progressPanel({ onClose }) {
     outcome.hidden = false;
     closeBtn.hidden = false;
     heading.focus();
+    announce(`${title}. ${sentence(text)}`);
   }
 
   return {

@@ -25,28 +25,34 @@ function append(el, children) {
 let uid = 0;
 export const newId = (prefix) => `${prefix}-${++uid}`;
 
+// A message as one sentence: a text that already ends a sentence gets no second full stop
+// ("…try again." stays as it is when a view adds its own).
+export const sentence = (text) => String(text).trim().replace(/([.!?…])\.+$/, '$1').replace(/([^.!?…:])$/, '$1.');
+
+// Says text to screen readers through the page's live region, without moving the focus.
+export function announce(text) {
+  const region = document.getElementById('announce');
+  region.textContent = '';
+  // A new text node after a moment, so the same words said twice are heard twice.
+  setTimeout(() => (region.textContent = text), 50);
+}
+
 // A line that reports a call: a spinner with what is going on, then the outcome. Screen readers
-// hear it through role="status"; failures are announced at once.
+// hear progress and success politely (role="status"), failures at once (role="alert").
 export function statusLine() {
   const el = h('p', { class: 'status', role: 'status', hidden: true });
+  const show = (kind, role, ...content) => {
+    el.className = `status ${kind}`;
+    el.setAttribute('role', role);
+    el.replaceChildren(...content);
+    el.hidden = false;
+  };
   return {
     el,
-    busy(text) {
-      el.className = 'status busy';
-      el.replaceChildren(h('span', { class: 'spinner', 'aria-hidden': 'true' }), text);
-      el.hidden = false;
-    },
-    ok(text) {
-      el.className = 'status ok';
-      el.replaceChildren(text);
-      el.hidden = false;
-    },
-    error(text) {
-      el.className = 'status error';
-      el.setAttribute('role', 'alert');
-      el.replaceChildren(text);
-      el.hidden = false;
-    },
+    busy: (text) => show('busy', 'status', h('span', { class: 'spinner', 'aria-hidden': 'true' }), text),
+    ok: (text) => show('ok', 'status', sentence(text)),
+    // More nodes may follow the sentence: a link to where the problem is mended.
+    error: (text, ...more) => show('error', 'alert', sentence(text), ...more),
     clear() {
       el.hidden = true;
       el.setAttribute('role', 'status');

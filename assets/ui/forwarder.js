@@ -15,7 +15,7 @@ import {
   khzToHz,
   mhzToHz,
 } from '/ui/validate.js';
-import { cloneJson, isObject, put } from '/ui/patch.js';
+import { cloneJson, formatPath, isObject, put } from '/ui/patch.js';
 
 // The two generations of concentrator settings. An IF channel may sit this far from the centre
 // of its radio: the SX1301 demodulates ±400 kHz, the SX1302/SX1303 ±737.5 kHz.
@@ -56,8 +56,8 @@ const READERS = {
   choice: (t, f) => (f.options.some((o) => o.value === t) ? { value: Number(t) } : { error: 'Choose one of the listed values.' }),
 };
 
-function initialText(kind, present, value) {
-  if (kind === 'bool') return present ? Boolean(value) : false;
+function initialText(kind, present, value, fallback = false) {
+  if (kind === 'bool') return present ? Boolean(value) : fallback;
   if (!present || value === null) return '';
   if (typeof value === 'number' && kind === 'mhz') return hzToMhz(value);
   if (typeof value === 'number' && kind === 'offset') return hzToKhz(value);
@@ -68,8 +68,10 @@ function field(object, path, kind, label, extra = {}) {
   const key = path[path.length - 1];
   const present = isObject(object) && Object.hasOwn(object, key);
   const original = present ? object[key] : undefined;
-  const f = { id: path.join('.'), path, kind, label, present, original, ...extra };
-  f.initial = initialText(kind, present, original);
+  // Ids name members as the gateway's rules do ("gateway_conf.servers[0].serv_port_up"), so a
+  // rule's problem lands on its field.
+  const f = { id: formatPath(path), path, kind, label, present, original, ...extra };
+  f.initial = initialText(kind, present, original, extra.fallback);
   if (f.options && f.initial !== '' && !f.options.some((o) => o.value === f.initial)) {
     f.options = [...f.options, { value: f.initial, label: `${f.initial} (not in this file)` }];
   }
@@ -117,24 +119,69 @@ function channelGroup(conf, confKey, key, title, layout, radioOptions, more = []
   };
 }
 
+// Multi-server forwarders (mp_pkt_fwd and its kind) read gateway_conf.servers instead of the
+// single server_address: they send to each entry that has an address and both ports and is not
+// switched off ("serv_enabled": false), the first four such entries; the single server is what
+// a file without the list uses.
+export const MAX_SERVERS = 4;
+const SERVER_FIELDS = [
+  ['serv_enabled', 'bool', 'Enabled', { fallback: true }],
+  ['server_address', 'address', 'Address'],
+  ['serv_port_up', 'port', 'Uplink port'],
+  ['serv_port_down', 'port', 'Downlink port'],
+];
+
+// For each entry of a servers list: 'used', or why the forwarder leaves it out ('off',
+// 'incomplete', 'beyond' the first four).
+export function serverUse(servers) {
+  let used = 0;
+  return (Array.isArray(servers) ? servers : []).map((s) => {
+    if (!isObject(s) || typeof s.server_address !== 'string' || !('serv_port_up' in s && 'serv_port_down' in s)) return 'incomplete';
+    if (s.serv_enabled === false) return 'off';
+    return ++used > MAX_SERVERS ? 'beyond' : 'used';
+  });
+}
+
+function serverSection(servers) {
+  return {
+    id: 'servers',
+    nav: 'Servers',
+    title: 'Network servers',
+    hint: `The forwarder sends to every server of this list that is enabled and complete (the first ${MAX_SERVERS}; ` +
+      'it ignores the rest) and not to the single server address above.',
+    groups: servers.map((s, i) => ({
+      id: `servers[${i}]`,
+      title: `Server ${i + 1}`,
+      server: i,
+      fields: SERVER_FIELDS.map(([m, kind, label, extra]) => field(s, ['gateway_conf', 'servers', i, m], kind, label, extra)),
+      others: others(s, SERVER_FIELDS.map(([m]) => m)),
+    })),
+  };
+}
+
 // The form's sections, each with groups of fields and the members shown read-only beside them.
-// Field ids are the members' paths joined with ".".
 export function describeForm(doc) {
   const layout = detectLayout(doc);
   const sections = [];
   const gw = isObject(doc) ? doc.gateway_conf : undefined;
+  const servers = isObject(gw) && Array.isArray(gw.servers) ? gw.servers : null;
+  const unused = servers ? 'Not used while the file lists servers (below)' : null;
   sections.push({
     id: 'gateway',
+    nav: 'Gateway',
     title: 'Gateway and network server',
     groups: [
       {
         id: 'gateway_conf',
-        fields: GATEWAY_FIELDS.map(([m, kind, label, hint, subgroup]) =>
-          field(gw, ['gateway_conf', m], kind, label, { ...(hint && { hint }), ...(subgroup && { subgroup }) })),
-        others: others(gw, GATEWAY_FIELDS.map(([m]) => m)),
+        fields: GATEWAY_FIELDS.map(([m, kind, label, hint, subgroup]) => {
+          const note = m === 'server_address' ? unused ?? hint : hint;
+          return field(gw, ['gateway_conf', m], kind, label, { ...(note && { hint: note }), ...(subgroup && { subgroup }) });
+        }),
+        others: others(gw, [...GATEWAY_FIELDS.map(([m]) => m), ...(servers ? ['servers'] : [])]),
       },
     ],
   });
+  if (servers) sections.push(serverSection(servers));
   const coveredTop = ['gateway_conf'];
   if (layout) {
     const k = layout.key;
@@ -145,6 +192,7 @@ export function describeForm(doc) {
     const covered = [];
     sections.push({
       id: 'radios',
+      nav: 'Radios',
       title: 'Radios',
       groups: radios.map(({ key, index }) => {
         covered.push(key);
@@ -178,17 +226,20 @@ export function describeForm(doc) {
         ['datarate', 'count', 'Data rate (bit/s)'],
       ]));
     }
-    sections.push({ id: 'channels', title: 'Channels', groups: channels });
+    sections.push({ id: 'channels', nav: 'Channels', title: 'Channels', groups: channels });
     sections.push({
       id: 'hardware',
+      nav: 'Calibration',
       title: 'Calibration and hardware',
+      hint: 'RSSI calibration, TX gain tables, clock source, bus settings and listen-before-talk belong to the ' +
+        'gateway hardware. Only the raw JSON view changes them.',
       readOnly: true,
       groups: [{ id: k, fields: [], others: others(conf, covered) }],
     });
   }
   const rest = others(isObject(doc) ? doc : {}, coveredTop);
   if (Object.keys(rest).length) {
-    sections.push({ id: 'other', title: 'Other sections', readOnly: true, groups: [{ id: '', fields: [], others: rest }] });
+    sections.push({ id: 'other', nav: 'Other', title: 'Other sections', readOnly: true, groups: [{ id: '', fields: [], others: rest }] });
   }
   const fields = sections.flatMap((s) => s.groups.flatMap((g) => g.fields));
   return { layout, sections, fields };
@@ -203,7 +254,7 @@ function setAt(doc, path, value) {
   for (const key of path.slice(0, -1)) {
     if (!Object.hasOwn(node, key)) put(node, key, {});
     node = node[key];
-    if (!isObject(node)) throw new Error(`${key} is not an object`);
+    if (node === null || typeof node !== 'object') throw new Error(`${key} is not an object`);
   }
   put(node, path[path.length - 1], value);
 }
@@ -235,3 +286,6 @@ export function gatewayIdOf(doc) {
   const id = isObject(doc) && isObject(doc.gateway_conf) ? doc.gateway_conf.gateway_ID : undefined;
   return typeof id === 'string' ? id : '';
 }
+
+// The EUI of a file that does not parse, as far as its text tells.
+export const gatewayIdInText = (text) => /"gateway_ID"\s*:\s*"([^"]*)"/.exec(text)?.[1] ?? '';

@@ -59,8 +59,10 @@ export function diffDocuments(before, after) {
   return { patch, changes, removed };
 }
 
+// "gateway_conf.servers[0].serv_port_up": members joined with ".", array items in brackets.
 export function formatPath(path) {
-  return path.length ? path.join('.') : '(whole document)';
+  if (!path.length) return '(whole document)';
+  return path.map((k, i) => (typeof k === 'number' ? `[${k}]` : i ? `.${k}` : k)).join('');
 }
 
 export function requestBody(auth, patch) {

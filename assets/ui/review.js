@@ -4,7 +4,7 @@
 
 import { CHANNEL_KEY, RADIO_KEY } from '/ui/rules.js';
 import { detectLayout } from '/ui/forwarder.js';
-import { diffDocuments, formatPath, isObject } from '/ui/patch.js';
+import { deepEqual, diffDocuments, formatPath, isObject } from '/ui/patch.js';
 import { hzToKhz, hzToMhz } from '/ui/validate.js';
 
 const onOff = (v) => (v === true ? 'on' : v === false ? 'off' : undefined);
@@ -54,8 +54,7 @@ const shown = (v) => (v === undefined ? '(not set)' : plain(v));
 
 // [{ label, from, to, raw: [{ path, before, after }] }]: rows in the order of the raw changes.
 export function describeChanges(before, after) {
-  const { changes, removed } = diffDocuments(before, after);
-  const raw = [...changes, ...removed.map((path) => ({ path, before: valueAt(before, path), after: undefined, removed: true }))];
+  const raw = rawChanges(before, after, []);
   const layout = detectLayout(after) ?? detectLayout(before);
   const rows = [];
   const channels = new Map();
@@ -96,6 +95,28 @@ export function describeChanges(before, after) {
     if (row.to === undefined) row.to = row.raw.some((c) => c.removed) ? '(removed)' : '(not set)';
   }
   return rows;
+}
+
+// The members that change, arrays item by item ("Server 1: network server" rather than the whole
+// list of servers, which a patch sends whole all the same).
+function rawChanges(before, after, at) {
+  const { changes, removed } = diffDocuments(before, after);
+  const out = [];
+  const gone = (path, was) => ({ path, before: was, after: undefined, removed: true });
+  for (const c of changes) {
+    const path = [...at, ...c.path];
+    if (!Array.isArray(c.before) || !Array.isArray(c.after)) {
+      out.push({ ...c, path });
+      continue;
+    }
+    c.after.forEach((item, i) => {
+      const was = c.before[i];
+      if (isObject(was) && isObject(item)) out.push(...rawChanges(was, item, [...path, i]));
+      else if (!deepEqual(was, item)) out.push({ path: [...path, i], before: was, after: item });
+    });
+    c.before.slice(c.after.length).forEach((was, i) => out.push(gone([...path, c.after.length + i], was)));
+  }
+  return [...out, ...removed.map((path) => gone([...at, ...path], valueAt(before, path)))];
 }
 
 function valueAt(doc, path) {

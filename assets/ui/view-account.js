@@ -8,6 +8,7 @@ import {
 } from '/ui/session.js';
 import { FACTORY_PASSWORD, checkNewPassword } from '/ui/validate.js';
 
+const WRONG_SIGN_IN = 'Wrong user name or password.';
 const SLOWED_TEXT = 'Sign-in is slowed down after repeated failures: the gateway now waits about a second before ' +
   'it checks each attempt from this computer. Check the user name and the password (upper and lower case count).';
 
@@ -45,8 +46,9 @@ export function signInView(app) {
         const failures = recordFailure();
         if (signInSlowed({ failures, tookMs: performance.now() - started })) slowed.hidden = false;
       }
-      // The gateway's own words: "Invalid password", "Password mismatch".
-      status.error(e.message);
+      // The gateway answers an unknown user and a wrong password differently; the page says the
+      // same for both, so it neither tells which accounts exist nor reads like a typing error.
+      status.error(isSignInFailure(e.code) ? WRONG_SIGN_IN : e.message);
       pass.input.select();
     }
   });
@@ -290,9 +292,10 @@ export function passwordView(app) {
     } catch (e) {
       if (e.authLost) return status.clear();
       status.clear();
-      // A wrong current password comes back as "Password mismatch": show it at that field.
+      // A wrong current password comes back as "Password mismatch", which would read as if the
+      // two new passwords differed.
       if (e.code === 24004) {
-        current.setError(e.message);
+        current.setError('The current password is wrong.');
         current.input.select();
       } else {
         status.error(`The password was not changed: ${e.message}`);

@@ -66,7 +66,7 @@ test('the password is checked, changed, and the new one signs in', async () => {
   await current.fill('not-it');
   await again.fill('s3cret-relay');
   await change.click();
-  await shows(page.locator('.field-error'), 'Password mismatch');
+  await shows(page.locator('.field-error'), 'The current password is wrong.');
   assert.equal(await current.getAttribute('aria-invalid'), 'true');
   await screenshot(page, 'password');
 
@@ -78,7 +78,7 @@ test('the password is checked, changed, and the new one signs in', async () => {
   await page.getByRole('button', { name: 'Sign out' }).click();
   await page.getByLabel('Password', { exact: true }).fill('quilm');
   await page.getByRole('button', { name: 'Sign in' }).click();
-  await shows(page.getByRole('alert'), 'Invalid password');
+  await shows(page.getByRole('alert'), 'Wrong user name or password.');
   await signIn(page, 's3cret-relay');
   await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
   assert.deepEqual(page.errors, []);

@@ -124,7 +124,7 @@ test('the sign-in page says that sign-in is slowed after repeated failures', () 
     await shows(slowed, 'Sign-in is slowed down after repeated failures');
     await screenshot(page, 'signin-slowed');
     assert.ok((await attempt('guess-6')) >= 900);
-    await shows(page.getByRole('alert'), 'Invalid password');
+    await shows(page.getByRole('alert'), 'Wrong user name or password.');
 
     // Another tab has counted nothing, but its first answer comes as late as a held one.
     const other = await newPage(browser, gw);

@@ -117,3 +117,37 @@ test('a file without a concentrator section still edits its gateway settings', (
   assert.deepEqual(fwd.describeForm(doc).sections.map((s) => s.id), ['gateway', 'other']);
   assert.deepEqual(edit(doc, { 'gateway_conf.server_address': 'lns.example.net' }).patch, { gateway_conf: { server_address: 'lns.example.net' } });
 });
+
+test('a multi-server file: each entry of servers is a group of fields, and the forwarder uses the first four complete ones', () => {
+  const doc = samples['sx1301-eu868-kersing-mp_pkt_fwd-multiserver'];
+  const form = fwd.describeForm(doc);
+  const section = form.sections.find((s) => s.id === 'servers');
+  assert.deepEqual(section.groups[0].fields.map((f) => [f.id, f.initial]), [
+    ['gateway_conf.servers[0].serv_enabled', true],
+    ['gateway_conf.servers[0].server_address', 'router.eu.thethings.network'],
+    ['gateway_conf.servers[0].serv_port_up', '1700'],
+    ['gateway_conf.servers[0].serv_port_down', '1700'],
+  ]);
+  assert.deepEqual(Object.keys(section.groups[0].others), ['serv_max_stall']);
+  // The list is not shown again among the gateway's read-only members.
+  assert.equal(Object.hasOwn(form.sections[0].groups[0].others, 'servers'), false);
+
+  // A port edited in the second entry changes that entry only, and the patch sends the list whole.
+  const two = structuredClone(doc);
+  two.gateway_conf.servers.push({ server_address: 'eu1.cloud.thethings.network', serv_port_up: 1700, serv_port_down: 1700 });
+  const r = edit(two, { 'gateway_conf.servers[1].serv_port_up': '1701' });
+  assert.deepEqual(r.errors, {});
+  assert.deepEqual(r.patch.gateway_conf.servers.map((s) => s.serv_port_up), [1700, 1701]);
+  assert.equal(Object.hasOwn(r.doc.gateway_conf.servers[1], 'serv_enabled'), false);
+  assert.match(edit(two, { 'gateway_conf.servers[1].serv_port_down': '70000' }).errors['gateway_conf.servers[1].serv_port_down'], /65535/);
+
+  const s = (extra) => ({ server_address: 'a', serv_port_up: 1, serv_port_down: 1, ...extra });
+  assert.deepEqual(fwd.serverUse([s(), s({ serv_enabled: false }), { server_address: 'b', serv_port_up: 1 }, 'x', s(), s(), s(), s()]),
+    ['used', 'off', 'incomplete', 'incomplete', 'used', 'used', 'used', 'beyond']);
+  assert.deepEqual(fwd.serverUse(undefined), []);
+});
+
+test('the EUI of a file that does not parse is read from its text', () => {
+  assert.equal(fwd.gatewayIdInText('{ "gateway_conf": { "gateway_ID" : "AA555A0000000000", ,}'), 'AA555A0000000000');
+  assert.equal(fwd.gatewayIdInText('{ "gateway_conf": {,'), '');
+});

@@ -1,0 +1,157 @@
+// The web application as the gateway serves it: the same code as assets/ui without its comment
+// lines, small enough for a gateway's flash, and loaded in two round trips after the page.
+import assert from 'node:assert/strict';
+import { readdirSync, readFileSync } from 'node:fs';
+import { after, before, test } from 'node:test';
+import { Gateway, SX1301, launchBrowser, newPage } from './support.mjs';
+
+const ASSETS = new URL('../../assets/ui/', import.meta.url);
+const MAX_BYTES = 150_000;
+
+let gw;
+let browser;
+before(async () => {
+  gw = await Gateway.start(SX1301);
+  browser = await launchBrowser();
+});
+after(async () => {
+  await browser?.close();
+  await gw?.close();
+});
+
+const names = readdirSync(ASSETS);
+const served = async (name) => Buffer.from(await (await fetch(`${gw.url}/ui/${name}`)).arrayBuffer());
+
+// Before these, a "/" starts a regular expression; after anything else it divides.
+const BEFORE_REGEX = /^([-+*%=(,:;?!&|^~{[<>]|return|typeof|case|in|of|new|delete|void|throw|else|do)$/;
+
+// The tokens of a script that the served file must keep: strings, templates and regular
+// expressions whole, every other run of word characters, each other character; no comments or
+// blanks. A literal that spans lines throws, since the served file's lines are reindented.
+function scriptTokens(text) {
+  const out = [];
+  let i = 0;
+  const literal = (end) => {
+    const token = text.slice(i, end);
+    if (token.includes('\n')) throw new Error(`a literal spans lines at ${JSON.stringify(text.slice(i, i + 40))}`);
+    out.push(token);
+    i = end;
+  };
+  // The end of a template starting at k (its backquote), past any ${…} in it.
+  const templateEnd = (k) => {
+    for (k += 1; text[k] !== '`'; k += 1) {
+      if (k >= text.length) throw new Error('an unterminated template');
+      if (text[k] === '\\') k += 1;
+      else if (text[k] === '$' && text[k + 1] === '{') {
+        let depth = 0;
+        for (k += 1; ; k += 1) {
+          if (text[k] === '{') depth += 1;
+          else if (text[k] === '}' && --depth === 0) break;
+          else if (text[k] === '`') k = templateEnd(k) - 1;
+          else if (text[k] === '"' || text[k] === "'") k = quotedEnd(k) - 1;
+        }
+      }
+    }
+    return k + 1;
+  };
+  const quotedEnd = (k) => {
+    const quote = text[k];
+    for (k += 1; text[k] !== quote; k += 1) if (text[k] === '\\') k += 1;
+    return k + 1;
+  };
+  const regexEnd = (k) => {
+    let inClass = false;
+    for (k += 1; inClass || text[k] !== '/'; k += 1) {
+      if (text[k] === '\\') k += 1;
+      else if (text[k] === '[') inClass = true;
+      else if (text[k] === ']') inClass = false;
+    }
+    for (k += 1; /\w/.test(text[k] ?? ''); k += 1);
+    return k;
+  };
+  while (i < text.length) {
+    const c = text[i];
+    if (/\s/.test(c)) i += 1;
+    else if (text.startsWith('//', i)) i = text.indexOf('\n', i) < 0 ? text.length : text.indexOf('\n', i);
+    else if (text.startsWith('/*', i)) i = text.indexOf('*/', i) + 2;
+    else if (c === '"' || c === "'") literal(quotedEnd(i));
+    else if (c === '`') literal(templateEnd(i));
+    else if (c === '/' && (out.length === 0 || BEFORE_REGEX.test(out[out.length - 1]))) literal(regexEnd(i));
+    else if (/\w|\$/.test(c)) {
+      const m = /^[\w$]+/.exec(text.slice(i, i + 200));
+      out.push(m[0]);
+      i += m[0].length;
+    } else {
+      out.push(c);
+      i += 1;
+    }
+  }
+  return out;
+}
+
+// A style sheet's tokens: blank-separated runs outside comments, strings whole.
+function styleTokens(text) {
+  return text.replace(/\/\*[\s\S]*?\*\//g, ' ').split(/\s+/).filter(Boolean);
+}
+
+test('scripts and style sheets are served as the same tokens as their sources, without comment lines', async () => {
+  let source = 0;
+  let sent = 0;
+  for (const name of names.filter((n) => /\.(js|css)$/.test(n))) {
+    const text = readFileSync(new URL(name, ASSETS), 'utf8');
+    const body = (await served(name)).toString('utf8');
+    const tokens = name.endsWith('.js') ? scriptTokens : styleTokens;
+    assert.deepEqual(tokens(body), tokens(text), name);
+    assert.doesNotMatch(body, /^\s*\/\//m, `${name} keeps a comment line`);
+    source += text.length;
+    sent += body.length;
+  }
+  assert.ok(sent < source * 0.9, `served ${sent} of ${source}`);
+});
+
+test('the token check sees what a careless reduction would break', () => {
+  assert.deepEqual(scriptTokens('const a = b / 2; // half\nconst r = /[/]x/g;'),
+    ['const', 'a', '=', 'b', '/', '2', ';', 'const', 'r', '=', '/[/]x/g', ';']);
+  assert.deepEqual(scriptTokens('f(`a ${g({ b: `c${d}` })} e`, "x\\"y")'), ['f', '(', '`a ${g({ b: `c${d}` })} e`', ',', '"x\\"y"', ')']);
+  assert.throws(() => scriptTokens('const t = `one\n  // two`;'), /spans lines/);
+});
+
+test(`the whole application is served in under ${MAX_BYTES} bytes`, async () => {
+  let total = 0;
+  for (const name of names) total += (await served(name)).length;
+  assert.ok(total < MAX_BYTES, `${total} bytes`);
+});
+
+test('after index.html the application loads in at most two round trips, icon.svg once', async () => {
+  const page = await newPage(browser, gw);
+  // Every request for a file below /ui (but the page itself) is held until no other comes for a
+  // moment, then they are answered together: each such batch is one round trip.
+  let held = [];
+  const trips = [];
+  const icons = [];
+  page.on('request', (r) => r.url().endsWith('/ui/icon.svg') && icons.push(r.url()));
+  await page.route(/\/ui\/[^/]+\.(js|css|svg)$/, (route) => held.push(route));
+  const navigation = page.goto('/ui/status');
+  for (let quiet = 0; quiet < 10;) {
+    const before = held.length;
+    await new Promise((r) => setTimeout(r, 150));
+    if (held.length !== before || !held.length) {
+      quiet = held.length === before ? quiet + 1 : 0;
+      continue;
+    }
+    trips.push(held.map((r) => new URL(r.request().url()).pathname));
+    const answering = held;
+    held = [];
+    for (const route of answering) await route.continue();
+  }
+  await navigation;
+  await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+  assert.ok(trips.length <= 2, JSON.stringify(trips));
+  assert.ok(trips.flat().includes('/ui/view-config.js'));
+  assert.equal(icons.length, 1);
+  // Moving between views fetches no icon again.
+  await page.evaluate(() => history.pushState(null, '', '/ui/login?again'));
+  await page.waitForTimeout(300);
+  assert.equal(icons.length, 1);
+  assert.deepEqual(page.errors, []);
+});

@@ -1,0 +1,45 @@
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { loadUi } from './support.mjs';
+
+const raw = await loadUi('raw-editor.js');
+const { sentence } = await loadUi('dom.js');
+const { formatPath } = await loadUi('patch.js');
+
+test('the indentation step is the file\'s own, and Tab / Shift-Tab move whole lines by it', () => {
+  for (const [text, unit] of [
+    ['{\n    "a": {\n        "b": 1\n    }\n}', '    '],
+    ['{\n  "a": 1\n}', '  '],
+    ['{\n\t"a": 1\n}', '\t'],
+    ['{"a": 1}', '  '],
+  ]) assert.equal(raw.indentUnit(text), unit, JSON.stringify(text));
+
+  assert.equal(raw.indentLines('"a": 1,\n\n"b": 2', '    ', false), '    "a": 1,\n\n    "b": 2');
+  // Outdenting takes at most one step, and a line indented less loses what it has.
+  assert.equal(raw.indentLines('        "a": 1,\n  "b": 2,\n"c": 3', '    ', true), '    "a": 1,\n"b": 2,\n"c": 3');
+  assert.equal(raw.indentLines('\t\t"a": 1', '\t', true), '\t"a": 1');
+});
+
+test('the parser\'s line and column point into the text, and its message is reworded', () => {
+  const text = '{\n  "a": 1,,\n}';
+  assert.equal(raw.offsetOf(text, 2, 9), text.indexOf(',,') + 1);
+  assert.equal(raw.offsetOf(text, 1, 0), 0);
+  // A column past the end of its line stays on that line.
+  assert.equal(raw.offsetOf(text, 1, 99), 1);
+  const file = { error: { line: 3, column: 31, message: 'input(3, 31) Error: Expected a member name' } };
+  assert.equal(raw.brokenFileText(file, 'fix it.'),
+    'The file on the gateway does not parse (line 3, column 32: Expected a member name), so fix it.');
+});
+
+test('messages end with exactly one full stop; member paths read as in the file', () => {
+  for (const [text, want] of [
+    ['Check the connection and try again.', 'Check the connection and try again.'],
+    ['Check the connection and try again..', 'Check the connection and try again.'],
+    ['Saved', 'Saved.'],
+    ['Really?', 'Really?'],
+    ['Loading…', 'Loading…'],
+    ['It says: ', 'It says:'],
+  ]) assert.equal(sentence(text), want, text);
+  assert.equal(formatPath(['gateway_conf', 'servers', 0, 'serv_port_up']), 'gateway_conf.servers[0].serv_port_up');
+  assert.equal(formatPath([]), '(whole document)');
+});

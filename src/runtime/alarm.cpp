@@ -27,12 +27,12 @@ void Alarm::set(EventLoop::Clock::time_point when) {
 
   const auto sinceEpoch =
       std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
-  itimerspec spec{};
+  itimerspec setting{};
   // Zero would disarm the timer: a time already past is one nanosecond after the epoch.
   const long long ns = sinceEpoch.count() > 0 ? sinceEpoch.count() : 1;
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-  if (::timerfd_settime(socket_.fd(), TFD_TIMER_ABSTIME, &spec, nullptr) != 0) raiseOSError();
+  setting.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  setting.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  if (::timerfd_settime(socket_.fd(), TFD_TIMER_ABSTIME, &setting, nullptr) != 0) raiseOSError();
 }
 
 }  // namespace relaydash

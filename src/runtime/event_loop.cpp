@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "runtime/limits.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/socket.hpp"
 
@@ -14,7 +15,6 @@ namespace relaydash {
 namespace {
 
 thread_local EventLoop* currentLoop = nullptr;
-constexpr int kMaxEventsPerWait = 256;
 
 }  // namespace
 
@@ -109,8 +109,8 @@ void EventLoop::runOnce(int timeoutMs) {
     timeoutMs = timeoutMs < 0 ? timerMs : std::min(timeoutMs, timerMs);
   }
 
-  epoll_event events[kMaxEventsPerWait];
-  const int n = ::epoll_wait(epoll_.get(), events, kMaxEventsPerWait, timeoutMs);
+  epoll_event events[limits::kMaxEventsPerWait];
+  const int n = ::epoll_wait(epoll_.get(), events, limits::kMaxEventsPerWait, timeoutMs);
   if (n < 0 && errno != EINTR) raiseOSError();
 
   dispatching_ = true;

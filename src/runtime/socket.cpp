@@ -133,7 +133,7 @@ Socket::WriteAll::WriteAll(Socket& socket, std::span<const iovec> pieces) : sock
   attempt = [](IoOperation& op) { return static_cast<WriteAll&>(op).tryWrite(); };
   for (const iovec& piece : pieces) {
     if (piece.iov_len == 0) continue;
-    if (count_ == kMaxPieces) throw std::length_error("too many pieces for one write");
+    if (count_ == limits::kMaxWritePieces) throw std::length_error("too many pieces for one write");
     pieces_[count_++] = piece;
   }
 }

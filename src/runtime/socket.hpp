@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/file_descriptor.hpp"
+#include "runtime/limits.hpp"
 
 namespace relaydash {
 
@@ -50,10 +51,10 @@ class Socket {
   // guarantees (it hands over everything queued up to the size asked for). The next read then
   // waits for readiness at once instead of first trying a system call that would say EAGAIN.
   // Not so for every kind of socket: a Unix stream socket may return part of what it holds.
-  void shortReadsDrain() noexcept { shortReadsDrain_ = true; }
-  // Declares that nothing is known to be waiting yet: the first read waits for readiness
+  void setShortReadsDrain() noexcept { shortReadsDrain_ = true; }
+  // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.
-  void startDrained() noexcept { readable_ = false; }
+  void setDrained() noexcept { readable_ = false; }
 
   // Called by the event loop with the epoll events of this socket.
   void onEvents(std::uint32_t events);
@@ -117,7 +118,6 @@ class Socket::ReadSome : IoOperation {
 
 class Socket::WriteAll : IoOperation {
  public:
-  static constexpr std::size_t kMaxPieces = 8;
   WriteAll(Socket& socket, std::span<const iovec> pieces);
   WriteAll(const WriteAll&) = delete;
   ~WriteAll();
@@ -128,7 +128,7 @@ class Socket::WriteAll : IoOperation {
  private:
   bool tryWrite();
   Socket& socket_;
-  iovec pieces_[kMaxPieces];
+  iovec pieces_[limits::kMaxWritePieces];
   std::size_t first_ = 0;
   std::size_t count_ = 0;
   int error_ = 0;

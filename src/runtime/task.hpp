@@ -105,6 +105,29 @@ class [[nodiscard]] Task {
   }
   auto operator co_await() & noexcept { return std::move(*this).operator co_await(); }
 
+  // Awaits the task, started from within the awaiting coroutine's suspension, so that the
+  // awaiter learns whether the task finished at once: if it did, the awaiter goes on without
+  // having suspended; if the task has to wait for something, onWait() runs once (it must not
+  // throw), then the awaiter resumes when the task finishes.
+  template <typename OnWait>
+  auto onFirstWait(OnWait onWait) && noexcept {
+    struct Awaiter {
+      Handle handle;
+      OnWait onWait;
+      bool await_ready() const noexcept { return handle.done(); }
+      bool await_suspend(std::coroutine_handle<> awaiting) noexcept {
+        handle.promise().continuation = std::noop_coroutine();
+        handle.resume();
+        if (handle.done()) return false;
+        handle.promise().continuation = awaiting;
+        onWait();
+        return true;
+      }
+      T await_resume() { return handle.promise().takeResult(); }
+    };
+    return Awaiter{handle_, std::move(onWait)};
+  }
+
   // For the event loop: starts the task without an awaiter, and reads its outcome once done.
   void start() { handle_.resume(); }
   T result() { return handle_.promise().takeResult(); }

@@ -158,9 +158,9 @@ Task<void> AsyncHttpServer::makeRoom(Socket& listener) {
 
 Task<void> AsyncHttpServer::processClient(FileDescriptor fd, std::string peer) {
   Socket client(std::move(fd));
-  client.shortReadsDrain();
+  client.setShortReadsDrain();
   // A request seldom arrives with the connection: wait for it rather than try a read first.
-  client.startDrained();
+  client.setDrained();
   co_await serveConnection(client, std::move(peer), callback_, maxBody_, connections_);
 }
 

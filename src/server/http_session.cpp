@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "ascii/ascii.hpp"
 #include "json/writer.hpp"
 #include "runtime/socket.hpp"
 #include "transport/status.hpp"
@@ -10,17 +11,13 @@
 namespace relaydash {
 namespace {
 
-char upper(char c) noexcept {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-bool isUpper(char c) noexcept {
-  return c >= 'A' && c <= 'Z';
-}
+using ascii::isUpper;
+using ascii::toUpper;
 
 template <typename Out>
 void headerCaseInto(Out& out, std::string_view name) {
   if (name.empty()) return;
-  out.push_back(upper(name[0]));
+  out.push_back(toUpper(name[0]));
   bool pendingDash = false;
   for (const char c : name.substr(1)) {
     if (c == '-' || c == '_') {
@@ -31,7 +28,7 @@ void headerCaseInto(Out& out, std::string_view name) {
       pendingDash = false;
       out.push_back(c);
     } else if (pendingDash) {
-      out.push_back(upper(c));
+      out.push_back(toUpper(c));
       pendingDash = false;
     } else {
       out.push_back(c);

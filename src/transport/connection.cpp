@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "ascii/ascii.hpp"
 #include "transport/connection_registry.hpp"
 #include "transport/limits.hpp"
 #include "transport/line_reader.hpp"
@@ -67,8 +68,8 @@ Task<void> sendBareStatus(Socket& client, std::string_view status) {
 bool keepAlive(const Request& request) {
   const std::string_view connection = request.headers.first("connection");
   const Protocol& p = request.protocol;
-  if (p.major == 1 && p.minor == 1) return !equalsIgnoreCase(connection, "close");
-  if (p.major == 1 && p.minor == 0) return equalsIgnoreCase(connection, "keep-alive");
+  if (p.major == 1 && p.minor == 1) return !ascii::equalsIgnoreCase(connection, "close");
+  if (p.major == 1 && p.minor == 0) return ascii::equalsIgnoreCase(connection, "keep-alive");
   return false;
 }
 

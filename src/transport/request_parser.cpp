@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ascii/ascii.hpp"
 #include "transport/limits.hpp"
 
 namespace relaydash {
@@ -20,12 +21,9 @@ constexpr std::array kMethods = {
     MethodRow{"TRACE", HttpMethod::HttpTrace},
 };
 
-bool isDigit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
-bool isSpace(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+using ascii::equalsIgnoreCase;
+using ascii::isDigit;
+using ascii::isSpace;
 
 std::string_view skipLeadingSpace(std::string_view s) noexcept {
   while (!s.empty() && isSpace(s.front()))

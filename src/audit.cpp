@@ -9,7 +9,7 @@
 #include "ctx.hpp"
 #include "gateway/time_text.hpp"
 #include "model/audit_log.hpp"
-#include "relaydash.hpp"
+#include "print_line.hpp"
 #include "route.hpp"
 #include "server/http_error.hpp"
 #include "transport/request.hpp"

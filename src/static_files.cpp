@@ -9,25 +9,6 @@
 namespace relaydash {
 namespace {
 
-struct MimeRow {
-  std::string_view extension;
-  std::string_view type;
-};
-
-constexpr std::array kMimeTypes = {
-    MimeRow{".json", "application/json"},
-    MimeRow{".txt", "text/plain"},
-    MimeRow{".html", "text/html"},
-    MimeRow{".js", "application/javascript"},
-    MimeRow{".css", "text/css"},
-    MimeRow{".jpg", "image/jpeg"},
-    MimeRow{".png", "image/png"},
-    MimeRow{".svg", "image/svg+xml"},
-    MimeRow{".ico", "image/x-icon"},
-    MimeRow{".woff2", "font/woff2"},
-    MimeRow{".webmanifest", "application/manifest+json"},
-};
-
 // What a request under the mount point is answered with: the file's type and bytes, and the
 // header map for its Content-Type, made once.
 struct Served {
@@ -43,13 +24,6 @@ Served served(std::string_view mimeType, std::string_view content) {
 }
 
 }  // namespace
-
-std::string_view mimeTypeFor(std::string_view path) noexcept {
-  for (const MimeRow& row : kMimeTypes) {
-    if (path.ends_with(row.extension)) return row.type;
-  }
-  return "application/octet-stream";
-}
 
 HttpHandler staticFileHandler2(std::span<const EmbeddedFile> files) {
   auto router = std::make_shared<Router<Served>>(served("text/plain", {}));

@@ -20,6 +20,9 @@ inline constexpr std::size_t kBytesPerExtraValue = 32;
 // The heads still being read, on all connections together, may hold this many bytes. A line
 // that would go past it refuses the connection holding the largest unfinished head.
 inline constexpr std::size_t kMaxHeadBytesInTotal = 32 * 1024 * 1024;
+// The largest request body this system accepts: start-up gives it to the server, the web
+// application keeps its requests below it.
+inline constexpr long kMaxRequestBody = 4096;
 // Content-Length values saturate here.
 inline constexpr long long kMaxContentLength = 2147483647;
 

@@ -234,7 +234,7 @@ export function newPasswordView(app) {
     } catch (e) {
       if (e.authLost) return status.clear();
       // A mismatch here means someone changed it meanwhile: there is nothing left to do here.
-      status.error(e.code === 24004
+      status.error(e.code === api.PASSWORD_MISMATCH
         ? 'The password was not changed: the gateway no longer uses the factory password. Sign in with the new one next time.'
         : `The password was not changed: ${e.message}`);
     }
@@ -291,7 +291,7 @@ export function passwordView(app) {
       if (e.authLost) return status.clear();
       status.clear();
       // A wrong current password comes back as "Password mismatch": show it at that field.
-      if (e.code === 24004) {
+      if (e.code === api.PASSWORD_MISMATCH) {
         current.setError(e.message);
         current.input.select();
       } else {

@@ -73,6 +73,24 @@ Socket::WriteAll Socket::write(std::string_view bytes) {
   return WriteAll(*this, std::span<const iovec>(&piece, 1));
 }
 
+std::size_t Socket::sendNow(std::span<const iovec> pieces) {
+  msghdr message{};
+  message.msg_iov = const_cast<iovec*>(pieces.data());
+  message.msg_iovlen = pieces.size();
+  for (;;) {
+    // MSG_NOSIGNAL: a peer that has gone away gives EPIPE here instead of killing the process.
+    const ssize_t sent = ::sendmsg(fd(), &message, MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<std::size_t>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (!isDisconnection(errno)) throw OSError(errno);
+    std::size_t all = 0;
+    for (const iovec& piece : pieces)
+      all += piece.iov_len;
+    return all;
+  }
+}
+
 Socket::Accept Socket::accept() {
   return Accept(*this);
 }
@@ -194,7 +212,10 @@ bool Socket::Accept::tryAccept() {
     result_.fd.reset(fd);
     return true;
   }
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    socket_.readable_ = false;
+    return false;
+  }
   error_ = errno;
   return true;
 }

@@ -71,9 +71,15 @@ class Socket {
   // when the peer has gone away (the rest is dropped). Other failures raise OSError.
   WriteAll write(std::span<const iovec> pieces);
   WriteAll write(std::string_view bytes);
+  // Sends what the kernel takes of the pieces at once, without waiting: the number of bytes
+  // sent, 0 when the socket's buffer is full. A peer that has gone away counts as having taken
+  // everything (the bytes are dropped, as write() drops them); other failures raise OSError.
+  std::size_t sendNow(std::span<const iovec> pieces);
   // Accepts one connection: a non-blocking, close-on-exec descriptor and the peer's address.
   Accept accept();
-  // Waits until the socket is readable, without reading.
+  // Waits until the socket is readable, without reading. Goes on at once unless the socket is
+  // known to be drained (a read or accept found nothing, or setDrained()): readiness that came
+  // before an edge-triggered wait would never be reported again.
   Readable readable();
 
  private:
@@ -160,7 +166,7 @@ class Socket::Readable : IoOperation {
   explicit Readable(Socket& socket);
   Readable(const Readable&) = delete;
   ~Readable();
-  bool await_ready() const noexcept { return false; }
+  bool await_ready() const noexcept { return socket_.readable_ || socket_.interrupted_; }
   void await_suspend(std::coroutine_handle<> h);
   void await_resume() const noexcept {}
 

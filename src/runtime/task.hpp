@@ -3,6 +3,7 @@
 #include <coroutine>
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "runtime/frame_pool.hpp"
@@ -68,7 +69,8 @@ struct Promise<void> : PromiseBase {
 
 // A lazy coroutine: a future of T (or, for Task<void>, a future without a value). It starts
 // when awaited and resumes its awaiter when it finishes; an exception thrown inside travels to
-// the awaiter. The task owns its coroutine frame. Move-only.
+// the awaiter. The task owns its coroutine frame. Move-only. A Task<void> may also be made
+// already finished, without a frame (ready()), for a function that could answer at once.
 template <typename T>
 class [[nodiscard]] Task {
  public:
@@ -89,17 +91,20 @@ class [[nodiscard]] Task {
     if (handle_) handle_.destroy();
   }
 
+  // A Task<void> that has already finished successfully; it owns no frame.
+  static Task ready() noexcept requires std::is_void_v<T> { return Task(Handle{}); }
+
   bool done() const noexcept { return !handle_ || handle_.done(); }
 
   auto operator co_await() && noexcept {
     struct Awaiter {
       Handle handle;
-      bool await_ready() const noexcept { return handle.done(); }
+      bool await_ready() const noexcept { return !handle || handle.done(); }
       std::coroutine_handle<> await_suspend(std::coroutine_handle<> awaiting) noexcept {
         handle.promise().continuation = awaiting;
         return handle;
       }
-      T await_resume() { return handle.promise().takeResult(); }
+      T await_resume() { return takeResult(handle); }
     };
     return Awaiter{handle_};
   }
@@ -114,7 +119,7 @@ class [[nodiscard]] Task {
     struct Awaiter {
       Handle handle;
       OnWait onWait;
-      bool await_ready() const noexcept { return handle.done(); }
+      bool await_ready() const noexcept { return !handle || handle.done(); }
       bool await_suspend(std::coroutine_handle<> awaiting) noexcept {
         handle.promise().continuation = std::noop_coroutine();
         handle.resume();
@@ -123,16 +128,26 @@ class [[nodiscard]] Task {
         onWait();
         return true;
       }
-      T await_resume() { return handle.promise().takeResult(); }
+      T await_resume() { return takeResult(handle); }
     };
     return Awaiter{handle_, std::move(onWait)};
   }
 
   // For the event loop: starts the task without an awaiter, and reads its outcome once done.
-  void start() { handle_.resume(); }
-  T result() { return handle_.promise().takeResult(); }
+  void start() {
+    if (handle_) handle_.resume();
+  }
+  T result() { return takeResult(handle_); }
 
  private:
+  // A task without a frame (ready()) has finished, and has no value and no error.
+  static T takeResult(Handle handle) {
+    if constexpr (std::is_void_v<T>) {
+      if (!handle) return;
+    }
+    return handle.promise().takeResult();
+  }
+
   friend promise_type;
   explicit Task(Handle handle) noexcept : handle_(handle) {}
 

@@ -61,6 +61,19 @@ TEST(Task, AnUnstartedTaskIsDestroyedWithoutRunning) {
   EXPECT_FALSE(ran);
 }
 
+TEST(Task, AReadyTaskHasFinishedWithoutAFrame) {
+  EventLoop loop;
+  Task<void> ready = Task<void>::ready();
+  EXPECT_TRUE(ready.done());
+  int waits = 0;
+  loop.blockOn([&]() -> Task<void> {
+    co_await Task<void>::ready();
+    co_await Task<void>::ready().onFirstWait([&waits]() noexcept { ++waits; });
+  }());
+  EXPECT_EQ(waits, 0);
+  loop.blockOn(std::move(ready));
+}
+
 TEST(Task, OnFirstWaitRunsOnlyForATaskThatHasToWait) {
   EventLoop loop;
   int waits = 0;

@@ -1,5 +1,6 @@
 #include "constant_answers.hpp"
 
+#include <array>
 #include <string>
 
 #include "json/writer.hpp"
@@ -7,35 +8,29 @@
 namespace relaydash {
 namespace {
 
-// The health answer never changes: it is written once.
-const std::string& healthBody() {
+constexpr std::array kJsonType = {HeaderField{"Content-Type", "application/json"}};
+constexpr std::array kToUi = {HeaderField{"Location", "/ui"}};
+
+// The health answer: the bytes the JSON form of respond would write, made once.
+const ConstantAnswer& healthAnswer() {
   static const std::string body = [] {
     auto kit = newJObject();
     kit->set("kit", newJString("1.4.2"));
     return toCompact(*kit);
   }();
-  return body;
+  static const ConstantAnswer answer(200, kJsonType, body);
+  return answer;
 }
 
 }  // namespace
 
 Task<void> healthCheck(Session& session) {
-  // The same bytes the JSON form of respond writes, without building them per request.
-  static HttpHeaders headers = [] {
-    HttpHeaders h;
-    h.set("Content-Type", "application/json");
-    return h;
-  }();
-  co_await respond(session, 200, std::string_view(healthBody()), &headers);
+  return respond(session, healthAnswer());
 }
 
 Task<void> redirectToUi(Session& session) {
-  static HttpHeaders headers = [] {
-    HttpHeaders h;
-    h.set("Location", "/ui");
-    return h;
-  }();
-  co_await respond(session, 302, std::string_view(), &headers);
+  static const ConstantAnswer answer(302, kToUi, "");
+  return respond(session, answer);
 }
 
 }  // namespace relaydash

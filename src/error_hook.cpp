@@ -2,10 +2,10 @@
 
 #include "model/account_model.hpp"
 #include "print_line.hpp"
-#include "runtime/socket.hpp"
 #include "server/http_error.hpp"
 #include "server/http_server.hpp"
 #include "sign_in_throttle.hpp"
+#include "transport/answer_writer.hpp"
 #include "transport/request.hpp"
 
 namespace relaydash {
@@ -18,8 +18,8 @@ Task<void> mainOnError(Session& session, std::exception_ptr error) {
   } catch (const HttpException&) {
   } catch (const SignInDropped&) {
     // No answer at all: any answer would say something about the password it did not check.
-    // The transport sees the socket closed and ends the connection.
-    session.request.client->close();
+    // The answers to earlier requests on the connection still go out.
+    session.request.writer->closeWithoutAnswer();
     co_return;
   } catch (const UserNotFoundError&) {
     error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));

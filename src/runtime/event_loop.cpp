@@ -75,6 +75,10 @@ EventLoop& EventLoop::current() {
   return *currentLoop;
 }
 
+bool EventLoop::exists() noexcept {
+  return currentLoop != nullptr;
+}
+
 void EventLoop::spawn(Task<void> task) {
   Detached detached = runDetached(std::move(task));
   detached.handle.promise().loop = this;

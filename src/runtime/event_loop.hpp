@@ -29,6 +29,8 @@ class EventLoop {
 
   // The loop of the calling thread. Precondition: one was constructed on this thread.
   static EventLoop& current();
+  // Whether the calling thread has a loop.
+  static bool exists() noexcept;
 
   // Starts a task that nobody awaits; the loop owns it until it finishes. An exception that
   // escapes it is reported on standard error.

@@ -17,8 +17,8 @@ inline constexpr std::size_t kMaxWritePieces = 8;
 // heap. Each class keeps at most kMaxFreeFramesPerClass frames: enough for the frames a busy
 // loop frees and takes again at once, not for the frames of a burst of connections, which go
 // back to the heap (and from there to the system) when the burst is over.
-inline constexpr std::size_t kFrameGranule = 64;
-inline constexpr std::size_t kFrameClasses = 32;
+inline constexpr std::size_t kFrameGranule = 32;
+inline constexpr std::size_t kFrameClasses = 64;
 inline constexpr std::size_t kMaxFreeFramesPerClass = 64;
 
 }  // namespace relaydash::limits

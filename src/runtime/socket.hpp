@@ -7,6 +7,7 @@
 #include <coroutine>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -71,6 +72,9 @@ class Socket {
   // when the peer has gone away (the rest is dropped). Other failures raise OSError.
   WriteAll write(std::span<const iovec> pieces);
   WriteAll write(std::string_view bytes);
+  // Reads what is there, without waiting: the number of bytes, 0 at end of stream (as read()
+  // says), or nothing when no byte is there yet. Failures as read().
+  std::optional<std::size_t> readNow(std::span<char> into);
   // Sends what the kernel takes of the pieces at once, without waiting: the number of bytes
   // sent, 0 when the socket's buffer is full. A peer that has gone away counts as having taken
   // everything (the bytes are dropped, as write() drops them); other failures raise OSError.
@@ -86,6 +90,9 @@ class Socket {
   friend class EventLoop;
   // Registers with epoll before the first wait; edge-triggered readiness is reported from then.
   void park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter);
+  // One recv: the bytes read (0 at end of stream or on a failure, which goes to `error`), or -1
+  // when nothing is there yet, which marks the socket drained.
+  ssize_t receive(std::span<char> into, int& error) noexcept;
 
   FileDescriptor fd_;
   EventLoop* loop_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <coroutine>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -12,12 +13,24 @@ namespace relaydash {
 
 template <typename T = void>
 class Task;
+class EventLoop;
 
 namespace detail {
 
+template <typename T>
+struct Promise;
+
+// Ends a task the event loop runs on its own (EventLoop::spawn): reports its error, if any, and
+// frees its frame.
+void finishDetached(std::coroutine_handle<Promise<void>> done) noexcept;
+
 struct PromiseBase {
+  static constexpr std::uint32_t kAwaited = UINT32_MAX;
+
   std::coroutine_handle<> continuation = std::noop_coroutine();
   std::exception_ptr error;
+  // For a task the loop runs on its own: its place in the loop's list; kAwaited otherwise.
+  std::uint32_t detachedSlot = kAwaited;
 
   static void* operator new(std::size_t size) { return allocateFrame(size); }
   static void operator delete(void* frame, std::size_t size) noexcept { releaseFrame(frame, size); }
@@ -25,11 +38,17 @@ struct PromiseBase {
   std::suspend_always initial_suspend() noexcept { return {}; }
 
   // Hands control straight to the awaiting coroutine (symmetric transfer), so long chains of
-  // tasks that complete at once do not grow the stack.
+  // tasks that complete at once do not grow the stack. A task nobody awaits frees itself.
   struct FinalAwaiter {
     bool await_ready() noexcept { return false; }
-    template <typename Promise>
-    std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> done) noexcept {
+    template <typename P>
+    std::coroutine_handle<> await_suspend(std::coroutine_handle<P> done) noexcept {
+      if constexpr (std::is_same_v<P, Promise<void>>) {
+        if (done.promise().detachedSlot != kAwaited) {
+          finishDetached(done);
+          return std::noop_coroutine();
+        }
+      }
       return done.promise().continuation;
     }
     void await_resume() noexcept {}
@@ -149,6 +168,7 @@ class [[nodiscard]] Task {
   }
 
   friend promise_type;
+  friend class EventLoop;
   explicit Task(Handle handle) noexcept : handle_(handle) {}
 
   Handle handle_;

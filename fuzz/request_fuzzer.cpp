@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (::send(peer.get(), input.data(), input.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(size))
     return 0;
   ::shutdown(peer.get(), SHUT_WR);
-  loop.blockOn(serveConnection(FileDescriptor(fds[0]), "fuzz", connections));
+  loop.blockOn(serveConnection(FileDescriptor(fds[0]), PeerAddress("fuzz"), connections));
   // Drain the answers so the next input starts clean.
   char sink[65536];
   while (::recv(peer.get(), sink, sizeof sink, MSG_DONTWAIT) > 0) {

@@ -79,7 +79,7 @@ int boundPort(int fd) {
 
 // Dotted-quad text of the peer, written directly: inet_ntop formats through sprintf, a cost
 // that shows on every new connection.
-std::string peerText(const sockaddr_in& peer) {
+PeerAddress peerAddress(const sockaddr_in& peer) {
   const std::uint32_t address = ntohl(peer.sin_addr.s_addr);
   char text[INET_ADDRSTRLEN];
   char* end = text;
@@ -88,7 +88,7 @@ std::string peerText(const sockaddr_in& peer) {
     // A failed to_chars leaves `end` at the end of the buffer; every write stays inside it.
     if (shift > 0 && end != std::end(text)) *end++ = '.';
   }
-  return std::string(text, end);
+  return PeerAddress(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
 // True when a connection is waiting in the listen backlog (accept would not wait).
@@ -136,7 +136,7 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
       co_await makeRoom(listener);
       continue;
     }
-    loop.spawn(serveConnection(std::move(accepted.fd), peerText(accepted.peer), connections_));
+    loop.spawn(serveConnection(std::move(accepted.fd), peerAddress(accepted.peer), connections_));
   }
 }
 

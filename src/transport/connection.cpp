@@ -44,26 +44,44 @@ void dropPendingLf(HeadProgress& progress, ReadBuffer& input) {
   progress.lfPending = false;
 }
 
-// One connection's state between its suspensions. Lives in its coroutine's frame.
+Task<void> trimAfterBurst(Connections& shared);
+
+// One connection's state between its suspensions: its socket, its place in the registry, where
+// its head stands, and the workspace it borrows while it works. Lives in its coroutine's frame,
+// which an idle connection is all but made of: kept small on purpose.
 class Connection {
  public:
-  Connection(Socket& socket, std::string peer, Connections& shared)
-      : socket_(socket),
-        peer_(std::move(peer)),
-        shared_(shared),
-        tracked_(shared.registry, socket) {}
+  Connection(FileDescriptor fd, PeerAddress peer, Connections& shared)
+      : socket_(std::move(fd)), peer_(peer), shared_(shared), tracked_(shared.registry, socket_) {
+    shared_.peak = std::max(shared_.peak, ++shared_.open);
+    if (shared_.shortReadsDrain) socket_.setShortReadsDrain();
+    // A request seldom arrives with the connection: wait for it rather than try a read first.
+    socket_.setDrained();
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  // Gives the memory a burst of connections took back once most of them are gone.
+  ~Connection() {
+    if (workspace_) giveBack();
+    --shared_.open;
+    if (shared_.peak >= limits::kBurstConnections && shared_.open <= shared_.peak / 4 &&
+        !shared_.trimPending) {
+      shared_.trimPending = true;
+      EventLoop::current().spawn(trimAfterBurst(shared_));
+    }
+  }
 
+  Socket& socket() noexcept { return socket_; }
   Workspace* workspace() const noexcept { return workspace_.get(); }
   TrackedConnection& tracked() noexcept { return tracked_; }
-  Connections& shared() noexcept { return shared_; }
-  const std::string& peer() const noexcept { return peer_; }
+  std::string_view peer() const noexcept { return peer_.text(); }
 
   // Borrows a workspace for a request that has started to arrive.
   void borrow() {
     workspace_ = shared_.workspaces.acquire();
     workspace_->writer.attach(socket_);
     workspace_->request.writer = &workspace_->writer;
-    workspace_->request.hostname = peer_;
+    workspace_->request.hostname.assign(peer_.text());
   }
   // Gives the workspace back: nothing of the next request has arrived.
   void giveBack() noexcept { shared_.workspaces.release(std::move(workspace_)); }
@@ -191,8 +209,8 @@ class Connection {
     return Next::Close;
   }
 
-  Socket& socket_;
-  std::string peer_;
+  Socket socket_;
+  PeerAddress peer_;
   Connections& shared_;
   TrackedConnection tracked_;
   HeadProgress progress_;
@@ -211,36 +229,11 @@ Task<void> trimAfterBurst(Connections& shared) {
   shared.trimPending = false;
 }
 
-// Counts the connection as open for as long as it is served.
-class OpenConnection {
- public:
-  explicit OpenConnection(Connections& shared) noexcept : shared_(shared) {
-    shared_.peak = std::max(shared_.peak, ++shared_.open);
-  }
-  OpenConnection(const OpenConnection&) = delete;
-  OpenConnection& operator=(const OpenConnection&) = delete;
-  ~OpenConnection() {
-    --shared_.open;
-    if (shared_.peak >= limits::kBurstConnections && shared_.open <= shared_.peak / 4 &&
-        !shared_.trimPending) {
-      shared_.trimPending = true;
-      EventLoop::current().spawn(trimAfterBurst(shared_));
-    }
-  }
-
- private:
-  Connections& shared_;
-};
-
 }  // namespace
 
-Task<void> serveConnection(FileDescriptor fd, std::string peer, Connections& shared) {
-  OpenConnection counted(shared);
-  Socket socket(std::move(fd));
-  if (shared.shortReadsDrain) socket.setShortReadsDrain();
-  // A request seldom arrives with the connection: wait for it rather than try a read first.
-  socket.setDrained();
-  Connection c(socket, std::move(peer), shared);
+Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& shared) {
+  Connection c(std::move(fd), peer, shared);
+  Socket& socket = c.socket();
   try {
     bool atEnd = false;
     Next next = Next::ReadMore;
@@ -264,46 +257,40 @@ Task<void> serveConnection(FileDescriptor fd, std::string peer, Connections& sha
       if (next == Next::Close) break;
 
       // More of the peer's bytes are needed: the answers made so far go out first.
-      Workspace* w = c.workspace();
-      if (w && !w->writer.flushNow()) co_await w->writer.flush();
+      if (Workspace* w = c.workspace(); w && !w->writer.flushNow()) co_await w->writer.flush();
       if (atEnd) {
         next = c.advance(true);
         if (next == Next::ReadMore) break;
         continue;
       }
-      if (!w || c.idle()) {
-        // Nothing of the next request is here: wait for it holding no workspace.
-        if (w) {
-          c.giveBack();
-          c.tracked().enter(ConnectionState::Idle);
-        }
-        co_await socket.readable();
-        if (socket.interrupted()) {
-          next = c.ended();
-          continue;
-        }
-        c.borrow();
-        c.tracked().enter(ConnectionState::Head);
+      // Nothing of the next request is here: wait for it holding no workspace.
+      if (c.workspace() && c.idle()) {
+        c.giveBack();
+        c.tracked().enter(ConnectionState::Idle);
       }
-      ReadBuffer& input = c.workspace()->input;
-      const std::size_t n = co_await socket.read(input.room());
+      // The one place the connection waits for its peer.
+      co_await socket.readable();
       if (socket.interrupted()) {
         next = c.ended();
         continue;
       }
-      input.added(n);
-      atEnd = n == 0;
+      if (!c.workspace()) {
+        c.borrow();
+        c.tracked().enter(ConnectionState::Head);
+      }
+      ReadBuffer& input = c.workspace()->input;
+      const std::optional<std::size_t> n = socket.readNow(input.room());
+      if (!n) continue;  // nothing after all: wait again
+      input.added(*n);
+      atEnd = *n == 0;
       next = c.advance(atEnd);
     }
-    if (Workspace* w = c.workspace()) {
-      if (!w->writer.flushNow()) co_await w->writer.flush();
-    }
+    if (Workspace* w = c.workspace(); w && !w->writer.flushNow()) co_await w->writer.flush();
   } catch (const std::exception& e) {
     // Only this connection ends; its peer sees the connection close.
-    std::fprintf(stderr, "connection from %s ended: %s\n", c.peer().c_str(), e.what());
+    std::fprintf(stderr, "connection from %.*s ended: %s\n", static_cast<int>(c.peer().size()),
+                 c.peer().data(), e.what());
   }
-  if (c.workspace()) c.giveBack();
-  socket.close();
 }
 
 }  // namespace relaydash

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
-#include <string>
+#include <string_view>
 
 #include "runtime/file_descriptor.hpp"
 #include "runtime/task.hpp"
@@ -35,12 +36,27 @@ struct Connections {
   bool trimPending = false;
 };
 
+// A peer's address as text ("192.0.2.7"), kept in the connection without allocating. Longer text
+// is cut to what fits.
+class PeerAddress {
+ public:
+  explicit PeerAddress(std::string_view text) noexcept
+      : size_(static_cast<unsigned char>(std::min(text.size(), sizeof text_))) {
+    std::copy_n(text.data(), size_, text_);
+  }
+  std::string_view text() const noexcept { return {text_, size_}; }
+
+ private:
+  char text_[15];  // the longest dotted quad
+  unsigned char size_;
+};
+
 // Serves one accepted connection until the peer closes it or a request ends it, in one loop:
 // read into the buffer, parse the head, read the body, call back, queue the answers, decide about
 // keep-alive. The transport answers protocol errors itself. The connection is tracked in the
 // registry while it is served, and ends when the registry reclaims or refuses it. Errors stay
 // inside: a failing connection is closed (its error printed on standard error) and nothing else
-// is affected. `peer` is the peer's address as text.
-Task<void> serveConnection(FileDescriptor fd, std::string peer, Connections& connections);
+// is affected.
+Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& connections);
 
 }  // namespace relaydash

@@ -21,6 +21,9 @@ inline constexpr std::string_view kAuditPasswordChange = "password-change";
 inline constexpr std::string_view kAuditSshStart = "ssh-start";
 inline constexpr std::string_view kAuditSshStop = "ssh-stop";
 inline constexpr std::string_view kAuditConfigPatch = "config-patch";
+inline constexpr std::string_view kAuditConfigApply = "config-apply";
+inline constexpr std::string_view kAuditConfigRestore = "config-restore";
+inline constexpr std::string_view kAuditConfigRollback = "config-rollback";
 
 // Records one row for the request in session: the time now (UTC), the request's peer address,
 // session.user, the action, its outcome and, for a configuration change, the history version it

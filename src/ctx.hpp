@@ -13,6 +13,8 @@
 
 namespace relaydash {
 
+class ConfigChanges;
+
 // The administrator, whom start-up creates with the factory password.
 inline constexpr std::string_view kAdminName = "admin";
 inline constexpr std::string_view kAdminInitialPassword = "quilm";
@@ -35,6 +37,9 @@ struct Context {
   SecurityClock clock;
   // For the server's uptime.
   std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
+  // Changes of the forwarder's configuration and their history; made when first needed
+  // (configChanges() in config_routes.cpp).
+  std::shared_ptr<ConfigChanges> configChanges{};
 };
 
 // Opens (creating if need be) the database at dataPath; raises DbError when it cannot be opened.

@@ -1,5 +1,7 @@
 #include "relaydash.hpp"
 
+#include <csignal>
+
 #include "constant_answers.hpp"
 #include "ctx.hpp"
 #include "error_hook.hpp"
@@ -16,6 +18,9 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
                const std::string& forwarderUnitServiceName, const std::string& dataPath,
                std::span<const EmbeddedFile> uiFiles) {
   printLine("starting relaydash v" + std::string(kVersion));
+  // A file grown past the size limit (RLIMIT_FSIZE) must fail its write with EFBIG, which the
+  // configuration's writers report, rather than end the server.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::shared_ptr<Context> context =
       newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
   init(*context);

@@ -26,7 +26,7 @@ struct Route {
   bool tokenRequired;
 };
 
-constexpr std::array<Route, 9> kRoutes{{
+constexpr std::array<Route, 16> kRoutes{{
     {"forwarder-config/get", fowarderConfig_get, true},
     {"forwarder-config/patch", fowarderConfig_patch, true},
     {"password/update", password_update, true},
@@ -36,6 +36,13 @@ constexpr std::array<Route, 9> kRoutes{{
     {"gateway/status", gateway_status, true},
     {"gateway/logs", gateway_logs, true},
     {"audit/list", audit_list, true},
+    {"forwarder-config/apply", forwarderConfig_apply, true},
+    {"forwarder-config/restore", forwarderConfig_restore, true},
+    {"forwarder-config/upload", forwarderConfig_upload, true},
+    {"forwarder-config/progress", forwarderConfig_progress, true},
+    {"forwarder-config/text", forwarderConfig_text, true},
+    {"forwarder-config/history", forwarderConfig_history, true},
+    {"forwarder-config/version", forwarderConfig_version, true},
 }};
 
 constexpr bool onlyLoginIsOpen() {
@@ -197,16 +204,19 @@ Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
 
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
+  std::optional<std::int64_t> version;
   try {
     JsonNodePtr patch = input->at("input");
+    const PatchTurn turn = co_await keepVersionForPatch(session);
+    version = turn.version;
     co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
     // An empty name means the forwarder is not run as a unit: nothing to restart.
     if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);
   } catch (...) {
-    recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure);
+    recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
     throw;
   }
-  recordAudit(session, kAuditConfigPatch, AuditOutcome::Success);
+  recordAudit(session, kAuditConfigPatch, AuditOutcome::Success, version);
   co_return answer(newJObject());
 }
 

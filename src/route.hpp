@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include <string_view>
 
+#include "gateway/config_change.hpp"
 #include "json/value.hpp"
 #include "runtime/task.hpp"
 #include "server/http_handler.hpp"
@@ -33,5 +37,24 @@ Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input);
 // What the gateway is doing (gateway_status.cpp) and the journal of its units (gateway_logs.cpp).
 Task<JsonNodePtr> gateway_status(Session& session, JsonNodePtr input);
 Task<JsonNodePtr> gateway_logs(Session& session, JsonNodePtr input);
+// Safe changes of the forwarder's configuration and its history (config_routes.cpp).
+Task<JsonNodePtr> forwarderConfig_apply(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_restore(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_upload(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_progress(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_text(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_history(Session& session, JsonNodePtr input);
+Task<JsonNodePtr> forwarderConfig_version(Session& session, JsonNodePtr input);
+
+// The server's one ConfigChanges, made on first use (config_routes.cpp).
+ConfigChanges& configChanges(Context& ctx);
+// For forwarder-config/patch: waits while an apply or restore runs, keeps the file as it is in
+// the history (best effort: a failure is printed on standard output and changes nothing else),
+// and holds the turn until the patch is done with the file. The version is the one kept, if any.
+struct PatchTurn {
+  ConfigChanges::Turn turn;
+  std::optional<std::int64_t> version;
+};
+Task<PatchTurn> keepVersionForPatch(Session& session);
 
 }  // namespace relaydash

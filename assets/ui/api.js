@@ -23,12 +23,15 @@ export const PASSWORD_MISMATCH = 24004;
 const CALL_TIMEOUT_MS = 120_000;
 
 export class ApiError extends Error {
-  constructor(message, { code, status, authLost = false } = {}) {
+  // details: the whole error object of the answer, with what some procedures add beside code
+  // and message (the problems found, the journal lines of a rollback).
+  constructor(message, { code, status, authLost = false, details = {} } = {}) {
     super(message);
     this.name = 'ApiError';
     this.code = code;
     this.status = status;
     this.authLost = authLost;
+    this.details = details;
   }
 }
 
@@ -89,6 +92,7 @@ async function post(url, body) {
       code,
       status: res.status,
       authLost: AUTH_LOST.includes(code),
+      details: error,
     });
   }
   if (res.status === 413) {

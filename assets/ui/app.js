@@ -8,6 +8,7 @@ import { IDLE_LIMIT_MS, watchIdle } from '/ui/session.js';
 import { activityView } from '/ui/view-activity.js';
 import { newPasswordView, passwordView, signInView, sshView } from '/ui/view-account.js';
 import { configView, rawView } from '/ui/view-config.js';
+import { historyView } from '/ui/view-history.js';
 import { logsView } from '/ui/view-logs.js';
 import { statusView } from '/ui/view-status.js';
 
@@ -111,8 +112,8 @@ function makeViews() {
   current = null;
   newPassword = newPasswordView(app);
   main.append(newPassword.el);
-  views = new Map([statusView(app), configView(app), rawView(app), sshView(app), logsView(app), activityView(app),
-    passwordView(app)].map((v) => [v.path, v]));
+  views = new Map([statusView(app), configView(app), rawView(app), historyView(app), sshView(app), logsView(app),
+    activityView(app), passwordView(app)].map((v) => [v.path, v]));
   for (const v of views.values()) main.append(v.el);
 }
 makeViews();

@@ -1,11 +1,20 @@
-// The two editors of the forwarder configuration, the structured form and the raw JSON text,
-// and the review step they share before a change is sent.
+// The two editors of the forwarder configuration, the structured form and the file's own text,
+// the review step they share, and the progress of the change once it is applied.
 
 import * as api from '/ui/api.js';
+import { progressPanel, replaceWholeFile, settleField } from '/ui/change.js';
 import { h, newId, setFieldError, statusLine, whileBusy } from '/ui/dom.js';
 import { channelFrequencyText, describeForm, applyForm, readField } from '/ui/forwarder.js';
-import { MAX_REQUEST_BYTES, deepEqual, formatPath, planPatch } from '/ui/patch.js';
+import { parseConfigText } from '/ui/jsonc.js';
+import { diffView } from '/ui/diff-view.js';
+import { countChanges, diffLines } from '/ui/linediff.js';
+import { deepEqual, formatPath, planPatch } from '/ui/patch.js';
+import { describeChanges } from '/ui/review.js';
+import { checkConfig, problemText } from '/ui/rules.js';
 import { normaliseGatewayId } from '/ui/validate.js';
+
+// A rule's message as the sentence below a field: "Must be from 862 to 1020 MHz for an SX1257 radio."
+const fieldSentence = (message) => `${message[0].toUpperCase()}${message.slice(1)}.`;
 
 const INPUT_MODES = { port: 'numeric', seconds: 'numeric', millis: 'numeric', count: 'numeric', mhz: 'decimal' };
 
@@ -149,34 +158,46 @@ function formEditor() {
   return {
     el,
     load,
+    fetch: () => api.call('forwarder-config/get'),
+    documentOf: (doc) => doc,
     dirty: () => controls.some((c) => c.value() !== c.f.initial),
-    // The edited document, or the number of fields in error (each marked, the first focused).
+    // The patch of the change (what the gateway merges, keeping the file's layout), or why not.
+    plan(base, r) {
+      const p = planPatch(base, r.doc, api.token() ?? '');
+      if (p.error) return p;
+      return {
+        summary: `${p.changes.length === 1 ? 'One setting changes' : `${p.changes.length} settings change`}; nothing else is sent.`,
+        rows: describeChanges(base, r.doc),
+        layoutNote: 'The file keeps its comments, order and indentation: only the values that change are rewritten.',
+        send: (settleSeconds) => api.call('forwarder-config/apply', { patch: p.patch, settleSeconds }),
+      };
+    },
+    // The edited document, or the number of problems (each field marked, the first focused; the
+    // gateway's rules too, on the fields they name, and the others as sentences).
     collect() {
       const { doc: edited, errors } = applyForm(doc, desc.fields, values());
+      const elsewhere = [];
+      if (!Object.keys(errors).length) {
+        for (const p of checkConfig(edited)) {
+          if (byId.has(p.path)) errors[p.path] ??= fieldSentence(p.message);
+          else elsewhere.push(problemText(p));
+        }
+      }
       let first = null;
       for (const c of controls) {
         c.setError(errors[c.f.id]);
         if (errors[c.f.id] && !first) first = c.control;
       }
-      if (first) {
-        first.focus();
-        return { invalid: Object.keys(errors).length };
-      }
-      return { doc: edited };
+      first?.focus();
+      const invalid = Object.keys(errors).length + elsewhere.length;
+      return invalid ? { invalid, elsewhere } : { doc: edited };
     },
   };
 }
 
-// Where JSON.parse stopped, as "line L, column C", when the browser tells the position.
-function jsonErrorPlace(text, message) {
-  const m = /position (\d+)/.exec(message);
-  if (!m) return null;
-  const pos = Number(m[1]);
-  const before = text.slice(0, pos).split('\n');
-  return { pos, line: before.length, column: before[before.length - 1].length + 1 };
-}
 
-// The whole document as text, for everything the form does not cover.
+// The file's own text, comments and all, for everything the form does not cover, and for a file
+// that does not parse. Applying replaces the whole file with it.
 function rawEditor() {
   const id = newId('raw');
   const textarea = h('textarea', {
@@ -187,116 +208,185 @@ function rawEditor() {
     'aria-describedby': `${id}-hint ${id}-error`,
   });
   const errorEl = h('p', { class: 'field-error', id: `${id}-error`, hidden: true });
+  const brokenEl = h('p', { class: 'status error', role: 'alert', hidden: true });
   textarea.addEventListener('input', () => setFieldError(textarea, errorEl, ''));
   let initial = '';
+  let name = 'global_conf.json';
+
+  const download = h('button', { type: 'button' }, 'Download the current file');
+  const fileInput = h('input', { type: 'file', accept: '.json,.conf,application/json,text/plain', hidden: true });
+  const upload = h('button', { type: 'button' }, 'Upload a file…');
+  upload.addEventListener('click', () => fileInput.click());
+  let onUpload = () => {};
+  download.addEventListener('click', () => {
+    const a = h('a', { href: URL.createObjectURL(new Blob([initial], { type: 'application/json' })), download: name });
+    a.click();
+    setTimeout(() => URL.revokeObjectURL(a.href), 1000);
+  });
+  fileInput.addEventListener('change', async () => {
+    const file = fileInput.files?.[0];
+    if (!file) return;
+    textarea.value = await file.text();
+    fileInput.value = '';
+    setFieldError(textarea, errorEl, '');
+    onUpload(file.name);
+  });
+
+  const markError = (text, pos) => {
+    setFieldError(textarea, errorEl, text);
+    textarea.focus();
+    if (pos !== undefined) textarea.setSelectionRange(pos, pos);
+  };
+
   return {
     el: h(
       'div',
       { class: 'field raw' },
-      h('label', { for: id }, 'Configuration document (JSON)'),
+      brokenEl,
+      h('label', { for: id }, 'Configuration file'),
       h('p', { class: 'hint', id: `${id}-hint` },
-        'A change can add members and replace values, but it can never remove a member: deleting one ' +
-        'here is refused. Setting a member to null stores null. Arrays are replaced whole.'),
+        'The file exactly as the forwarder reads it, comments included. Applying replaces the whole file with this ' +
+        'text, so members can be removed too. The gateway checks it first, and puts the previous file back if the ' +
+        'forwarder does not keep running.'),
+      h('div', { class: 'actions toolbar' }, download, upload, fileInput),
       textarea,
       errorEl,
     ),
-    load(doc) {
-      initial = JSON.stringify(doc, null, 2);
+    fetch: () => api.call('forwarder-config/text'),
+    documentOf: (file) => (file.parses ? parseConfigText(file.text).doc ?? null : null),
+    sameAs: (a, b) => a.text === b.text,
+    load(file) {
+      initial = file.text;
       textarea.value = initial;
       setFieldError(textarea, errorEl, '');
+      brokenEl.hidden = file.parses;
+      if (!file.parses) {
+        const e = file.error;
+        brokenEl.textContent = `The file on the gateway does not parse (line ${e.line}, column ${e.column + 1}: ` +
+          `${e.message.replace(/^input\(\d+, \d+\) Error: /, '')}), so the forwarder cannot read it. Repair it here and apply.`;
+        const lines = initial.split('\n');
+        const pos = lines.slice(0, e.line - 1).reduce((n, l) => n + l.length + 1, 0) + Math.min(e.column, (lines[e.line - 1] ?? '').length);
+        requestAnimationFrame(() => textarea.setSelectionRange(pos, pos));
+      }
+    },
+    onUpload(f) {
+      onUpload = (fileName) => {
+        name = fileName;
+        f(fileName);
+      };
     },
     dirty: () => textarea.value !== initial,
     collect() {
-      try {
-        return { doc: JSON.parse(textarea.value) };
-      } catch (e) {
-        const place = jsonErrorPlace(textarea.value, e.message);
-        const reason = place ? e.message.replace(/ in JSON at position.*$/, '') : e.message;
-        setFieldError(textarea, errorEl,
-          `This is not valid JSON${place ? ` (line ${place.line}, column ${place.column})` : ''}: ${reason}`);
-        textarea.focus();
-        if (place) textarea.setSelectionRange(place.pos, place.pos);
+      const parsed = parseConfigText(textarea.value);
+      if (parsed.error) {
+        const e = parsed.error;
+        markError(`This is not valid JSON${e.line ? ` (line ${e.line}, column ${e.column})` : ''}: ${e.message}`, e.pos);
         return { invalid: 1 };
       }
+      const problems = checkConfig(parsed.doc);
+      if (problems.length) {
+        markError(problems.map(problemText).join('; ') + '.');
+        return { invalid: problems.length };
+      }
+      return { text: textarea.value, doc: parsed.doc };
+    },
+    plan(base, r) {
+      if (r.text === base.text) return { error: 'Nothing has changed.' };
+      const diff = diffLines(base.text, r.text);
+      const { added, removed } = countChanges(diff);
+      const before = base.parses ? parseConfigText(base.text).doc : undefined;
+      return {
+        summary: `The whole file is replaced: ${removed} line${removed === 1 ? '' : 's'} out, ${added} in.`,
+        rows: before !== undefined ? describeChanges(before, r.doc) : [],
+        diff,
+        layoutNote: 'The file is written exactly as shown, comments included.',
+        send: (settleSeconds) => replaceWholeFile(r.text, settleSeconds),
+      };
     },
   };
 }
 
-const shown = (v) => (v === undefined ? '(not set)' : JSON.stringify(v));
-
-// The review step: what will change, what applying does, then the call.
-function reviewPanel({ onBack, onApplied }) {
-  const status = statusLine();
+// The review step: what will change, what applying does, then the change and its progress.
+function reviewPanel({ onBack, onDone }) {
   const heading = h('h2', { tabindex: '-1' }, 'Review changes');
   const summary = h('p', {});
   const rows = h('tbody');
-  const size = h('p', { class: 'hint' });
-  const applyBtn = h('button', { type: 'button', class: 'primary' }, 'Apply and restart the forwarder');
+  const table = h('div', { class: 'table-wrap' },
+    h('table', {},
+      h('thead', {}, h('tr', {}, h('th', { scope: 'col' }, 'Setting'), h('th', { scope: 'col' }, 'Now'),
+        h('th', { scope: 'col' }, 'After applying'))),
+      rows));
+  const rawRows = h('ul', { class: 'raw-changes' });
+  const raw = h('details', { class: 'readonly' }, h('summary', {}, 'Members and values as the file holds them'), rawRows);
+  const lines = h('details', { class: 'readonly', open: true }, h('summary', {}, 'Lines that change'));
+  const layoutNote = h('li', {});
+  const settle = settleField();
+  const applyBtn = h('button', { type: 'button', class: 'primary' }, 'Apply');
   const backBtn = h('button', { type: 'button' }, 'Back to editing');
-  const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, applyBtn, backBtn));
+  const area = h('fieldset', { class: 'plain' }, settle.wrap, h('div', { class: 'actions' }, applyBtn, backBtn));
   const el = h(
     'section',
     { class: 'card review', hidden: true },
     heading,
     summary,
-    h('div', { class: 'table-wrap' },
-      h('table', {},
-        h('thead', {}, h('tr', {}, h('th', { scope: 'col' }, 'Member'), h('th', { scope: 'col' }, 'Now'),
-          h('th', { scope: 'col' }, 'After applying'))),
-        rows)),
+    table,
+    raw,
+    lines,
     h('ul', { class: 'notes' },
       h('li', {}, h('strong', {}, 'Applying restarts the packet forwarder. '),
-        'It forwards no packets until it runs again, and the gateway answers nothing else meanwhile; ' +
-        'this can take several seconds.'),
-      h('li', {}, 'The gateway rewrites the configuration file: any comments the file holds now are lost, ' +
-        'it is indented anew, and changed members move to the end of their section.')),
-    size,
+        'It forwards no packets until it runs again. The gateway then watches it, and if it stops or is restarted ' +
+        'by systemd within the time below, the previous file is put back and the forwarder restarted with it.'),
+      h('li', {}, 'The current file is kept in the history first, so it can be restored later.'),
+      layoutNote),
     area,
-    status.el,
   );
+  const progress = progressPanel({
+    onClose() {
+      progress.hide();
+      onDone();
+    },
+  });
   let plan = null;
 
   backBtn.addEventListener('click', onBack);
   applyBtn.addEventListener('click', async () => {
-    status.busy('Applying the change and restarting the packet forwarder…');
-    try {
-      await whileBusy(area, () => api.call('forwarder-config/patch', plan.patch));
-      status.clear();
-      onApplied();
-    } catch (e) {
-      if (e.authLost) return status.clear();
-      status.error(`The change was not applied: ${e.message}.` +
-        (e.status === 500 ? ' The file may already have been rewritten; go back and reload to see what the gateway holds.' : ''));
-    }
+    el.hidden = true;
+    // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
+    // the operator to sign in again and apply.
+    if ((await progress.run(() => plan.send(settle.value()), settle.value())) === 'auth-lost') el.hidden = false;
   });
 
   return {
-    el,
+    el: h('div', {}, el, progress.el),
     isOpen: () => !el.hidden,
     open(p) {
       plan = p;
-      const n = p.changes.length;
-      summary.textContent = `${n === 1 ? 'One member changes' : `${n} members change`}; nothing else is sent.`;
-      rows.replaceChildren(
-        ...p.changes.map((c) =>
-          h('tr', {},
-            h('th', { scope: 'row' }, h('code', {}, formatPath(c.path))),
-            h('td', { 'data-label': 'Now' }, h('code', {}, shown(c.before))),
-            h('td', { 'data-label': 'After' }, h('code', {}, shown(c.after))))),
-      );
-      size.textContent = `Size of the change: ${p.bytes} of at most ${MAX_REQUEST_BYTES} bytes.`;
-      status.clear();
+      summary.textContent = p.summary;
+      rows.replaceChildren(...p.rows.map((r) =>
+        h('tr', {},
+          h('th', { scope: 'row' }, r.label),
+          h('td', { 'data-label': 'Now' }, r.from),
+          h('td', { 'data-label': 'After' }, r.to))));
+      table.hidden = !p.rows.length;
+      const rawChanges = p.rows.flatMap((r) => r.raw);
+      rawRows.replaceChildren(...rawChanges.map((c) => h('li', {}, h('code', {}, formatPath(c.path)), ': ',
+        h('code', {}, c.before === undefined ? '(not set)' : JSON.stringify(c.before)), ' → ',
+        h('code', {}, c.removed ? '(removed)' : JSON.stringify(c.after)))));
+      raw.hidden = !rawChanges.length;
+      lines.replaceChildren(lines.firstChild, ...(p.diff ? [diffView(p.diff)] : []));
+      lines.hidden = !p.diff;
+      layoutNote.textContent = p.layoutNote;
       el.hidden = false;
       heading.focus();
     },
     close() {
       el.hidden = true;
-      status.clear();
+      progress.hide();
     },
   };
 }
 
-// One editor view: loads the document, lets the operator edit it, reviews and applies.
+// One editor view: loads what the gateway holds, lets the operator edit it, reviews and applies.
 function editorView({ path, title, intro, editor, app }) {
   const status = statusLine();
   const formStatus = statusLine();
@@ -305,6 +395,7 @@ function editorView({ path, title, intro, editor, app }) {
   const area = h('fieldset', { class: 'plain' }, editor.el,
     h('div', { class: 'actions sticky' }, reviewBtn, reloadBtn, formStatus.el));
   const form = h('form', { novalidate: true, 'aria-label': title }, area);
+  const same = editor.sameAs ?? deepEqual;
   let base = null;
   let loads = 0;
 
@@ -314,26 +405,27 @@ function editorView({ path, title, intro, editor, app }) {
       form.hidden = false;
       reviewBtn.focus();
     },
-    async onApplied() {
+    async onDone() {
+      review.close();
       form.hidden = false;
-      if (await load(true)) status.ok('Change applied. The packet forwarder has been restarted with it.');
-      else status.error('The change was applied, but the configuration could not be read back. Use "Discard and reload".');
+      await load(true);
     },
   });
 
-  // Answers whether the editor now shows the gateway's document.
+  // Answers whether the editor now shows what the gateway holds.
   async function load(force) {
     const mine = ++loads;
     status.busy('Loading the configuration from the gateway…');
     try {
-      const doc = await whileBusy(area, () => api.call('forwarder-config/get'));
+      const loaded = await whileBusy(area, () => editor.fetch());
       if (mine !== loads) return false;
-      app.setDocument(doc);
+      const doc = editor.documentOf(loaded);
+      if (doc) app.setDocument(doc);
       status.clear();
-      if (force || base === null || !deepEqual(doc, base)) {
+      if (force || base === null || !same(loaded, base)) {
         const replaced = base !== null && !force && editor.dirty();
-        base = doc;
-        editor.load(doc);
+        base = loaded;
+        editor.load(loaded);
         review.close();
         form.hidden = false;
         formStatus.clear();
@@ -348,20 +440,25 @@ function editorView({ path, title, intro, editor, app }) {
     }
   }
 
-  form.addEventListener('submit', (event) => {
-    event.preventDefault();
+  function submit() {
     formStatus.clear();
     if (base === null) return formStatus.error('The configuration has not been loaded yet.');
     const r = editor.collect();
     if (r.invalid) {
-      return formStatus.error(r.invalid === 1 ? 'Correct the field marked above.' : `Correct the ${r.invalid} fields marked above.`);
+      const more = r.elsewhere?.length ? ` Outside the form: ${r.elsewhere.join('; ')}; the raw view changes those.` : '';
+      return formStatus.error((r.invalid === 1 ? 'Correct the problem marked above.' : `Correct the ${r.invalid} problems marked above.`) + more);
     }
-    const plan = planPatch(base, r.doc, api.token() ?? '');
+    const plan = editor.plan(base, r);
     if (plan.error) return formStatus.error(plan.error);
     status.clear();
     form.hidden = true;
     review.open(plan);
+  }
+  form.addEventListener('submit', (event) => {
+    event.preventDefault();
+    submit();
   });
+  editor.onUpload?.(submit);
   reloadBtn.addEventListener('click', () => load(true));
 
   const el = h('section', { class: 'view', hidden: true },
@@ -384,8 +481,8 @@ export function rawView(app) {
   return editorView({
     path: '/ui/raw',
     title: 'Raw configuration',
-    intro: h('p', { class: 'intro' }, 'The whole configuration document, for everything the form does not cover. ' +
-      'It is checked as JSON before anything is sent.'),
+    intro: h('p', { class: 'intro' }, 'The whole configuration file, for everything the form does not cover. ' +
+      'It is checked as JSON and against the gateway\'s rules before anything is sent.'),
     editor: rawEditor(),
     app,
   });

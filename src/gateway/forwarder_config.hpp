@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/atomic_file.hpp"
 #include "json/value.hpp"
 #include "runtime/task.hpp"
 
@@ -27,14 +28,5 @@ Task<void> updateForwarderConfig(std::string path, JsonNodePtr patch);
 // key when there is one; otherwise patch. Arrays, scalars and null replace whole; nothing is
 // removed. Shares no node with either argument.
 JsonNodePtr merge(const JsonNode& base, const JsonNode& patch);
-
-// Replaces the existing file at path with text so that a reader (or a crash) sees either the old
-// bytes or the new ones, never a mix: the text goes to a temporary file in the same directory,
-// which is synced, given the old file's permission bits and (where allowed) owner, and renamed
-// over it; then the directory is synced. A symbolic link is followed and its target replaced, so
-// the link stays a link. Raises OSError; when it does before the rename, the old file is
-// untouched and the temporary file is gone. A failure to sync the directory is raised too,
-// although the new file is then in place.
-void replaceFile(const std::string& path, std::string_view text);
 
 }  // namespace relaydash

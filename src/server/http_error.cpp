@@ -117,7 +117,13 @@ JsonNodePtr jsonError(ErrorCode code, std::string message) {
 }  // namespace
 
 JsonNodePtr newJsonError(const HttpException& exception) {
-  return jsonError(exception.errorCode(), exception.errorMessage());
+  JsonNodePtr body = jsonError(exception.errorCode(), exception.errorMessage());
+  if (const JsonNodePtr& details = exception.details(); details && details->isObject()) {
+    JsonNode& inner = *body->at("error");
+    for (const auto& member : details->object())
+      inner.set(member.key, member.value);
+  }
+  return body;
 }
 
 JsonNodePtr newJsonError(ErrorCode code) {

@@ -82,10 +82,16 @@ class HttpException : public std::runtime_error {
   ErrorCode errorCode() const noexcept { return errorCode_; }
   const std::string& errorMessage() const noexcept { return errorMessage_; }
 
+  // More members for the JSON error object, after "code" and "message": an object, or null for
+  // none (every error of the original procedures).
+  const JsonNodePtr& details() const noexcept { return details_; }
+  void setDetails(JsonNodePtr details) { details_ = std::move(details); }
+
  private:
   int httpCode_;
   ErrorCode errorCode_;
   std::string errorMessage_;
+  JsonNodePtr details_;
 };
 
 // errorMessage defaults to the code's catalogue message; the error's own message is msg when
@@ -95,7 +101,7 @@ HttpException newHttpException(int httpCode, ErrorCode errorCode,
 [[noreturn]] void raiseHttpException(int httpCode, ErrorCode errorCode,
                                      std::string_view errorMessage = {}, std::string_view msg = {});
 
-// The JSON error body {"error":{"code":…,"message":…}}.
+// The JSON error body {"error":{"code":…,"message":…}}, with the exception's details after them.
 JsonNodePtr newJsonError(const HttpException& exception);
 JsonNodePtr newJsonError(ErrorCode code);
 

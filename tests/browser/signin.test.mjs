@@ -1,7 +1,7 @@
 // Signing in and out, deep links, and a server restart that invalidates the sign-in.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
-import { Gateway, SX1301, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
+import { Gateway, SX1301, applyReviewed, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
 
 let gw;
 let browser;
@@ -49,7 +49,7 @@ test('the application loads at any view path and moves between views without rel
   await page.goto('/ui//raw/');
   await page.getByRole('heading', { name: 'Raw configuration' }).waitFor();
   assert.equal(new URL(page.url()).pathname, '/ui/raw');
-  assert.match(await page.getByLabel('Configuration document (JSON)').inputValue(), /"gateway_ID": "AA555A0000000000"/);
+  await page.waitForFunction(() => document.querySelector('textarea')?.value.includes('"gateway_ID": "AA555A0000000000"'));
 
   await page.evaluate(() => (window.marker = 'kept'));
   await page.getByRole('link', { name: 'Password' }).click();
@@ -77,20 +77,20 @@ test('a server restart sends the operator to sign in and back to the pending cha
   const page = await newPage(browser, gw);
   await page.goto('/ui/raw');
   await signIn(page);
-  const text = page.getByLabel('Configuration document (JSON)');
+  const text = page.getByLabel('Configuration file');
+  await page.waitForFunction(() => document.querySelector('textarea')?.value.includes('keepalive_interval'));
   await text.fill((await text.inputValue()).replace('"keepalive_interval": 10', '"keepalive_interval": 15'));
   await page.getByRole('button', { name: 'Review changes' }).click();
 
   await gw.restart();
-  await page.getByRole('button', { name: 'Apply and restart the forwarder' }).click();
+  await page.getByRole('button', { name: 'Apply', exact: true }).click();
   await shows(page.locator('.notice'), 'Your session has ended');
   await screenshot(page, 'signin-after-restart');
   assert.deepEqual(gw.commands(), []);
 
   await signIn(page);
   assert.equal(new URL(page.url()).pathname, '/ui/raw');
-  await page.getByRole('button', { name: 'Apply and restart the forwarder' }).click();
-  await shows(page.getByRole('status'), 'Change applied');
+  assert.equal(await applyReviewed(page), 'Change applied');
   assert.equal(gw.config().gateway_conf.keepalive_interval, 15);
   assert.deepEqual(page.errors, []);
 });

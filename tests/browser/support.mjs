@@ -120,8 +120,24 @@ export class Gateway {
     rmSync(this.dir, { recursive: true, force: true });
   }
 
+  // The configuration as the forwarder reads it (comments are white space to it).
   config() {
-    return JSON.parse(readFileSync(this.configPath, 'utf8'));
+    return JSON.parse(stripComments(this.configText()));
+  }
+
+  // The file's exact text.
+  configText() {
+    return readFileSync(this.configPath, 'utf8');
+  }
+
+  writeConfig(text) {
+    writeFileSync(this.configPath, text);
+  }
+
+  // The forwarder crash-loops when its file holds the marker (see the fake systemctl).
+  crashOn(marker) {
+    this.setState('config-packet-forwarder', this.configPath);
+    this.setState('reject-packet-forwarder', marker);
   }
 
   // The sample as the forwarder reads it, comments and all.
@@ -248,6 +264,19 @@ export async function rpc(gw, procedure, body) {
     body: JSON.stringify(body),
   });
   return res.json();
+}
+
+// The view on screen: every view is in the page, the others hidden.
+export const view = (page) => page.locator('main > section.view:visible');
+
+// From the review: applies with a short watch and waits for the outcome; answers its heading.
+export async function applyReviewed(page, { settleSeconds = 1 } = {}) {
+  const v = view(page);
+  await v.getByLabel('Watch the forwarder after the restart (seconds)').fill(String(settleSeconds));
+  await v.getByRole('button', { name: 'Apply', exact: true }).click();
+  const outcome = v.getByRole('heading', { name: /^Change (applied|rolled back|not applied)$/ });
+  await outcome.waitFor({ timeout: 30_000 });
+  return outcome.innerText();
 }
 
 // Waits for the text to appear somewhere in the locator (bounded by the page's default timeout).

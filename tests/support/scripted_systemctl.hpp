@@ -53,6 +53,13 @@ class ScriptedSystemctl {
   // journalctl prints this many lines of noise instead of the journal.
   void flood(const std::string& verb, int lines) { write("flood-" + verb, std::to_string(lines)); }
   void timedatectl(const std::string& show) { write("timedatectl-show", show); }
+  // The unit reads the configuration at path when it starts, and crash-loops when the file holds
+  // the marker (it writes its complaint to its journal first).
+  void crashWhenConfigHolds(const std::string& unit, const std::string& path,
+                            const std::string& marker) {
+    write("config-" + unit, path);
+    write("reject-" + unit, marker);
+  }
   // journalctl refuses --output-fields, as before systemd 236.
   void oldJournalctl() { write("old-journalctl", ""); }
 

@@ -1,0 +1,324 @@
+// The forwarder's configuration changed safely: forwarder-config/apply and /restore (checked,
+// kept in the history, written, the forwarder restarted and watched, rolled back when it does
+// not keep running), /upload (a whole file in pieces), /progress, and the history's /history,
+// /version and the file's /text. forwarder-config/patch keeps its own ways, but waits while a
+// change runs and keeps a version too.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "audit.hpp"
+#include "config_json.hpp"
+#include "ctx.hpp"
+#include "gateway/text_file.hpp"
+#include "json/parser.hpp"
+#include "relaydash.hpp"
+#include "route.hpp"
+#include "runtime/os_error.hpp"
+#include "server/http_error.hpp"
+#include "server/http_json.hpp"
+
+namespace relaydash {
+namespace {
+
+constexpr int kDefaultSettleSeconds = 15;
+constexpr int kMaxSettleSeconds = 120;
+constexpr std::string_view kApply = "forwarder-config/apply";
+constexpr std::string_view kRestore = "forwarder-config/restore";
+
+constexpr std::array<std::string_view, 2> kApplyMembers{"patch", "settleSeconds"};
+constexpr std::array<std::string_view, 4> kRestoreMembers{"version", "text", "upload",
+                                                          "settleSeconds"};
+constexpr std::array<std::string_view, 3> kUploadMembers{"upload", "offset", "text"};
+constexpr std::array<std::string_view, 1> kVersionMembers{"version"};
+
+// The "input" object of a request (an empty one when there is none), with no member but those
+// named.
+const JsonNode& inputOf(const JsonNode& body, std::span<const std::string_view> members) {
+  static const JsonNodePtr none = newJObject();
+  const JsonNodePtr& input = body.object().find("input") ? body.at("input") : none;
+  if (!input->isObject())
+    raiseHttpException(400, ErrorCode::InvalidFormat, "Field input is not an object");
+  for (const auto& member : input->object()) {
+    if (std::find(members.begin(), members.end(), member.key) == members.end())
+      raiseHttpException(400, ErrorCode::UnknownField, "Unknown field " + member.key);
+  }
+  return *input;
+}
+
+bool isText(const JsonNodePtr& value) {
+  return value && value->isString() && !value->isRawNumber();
+}
+
+std::chrono::milliseconds settleOf(const JsonNode& input) {
+  const JsonNodePtr value = input.get("settleSeconds");
+  if (!value) return std::chrono::seconds(kDefaultSettleSeconds);
+  if (!value->isInt() || value->getInt() < 0 || value->getInt() > kMaxSettleSeconds) {
+    raiseHttpException(400, ErrorCode::InvalidLimit,
+                       "Field settleSeconds must be a whole number from 0 to " +
+                           std::to_string(kMaxSettleSeconds));
+  }
+  return std::chrono::seconds(value->getInt());
+}
+
+int versionOf(const JsonNode& input) {
+  const JsonNodePtr& value = httpJsonMustGet(input, "version");
+  if (!value->isInt() || value->getInt() < 1 || value->getInt() > 1'000'000'000) {
+    raiseHttpException(400, ErrorCode::InvalidFormat, "Field version is not a version number");
+  }
+  return static_cast<int>(value->getInt());
+}
+
+ChangeAuthor authorOf(const Session& session, std::string_view procedure) {
+  return {session.user, session.request.hostname, std::string(procedure)};
+}
+
+// Every apply and restore ends here, whatever its outcome: the one place that learns what
+// became of a change (the request, who made it, and how it ended) and turns it into the answer.
+JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
+                         const ChangeOutcome& outcome) {
+  const std::optional<std::int64_t> version =
+      outcome.version ? std::optional<std::int64_t>(*outcome.version) : std::nullopt;
+  const bool applied = outcome.result == ChangeResult::Applied;
+  recordAudit(session,
+              request.author.procedure == kRestore ? kAuditConfigRestore : kAuditConfigApply,
+              applied ? AuditOutcome::Success : AuditOutcome::Failure, version);
+  if (outcome.result == ChangeResult::RolledBack ||
+      outcome.result == ChangeResult::RollbackFailed) {
+    // The version put back (or that could not be).
+    recordAudit(
+        session, kAuditConfigRollback,
+        outcome.result == ChangeResult::RolledBack ? AuditOutcome::Success : AuditOutcome::Failure,
+        version);
+  }
+  if (applied) {
+    JsonNodePtr output = newJObject();
+    output->set("version", outcome.version ? newJInt(*outcome.version) : newJNull());
+    output->set("applied", newJBool(true));
+    output->set("keptLayout", newJBool(outcome.keptLayout));
+    output->set("restarted", newJBool(outcome.restarted));
+    if (!outcome.keptLayout) {
+      output->set("notice", newJString("The file's layout could not be kept, so it was written "
+                                       "anew (indented by 2, without comments); the history "
+                                       "holds it as it was."));
+    }
+    return answer(std::move(output));
+  }
+  int status = 500;
+  ErrorCode code = ErrorCode::InternalError;
+  JsonNodePtr details = newJObject();
+  switch (outcome.result) {
+    case ChangeResult::Busy:
+      status = 409;
+      code = ErrorCode::SessionAlreadyEstablished;
+      break;
+    case ChangeResult::Invalid:
+      status = 400;
+      code = ErrorCode::Invalid;
+      details->set("problems", configProblemsJson(outcome.problems));
+      break;
+    case ChangeResult::Unparsable:
+      status = 409;
+      code = ErrorCode::InvalidJsonFormat;
+      break;
+    case ChangeResult::Changed:
+      status = 409;
+      code = ErrorCode::Mismatch;
+      break;
+    case ChangeResult::RolledBack:
+    case ChangeResult::RollbackFailed: {
+      const bool back = outcome.result == ChangeResult::RolledBack;
+      status = back ? 422 : 500;
+      code = back ? ErrorCode::Invalid : ErrorCode::InternalError;
+      details = changeOutcomeJson(outcome);
+      break;
+    }
+    case ChangeResult::Applied:
+    case ChangeResult::Failed:
+      break;
+  }
+  HttpException error = newHttpException(status, code, outcome.message);
+  error.setDetails(std::move(details));
+  throw error;
+}
+
+Task<JsonNodePtr> runChange(Session& session, ChangeRequest request) {
+  ChangeOutcome outcome = co_await configChanges(session.context).change(request);
+  co_return finishChange(session, request, outcome);
+}
+
+}  // namespace
+
+ConfigChanges& configChanges(Context& ctx) {
+  if (!ctx.configChanges) {
+    // Beside the account database, which is where relaydash keeps what it owns.
+    const std::size_t slash = ctx.dataPath.rfind('/');
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : ctx.dataPath.substr(0, slash);
+    if (folder.back() != '/') folder += '/';
+    folder += "history";
+    ctx.configChanges = std::make_shared<ConfigChanges>(ChangeSettings{
+        .configPath = ctx.forwarderConfigPath,
+        .unit = ctx.forwarderUnitServiceName,
+        .historyDirectory = std::move(folder),
+    });
+  }
+  return *ctx.configChanges;
+}
+
+Task<PatchTurn> keepVersionForPatch(Session& session) {
+  ConfigChanges& changes = configChanges(session.context);
+  PatchTurn kept{co_await changes.waitTurn(), std::nullopt};
+  // A file that cannot be read or parsed is not written by the patch either: nothing to keep.
+  std::string text;
+  try {
+    text = readTextFile(changes.settings().configPath);
+    parseJson(text);
+  } catch (const std::exception&) {
+    co_return kept;
+  }
+  try {
+    kept.version = changes.history().save(text, authorOf(session, "forwarder-config/patch")).number;
+  } catch (const OSError& e) {
+    printLine(std::string("the configuration could not be kept in the history before a patch: ") +
+              e.what());
+  }
+  co_return kept;
+}
+
+Task<JsonNodePtr> forwarderConfig_apply(Session& session, JsonNodePtr body) {
+  const JsonNode& input = inputOf(*body, kApplyMembers);
+  ChangeRequest request;
+  request.author = authorOf(session, kApply);
+  request.patch = httpJsonMustGet(input, "patch");
+  request.settle = settleOf(input);
+  co_return co_await runChange(session, std::move(request));
+}
+
+Task<JsonNodePtr> forwarderConfig_restore(Session& session, JsonNodePtr body) {
+  const JsonNode& input = inputOf(*body, kRestoreMembers);
+  const int given = static_cast<int>(input.hasKey("version")) +
+                    static_cast<int>(input.hasKey("text")) +
+                    static_cast<int>(input.hasKey("upload"));
+  if (given == 0)
+    raiseHttpException(400, ErrorCode::MissingField, "Missing field version, text or upload");
+  if (given > 1) {
+    raiseHttpException(400, ErrorCode::Invalid, "Give only one of version, text and upload");
+  }
+  ConfigChanges& changes = configChanges(session.context);
+  ChangeRequest request;
+  request.author = authorOf(session, kRestore);
+  request.settle = settleOf(input);
+  if (input.hasKey("version")) {
+    std::optional<StoredVersion> stored = changes.history().read(versionOf(input));
+    if (!stored) raiseHttpException(404, ErrorCode::UnknownId);
+    request.text = std::move(stored->bytes);
+  } else if (input.hasKey("text")) {
+    request.text = httpJsonMustGetString(input, "text");
+  } else {
+    // Taken only once nothing else can refuse the request: a refused upload stays to be retried.
+    const std::string& id = httpJsonMustGetString(input, "upload");
+    // Busy: the change is refused without its text, which stays staged for another try.
+    if (changes.busy()) co_return co_await runChange(session, std::move(request));
+    std::optional<std::string> text = changes.uploads().take(id);
+    if (!text) raiseHttpException(404, ErrorCode::UnknownId);
+    request.text = std::move(*text);
+  }
+  co_return co_await runChange(session, std::move(request));
+}
+
+Task<JsonNodePtr> forwarderConfig_upload(Session& session, JsonNodePtr body) {
+  const JsonNode& input = inputOf(*body, kUploadMembers);
+  std::string id;
+  if (const JsonNodePtr upload = input.get("upload"); upload && !upload->isNull()) {
+    if (!isText(upload))
+      raiseHttpException(400, ErrorCode::InvalidFormat, "Field upload is not a string");
+    id = upload->getString();
+  }
+  const JsonNodePtr& offset = httpJsonMustGet(input, "offset");
+  if (!offset->isInt() || offset->getInt() < 0) {
+    raiseHttpException(400, ErrorCode::InvalidFormat, "Field offset is not a byte offset");
+  }
+  const std::string& piece = httpJsonMustGetString(input, "text");
+  StagedTexts::Appended appended;
+  try {
+    appended = configChanges(session.context)
+                   .uploads()
+                   .append(id, static_cast<std::size_t>(offset->getInt()), piece);
+  } catch (const StagingError& e) {
+    switch (e.kind()) {
+      case StagingError::Kind::UnknownId:
+        raiseHttpException(404, ErrorCode::UnknownId);
+      case StagingError::Kind::WrongOffset:
+        raiseHttpException(400, ErrorCode::Invalid, std::string("Wrong offset: ") + e.what());
+      case StagingError::Kind::TooLarge:
+        raiseHttpException(400, ErrorCode::ExceedLimit, std::string("Too large: ") + e.what());
+    }
+  }
+  JsonNodePtr output = newJObject();
+  output->set("upload", newJString(appended.id));
+  output->set("size", newJInt(static_cast<std::int64_t>(appended.size)));
+  co_return answer(std::move(output));
+}
+
+Task<JsonNodePtr> forwarderConfig_progress(Session& session, JsonNodePtr) {
+  co_return answer(changeProgressJson(configChanges(session.context).progress()));
+}
+
+Task<JsonNodePtr> forwarderConfig_text(Session& session, JsonNodePtr) {
+  std::string text;
+  try {
+    text = readTextFile(session.context.forwarderConfigPath);
+  } catch (const OSError& e) {
+    raiseHttpException(500, ErrorCode::InternalError,
+                       std::string("The configuration file cannot be read: ") + e.what());
+  }
+  JsonNodePtr error = newJNull();
+  try {
+    parseJson(text);
+  } catch (const JsonParsingError& e) {
+    error = newJObject();
+    error->set("message", newJString(e.what()));
+    error->set("line", newJInt(static_cast<std::int64_t>(e.line())));
+    error->set("column", newJInt(static_cast<std::int64_t>(e.column())));
+  }
+  JsonNodePtr output = newJObject();
+  output->set("size", newJInt(static_cast<std::int64_t>(text.size())));
+  output->set("parses", newJBool(error->isNull()));
+  output->set("error", std::move(error));
+  output->set("text", newJString(std::move(text)));
+  co_return answer(std::move(output));
+}
+
+Task<JsonNodePtr> forwarderConfig_history(Session& session, JsonNodePtr) {
+  std::vector<ConfigVersion> versions;
+  try {
+    versions = configChanges(session.context).history().list();
+  } catch (const OSError& e) {
+    raiseHttpException(500, ErrorCode::InternalError,
+                       std::string("The history cannot be read: ") + e.what());
+  }
+  JsonNodePtr list = newJArray();
+  for (const ConfigVersion& v : versions)
+    list->add(configVersionJson(v));
+  JsonNodePtr output = newJObject();
+  output->set("versions", std::move(list));
+  output->set("kept", newJInt(static_cast<std::int64_t>(ConfigHistory::kKept)));
+  co_return answer(std::move(output));
+}
+
+Task<JsonNodePtr> forwarderConfig_version(Session& session, JsonNodePtr body) {
+  const JsonNode& input = inputOf(*body, kVersionMembers);
+  std::optional<StoredVersion> stored =
+      configChanges(session.context).history().read(versionOf(input));
+  if (!stored) raiseHttpException(404, ErrorCode::UnknownId);
+  JsonNodePtr output = configVersionJson(stored->version);
+  output->set("text", newJString(std::move(stored->bytes)));
+  co_return answer(std::move(output));
+}
+
+}  // namespace relaydash

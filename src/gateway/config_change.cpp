@@ -1,0 +1,304 @@
+#include "gateway/config_change.hpp"
+
+#include <cstdio>
+#include <utility>
+
+#include "gateway/atomic_file.hpp"
+#include "gateway/command.hpp"
+#include "gateway/config_text_edit.hpp"
+#include "gateway/forwarder_config.hpp"
+#include "gateway/text_file.hpp"
+#include "gateway/unit_watch.hpp"
+#include "json/parser.hpp"
+#include "json/writer.hpp"
+#include "runtime/os_error.hpp"
+
+namespace relaydash {
+namespace {
+
+using Clock = EventLoop::Clock;
+
+// The lines of the forwarder's journal an operator sees with a rollback.
+constexpr int kJournalLines = 20;
+// A patch waiting for its turn looks this often.
+constexpr std::chrono::milliseconds kTurnPoll{100};
+
+// A step that ends the change early, with how it ended.
+struct Stop {
+  ChangeOutcome outcome;
+};
+
+[[noreturn]] void stop(ChangeResult result, std::string message) {
+  ChangeOutcome outcome;
+  outcome.result = result;
+  outcome.message = std::move(message);
+  throw Stop{std::move(outcome)};
+}
+
+ProcessLimits restartLimits(const ChangeSettings& settings) {
+  ProcessLimits limits;
+  limits.timeout = settings.restartTimeout;
+  return limits;
+}
+
+// Runs `systemctl restart`; answers why it failed, or an empty text.
+Task<std::string> restartUnit(const ChangeSettings& settings) {
+  std::vector<std::string> argv{"systemctl", "restart"};
+  argv.push_back(settings.unit);
+  try {
+    co_await runTool(std::move(argv), restartLimits(settings));
+  } catch (const CommandError& e) {
+    co_return std::string(e.what());
+  }
+  co_return std::string();
+}
+
+// What the forwarder wrote since it was restarted (and a little before), newest last. A journal
+// that cannot be read gives no lines: the rollback matters more than its explanation.
+Task<std::vector<JournalEntry>> journalSince(std::string unit, Clock::time_point since) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - since);
+  JournalQuery query;
+  query.unit = std::move(unit);
+  query.lines = kJournalLines;
+  query.since = "-" + std::to_string(seconds.count() + 2) + "s";
+  try {
+    co_return co_await readJournal(std::move(query));
+  } catch (const CommandError& e) {
+    std::fprintf(stderr, "the forwarder's journal could not be read: %s\n", e.what());
+  }
+  co_return std::vector<JournalEntry>{};
+}
+
+}  // namespace
+
+std::string_view stepName(ChangeStep step) {
+  switch (step) {
+    case ChangeStep::Validating:
+      return "validating";
+    case ChangeStep::Saving:
+      return "saving";
+    case ChangeStep::Writing:
+      return "writing";
+    case ChangeStep::Restarting:
+      return "restarting";
+    case ChangeStep::Watching:
+      return "watching";
+    case ChangeStep::RollingBack:
+      return "rolling-back";
+    case ChangeStep::Finished:
+      return "finished";
+  }
+  return "";
+}
+
+std::string_view resultName(ChangeResult result) {
+  switch (result) {
+    case ChangeResult::Applied:
+      return "applied";
+    case ChangeResult::Busy:
+      return "busy";
+    case ChangeResult::Invalid:
+      return "invalid";
+    case ChangeResult::Unparsable:
+      return "unparsable";
+    case ChangeResult::Changed:
+      return "changed";
+    case ChangeResult::Failed:
+      return "failed";
+    case ChangeResult::RolledBack:
+      return "rolled-back";
+    case ChangeResult::RollbackFailed:
+      return "rollback-failed";
+  }
+  return "";
+}
+
+struct ConfigChanges::Prepared {
+  std::string oldText;
+  std::string newText;
+  bool keptLayout = true;
+};
+
+ConfigChanges::ConfigChanges(ChangeSettings settings)
+    : settings_(std::move(settings)), history_(settings_.historyDirectory) {}
+
+ChangeProgress& ConfigChanges::step(ChangeStep step) {
+  progress_->step = step;
+  return *progress_;
+}
+
+Task<ConfigChanges::Turn> ConfigChanges::waitTurn() {
+  while (busy_)
+    co_await SleepFor(kTurnPoll);
+  co_return Turn(*this);
+}
+
+Task<ChangeOutcome> ConfigChanges::change(ChangeRequest request) {
+  if (busy_) {
+    ChangeOutcome outcome;
+    outcome.result = ChangeResult::Busy;
+    outcome.message = "Another change of the forwarder's configuration is under way";
+    if (progress_ && !progress_->outcome) {
+      const ChangeAuthor& a = progress_->author;
+      outcome.message += " (" + a.procedure + (a.user.empty() ? "" : " by " + a.user) +
+                         (a.peer.empty() ? "" : " from " + a.peer) + ")";
+    }
+    outcome.message += "; try again once it has finished";
+    co_return outcome;
+  }
+  const Turn turn(*this);
+  progress_ = ChangeProgress{};
+  progress_->id = ++changes_;
+  progress_->author = request.author;
+  progress_->settle = request.settle;
+  ChangeOutcome outcome;
+  try {
+    outcome = co_await run(request);
+  } catch (const Stop& s) {
+    outcome = s.outcome;
+  } catch (const std::exception& e) {
+    // Whatever went wrong, the page that follows the change learns that it ended, and why.
+    outcome.result = ChangeResult::Failed;
+    outcome.message = std::string("The change failed: ") + e.what();
+  }
+  step(ChangeStep::Finished).outcome = outcome;
+  co_return outcome;
+}
+
+ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
+  Prepared p;
+  try {
+    p.oldText = readTextFile(settings_.configPath);
+  } catch (const OSError& e) {
+    stop(ChangeResult::Failed, std::string("The configuration file cannot be read: ") + e.what() +
+                                   "; nothing was changed");
+  }
+  JsonNodePtr document;
+  if (request.text) {
+    p.newText = *request.text;
+    try {
+      document = parseJson(p.newText);
+    } catch (const JsonParsingError& e) {
+      ChangeOutcome outcome;
+      outcome.result = ChangeResult::Invalid;
+      outcome.message =
+          std::string("The new file is not valid JSON: ") + e.what() + "; nothing was changed";
+      outcome.problems.push_back({"", e.what()});
+      throw Stop{std::move(outcome)};
+    }
+  } else {
+    JsonNodePtr current;
+    try {
+      current = parseJson(p.oldText);
+    } catch (const JsonParsingError& e) {
+      stop(ChangeResult::Unparsable,
+           std::string("The configuration file does not parse (") + e.what() +
+               "), so no change can be merged into it; replace the whole file instead");
+    }
+    document = merge(*current, *request.patch);
+    if (std::optional<std::string> edited = editJsonText(p.oldText, *current, *document)) {
+      p.newText = std::move(*edited);
+    } else {
+      p.keptLayout = false;
+      p.newText = toPretty(*document, 2);
+      try {
+        parseJson(p.newText);
+      } catch (const JsonParsingError& e) {
+        // A number beyond a double's range would be written as "inf", which no reader accepts.
+        stop(ChangeResult::Invalid,
+             std::string("The changed configuration would not be valid JSON: ") + e.what());
+      }
+    }
+  }
+  ChangeOutcome outcome;
+  outcome.problems = checkForwarderConfig(*document);
+  if (!outcome.problems.empty()) {
+    outcome.result = ChangeResult::Invalid;
+    outcome.message = "The configuration was not changed: " + describeProblems(outcome.problems);
+    throw Stop{std::move(outcome)};
+  }
+  return p;
+}
+
+Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
+  const Prepared prepared = prepare(request);
+
+  ChangeOutcome outcome;
+  outcome.keptLayout = prepared.keptLayout;
+  step(ChangeStep::Saving);
+  try {
+    outcome.version = history_.save(prepared.oldText, request.author).number;
+  } catch (const OSError& e) {
+    stop(ChangeResult::Failed, std::string("The history could not be written (") + e.what() +
+                                   "), so nothing was changed");
+  }
+  step(ChangeStep::Writing).version = outcome.version;
+  removeLeftoverFiles(settings_.configPath);
+  try {
+    replaceFile(settings_.configPath, prepared.newText, prepared.oldText);
+  } catch (const FileChangedError&) {
+    history_.remove(*outcome.version);
+    stop(ChangeResult::Changed,
+         "The configuration file was changed by someone else while this change was being "
+         "prepared; nothing was written. Look at the file as it is now and try again");
+  } catch (const OSError& e) {
+    history_.remove(*outcome.version);
+    stop(ChangeResult::Failed, std::string("The configuration file could not be written (") +
+                                   e.what() + "); it is untouched");
+  }
+  outcome.result = ChangeResult::Applied;
+  // Without a unit the forwarder is run some other way: nothing to restart or watch.
+  if (settings_.unit.empty()) co_return outcome;
+
+  step(ChangeStep::Restarting);
+  const Clock::time_point restartedAt = Clock::now();
+  if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
+    co_return co_await rollBack(request, prepared, std::move(outcome),
+                                "the restart failed: " + failure, restartedAt);
+  }
+  outcome.restarted = true;
+  step(ChangeStep::Watching).watchUntil = Clock::now() + request.settle;
+  WatchVerdict verdict = co_await watchUnit(settings_.unit, request.settle, settings_.lookInterval);
+  if (verdict.healthy) co_return outcome;
+  co_return co_await rollBack(request, prepared, std::move(outcome), std::move(verdict.reason),
+                              restartedAt);
+}
+
+Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeRequest& request, const Prepared& prepared,
+                                            ChangeOutcome outcome, std::string reason,
+                                            Clock::time_point restartedAt) {
+  outcome.journal = co_await journalSince(settings_.unit, restartedAt);
+  step(ChangeStep::RollingBack).reason = reason;
+  // The rejected file is kept too, so the operator can look at it and mend it; but nothing may
+  // delay putting the old one back.
+  try {
+    ChangeAuthor author = request.author;
+    author.procedure += " (rolled back)";
+    outcome.rejected = history_.save(prepared.newText, author).number;
+  } catch (const OSError& e) {
+    std::printf("the rolled back configuration could not be kept in the history: %s\n", e.what());
+    std::fflush(stdout);
+  }
+  try {
+    replaceFile(settings_.configPath, prepared.oldText);
+  } catch (const OSError& e) {
+    outcome.result = ChangeResult::RollbackFailed;
+    outcome.message = "The change did not work (" + reason +
+                      "), and putting the previous file back failed (" + e.what() +
+                      "): the new file is still in place. Version " +
+                      std::to_string(*outcome.version) + " of the history holds the previous one";
+    co_return outcome;
+  }
+  outcome.result = ChangeResult::RolledBack;
+  outcome.message = "The change was rolled back: " + reason + ". The previous file is back";
+  if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
+    outcome.message += ", but restarting the forwarder with it failed too: " + failure;
+  } else if (co_await waitUntilRunning(settings_.unit, request.settle, settings_.lookInterval)) {
+    outcome.message += " and the forwarder runs with it again";
+  } else {
+    outcome.message += ", but the forwarder is not running yet";
+  }
+  co_return outcome;
+}
+
+}  // namespace relaydash

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gateway/config_history.hpp"
+#include "gateway/config_rules.hpp"
+#include "gateway/journal.hpp"
+#include "gateway/staged_texts.hpp"
+#include "json/value.hpp"
+#include "runtime/event_loop.hpp"
+#include "runtime/task.hpp"
+
+namespace relaydash {
+
+// A change of the forwarder's configuration that cannot leave the gateway off the network: the
+// new file is checked, the old one kept in the history, the new one written atomically and the
+// forwarder restarted and watched; when it does not keep running, the old file is put back and
+// the forwarder restarted again.
+
+// Where a change is.
+enum class ChangeStep { Validating, Saving, Writing, Restarting, Watching, RollingBack, Finished };
+std::string_view stepName(
+    ChangeStep step);  // "validating", "saving", ..., "rolling-back", "finished"
+
+// How it ended.
+enum class ChangeResult {
+  Applied,         // the new file is in place (and the forwarder kept running with it)
+  Busy,            // another change was under way: nothing done
+  Invalid,         // the new document breaks a rule, or the new text is no JSON: nothing written
+  Unparsable,      // the file does not parse, so nothing can be merged into it: nothing written
+  Changed,         // someone else changed the file meanwhile: nothing written
+  Failed,          // the file or the history could not be read or written: the file untouched
+  RolledBack,      // the forwarder did not keep running: the old file is back
+  RollbackFailed,  // ... and the old file could not be put back: the new one is in place
+};
+std::string_view resultName(ChangeResult result);  // "applied", "busy", ..., "rollback-failed"
+
+struct ChangeOutcome {
+  ChangeResult result = ChangeResult::Failed;
+  std::string message;          // for every result but Applied: what happened, for the operator
+  std::optional<int> version;   // the history's version of the file before the change
+  std::optional<int> rejected;  // the history's version of a file that was rolled back
+  bool keptLayout = true;       // false: a merge was written in the pretty form
+  bool restarted = false;       // whether the forwarder was restarted with the new file
+  std::vector<ConfigProblem> problems;  // Invalid
+  std::vector<JournalEntry> journal;    // RolledBack: the forwarder's last words
+};
+
+struct ChangeRequest {
+  ChangeAuthor author;
+  std::chrono::milliseconds settle{15'000};  // how long the forwarder is watched
+  // Either a patch merged into the file (as forwarder-config/patch merges, keeping the file's
+  // layout), or the whole new file.
+  JsonNodePtr patch;
+  std::optional<std::string> text;
+};
+
+// What a change is doing, for the page that polls it.
+struct ChangeProgress {
+  std::uint64_t id = 0;  // counts the changes since the server started
+  ChangeAuthor author;
+  ChangeStep step = ChangeStep::Validating;
+  std::optional<int> version;
+  std::chrono::milliseconds settle{};
+  EventLoop::Clock::time_point watchUntil{};  // while Watching
+  std::string reason;                         // while RollingBack: why
+  std::optional<ChangeOutcome> outcome;       // once Finished
+};
+
+struct ChangeSettings {
+  std::string configPath;
+  std::string unit;  // empty: the forwarder is not a unit, nothing is restarted or watched
+  std::string historyDirectory;
+  std::chrono::milliseconds lookInterval{1000};       // between looks at the unit
+  std::chrono::milliseconds restartTimeout{120'000};  // for `systemctl restart`
+};
+
+// One per server. A change runs on the event loop, every other request is served meanwhile; one
+// change at a time: another is refused at once (Busy), a forwarder-config/patch waits its turn.
+class ConfigChanges {
+ public:
+  // Held while the file is being changed; the next change may start once it is gone.
+  class Turn {
+   public:
+    Turn(Turn&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
+    Turn& operator=(Turn&&) = delete;
+    Turn(const Turn&) = delete;
+    ~Turn() {
+      if (owner_) owner_->busy_ = false;
+    }
+
+   private:
+    friend class ConfigChanges;
+    explicit Turn(ConfigChanges& owner) : owner_(&owner) { owner.busy_ = true; }
+    ConfigChanges* owner_;
+  };
+
+  explicit ConfigChanges(ChangeSettings settings);
+  ConfigChanges(const ConfigChanges&) = delete;
+  ConfigChanges& operator=(const ConfigChanges&) = delete;
+
+  const ChangeSettings& settings() const noexcept { return settings_; }
+  ConfigHistory& history() noexcept { return history_; }
+  StagedTexts& uploads() noexcept { return uploads_; }
+
+  // The change under way, or the last one; nullopt before the first.
+  const std::optional<ChangeProgress>& progress() const noexcept { return progress_; }
+  bool busy() const noexcept { return busy_; }
+
+  // Runs the whole change and answers how it ended; every failure is an outcome (an unforeseen
+  // error is Failed with its message), nothing is raised.
+  Task<ChangeOutcome> change(ChangeRequest request);
+
+  // Waits until no change runs, then takes the turn.
+  Task<Turn> waitTurn();
+
+ private:
+  struct Prepared;
+  Prepared prepare(const ChangeRequest& request);
+  Task<ChangeOutcome> run(const ChangeRequest& request);
+  Task<ChangeOutcome> rollBack(const ChangeRequest& request, const Prepared& prepared,
+                               ChangeOutcome outcome, std::string reason,
+                               EventLoop::Clock::time_point restartedAt);
+  ChangeProgress& step(ChangeStep step);
+
+  ChangeSettings settings_;
+  ConfigHistory history_;
+  StagedTexts uploads_;
+  std::optional<ChangeProgress> progress_;
+  std::uint64_t changes_ = 0;
+  bool busy_ = false;
+};
+
+}  // namespace relaydash

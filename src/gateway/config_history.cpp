@@ -1,0 +1,179 @@
+#include "gateway/config_history.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "gateway/atomic_file.hpp"
+#include "gateway/text_file.hpp"
+#include "gateway/time_text.hpp"
+#include "json/parser.hpp"
+#include "json/writer.hpp"
+#include "runtime/os_error.hpp"
+
+namespace relaydash {
+namespace {
+
+constexpr std::string_view kPrefix = "version-";
+constexpr int kNumberDigits = 6;
+
+// The number in a version file's name; 0 for any other name.
+int numberOf(std::string_view name) {
+  if (name.substr(0, kPrefix.size()) != kPrefix || name.size() <= kPrefix.size()) return 0;
+  int n = 0;
+  for (const char c : name.substr(kPrefix.size())) {
+    if (c < '0' || c > '9' || n > 100'000'000) return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+std::int64_t nowMicroseconds() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string header(const ConfigVersion& v) {
+  JsonNodePtr o = newJObject();
+  o->set("version", newJInt(v.number));
+  o->set("time", newJString(v.time));
+  o->set("user", newJString(v.author.user));
+  o->set("peer", newJString(v.author.peer));
+  o->set("procedure", newJString(v.author.procedure));
+  o->set("size", newJInt(static_cast<std::int64_t>(v.size)));
+  return toCompact(*o);
+}
+
+// A version file as it was written, or nullopt for anything else.
+std::optional<StoredVersion> readVersion(const std::string& path, int number) {
+  std::string text;
+  try {
+    text = readTextFile(path);
+  } catch (const OSError&) {
+    return std::nullopt;
+  }
+  const std::size_t newline = text.find('\n');
+  if (newline == std::string::npos) return std::nullopt;
+  JsonNodePtr meta;
+  try {
+    meta = parseJson(std::string_view(text).substr(0, newline));
+  } catch (const JsonParsingError&) {
+    return std::nullopt;
+  }
+  const auto string = [&meta](std::string_view key) {
+    const JsonNodePtr value = meta->get(key);
+    return value ? value->getString() : std::string();
+  };
+  StoredVersion file;
+  file.version.number = number;
+  file.version.time = string("time");
+  file.version.author = {string("user"), string("peer"), string("procedure")};
+  const JsonNodePtr size = meta->get("size");
+  file.bytes = text.substr(newline + 1);
+  if (!size || size->getInt(-1) != static_cast<std::int64_t>(file.bytes.size()))
+    return std::nullopt;
+  file.version.size = file.bytes.size();
+  return file;
+}
+
+// The version files' numbers, oldest first, and the names of temporary files left over.
+struct Listing {
+  std::vector<int> numbers;
+  std::vector<std::string> leftovers;
+};
+
+Listing listDirectory(const std::string& directory) {
+  Listing listing;
+  // Plain readdir rather than std::filesystem, which would link a large part of the C++
+  // library's file system and locale code into the program.
+  const auto close = [](DIR* d) { ::closedir(d); };
+  const std::unique_ptr<DIR, decltype(close)> dir(::opendir(directory.c_str()), close);
+  if (!dir) {
+    if (errno == ENOENT) return listing;
+    raiseOSError();
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (const int n = numberOf(name); n > 0) {
+      listing.numbers.push_back(n);
+    } else if (isTemporaryFileName(name)) {
+      std::string path = directory;
+      path += '/';
+      path += name;
+      listing.leftovers.push_back(std::move(path));
+    }
+    errno = 0;
+  }
+  if (errno != 0) raiseOSError();
+  std::sort(listing.numbers.begin(), listing.numbers.end());
+  return listing;
+}
+
+}  // namespace
+
+ConfigHistory::ConfigHistory(std::string directory) : directory_(std::move(directory)) {}
+
+std::string ConfigHistory::fileOf(int number) const {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%0*d", kNumberDigits, number);
+  return directory_ + "/" + std::string(kPrefix) + digits;
+}
+
+std::vector<ConfigVersion> ConfigHistory::list() const {
+  const Listing listing = listDirectory(directory_);
+  std::vector<ConfigVersion> versions;
+  for (auto n = listing.numbers.rbegin(); n != listing.numbers.rend(); ++n) {
+    if (std::optional<StoredVersion> file = readVersion(fileOf(*n), *n))
+      versions.push_back(std::move(file->version));
+  }
+  return versions;
+}
+
+std::optional<StoredVersion> ConfigHistory::read(int number) const {
+  if (number <= 0) return std::nullopt;
+  return readVersion(fileOf(number), number);
+}
+
+ConfigVersion ConfigHistory::save(std::string_view bytes, const ChangeAuthor& author) {
+  if (::mkdir(directory_.c_str(), 0755) != 0 && errno != EEXIST) raiseOSError();
+  const Listing listing = listDirectory(directory_);
+  ConfigVersion version;
+  version.number = listing.numbers.empty() ? 1 : listing.numbers.back() + 1;
+  version.time = formatIsoUtc(nowMicroseconds(), true);
+  version.author = author;
+  version.size = bytes.size();
+  std::string text = header(version);
+  text += '\n';
+  text.append(bytes);
+  // The file may hold secrets of the network server's: only the server's own user reads it.
+  writeNewFile(fileOf(version.number), text, 0600);
+  pruneAndTidy();
+  return version;
+}
+
+void ConfigHistory::remove(int number) noexcept {
+  if (number > 0) ::unlink(fileOf(number).c_str());
+}
+
+void ConfigHistory::pruneAndTidy() const {
+  // The new version is in place: from here on nothing may fail the save.
+  try {
+    const Listing listing = listDirectory(directory_);
+    for (std::size_t i = 0; i + kKept < listing.numbers.size(); ++i)
+      ::unlink(fileOf(listing.numbers[i]).c_str());
+    for (const std::string& leftover : listing.leftovers)
+      ::unlink(leftover.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "the history folder %s could not be tidied: %s\n", directory_.c_str(),
+                 e.what());
+  }
+}
+
+}  // namespace relaydash

@@ -1,0 +1,102 @@
+#include "gateway/unit_watch.hpp"
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "gateway/command.hpp"
+#include "gateway/unit_status.hpp"
+#include "runtime/event_loop.hpp"
+
+namespace relaydash {
+namespace {
+
+using Clock = EventLoop::Clock;
+
+struct Look {
+  std::optional<UnitStatus> status;
+  std::string error;  // why there is no status
+};
+
+Task<Look> look(const std::string& unit) {
+  Look result;
+  // Named: GCC 12 cannot build a braced temporary inside a co_await expression.
+  std::vector<std::string> names{unit};
+  try {
+    std::vector<UnitStatus> statuses = co_await readUnitStatus(std::move(names));
+    result.status = std::move(statuses.front());
+  } catch (const CommandError& e) {
+    result.error = e.what();
+  }
+  co_return result;
+}
+
+bool running(const UnitStatus& s) {
+  return s.activeState == "active" && s.subState == "running";
+}
+
+std::string state(const UnitStatus& s) {
+  return s.activeState + "/" + s.subState;
+}
+
+std::string number(const std::optional<std::int64_t>& n) {
+  return n ? std::to_string(*n) : "none";
+}
+
+std::string after(Clock::time_point since) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - since);
+  return std::to_string(seconds.count()) + " s after the restart";
+}
+
+}  // namespace
+
+Task<WatchVerdict> watchUnit(std::string unit, std::chrono::milliseconds settle,
+                             std::chrono::milliseconds interval) {
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + settle;
+  const Look first = co_await look(unit);
+  if (!first.status) co_return WatchVerdict{false, "its state could not be read: " + first.error};
+  const UnitStatus& base = *first.status;
+  if (!running(base)) {
+    co_return WatchVerdict{false,
+                           "the forwarder was not running after the restart (" + state(base) + ")"};
+  }
+  while (Clock::now() < deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    co_await SleepFor(std::min(interval, left));
+    const Look now = co_await look(unit);
+    if (!now.status) co_return WatchVerdict{false, "its state could not be read: " + now.error};
+    const UnitStatus& s = *now.status;
+    if (!running(s)) {
+      co_return WatchVerdict{false,
+                             "the forwarder stopped " + after(start) + " (now " + state(s) + ")"};
+    }
+    if (s.restarts != base.restarts) {
+      co_return WatchVerdict{false, "systemd restarted the forwarder " + after(start) +
+                                        " (NRestarts " + number(base.restarts) + " → " +
+                                        number(s.restarts) + ")"};
+    }
+    if (s.mainPid != base.mainPid) {
+      co_return WatchVerdict{false, "the forwarder's process ended " + after(start) +
+                                        " and another took its place (PID " + number(base.mainPid) +
+                                        " → " + number(s.mainPid) + ")"};
+    }
+  }
+  co_return WatchVerdict{};
+}
+
+Task<bool> waitUntilRunning(std::string unit, std::chrono::milliseconds limit,
+                            std::chrono::milliseconds interval) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    const Look now = co_await look(unit);
+    if (now.status && running(*now.status)) co_return true;
+    if (Clock::now() >= deadline) co_return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    co_await SleepFor(std::min(interval, left));
+  }
+}
+
+}  // namespace relaydash

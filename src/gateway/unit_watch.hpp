@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "runtime/task.hpp"
+
+namespace relaydash {
+
+// What watching the forwarder's unit after a restart found.
+struct WatchVerdict {
+  bool healthy = true;
+  // Why it is not, for the operator: "the forwarder stopped 3 s after the restart (now
+  // activating/auto-restart)".
+  std::string reason;
+};
+
+// Watches the unit from just after a restart for `settle`: it must be active and running at the
+// first look and stay so, with the MainPID and NRestarts of that first look. systemd's usual
+// forwarder unit restarts a crashing forwarder on its own, so `systemctl restart` succeeding says
+// little; a new PID or a grown restart count says it crashed. Looks every `interval` with
+// `systemctl show` on the event loop; a look that fails counts as unhealthy, as nothing can then
+// vouch for the forwarder. Never raises for what it finds.
+Task<WatchVerdict> watchUnit(std::string unit, std::chrono::milliseconds settle,
+                             std::chrono::milliseconds interval = std::chrono::seconds(1));
+
+// Looks every `interval` until the unit is active and running, at most for `limit`; answers
+// whether it was.
+Task<bool> waitUntilRunning(std::string unit, std::chrono::milliseconds limit,
+                            std::chrono::milliseconds interval = std::chrono::seconds(1));
+
+}  // namespace relaydash

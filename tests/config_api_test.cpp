@@ -1,0 +1,286 @@
+// The configuration's safe changes and history through the whole application: apply, restore,
+// upload, progress, text, history and version, and what forwarder-config/patch keeps.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "json/parser.hpp"
+#include "json/writer.hpp"
+#include "support/management_api.hpp"
+
+namespace relaydash {
+namespace {
+
+using testing::error;
+using testing::LoopbackClient;
+using testing::readFile;
+using testing::Reply;
+using namespace std::chrono_literals;
+
+const std::string kMarker = "DEADBEEFDEADBEEF";
+
+std::string quoted(const std::string& text) {
+  return toCompact(*newJString(text));
+}
+
+class ConfigApi : public testing::ManagementApi {
+ protected:
+  const std::string original = readFile(testing::kSample);
+
+  void SetUp() override {
+    ManagementApi::SetUp();
+    systemctl.crashWhenConfigHolds("packet-forwarder", configPath, kMarker);
+  }
+
+  Reply withInput(const std::string& procedure, const std::string& input) {
+    return guarded("/rpc/forwarder-config/" + procedure, R"("input":)" + input);
+  }
+
+  JsonNodePtr output(const Reply& reply) {
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    const JsonNodePtr body = parseJson(reply.body);
+    return body->get("output") ? body->get("output") : newJObject();
+  }
+
+  JsonNodePtr errorOf(const Reply& reply) {
+    const JsonNodePtr body = parseJson(reply.body);
+    EXPECT_TRUE(body->hasKey("error")) << reply.body;
+    return body->get("error") ? body->get("error") : newJObject();
+  }
+
+  std::vector<std::string> versionProcedures() {
+    std::vector<std::string> out;
+    const JsonNodePtr history = output(withInput("history", "{}"));
+    for (const JsonNodePtr& v : history->at("versions")->array())
+      out.push_back(v->at("procedure")->getString());
+    return out;
+  }
+};
+
+TEST_F(ConfigApi, AGoodApplyStaysAndABadOneIsRolledBackWithTheForwardersWords) {
+  EXPECT_EQ(
+      withInput("apply", R"({"patch":{"gateway_conf":{"server_address":"eu1.example.net"}},)"
+                         R"("settleSeconds":1})"),
+      (Reply{200,
+             R"({"output":{"version":1,"applied":true,"keptLayout":true,"restarted":true}})"}));
+  std::string expected = original;
+  expected.replace(expected.find("\"localhost\""), 11, "\"eu1.example.net\"");
+  EXPECT_EQ(readFile(configPath), expected);
+
+  const Reply bad = withInput("apply", R"({"patch":{"gateway_conf":{"gateway_ID":")" + kMarker +
+                                           R"("}},"settleSeconds":2})");
+  EXPECT_EQ(bad.status, 422);
+  const JsonNodePtr e = errorOf(bad);
+  EXPECT_EQ(e->at("code")->getInt(), 23000);
+  EXPECT_EQ(
+      e->at("message")->getString().rfind("The change was rolled back: the forwarder stopped", 0),
+      0u)
+      << bad.body;
+  EXPECT_EQ(e->at("result")->getString(), "rolled-back");
+  EXPECT_EQ(e->at("version")->getInt(), 2);
+  EXPECT_EQ(e->at("rejectedVersion")->getInt(), 3);
+  const JsonNodePtr journal = e->at("journal");
+  ASSERT_GE(journal->size(), 1u);
+  EXPECT_NE(journal->array().back()->at("message")->getString().find(kMarker), std::string::npos);
+  EXPECT_EQ(readFile(configPath), expected);
+
+  const JsonNodePtr progress = output(withInput("progress", "{}"));
+  EXPECT_FALSE(progress->at("running")->getBool(true));
+  EXPECT_EQ(progress->at("step")->getString(), "finished");
+  EXPECT_EQ(progress->at("outcome")->at("result")->getString(), "rolled-back");
+  EXPECT_EQ(versionProcedures(),
+            (std::vector<std::string>{"forwarder-config/apply (rolled back)",
+                                      "forwarder-config/apply", "forwarder-config/apply"}));
+
+  // The trail says what became of each change, and which version it kept or put back.
+  const JsonNodePtr trail = output(guarded("/rpc/audit/list", R"("input":{})"));
+  std::vector<std::string> rows;
+  for (const JsonNodePtr& row : trail->at("entries")->array()) {
+    if (row->at("action")->getString() == "sign-in") continue;
+    rows.push_back(row->at("action")->getString() + " " + row->at("outcome")->getString() + " " +
+                   std::to_string(row->at("version")->getInt()));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"config-rollback success 2", "config-apply failure 2",
+                                            "config-apply success 1"}));
+}
+
+TEST_F(ConfigApi, HealthAndProgressAnswerWhileAnApplyWatchesAndASecondIsRefused) {
+  EXPECT_EQ(withInput("progress", "{}"),
+            (Reply{200, R"({"output":{"id":0,"running":false,"procedure":null,"user":null,)"
+                        R"("peer":null,"step":null,"version":null,"settleSeconds":null,)"
+                        R"("secondsLeft":null,"reason":null,"outcome":null}})"}));
+  Reply applied;
+  std::thread apply([&] {
+    applied =
+        withInput("apply", R"({"patch":{"gateway_conf":{"stat_interval":60}},"settleSeconds":3})");
+  });
+  JsonNodePtr progress;
+  for (int i = 0; i < 200; ++i) {
+    progress = output(withInput("progress", "{}"));
+    if (progress->at("step")->getString() == "watching") break;
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(progress->at("running")->getBool());
+  EXPECT_EQ(progress->at("step")->getString(), "watching");
+  EXPECT_EQ(progress->at("user")->getString(), "admin");
+  EXPECT_EQ(progress->at("peer")->getString(), "127.0.0.1");
+  EXPECT_EQ(progress->at("version")->getInt(), 1);
+  EXPECT_GE(progress->at("secondsLeft")->getInt(), 2);
+
+  LoopbackClient health(thread->port());
+  health.send("GET /health HTTP/1.1\r\n\r\n");
+  EXPECT_NE(health.readAnswer().find(R"({"kit":"1.4.2"})"), std::string::npos);
+  const Reply second = withInput("apply", R"({"patch":{"gateway_conf":{"stat_interval":90}}})");
+  EXPECT_EQ(second.status, 409);
+  EXPECT_EQ(errorOf(second)->at("code")->getInt(), 28003);
+  EXPECT_TRUE(output(withInput("progress", "{}"))->at("running")->getBool());
+
+  apply.join();
+  EXPECT_EQ(applied.status, 200) << applied.body;
+  EXPECT_NE(readFile(configPath).find("\"stat_interval\": 60"), std::string::npos);
+}
+
+TEST_F(ConfigApi, RefusedRequestsSayWhy) {
+  const struct {
+    std::string procedure;
+    std::string input;
+    Reply reply;
+  } rows[] = {
+      {"apply",
+       R"({"patch":{"gateway_conf":{"serv_port_up":0}}})",
+       {400,
+        R"({"error":{"code":23000,"message":"The configuration was not changed: gateway_conf.)"
+        R"(serv_port_up must be a whole number from 1 to 65535","problems":[{"path":)"
+        R"("gateway_conf.serv_port_up","message":"must be a whole number from 1 to 65535"}]}})"}},
+      {"apply", R"({"settleSeconds":5})", {400, error(21031, "Missing field patch")}},
+      {"apply",
+       R"({"patch":{},"settleSeconds":121})",
+       {400, error(23007, "Field settleSeconds must be a whole number from 0 to 120")}},
+      {"apply", R"({"patch":{},"wait":1})", {400, error(22007, "Unknown field wait")}},
+      {"apply", "[]", {400, error(23001, "Field input is not an object")}},
+      {"restore", "{}", {400, error(21031, "Missing field version, text or upload")}},
+      {"restore",
+       R"({"version":1,"text":"{}"})",
+       {400, error(23000, "Give only one of version, text and upload")}},
+      {"restore", R"({"version":7})", {404, error(22002, "Unknown ID")}},
+      {"restore",
+       R"({"version":"7"})",
+       {400, error(23001, "Field version is not a version number")}},
+      {"restore", R"({"upload":"99"})", {404, error(22002, "Unknown ID")}},
+      {"version", R"({"version":1})", {404, error(22002, "Unknown ID")}},
+      {"upload", R"({"upload":"99","offset":0,"text":"{"})", {404, error(22002, "Unknown ID")}},
+      {"upload",
+       R"({"offset":-1,"text":"{"})",
+       {400, error(23001, "Field offset is not a byte offset")}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.procedure + " " + row.input);
+    EXPECT_EQ(withInput(row.procedure, row.input), row.reply);
+  }
+  EXPECT_EQ(readFile(configPath), original);
+  EXPECT_TRUE(systemctl.calls("systemctl").empty());
+}
+
+TEST_F(ConfigApi, PatchesKeepVersionsAndFiftyOneWritesKeepFifty) {
+  for (int i = 1; i <= 51; ++i) {
+    ASSERT_EQ(guarded("/rpc/forwarder-config/patch",
+                      R"("input":{"gateway_conf":{"stat_interval":)" + std::to_string(i) + "}}"),
+              testing::kDone);
+  }
+  const JsonNodePtr history = output(withInput("history", "{}"));
+  EXPECT_EQ(history->at("kept")->getInt(), 50);
+  const JsonNode& versions = *history->at("versions");
+  ASSERT_EQ(versions.size(), 50u);
+  EXPECT_EQ(versions.array().front()->at("version")->getInt(), 51);
+  EXPECT_EQ(versions.array().back()->at("version")->getInt(), 2);
+  const JsonNodePtr newest = versions.array().front();
+  EXPECT_EQ(newest->at("user")->getString(), "admin");
+  EXPECT_EQ(newest->at("peer")->getString(), "127.0.0.1");
+  EXPECT_EQ(newest->at("procedure")->getString(), "forwarder-config/patch");
+  EXPECT_EQ(withInput("version", R"({"version":1})"), (Reply{404, error(22002, "Unknown ID")}));
+  // Version 2 is the file as the first patch wrote it: the pretty form, without comments.
+  EXPECT_EQ(output(withInput("version", R"({"version":2})"))->at("text")->getString().find("/*"),
+            std::string::npos);
+}
+
+TEST_F(ConfigApi, RestoringTheCommentedOriginalBringsItBackByteForByte) {
+  ASSERT_EQ(
+      guarded("/rpc/forwarder-config/patch", R"("input":{"gateway_conf":{"stat_interval":5}})"),
+      testing::kDone);
+  ASSERT_EQ(readFile(configPath).find("/*"), std::string::npos);
+  const JsonNodePtr version = output(withInput("version", R"({"version":1})"));
+  EXPECT_EQ(version->at("text")->getString(), original);
+  EXPECT_EQ(version->at("size")->getInt(), static_cast<std::int64_t>(original.size()));
+  EXPECT_EQ(
+      output(withInput("restore", R"({"version":1,"settleSeconds":1})"))->at("version")->getInt(),
+      2);
+  EXPECT_EQ(readFile(configPath), original);
+  EXPECT_EQ(versionProcedures(),
+            (std::vector<std::string>{"forwarder-config/restore", "forwarder-config/patch"}));
+}
+
+TEST_F(ConfigApi, AFileTooLargeForOneRequestArrivesInPieces) {
+  const std::string vendor =
+      readFile("tests/data/forwarder/sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json");
+  ASSERT_GT(vendor.size(), 7000u);
+  // As a whole it does not fit a request.
+  EXPECT_EQ(withInput("restore", R"({"text":)" + quoted(vendor) + "}").status, 413);
+  std::string id = "null";
+  for (std::size_t offset = 0; offset < vendor.size(); offset += 2000) {
+    const JsonNodePtr piece =
+        output(withInput("upload", R"({"upload":)" + id + R"(,"offset":)" + std::to_string(offset) +
+                                       R"(,"text":)" + quoted(vendor.substr(offset, 2000)) + "}"));
+    id = quoted(piece->at("upload")->getString());
+    EXPECT_EQ(piece->at("size")->getInt(),
+              static_cast<std::int64_t>(std::min(offset + 2000, vendor.size())));
+  }
+  EXPECT_EQ(output(withInput("restore", R"({"upload":)" + id + R"(,"settleSeconds":0})"))
+                ->at("applied")
+                ->getBool(),
+            true);
+  EXPECT_EQ(readFile(configPath), vendor);
+  // An upload is used once.
+  EXPECT_EQ(withInput("restore", R"({"upload":)" + id + "}").status, 404);
+}
+
+TEST_F(ConfigApi, TheTextAsItIsAndWhereItDoesNotParse) {
+  const JsonNodePtr text = output(withInput("text", "{}"));
+  EXPECT_EQ(text->at("text")->getString(), original);
+  EXPECT_TRUE(text->at("parses")->getBool());
+  EXPECT_TRUE(text->at("error")->isNull());
+
+  std::ofstream(configPath, std::ios::binary) << "{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}";
+  EXPECT_EQ(withInput("text", "{}"),
+            (Reply{200, R"({"output":{"size":36,"parses":false,"error":{"message":"input(3, 11) )"
+                        R"(Error: string literal as key expected","line":3,"column":11},"text":)"
+                        R"("{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}"}})"}));
+  // It cannot be patched, but it can be replaced.
+  EXPECT_EQ(withInput("apply", R"({"patch":{"a":1}})").status, 409);
+  EXPECT_EQ(withInput("restore", R"({"text":"{\"gateway_conf\":{}}","settleSeconds":0})").status,
+            200);
+  EXPECT_EQ(readFile(configPath), R"({"gateway_conf":{}})");
+}
+
+TEST_F(ConfigApi, APatchWhoseVersionCannotBeKeptAnswersAsBefore) {
+  std::ofstream(dir.file("history")) << "a file where the folder should be";
+  ::testing::internal::CaptureStdout();
+  const Reply reply =
+      guarded("/rpc/forwarder-config/patch", R"("input":{"gateway_conf":{"stat_interval":5}})");
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(reply, testing::kDone);
+  EXPECT_EQ(printed,
+            "the configuration could not be kept in the history before a patch: Not a directory\n");
+  EXPECT_NE(readFile(configPath).find("\"stat_interval\": 5"), std::string::npos);
+  // An apply needs its history: it changes nothing.
+  const Reply apply = withInput("apply", R"({"patch":{"gateway_conf":{"stat_interval":6}}})");
+  EXPECT_EQ(apply.status, 500);
+  EXPECT_EQ(errorOf(apply)->at("message")->getString(),
+            "The history could not be written (Not a directory), so nothing was changed");
+}
+
+}  // namespace
+}  // namespace relaydash

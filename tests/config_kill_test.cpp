@@ -1,0 +1,276 @@
+// relaydash killed with SIGKILL at each step of an apply leaves the forwarder's configuration
+// old or new, complete, and the old one in the history; a folder that cannot be written leaves
+// the file untouched, and the answer says why. Runs the real program.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "gateway/config_history.hpp"
+#include "json/parser.hpp"
+#include "support/child_process.hpp"
+#include "support/loopback_client.hpp"
+#include "support/scripted_systemctl.hpp"
+#include "support/temp_dir.hpp"
+
+namespace relaydash {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+using testing::LoopbackClient;
+using testing::ScriptedSystemctl;
+using namespace std::chrono_literals;
+
+const std::string kBinary = RELAYDASH_BINARY;
+const std::string kSample =
+    "tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json";
+const std::string kMarker = "DEADBEEFDEADBEEF";
+
+std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+template <typename F>
+bool eventually(F condition, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+class Killed : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScriptedSystemctl& systemctl = ScriptedSystemctl::instance();
+  const std::string config = dir.file("global_conf.json");
+  const std::string original = readFile(kSample);
+  const int port = freePort();
+  std::optional<ChildProcess> server;
+  std::string token;
+
+  void SetUp() override {
+    systemctl.reset();
+    std::ofstream(config, std::ios::binary) << original;
+    systemctl.crashWhenConfigHolds("packet-forwarder", config, kMarker);
+  }
+
+  // The program, started as on a gateway but run by `launcher` when there is one.
+  void start(std::vector<std::string> launcher = {}) {
+    std::vector<std::string> args{"--port",
+                                  std::to_string(port),
+                                  "--dataPath",
+                                  dir.file("db.sqlite3"),
+                                  "--forwarderConfigPath",
+                                  config};
+    std::string program = kBinary;
+    if (!launcher.empty()) {
+      program = launcher.front();
+      launcher.erase(launcher.begin());
+      launcher.push_back(kBinary);
+      args.insert(args.begin(), launcher.begin(), launcher.end());
+    }
+    server.emplace(program, args, dir.path().string());
+    ASSERT_TRUE(eventually([&] {
+      try {
+        LoopbackClient probe(port);
+        return true;
+      } catch (const std::exception&) {
+        return false;
+      }
+    })) << server->standardError();
+    const std::string login =
+        post("/rpc/v1/login/password", R"({"username":"admin","password":"quilm"})");
+    token =
+        parseJson(login.substr(login.find("\r\n\r\n") + 4))->at("output")->at("auth")->getString();
+  }
+
+  std::string post(const std::string& path, const std::string& body) {
+    LoopbackClient client(port);
+    client.send("POST " + path + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n" + body);
+    return client.readAnswer();
+  }
+
+  // An apply whose answer is never read: the server is killed before it could give one.
+  std::unique_ptr<LoopbackClient> applyInBackground(const std::string& patch, int settle) {
+    auto client = std::make_unique<LoopbackClient>(port);
+    const std::string body = R"({"auth":")" + token + R"(","input":{"patch":)" + patch +
+                             R"(,"settleSeconds":)" + std::to_string(settle) + "}}";
+    client->send("POST /rpc/forwarder-config/apply HTTP/1.1\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\n\r\n" + body);
+    return client;
+  }
+
+  int restarts() const {
+    int n = 0;
+    for (const std::string& call : systemctl.calls("systemctl"))
+      n += call.rfind("systemctl [restart]", 0) == 0 ? 1 : 0;
+    return n;
+  }
+
+  std::string step() {
+    const std::string answer =
+        post("/rpc/forwarder-config/progress", R"({"auth":")" + token + "\"}");
+    const JsonNodePtr step =
+        parseJson(answer.substr(answer.find("\r\n\r\n") + 4))->at("output")->at("step");
+    return step->isNull() ? "" : step->getString();
+  }
+
+  // The files the history holds, oldest first.
+  std::vector<std::string> kept() const {
+    const ConfigHistory history(dir.file("history"));
+    std::vector<std::string> texts;
+    const std::vector<ConfigVersion> versions = history.list();
+    for (auto v = versions.rbegin(); v != versions.rend(); ++v)
+      texts.push_back(history.read(v->number)->bytes);
+    return texts;
+  }
+
+  // Kills the server, and the fake tools it left running: this test process is their subreaper
+  // (SetUpTestSuite), so they are our children now, and none lives on into the next step.
+  void kill() {
+    server->kill(SIGKILL);
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string text;
+      if (!std::getline(stat, text) || text.rfind(')') == std::string::npos) continue;
+      char state = 0;
+      long parent = 0;
+      std::istringstream(text.substr(text.rfind(')') + 2)) >> state >> parent;
+      if (parent != ::getpid()) continue;
+      const pid_t pid = std::stoi(entry.path().filename());
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+
+  static void SetUpTestSuite() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+};
+
+std::string withServer(std::string text, const std::string& address) {
+  return text.replace(text.find("\"localhost\""), 11, "\"" + address + "\"");
+}
+
+TEST_F(Killed, WhileTheForwarderRestartsOrIsWatched) {
+  start();
+  systemctl.delay("restart", 3);
+  auto apply = applyInBackground(R"({"gateway_conf":{"server_address":"eu1.example.net"}})", 5);
+  ASSERT_TRUE(eventually([&] { return restarts() == 1; }));
+  kill();
+  EXPECT_EQ(readFile(config), withServer(original, "eu1.example.net"));
+  EXPECT_EQ(kept(), std::vector<std::string>{original});
+
+  systemctl.reset();
+  systemctl.crashWhenConfigHolds("packet-forwarder", config, kMarker);
+  start();
+  apply = applyInBackground(R"({"gateway_conf":{"server_address":"eu2.example.net"}})", 5);
+  ASSERT_TRUE(eventually([&] { return step() == "watching"; }));
+  kill();
+  EXPECT_EQ(readFile(config), withServer(original, "eu2.example.net"));
+  EXPECT_EQ(kept(), (std::vector<std::string>{original, withServer(original, "eu1.example.net")}));
+}
+
+TEST_F(Killed, WhileRollingBack) {
+  start();
+  systemctl.delay("restart", 1.5);
+  auto apply = applyInBackground(R"({"gateway_conf":{"gateway_ID":")" + kMarker + "\"}}", 5);
+  // The second restart is the rollback's: the old file is back by then.
+  ASSERT_TRUE(eventually([&] { return restarts() == 2; }, 20s));
+  kill();
+  EXPECT_EQ(readFile(config), original);
+  const std::vector<std::string> texts = kept();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], original);
+  EXPECT_NE(texts[1].find(kMarker), std::string::npos);
+}
+
+// The steps between reading the file and the restart take milliseconds: killed at moments spread
+// over them, the file is always one of the two, whole, and when it is the new one the history
+// holds the old.
+TEST_F(Killed, AtAnyMomentOfSavingAndWriting) {
+  std::mt19937 random(20261209);
+  std::string current = original;
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    start();
+    const std::string address = "eu" + std::to_string(round) + ".example.net";
+    const std::string next = [&] {
+      std::string text = current;
+      const std::size_t at = text.find("\"server_address\": \"") + 19;
+      return text.replace(at, text.find('"', at) - at, address);
+    }();
+    auto apply = applyInBackground(R"({"gateway_conf":{"server_address":")" + address + "\"}}", 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
+    kill();
+    const std::string now = readFile(config);
+    ASSERT_TRUE(now == current || now == next) << now;
+    if (now == next) {
+      const std::vector<std::string> texts = kept();
+      ASSERT_FALSE(texts.empty());
+      EXPECT_EQ(texts.back(), current);
+    }
+    current = now;
+  }
+}
+
+// A read-only bind mount of the folder, in a mount namespace of the server's own: even root
+// cannot write there.
+TEST_F(Killed, AFolderThatCannotBeWrittenChangesNothing) {
+  const std::vector<std::string> readOnly{
+      "/usr/bin/unshare",
+      "--mount",
+      "--propagation",
+      "private",
+      "/bin/sh",
+      "-c",
+      "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"",
+      dir.path().string()};
+  {
+    ChildProcess probe(readOnly[0], {readOnly.begin() + 1, readOnly.end()} /* then no program */);
+    if (probe.wait() != 0) GTEST_SKIP() << "no mount namespace here: " << probe.standardError();
+  }
+  // The database is opened (and its journal written) before the folder is read-only.
+  start();
+  server->kill(SIGKILL);
+  start(readOnly);
+  const std::string answer =
+      post("/rpc/forwarder-config/apply",
+           R"({"auth":")" + token + R"(","input":{"patch":{"gateway_conf":{"stat_interval":9}}}})");
+  EXPECT_NE(answer.find("HTTP/1.1 500"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("The history could not be written (Read-only file system), so nothing "
+                        "was changed"),
+            std::string::npos)
+      << answer;
+  EXPECT_EQ(readFile(config), original);
+  EXPECT_EQ(restarts(), 0);
+}
+
+}  // namespace
+}  // namespace relaydash

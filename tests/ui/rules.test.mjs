@@ -1,0 +1,19 @@
+// The web application's rules against the cases the gateway's own rules are tested with.
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { test } from 'node:test';
+import { loadUi, samples } from './support.mjs';
+
+const { checkConfig, problemText } = await loadUi('rules.js');
+const { cases } = JSON.parse(readFileSync(new URL('../data/config-rules.json', import.meta.url), 'utf8'));
+const sorted = (problems) => [...problems].sort((a, b) => (a.path + a.message).localeCompare(b.path + b.message));
+
+test('the shared cases find the same problems as the gateway', () => {
+  assert.ok(cases.length > 10);
+  for (const c of cases) assert.deepEqual(sorted(checkConfig(c.document)), sorted(c.problems), c.name);
+});
+
+test('every vendor file passes, and a problem reads as a sentence', () => {
+  for (const [name, doc] of Object.entries(samples)) assert.deepEqual(checkConfig(doc), [], name);
+  assert.equal(problemText({ path: '', message: 'must be an object' }), 'The document must be an object');
+});

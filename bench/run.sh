@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# bench/run.sh: load benchmark of relaydash against nginx on this machine (loopback only).
+# bench/run.sh: load benchmark of relaydash against nginx and a minimal epoll server on this
+# machine (loopback only).
 #
 # Usage: bench/run.sh [-d SECONDS] [-r ROUNDS] [-w SECONDS] [-o DIR]
 #   -d SECONDS  length of each load run (default 5)
-#   -r ROUNDS   rounds; every round runs every load on both servers, alternating (default 3)
+#   -r ROUNDS   rounds; every round runs every load on every server, rotating (default 3)
 #   -w SECONDS  warm-up of each server before the first round (default 1)
 #   -o DIR      also keep the raw results (results.tsv, facts.tsv, table.md) in DIR
-# Environment: RELAYDASH_PORT (default 18080), NGINX_PORT (default 18081), RELAYDASH_BIN (the
-# server to measure, default build/relaydash).
+# Environment: RELAYDASH_PORT (default 18080), NGINX_PORT (default 18081), MINIMAL_PORT (default
+# 18082), RELAYDASH_BIN (the server to measure, default build/relaydash).
 #
 # It installs Debian's wrk, nginx and python3 with apt when run as root (otherwise it prints the
-# command to run), builds build/relaydash only when it is missing, and starts relaydash and an
-# nginx with one worker that answers the same /health and serves the same largest file under
-# assets/ui/. The servers run on core 0 and wrk (one thread) on core 1. For each run it records
+# command to run), builds build/relaydash only when it is missing, and starts relaydash, an
+# nginx with one worker and bench/minimal_server.c (compiled with cc -O2: one thread that answers
+# every head with precomputed bytes, the floor for one thread on this kernel), which answer the
+# same /health and serve the same largest file under assets/ui/. The servers run on core 0 and
+# wrk (one thread) on core 1. For each run it records
 # requests per second, p99 latency and the server's CPU time (user + system, from /proc) per
-# request served; the table it prints holds the medians over the rounds, relaydash/nginx
-# ratios (the median of each round's ratio), and relaydash's resident memory idle and with
-# 1000 idle connections open. bench/profile.sh shows where the time of one load goes.
+# request served; the table it prints holds the medians over the rounds, relaydash/nginx and
+# relaydash/minimal ratios (the median of each round's ratio), and relaydash's resident memory
+# idle, with 1000 idle connections open and after they have closed. bench/profile.sh shows where the time of one load goes.
 # Every process it starts is stopped when it exits; its work files live in a temporary folder.
 set -euo pipefail
 
@@ -40,6 +43,7 @@ done
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 rd_port=${RELAYDASH_PORT:-18080}
 ng_port=${NGINX_PORT:-18081}
+mn_port=${MINIMAL_PORT:-18082}
 bench=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$bench/.." && pwd)
 # shellcheck source=bench/common.sh
@@ -48,11 +52,11 @@ host=127.0.0.1
 
 # --- tools ---------------------------------------------------------------------------------
 missing=()
-for tool in wrk nginx python3 taskset getconf curl; do
+for tool in wrk nginx python3 taskset getconf curl cc; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if ((${#missing[@]})); then
-  packages=(wrk nginx python3 util-linux libc-bin curl)
+  packages=(wrk nginx python3 util-linux libc-bin curl gcc)
   if [[ $(id -u) == 0 ]]; then
     echo "installing: ${packages[*]}"
     apt-get update -qq
@@ -121,6 +125,12 @@ ng_pid=$!
 pids+=("$ng_pid")
 wait_for_port "$rd_port" || { cat "$work/relaydash.log" >&2; exit 1; }
 wait_for_port "$ng_port" || { cat "$work/nginx/error.log" >&2; exit 1; }
+cc -O2 -o "$work/minimal_server" "$bench/minimal_server.c"
+taskset -c 0 "$work/minimal_server" "$host" "$mn_port" "/ui/$ui_file" "$work/www/ui/$ui_file" \
+  >"$work/minimal.log" 2>&1 &
+mn_pid=$!
+pids+=("$mn_pid")
+wait_for_port "$mn_port" || { cat "$work/minimal.log" >&2; exit 1; }
 ng_worker=$(pgrep -P "$ng_pid" | head -n 1)
 [[ -n $ng_worker ]] || { echo "run.sh: nginx started no worker" >&2; exit 1; }
 
@@ -144,11 +154,19 @@ rss_kib() {  # PID
 }
 
 server_pids() {  # SERVER
-  if [[ $1 == relaydash ]]; then echo "$rd_pid"; else echo "$ng_pid $ng_worker"; fi
+  case $1 in
+    relaydash) echo "$rd_pid" ;;
+    nginx) echo "$ng_pid $ng_worker" ;;
+    minimal) echo "$mn_pid" ;;
+  esac
 }
 
 server_port() {  # SERVER
-  if [[ $1 == relaydash ]]; then echo "$rd_port"; else echo "$ng_port"; fi
+  case $1 in
+    relaydash) echo "$rd_port" ;;
+    nginx) echo "$ng_port" ;;
+    minimal) echo "$mn_port" ;;
+  esac
 }
 
 load_args() {  # LOAD: sets wrk's arguments (but the URL) and the path for that load
@@ -225,16 +243,21 @@ echo "rss_1000_kib $(rss_kib "$rd_pid")" >>"$facts"
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 sleep 1
+echo "rss_released_kib $(rss_kib "$rd_pid")" >>"$facts"
+echo "rss_minimal_kib $(rss_kib "$mn_pid")" >>"$facts"
+echo "rss_nginx_kib $(rss_kib "$ng_worker")" >>"$facts"
 
-# Both servers must give the same answers, or the comparison means nothing.
+# The servers must give the same answers, or the comparison means nothing.
 check_same() {  # PATH
-  local a b
+  local a b port
   a=$(curl -sS -D - "http://$host:$rd_port$1" -o "$work/body.rd" | grep -i '^content-type' || true)
-  b=$(curl -sS -D - "http://$host:$ng_port$1" -o "$work/body.ng" | grep -i '^content-type' || true)
-  if ! cmp -s "$work/body.rd" "$work/body.ng" || [[ ${a,,} != "${b,,}" ]]; then
-    echo "run.sh: relaydash and nginx answer $1 differently ($a / $b)" >&2
-    exit 1
-  fi
+  for port in "$ng_port" "$mn_port"; do
+    b=$(curl -sS -D - "http://$host:$port$1" -o "$work/body.other" | grep -i '^content-type' || true)
+    if ! cmp -s "$work/body.rd" "$work/body.other" || [[ ${a,,} != "${b,,}" ]]; then
+      echo "run.sh: relaydash and the server on port $port answer $1 differently ($a / $b)" >&2
+      exit 1
+    fi
+  done
 }
 check_same /health
 check_same "/ui/$ui_file"
@@ -251,16 +274,21 @@ echo "close_echoed $close_echoed" >>"$facts"
 echo "rss_checked_kib $(rss_kib "$rd_pid")" >>"$facts"
 
 loads=(health-c1 health-c64 health-c512 health-close health-pipe16 ui-c64)
-echo "load runs: ${#loads[@]} loads on both servers and login on relaydash," \
+echo "load runs: ${#loads[@]} loads on each server and login on relaydash," \
   "$rounds round(s) of ${duration} s each; columns: $(head -n 1 "$results")" >&2
 if ((warmup > 0)); then
   run_load health-c64 relaydash warm-up "$warmup"
   run_load health-c64 nginx warm-up "$warmup"
+  run_load health-c64 minimal warm-up "$warmup"
 fi
 for ((round = 1; round <= rounds; round++)); do
   for load in "${loads[@]}"; do
-    # Who goes first alternates, so neither server always runs on a warmer machine.
-    if ((round % 2)); then order=(relaydash nginx); else order=(nginx relaydash); fi
+    # Who goes first rotates, so no server always runs on a warmer machine.
+    case $((round % 3)) in
+      1) order=(relaydash nginx minimal) ;;
+      2) order=(nginx minimal relaydash) ;;
+      0) order=(minimal relaydash nginx) ;;
+    esac
     for server in "${order[@]}"; do
       run_load "$load" "$server" "$round" "$duration"
     done

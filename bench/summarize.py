@@ -3,10 +3,11 @@
 
 Prints the benchmark tables (Markdown) from what run.sh records: per load, the median over the
 rounds of requests per second, p99 latency and server CPU time per request of each server, and
-the ratios relaydash/nginx; then the CPU time split into user and system time, relaydash's
-resident memory, and each target's verdict.
+the ratios relaydash/nginx and relaydash/minimal (the minimal epoll server, the floor for one
+thread); then the CPU time split into user and system time, resident memory, and each goal's
+verdict.
 
-A ratio is the median of the rounds' own ratios: within a round the two servers run back to
+A ratio is the median of the rounds' own ratios: within a round the servers run back to
 back, so a machine that is slower in one round than in another moves both alike.
 """
 import statistics
@@ -22,7 +23,7 @@ LOADS = [
     ("ui-c64", "largest UI file, 64 keep-alive connections"),
     ("login-c64", "login, 64 keep-alive connections"),
 ]
-SERVERS = ("relaydash", "nginx")
+SERVERS = ("relaydash", "nginx", "minimal")
 METRICS = ("rps", "p99_ms", "cpu_us_per_req", "user_us_per_req")
 
 
@@ -61,8 +62,8 @@ class Load:
     def has(self, server):
         return server in self.median
 
-    def ratio(self, metric):
-        a, b = self.rows["relaydash"], self.rows["nginx"]
+    def ratio(self, metric, other="nginx"):
+        a, b = self.rows["relaydash"], self.rows[other]
         pairs = [float(a[k][metric]) / float(b[k][metric])
                  for k in a if k in b and float(b[k][metric]) > 0]
         return statistics.median(pairs) if pairs else None
@@ -93,31 +94,31 @@ def main():
     loads = {name: Load(runs, name) for name, _ in LOADS}
     notes = []
 
-    print("| Load | req/s relaydash | req/s nginx | × | p99 relaydash | p99 nginx | × "
-          "| CPU µs/req relaydash | CPU µs/req nginx | × |")
-    print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
+    print("| Load | req/s relaydash | req/s nginx | req/s minimal | p99 relaydash | p99 nginx "
+          "| CPU µs/req relaydash | nginx | minimal | × nginx | × minimal |")
+    print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
     for name, title in LOADS:
         load = loads[name]
         if not load.has("relaydash"):
             continue
         r = load.median["relaydash"]
         n = load.median.get("nginx")
-        rates = [fmt_rate(r["rps"]), fmt_rate(n["rps"]) if n else "–",
-                 fmt_ratio(load.ratio("rps"))]
-        cpus = [fmt_us(r["cpu_us_per_req"]), fmt_us(n["cpu_us_per_req"]) if n else "–",
-                fmt_ratio(load.ratio("cpu_us_per_req"))]
+        m = load.median.get("minimal")
+        rates = [fmt_rate(x["rps"]) if x else "–" for x in (r, n, m)]
+        cpus = [fmt_us(x["cpu_us_per_req"]) if x else "–" for x in (r, n, m)]
+        cpus += [fmt_ratio(load.ratio("cpu_us_per_req")),
+                 fmt_ratio(load.ratio("cpu_us_per_req", "minimal"))]
         if name == "health-pipe16":
             # wrk times a pipelined batch as one request, then "corrects" its histogram for
             # the 16 answers it counts: its percentiles mean nothing here.
-            p99s = ["–", "–", "–"]
+            p99s = ["–", "–"]
             batches = [f"{s} {load.connections * 16 / load.median[s]['rps'] * 1000:.1f} ms"
                        for s in SERVERS if load.has(s)]
             notes.append("pipelined: wrk's latency percentiles do not hold for pipelined"
                          " batches (shown as –); by Little's law a batch of 16 takes on"
                          " average " + ", ".join(batches) + ".")
         else:
-            p99s = [fmt_ms(r["p99_ms"]), fmt_ms(n["p99_ms"]) if n else "–",
-                    fmt_ratio(load.ratio("p99_ms"))]
+            p99s = [fmt_ms(r["p99_ms"]), fmt_ms(n["p99_ms"]) if n else "–"]
         print(f"| {title} | " + " | ".join(rates + p99s + cpus) + " |")
         for server in SERVERS:
             if load.has(server) and (bad := load.bad_answers(server)):
@@ -129,14 +130,14 @@ def main():
                 notes.append(line + ".")
 
     print()
-    print("| CPU µs/req, user + system | relaydash | nginx |")
-    print("|---|--:|--:|")
+    print("| CPU µs/req, user + system | relaydash | nginx | minimal |")
+    print("|---|--:|--:|--:|")
     for name, title in LOADS:
         load = loads[name]
         split = [f"{m['user_us_per_req']:.2f} + {m['cpu_us_per_req'] - m['user_us_per_req']:.2f}"
                  if (m := load.median.get(s)) else "–" for s in SERVERS]
         if load.has("relaydash"):
-            print(f"| {title} | {split[0]} | {split[1]} |")
+            print(f"| {title} | " + " | ".join(split) + " |")
 
     idle = facts.get("rss_idle_kib")
     held = facts.get("rss_1000_kib")
@@ -147,33 +148,45 @@ def main():
         print(f"| idle, just started | {idle:,} |")
     if held is not None and idle is not None:
         print(f"| with 1000 idle connections open | {held:,} (+{held - idle:,}) |")
+    if (released := facts.get("rss_released_kib")) is not None:
+        print(f"| idle again, after the 1000 connections closed | {released:,} |")
     if (checked := facts.get("rss_checked_kib")) is not None:
         print(f"| idle, after one request of each kind (one sign-in) | {checked:,} |")
     if (after := facts.get("rss_after_kib")) is not None:
         print(f"| idle again, after all the runs above | {after:,} |")
+    for key, name in (("rss_nginx_kib", "nginx's worker"), ("rss_minimal_kib", "the minimal server")):
+        if (other := facts.get(key)) is not None:
+            print(f"| for comparison, {name} at the same moment | {other:,} |")
 
     print()
-    print("Targets (ratios: medians of the rounds' ratios):")
-    for name, limit in (("health-c64", 0.9), ("ui-c64", 0.7)):
-        if (x := loads[name].ratio("cpu_us_per_req")) is not None:
-            verdict = "met" if x <= limit else "MISSED"
-            print(f"- CPU per request, {name}: {x:.2f}× nginx (target ≤ {limit}): {verdict}")
-    for name, _ in LOADS:
-        if (x := loads[name].ratio("rps")) is None:
-            continue
-        if x >= 1:
-            verdict = "met"
-        else:
-            # One wrk thread on one core saturates near a fast server's rate: a few per cent
-            # either way is as large as the spread between rounds.
-            verdict = f"MISSED by {(1 - x) * 100:.1f}%" + (" (within noise)" if x >= 0.95 else "")
-        print(f"- requests per second, {name}: {x:.2f}× nginx (target ≥ 1): {verdict}")
+    print("Goals (ratios: medians of the rounds' ratios):")
+
+    def goal(text, value, met):
+        if value is not None:
+            print(f"- {text}: " + ("met" if met(value) else "MISSED"))
+
+    for name in ("health-c1", "health-c64", "health-c512"):
+        x = loads[name].ratio("cpu_us_per_req", "minimal")
+        goal(f"CPU per request, {name}: {fmt_ratio(x)}× the minimal server (≤ 1.03)", x,
+             lambda v: v <= 1.03)
+    x = loads["health-close"].ratio("cpu_us_per_req")
+    goal(f"CPU per request, health-close: {fmt_ratio(x)}× nginx (≤ 1.0)", x, lambda v: v <= 1.0)
+    if loads["health-pipe16"].has("relaydash"):
+        x = loads["health-pipe16"].median["relaydash"]["cpu_us_per_req"]
+        goal(f"CPU per request, health-pipe16: {x:.2f} µs (≤ 3)", x, lambda v: v <= 3)
+    x = loads["ui-c64"].ratio("cpu_us_per_req")
+    goal(f"CPU per request, ui-c64: {fmt_ratio(x)}× nginx (≤ 0.55)", x, lambda v: v <= 0.55)
+    if loads["login-c64"].has("relaydash"):
+        x = loads["login-c64"].median["relaydash"]["rps"]
+        goal(f"sign-ins per second: {x:,.0f} (≥ 25,000)", x, lambda v: v >= 25000)
     if idle is not None:
-        verdict = "met" if idle < 4096 else "MISSED"
-        print(f"- idle resident memory: {idle / 1024:.2f} MiB (target < 4): {verdict}")
+        goal(f"idle resident memory: {idle / 1024:.2f} MiB (< 4)", idle, lambda v: v < 4096)
     if held is not None and idle is not None:
-        verdict = "met" if held - idle < 4096 else "MISSED"
-        print(f"- 1000 idle connections add {(held - idle) / 1024:.2f} MiB (target < 4): {verdict}")
+        per = (held - idle) * 1024 / 1000
+        goal(f"an idle connection costs {per:,.0f} bytes (≤ 512)", per, lambda v: v <= 512)
+    if (released := facts.get("rss_released_kib")) is not None and idle is not None:
+        goal(f"after 1000 connections closed: {released - idle:+,} KiB from idle (≤ 512)",
+             released - idle, lambda v: v <= 512)
     for line in notes:
         print(f"- note: {line}")
 

@@ -62,7 +62,7 @@ else()
 endif()
 
 set(source "// Generated from assets/ui by cmake/embed_files.cmake; do not edit.
-#include \"static_files.hpp\"
+#include \"ui/embedded_files.hpp\"
 
 namespace relaydash {
 

@@ -4,12 +4,12 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ctx.hpp"
 #include "gateway/time_text.hpp"
 #include "model/audit_log.hpp"
-#include "relaydash.hpp"
 #include "route.hpp"
 #include "server/http_error.hpp"
 #include "transport/request.hpp"
@@ -82,15 +82,13 @@ void recordAudit(const Session& session, std::string_view action, AuditOutcome o
   row.action = action;
   row.outcome = outcome == AuditOutcome::Success ? "success" : "failure";
   row.version = version;
-  try {
-    appendAuditRow(session.context.db, row);
-  } catch (const DbError& e) {
-    printLine("the audit trail could not be written: " + std::string(e.what()));
-  }
+  session.context.audit.record(std::move(row));
 }
 
 Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body) {
   const ListRequest request = readListRequest(*body);
+  // The rows of actions just taken are read too.
+  session.context.audit.flush();
   // One row more than asked tells whether older ones follow.
   std::vector<AuditRow> rows = listAuditRows(session.context.db, request.limit + 1, request.before);
   const bool more = rows.size() > static_cast<std::size_t>(request.limit);

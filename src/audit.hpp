@@ -27,8 +27,9 @@ inline constexpr std::string_view kAuditConfigRollback = "config-rollback";
 
 // Records one row for the request in session: the time now (UTC), the request's peer address,
 // session.user, the action, its outcome and, for a configuration change, the history version it
-// made or went back to. A database failure is printed on standard output and not raised: the
-// action has happened, and its answer stands.
+// made or went back to. The row reaches the database within about a second (AuditTrail); a
+// database failure is printed on standard output and not raised: the action has happened, and
+// its answer stands.
 void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
                  std::optional<std::int64_t> version = std::nullopt);
 

@@ -15,7 +15,7 @@
 #include "ctx.hpp"
 #include "gateway/text_file.hpp"
 #include "json/parser.hpp"
-#include "relaydash.hpp"
+#include "print_line.hpp"
 #include "route.hpp"
 #include "runtime/os_error.hpp"
 #include "server/http_error.hpp"

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "audit_trail.hpp"
 #include "model/db.hpp"
 #include "security_clock.hpp"
 #include "sign_in_throttle.hpp"
@@ -18,15 +19,17 @@ class ConfigChanges;
 inline constexpr std::string_view kAdminName = "admin";
 inline constexpr std::string_view kAdminInitialPassword = "quilm";
 
-// What every request shares: the forwarder settings, the account database, the keys that seal
-// auth tokens and the record of failed sign-ins. One per process; the settings are filled at
-// start-up and only read afterwards.
+// What every request shares: the forwarder settings, the account database and the audit rows on
+// their way into it, the keys that seal auth tokens and the record of failed sign-ins. One per
+// process; the settings are filled at start-up and only read afterwards.
 struct Context {
   std::string forwarderConfigPath;
   std::string forwarderUnitServiceName;
   // Used as given: a relative path is relative to the working directory.
   std::string dataPath;
   Db db;
+  // Rows of the audit trail on their way into db.
+  AuditTrail audit{db};
   // Never stored, so that a restart refuses every token issued before it.
   TokenKeys tokenKeys;
   SignInThrottle signIns;

@@ -1,11 +1,12 @@
 // The program's entry: binds the shared libraries, reads the command line, runs the main
-// procedure, and reports an error that ends the process.
+// procedure with the embedded web application, and reports an error that ends the process.
 #include <exception>
 #include <string>
 
 #include "cli/command_line.hpp"
 #include "crypto/libsodium.hpp"
 #include "model/sqlite.hpp"
+#include "print_line.hpp"
 #include "relaydash.hpp"
 #include "runtime/os_error.hpp"
 
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
   try {
     return dispatchCommandLine(argc, argv, [](const StartupOptions& o) {
       relaydash::relaydash(o.listen, o.port, o.forwarderConfigPath, o.forwarderUnitServiceName,
-                           o.dataPath);
+                           o.dataPath, uiFiles);
     });
   } catch (const OSError& e) {
     printLine(e.what());

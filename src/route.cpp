@@ -73,16 +73,6 @@ Task<JsonNodePtr> withToken(std::shared_ptr<const JsonHandler> handler, Session&
   co_return co_await (*handler)(session, std::move(input));
 }
 
-// A password member that is there but holds no string is refused: reading it as the empty
-// string would quietly set an empty password.
-const std::string& passwordText(const JsonNode& member, std::string_view key) {
-  if (!member.isString() || member.isRawNumber()) {
-    raiseHttpException(400, ErrorCode::InvalidFormat,
-                       "Field " + std::string(key) + " is not a string");
-  }
-  return member.getString();
-}
-
 void signInFailed(Session& session) {
   Context& ctx = session.context;
   ctx.signIns.failed(session.request.hostname, ctx.clock.now());
@@ -156,8 +146,10 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
     // Missing members fail as plain lookups first, whatever the type of the other one.
     const JsonNode& current = *arguments.at("currentPassword");
     const JsonNode& next = *arguments.at("newPassword");
-    const std::string& currentPassword = passwordText(current, "currentPassword");
-    const std::string& newPassword = passwordText(next, "newPassword");
+    // A member that holds no string is refused: read as the empty string it would quietly set
+    // an empty password.
+    const std::string& currentPassword = httpJsonStringOf(current, "currentPassword");
+    const std::string& newPassword = httpJsonStringOf(next, "newPassword");
     try {
       updateAccountPassword(ctx.db, kAdminName, currentPassword, newPassword);
     } catch (const HashNotMatchError&) {

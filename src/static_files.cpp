@@ -2,68 +2,31 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "server/router.hpp"
 
 namespace relaydash {
-namespace {
-
-struct MimeRow {
-  std::string_view extension;
-  std::string_view type;
-};
-
-constexpr std::array kMimeTypes = {
-    MimeRow{".json", "application/json"},
-    MimeRow{".txt", "text/plain"},
-    MimeRow{".html", "text/html"},
-    MimeRow{".js", "application/javascript"},
-    MimeRow{".css", "text/css"},
-    MimeRow{".jpg", "image/jpeg"},
-    MimeRow{".png", "image/png"},
-    MimeRow{".svg", "image/svg+xml"},
-    MimeRow{".ico", "image/x-icon"},
-    MimeRow{".woff2", "font/woff2"},
-    MimeRow{".webmanifest", "application/manifest+json"},
-};
-
-// What a request under the mount point is answered with: the file's type and bytes, and the
-// header map for its Content-Type, made once.
-struct Served {
-  std::string_view mimeType;
-  std::string_view content;
-  std::shared_ptr<HttpHeaders> headers;
-};
-
-Served served(std::string_view mimeType, std::string_view content) {
-  auto headers = std::make_shared<HttpHeaders>();
-  headers->set("Content-Type", mimeType);
-  return Served{mimeType, content, std::move(headers)};
-}
-
-}  // namespace
-
-std::string_view mimeTypeFor(std::string_view path) noexcept {
-  for (const MimeRow& row : kMimeTypes) {
-    if (path.ends_with(row.extension)) return row.type;
-  }
-  return "application/octet-stream";
-}
 
 HttpHandler staticFileHandler2(std::span<const EmbeddedFile> files) {
-  auto router = std::make_shared<Router<Served>>(served("text/plain", {}));
+  // Each file's answer is written once: its type and length never change.
+  const auto answer = [](const EmbeddedFile& file) {
+    const HeaderField type[] = {{"Content-Type", file.mimeType}};
+    return ConstantAnswer(200, type, file.content);
+  };
+  auto router = std::make_shared<Router<ConstantAnswer>>(
+      ConstantAnswer(200, std::array{HeaderField{"Content-Type", "text/plain"}}, ""));
   for (const EmbeddedFile& file : files) {
     if (file.path == "index.html") {
-      router->setDefault(served(file.mimeType, file.content));
+      router->setDefault(answer(file));
     } else {
-      router->mount(file.path, served(file.mimeType, file.content));
+      router->mount(file.path, answer(file));
     }
   }
   return [router = std::move(router)](Session& session) -> Task<void> {
     std::string scratch;
-    const Served& file = router->route(session.path, scratch).value;
-    co_await respond(session, 200, file.content, file.headers.get());
+    return respond(session, router->route(session.path, scratch).value);
   };
 }
 

@@ -12,7 +12,6 @@
 #include "ctx.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
-#include "relaydash.hpp"
 #include "runtime/event_loop.hpp"
 #include "support/management_api.hpp"
 

@@ -1,7 +1,7 @@
 // Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
 // success or "error" with "code" and "message" on failure, whatever the HTTP status.
 
-import { requestBody } from '/ui/patch.js';
+import { MAX_REQUEST_BYTES, requestBody } from '/ui/patch.js';
 
 const TOKEN_KEY = 'relaydash.auth';
 const PASSWORD_LATER_KEY = 'relaydash.passwordLater';
@@ -15,6 +15,10 @@ export const INVALID_TOKEN = 23010;
 export const EXPIRED_TOKEN = 27002;
 const INSUFFICIENT_RIGHTS = 28002;
 const AUTH_LOST = [INVALID_TOKEN, EXPIRED_TOKEN, INSUFFICIENT_RIGHTS];
+// Codes of a refused password: a wrong one at sign-in, and a mismatch, which is also how the
+// gateway answers a sign-in with a user name it does not know.
+export const INVALID_PASSWORD = 23009;
+export const PASSWORD_MISMATCH = 24004;
 
 // A forwarder restart can hold the gateway for a while; past this we stop waiting.
 const CALL_TIMEOUT_MS = 120_000;
@@ -91,7 +95,7 @@ async function post(url, body) {
     });
   }
   if (res.status === 413) {
-    throw new ApiError('The gateway refused the request as too large (it accepts at most 4096 bytes).', {
+    throw new ApiError(`The gateway refused the request as too large (it accepts at most ${MAX_REQUEST_BYTES} bytes).`, {
       status: 413,
     });
   }

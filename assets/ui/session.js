@@ -1,6 +1,8 @@
 // How long a sign-in lasts in this tab, and what the sign-in page tells about failures. The
 // timing rules are pure functions so Node can test them; the watcher only adds the listeners.
 
+import { INVALID_PASSWORD, PASSWORD_MISMATCH } from '/ui/api.js';
+
 // Without a key press, click, touch or scroll for this long, the tab signs out by itself.
 export const IDLE_LIMIT_MS = 30 * 60 * 1000;
 // How often the watcher looks at the time. It compares clock times rather than counting on
@@ -44,7 +46,7 @@ export const SLOW_ANSWER_MS = 800;
 const FAILURES_KEY = 'relaydash.signInFailures';
 
 // The codes of a refused sign-in: a wrong password, or a user name that does not exist.
-export const isSignInFailure = (code) => code === 23009 || code === 24004;
+export const isSignInFailure = (code) => code === INVALID_PASSWORD || code === PASSWORD_MISMATCH;
 
 // The times of this tab's failed sign-ins since its last success, within the gateway's window.
 export function recentFailures(now = Date.now(), storage = sessionStorage) {

@@ -236,7 +236,7 @@ export function newPasswordView(app) {
     } catch (e) {
       if (e.authLost) return status.clear();
       // A mismatch here means someone changed it meanwhile: there is nothing left to do here.
-      status.error(e.code === 24004
+      status.error(e.code === api.PASSWORD_MISMATCH
         ? 'The password was not changed: the gateway no longer uses the factory password. Sign in with the new one next time.'
         : `The password was not changed: ${e.message}`);
     }
@@ -294,7 +294,7 @@ export function passwordView(app) {
       status.clear();
       // A wrong current password comes back as "Password mismatch", which would read as if the
       // two new passwords differed.
-      if (e.code === 24004) {
+      if (e.code === api.PASSWORD_MISMATCH) {
         current.setError('The current password is wrong.');
         current.input.select();
       } else {

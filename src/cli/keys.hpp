@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ascii/ascii.hpp"
 #include "cli/options.hpp"
 
 namespace relaydash {
@@ -15,7 +16,7 @@ constexpr bool isDroppedKeyChar(char c) {
   return c == '_' || c == '-';
 }
 constexpr char foldKeyChar(char c) {
-  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+  return ascii::toLower(c);
 }
 
 std::string normalizeKey(std::string_view key);

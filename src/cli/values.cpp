@@ -2,14 +2,10 @@
 
 #include <limits>
 
+#include "ascii/ascii.hpp"
 namespace relaydash {
-namespace {
 
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-}  // namespace
+using ascii::isDigit;
 
 IntegerValue parseInteger(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kIntegerWhiteSpace);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ascii/ascii.hpp"
 #include "crypto/libsodium.hpp"
 
 namespace relaydash {
@@ -38,7 +39,7 @@ std::int32_t checkedSize(std::int64_t n) {
 }
 
 bool isHexDigit(char c) noexcept {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  return ascii::hexValue(c) >= 0;
 }
 
 }  // namespace
@@ -177,10 +178,9 @@ std::string base64(const Buffer& b) {
 }
 
 std::uint8_t decodeHexChar(char c) {
-  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-  throw BufferValueError(std::string("Invalid hex character: ") + c);
+  const int value = ascii::hexValue(c);
+  if (value < 0) throw BufferValueError(std::string("Invalid hex character: ") + c);
+  return static_cast<std::uint8_t>(value);
 }
 
 Buffer decodeHex(std::string_view text) {

@@ -1,6 +1,6 @@
 #include "crypto/libsodium.hpp"
 
-#include "crypto/shared_library.hpp"
+#include "loader/shared_library.hpp"
 
 namespace relaydash {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "ascii/ascii.hpp"
 #include "gateway/command.hpp"
 #include "gateway/journal_line.hpp"
 
@@ -75,8 +76,7 @@ bool isJournalCursor(std::string_view text) {
   // option, even glued to --after-cursor=.
   if (text.empty() || text.size() > kMaxCursorLength || text.front() == '-') return false;
   for (const char c : text) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                         (c >= '0' && c <= '9') || c == '=' || c == ';' || c == '-';
+    const bool allowed = ascii::isAlnum(c) || c == '=' || c == ';' || c == '-';
     if (!allowed) return false;
   }
   return true;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "ascii/ascii.hpp"
+
 namespace relaydash {
 namespace {
 
@@ -113,7 +115,7 @@ std::optional<std::int64_t> parseSystemdTimestamp(std::string_view text) {
   text = trim(text);
   if (text.empty() || text == "n/a") return std::nullopt;
   // The weekday, when there is one, is a word before the date.
-  if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z') {
+  if (!text.empty() && ascii::isUpper(text.front())) {
     const std::size_t blank = text.find(' ');
     if (blank == std::string_view::npos) return std::nullopt;
     text = trim(text.substr(blank));

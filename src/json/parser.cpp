@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "ascii/ascii.hpp"
 #include "json/limits.hpp"
 
 namespace relaydash {
@@ -26,19 +27,11 @@ constexpr std::string_view kEndItem = "EOF";
 constexpr int kEndOfText = -1;
 constexpr int kOpenComment = -2;
 
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
+using ascii::hexValue;
+using ascii::isDigit;
 
 bool isWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '_';
-}
-
-int hexValue(char c) {
-  if (isDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return ascii::isAlnum(c) || c == '_';
 }
 
 void appendUtf8(std::string& out, std::uint32_t cp) {

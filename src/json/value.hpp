@@ -49,8 +49,9 @@ class JsonNode {
   explicit JsonNode(JsonString value) : value_(std::move(value)) {}
   explicit JsonNode(JsonObject value) : value_(std::move(value)) {}
   explicit JsonNode(JsonArray value) : value_(std::move(value)) {}
-  // A pointer would otherwise quietly become a boolean.
-  JsonNode(const void*) = delete;
+  // A pointer would otherwise quietly become a boolean. Explicit, so that text, which must never
+  // become a node by itself, is not offered as one either.
+  explicit JsonNode(const void*) = delete;
 
   JsonKind kind() const noexcept { return static_cast<JsonKind>(value_.index()); }
   bool isNull() const noexcept { return kind() == JsonKind::Null; }

@@ -30,21 +30,39 @@ std::int64_t readInteger(const std::string& text) {
 
 void createAuditLog(const Db& db) {
   exec(db, kCreateAuditTable);
-  // Ids are never reused (autoincrement), so the rows to drop are those more than the kept
-  // number below the newest. A trigger does it in the insert's own transaction: one write to
-  // the card per row.
-  exec(db,
-       "create trigger if not exists audit_keep_last after insert on audit begin "
-       "delete from audit where id <= new.id - " +
-           std::to_string(kAuditRowsKept) + "; end");
+  // Databases of earlier versions trimmed the table after every insert with a trigger; rows are
+  // now written in batches, which trim once.
+  exec(db, "drop trigger if exists audit_keep_last");
+}
+
+void appendAuditRows(const Db& db, std::span<const AuditRow> rows) {
+  if (rows.empty()) return;
+  std::vector<Row> arguments;
+  arguments.reserve(rows.size());
+  for (const AuditRow& row : rows) {
+    arguments.push_back({row.time, row.peer, row.user, row.action, row.outcome,
+                         row.version ? std::to_string(*row.version) : std::string()});
+  }
+  exec(db, "savepoint audit_append");
+  try {
+    execEach(db,
+             "insert into audit(time, peer, username, action, outcome, version) "
+             "values (?, ?, ?, ?, ?, cast(nullif(?, '') as integer))",
+             arguments);
+    // Ids are never reused (autoincrement), so the rows to drop are those more than the kept
+    // number below the newest.
+    exec(db, "delete from audit where id <= (select max(id) from audit) - cast(? as integer)",
+         {std::to_string(kAuditRowsKept)});
+    exec(db, "release audit_append");
+  } catch (...) {
+    exec(db, "rollback to audit_append");
+    exec(db, "release audit_append");
+    throw;
+  }
 }
 
 void appendAuditRow(const Db& db, const AuditRow& row) {
-  const std::string version = row.version ? std::to_string(*row.version) : std::string();
-  exec(db,
-       "insert into audit(time, peer, username, action, outcome, version) "
-       "values (?, ?, ?, ?, ?, cast(nullif(?, '') as integer))",
-       {row.time, row.peer, row.user, row.action, row.outcome, version});
+  appendAuditRows(db, std::span<const AuditRow>(&row, 1));
 }
 
 std::vector<AuditRow> listAuditRows(const Db& db, int limit, std::optional<std::int64_t> before) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +30,10 @@ inline constexpr std::size_t kAuditRowsKept = 10'000;
 // Creates the audit table and what keeps it short, when they do not exist.
 void createAuditLog(const Db& db);
 
-// Appends a row (its id is ignored) and drops the rows that fall out of the kept ones, in one
-// statement. Raises DbError.
+// Appends the rows in their order (their ids are ignored) and drops the rows that fall out of the
+// kept ones, all in one transaction (a savepoint inside the caller's transaction, if any), so
+// that a batch costs one sync of the file: every row is written or none. Raises DbError.
+void appendAuditRows(const Db& db, std::span<const AuditRow> rows);
 void appendAuditRow(const Db& db, const AuditRow& row);
 
 // Up to limit rows, newest first; with `before`, only rows whose id is below it. Raises DbError.

@@ -27,20 +27,31 @@ class Statement {
   // Values are bound, never pasted into the statement's text: whatever bytes a user name holds,
   // it cannot change what a statement does. The explicit length carries NUL bytes through, and
   // SQLITE_TRANSIENT has SQLite keep its own copy.
-  Statement(const Db& db, std::string_view text,
-            std::initializer_list<std::string_view> arguments) {
+  template <typename Arguments>
+  Statement(const Db& db, std::string_view text, const Arguments& arguments) : db_(db) {
     if (sqlite().prepare(db.get(), text.data(), textLength(text), &statement_, nullptr) !=
         SQLITE_OK) {
       raiseDbError(db);
     }
+    bind(arguments);
+  }
+  Statement(const Db& db, std::string_view text, std::initializer_list<std::string_view> arguments)
+      : Statement(db, text,
+                  std::span<const std::string_view>(arguments.begin(), arguments.size())) {}
+
+  template <typename Arguments>
+  void bind(const Arguments& arguments) {
     int index = 0;
     for (std::string_view argument : arguments) {
       if (sqlite().bindText(statement_, ++index, argument.data(), textLength(argument),
                             SQLITE_TRANSIENT) != SQLITE_OK) {
-        raiseDbError(db);
+        raiseDbError(db_);
       }
     }
   }
+
+  // Makes the statement ready to run again, with new arguments.
+  void reset() { sqlite().reset(statement_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement() { finalize(); }
@@ -53,6 +64,7 @@ class Statement {
   sqlite3_stmt* get() const noexcept { return statement_; }
 
  private:
+  const Db& db_;
   sqlite3_stmt* statement_ = nullptr;
 };
 
@@ -83,6 +95,23 @@ void exec(const Db& db, std::string_view statement,
   if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
     compiled.finalize();
     raiseDbError(db);
+  }
+  if (compiled.finalize() != SQLITE_OK) raiseDbError(db);
+}
+
+void execEach(const Db& db, std::string_view statement, std::span<const Row> argumentRows) {
+  if (argumentRows.empty()) return;
+  Statement compiled(db, statement, argumentRows.front());
+  for (std::size_t i = 0; i < argumentRows.size(); ++i) {
+    if (i > 0) {
+      compiled.reset();
+      compiled.bind(argumentRows[i]);
+    }
+    const int stepped = compiled.step();
+    if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
+      compiled.finalize();
+      raiseDbError(db);
+    }
   }
   if (compiled.finalize() != SQLITE_OK) raiseDbError(db);
 }

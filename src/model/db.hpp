@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -52,6 +53,11 @@ Db open(const std::string& path);
 // Runs a statement that returns no rows.
 void exec(const Db& db, std::string_view statement,
           std::initializer_list<std::string_view> arguments = {});
+
+// Runs a statement that returns no rows once for each row of arguments, compiled once: the way
+// to write many rows (inside a transaction or savepoint the caller opens, so that they cost one
+// sync of the file). Stops at the first failure.
+void execEach(const Db& db, std::string_view statement, std::span<const Row> argumentRows);
 
 // Runs a query: every row as its column texts, in SQLite's order; NULL reads as empty text.
 std::vector<Row> getAllRows(const Db& db, std::string_view statement,

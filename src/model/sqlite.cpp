@@ -1,6 +1,6 @@
 #include "model/sqlite.hpp"
 
-#include "crypto/shared_library.hpp"
+#include "loader/shared_library.hpp"
 
 namespace relaydash {
 namespace {
@@ -25,6 +25,8 @@ LoadedSqlite load() {
   // Values are bound to their statement rather than pasted into its text, so no byte of a user
   // name can change what a statement does.
   importOrExit(lib, "sqlite3_bind_text", f.bindText);
+  // A statement compiled once runs again for each row of a batch.
+  importOrExit(lib, "sqlite3_reset", f.reset);
   // A connection is released by its owner; the application's lives as long as the process.
   importOrExit(lib, "sqlite3_close", f.close);
   return loaded;

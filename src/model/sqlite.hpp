@@ -15,6 +15,7 @@ struct Sqlite {
   decltype(&::sqlite3_column_bytes) columnBytes;
   decltype(&::sqlite3_column_text) columnText;
   decltype(&::sqlite3_bind_text) bindText;
+  decltype(&::sqlite3_reset) reset;
   decltype(&::sqlite3_close) close;
 };
 

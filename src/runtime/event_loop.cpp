@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
+#include "runtime/limits.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/socket.hpp"
 
@@ -14,48 +16,30 @@ namespace relaydash {
 namespace {
 
 thread_local EventLoop* currentLoop = nullptr;
-constexpr int kMaxEventsPerWait = 256;
 
 }  // namespace
 
-// The coroutine that owns a spawned task: it starts suspended so the loop can record it, and
-// frees itself when the task is over.
-struct EventLoop::Detached {
-  struct promise_type {
-    EventLoop* loop = nullptr;
+namespace detail {
 
-    static void* operator new(std::size_t size) { return allocateFrame(size); }
-    static void operator delete(void* frame, std::size_t size) noexcept {
-      releaseFrame(frame, size);
+void finishDetached(std::coroutine_handle<Promise<void>> done) noexcept {
+  if (const std::exception_ptr error = done.promise().error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "error in a background task: %s\n", e.what());
+    } catch (...) {
+      std::fprintf(stderr, "unknown error in a background task\n");
     }
-
-    Detached get_return_object() noexcept {
-      return {std::coroutine_handle<promise_type>::from_promise(*this)};
-    }
-    std::suspend_always initial_suspend() noexcept { return {}; }
-    std::suspend_never final_suspend() noexcept { return {}; }
-    void return_void() noexcept {}
-    void unhandled_exception() noexcept {
-      try {
-        throw;
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "error in a background task: %s\n", e.what());
-      } catch (...) {
-        std::fprintf(stderr, "unknown error in a background task\n");
-      }
-    }
-    ~promise_type() {
-      if (loop)
-        loop->detached_.erase(std::coroutine_handle<promise_type>::from_promise(*this).address());
-    }
-  };
-
-  std::coroutine_handle<promise_type> handle;
-};
-
-EventLoop::Detached EventLoop::runDetached(Task<void> task) {
-  co_await std::move(task);
+  }
+  auto& detached = EventLoop::current().detached_;
+  const std::uint32_t slot = done.promise().detachedSlot;
+  detached[slot] = detached.back();
+  detached[slot].promise().detachedSlot = slot;
+  detached.pop_back();
+  done.destroy();
 }
+
+}  // namespace detail
 
 EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
   if (!epoll_) raiseOSError();
@@ -64,10 +48,14 @@ EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
 }
 
 EventLoop::~EventLoop() {
-  auto frames = std::move(detached_);
-  detached_.clear();
-  for (void* frame : frames)
-    std::coroutine_handle<>::from_address(frame).destroy();
+  // Destroying a task may start another (a connection that ends schedules a clean-up): it goes
+  // too.
+  while (!detached_.empty()) {
+    auto frames = std::move(detached_);
+    detached_.clear();
+    for (const auto frame : frames)
+      frame.destroy();
+  }
   currentLoop = nullptr;
 }
 
@@ -75,11 +63,19 @@ EventLoop& EventLoop::current() {
   return *currentLoop;
 }
 
+bool EventLoop::exists() noexcept {
+  return currentLoop != nullptr;
+}
+
 void EventLoop::spawn(Task<void> task) {
-  Detached detached = runDetached(std::move(task));
-  detached.handle.promise().loop = this;
-  detached_.insert(detached.handle.address());
-  detached.handle.resume();
+  // A ready task has nothing left to run.
+  if (task.done()) return;
+  // Room first: should it fail, the task still owns its frame.
+  detached_.emplace_back();
+  const auto handle = std::exchange(task.handle_, {});
+  detached_.back() = handle;
+  handle.promise().detachedSlot = static_cast<std::uint32_t>(detached_.size() - 1);
+  handle.resume();
 }
 
 void EventLoop::throwStoppedEarly() {
@@ -109,8 +105,8 @@ void EventLoop::runOnce(int timeoutMs) {
     timeoutMs = timeoutMs < 0 ? timerMs : std::min(timeoutMs, timerMs);
   }
 
-  epoll_event events[kMaxEventsPerWait];
-  const int n = ::epoll_wait(epoll_.get(), events, kMaxEventsPerWait, timeoutMs);
+  epoll_event events[limits::kMaxEventsPerWait];
+  const int n = ::epoll_wait(epoll_.get(), events, limits::kMaxEventsPerWait, timeoutMs);
   if (n < 0 && errno != EINTR) raiseOSError();
 
   dispatching_ = true;

@@ -4,7 +4,6 @@
 #include <coroutine>
 #include <cstddef>
 #include <map>
-#include <unordered_set>
 #include <vector>
 
 #include "runtime/file_descriptor.hpp"
@@ -29,9 +28,12 @@ class EventLoop {
 
   // The loop of the calling thread. Precondition: one was constructed on this thread.
   static EventLoop& current();
+  // Whether the calling thread has a loop.
+  static bool exists() noexcept;
 
-  // Starts a task that nobody awaits; the loop owns it until it finishes. An exception that
-  // escapes it is reported on standard error.
+  // Starts a task that nobody awaits; the loop owns it until it finishes, and it frees itself
+  // then (no frame of the loop's own wraps it). An exception that escapes it is reported on
+  // standard error.
   void spawn(Task<void> task);
 
   // Runs the loop until the task has finished, and returns its result or raises its error.
@@ -72,9 +74,7 @@ class EventLoop {
   void untrack(Socket& socket, bool registered) noexcept;
 
  private:
-  struct Detached;
-  friend struct Detached;
-  static Detached runDetached(Task<void> task);
+  friend void detail::finishDetached(std::coroutine_handle<detail::Promise<void>>) noexcept;
 
   void fireTimers();
   [[noreturn]] static void throwStoppedEarly();
@@ -85,7 +85,8 @@ class EventLoop {
   bool dispatching_ = false;
   std::vector<Socket*> retired_;  // unwatched during the current dispatch
   std::multimap<Clock::time_point, std::coroutine_handle<>> timers_;
-  std::unordered_set<void*> detached_;  // frames of the detached tasks still running
+  // The tasks started by spawn() still running; each knows its place (detachedSlot).
+  std::vector<std::coroutine_handle<detail::Promise<void>>> detached_;
 };
 
 // Suspends the awaiting coroutine for a while; the loop keeps running meanwhile.

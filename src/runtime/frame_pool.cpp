@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "runtime/limits.hpp"
+
 namespace relaydash {
 namespace {
 
@@ -19,53 +21,60 @@ constexpr bool kPooling = true;
 constexpr bool kPooling = true;
 #endif
 
-constexpr std::size_t kGranule = 64;
-constexpr std::size_t kClasses = 32;  // frames up to 2 KiB are pooled
-constexpr std::size_t kMaxFreePerClass = 1024;
+using limits::kFrameClasses;
+using limits::kFrameGranule;
 
 struct FreeFrame {
   FreeFrame* next;
 };
 
 struct Pool {
-  std::array<FreeFrame*, kClasses> heads{};
-  std::array<std::size_t, kClasses> counts{};
+  std::array<FreeFrame*, kFrameClasses> heads{};
+  std::array<std::size_t, kFrameClasses> counts{};
 
-  ~Pool() {
-    for (FreeFrame* head : heads) {
-      while (head)
-        ::operator delete(std::exchange(head, head->next));
+  void release() noexcept {
+    for (std::size_t c = 0; c < kFrameClasses; ++c) {
+      while (FreeFrame* frame = heads[c]) {
+        heads[c] = frame->next;
+        ::operator delete(frame);
+      }
+      counts[c] = 0;
     }
   }
+  ~Pool() { release(); }
 };
 
 thread_local Pool pool;
 
 std::size_t sizeClass(std::size_t size) {
-  return (size + kGranule - 1) / kGranule - 1;
+  return (size + kFrameGranule - 1) / kFrameGranule - 1;
 }
 
 }  // namespace
 
 void* allocateFrame(std::size_t size) {
   const std::size_t c = sizeClass(size);
-  if (!kPooling || c >= kClasses) return ::operator new(size);
+  if (!kPooling || c >= kFrameClasses) return ::operator new(size);
   if (FreeFrame* frame = pool.heads[c]) {
     pool.heads[c] = frame->next;
     --pool.counts[c];
     return frame;
   }
-  return ::operator new((c + 1) * kGranule);
+  return ::operator new((c + 1) * kFrameGranule);
 }
 
 void releaseFrame(void* frame, std::size_t size) noexcept {
   const std::size_t c = sizeClass(size);
-  if (!kPooling || c >= kClasses || pool.counts[c] >= kMaxFreePerClass) {
+  if (!kPooling || c >= kFrameClasses || pool.counts[c] >= limits::kMaxFreeFramesPerClass) {
     ::operator delete(frame);
     return;
   }
   pool.heads[c] = new (frame) FreeFrame{pool.heads[c]};
   ++pool.counts[c];
+}
+
+void releaseFreeFrames() noexcept {
+  pool.release();
 }
 
 }  // namespace relaydash

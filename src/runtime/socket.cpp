@@ -73,6 +73,54 @@ Socket::WriteAll Socket::write(std::string_view bytes) {
   return WriteAll(*this, std::span<const iovec>(&piece, 1));
 }
 
+ssize_t Socket::receive(std::span<char> into, int& error) noexcept {
+  if (interrupted_) return 0;
+  for (;;) {
+    const ssize_t n = ::recv(fd(), into.data(), into.size(), 0);
+    if (n >= 0) {
+      // Fewer bytes than asked for from a socket that drains on short reads: new data will be
+      // an event.
+      if (shortReadsDrain_ && !hungUp_ && n > 0 && static_cast<std::size_t>(n) < into.size()) {
+        readable_ = false;
+      }
+      return n;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      readable_ = false;
+      return -1;
+    }
+    error = errno;
+    return 0;
+  }
+}
+
+std::optional<std::size_t> Socket::readNow(std::span<char> into) {
+  int error = 0;
+  const ssize_t n = receive(into, error);
+  if (error != 0 && !isDisconnection(error)) throw OSError(error);
+  if (n < 0) return std::nullopt;
+  return static_cast<std::size_t>(n);
+}
+
+std::size_t Socket::sendNow(std::span<const iovec> pieces) {
+  msghdr message{};
+  message.msg_iov = const_cast<iovec*>(pieces.data());
+  message.msg_iovlen = pieces.size();
+  for (;;) {
+    // MSG_NOSIGNAL: a peer that has gone away gives EPIPE here instead of killing the process.
+    const ssize_t sent = ::sendmsg(fd(), &message, MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<std::size_t>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (!isDisconnection(errno)) throw OSError(errno);
+    std::size_t all = 0;
+    for (const iovec& piece : pieces)
+      all += piece.iov_len;
+    return all;
+  }
+}
+
 Socket::Accept Socket::accept() {
   return Accept(*this);
 }
@@ -92,29 +140,8 @@ Socket::ReadSome::~ReadSome() {
 }
 
 bool Socket::ReadSome::tryRead() {
-  if (socket_.interrupted_) {
-    result_ = 0;
-    return true;
-  }
-  for (;;) {
-    result_ = ::recv(socket_.fd(), into_.data(), into_.size(), 0);
-    if (result_ >= 0) {
-      // Fewer bytes than asked for from a socket that drains on short reads: new data will be
-      // an event.
-      if (socket_.shortReadsDrain_ && !socket_.hungUp_ && result_ > 0 &&
-          static_cast<std::size_t>(result_) < into_.size()) {
-        socket_.readable_ = false;
-      }
-      return true;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      socket_.readable_ = false;
-      return false;
-    }
-    error_ = errno;
-    return true;
-  }
+  result_ = socket_.receive(into_, error_);
+  return result_ >= 0;
 }
 
 void Socket::ReadSome::await_suspend(std::coroutine_handle<> h) {
@@ -133,7 +160,7 @@ Socket::WriteAll::WriteAll(Socket& socket, std::span<const iovec> pieces) : sock
   attempt = [](IoOperation& op) { return static_cast<WriteAll&>(op).tryWrite(); };
   for (const iovec& piece : pieces) {
     if (piece.iov_len == 0) continue;
-    if (count_ == kMaxPieces) throw std::length_error("too many pieces for one write");
+    if (count_ == limits::kMaxWritePieces) throw std::length_error("too many pieces for one write");
     pieces_[count_++] = piece;
   }
 }
@@ -194,7 +221,10 @@ bool Socket::Accept::tryAccept() {
     result_.fd.reset(fd);
     return true;
   }
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    socket_.readable_ = false;
+    return false;
+  }
   error_ = errno;
   return true;
 }

@@ -7,10 +7,12 @@
 #include <coroutine>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "runtime/file_descriptor.hpp"
+#include "runtime/limits.hpp"
 
 namespace relaydash {
 
@@ -50,10 +52,10 @@ class Socket {
   // guarantees (it hands over everything queued up to the size asked for). The next read then
   // waits for readiness at once instead of first trying a system call that would say EAGAIN.
   // Not so for every kind of socket: a Unix stream socket may return part of what it holds.
-  void shortReadsDrain() noexcept { shortReadsDrain_ = true; }
-  // Declares that nothing is known to be waiting yet: the first read waits for readiness
+  void setShortReadsDrain() noexcept { shortReadsDrain_ = true; }
+  // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.
-  void startDrained() noexcept { readable_ = false; }
+  void setDrained() noexcept { readable_ = false; }
 
   // Called by the event loop with the epoll events of this socket.
   void onEvents(std::uint32_t events);
@@ -70,15 +72,27 @@ class Socket {
   // when the peer has gone away (the rest is dropped). Other failures raise OSError.
   WriteAll write(std::span<const iovec> pieces);
   WriteAll write(std::string_view bytes);
+  // Reads what is there, without waiting: the number of bytes, 0 at end of stream (as read()
+  // says), or nothing when no byte is there yet. Failures as read().
+  std::optional<std::size_t> readNow(std::span<char> into);
+  // Sends what the kernel takes of the pieces at once, without waiting: the number of bytes
+  // sent, 0 when the socket's buffer is full. A peer that has gone away counts as having taken
+  // everything (the bytes are dropped, as write() drops them); other failures raise OSError.
+  std::size_t sendNow(std::span<const iovec> pieces);
   // Accepts one connection: a non-blocking, close-on-exec descriptor and the peer's address.
   Accept accept();
-  // Waits until the socket is readable, without reading.
+  // Waits until the socket is readable, without reading. Goes on at once unless the socket is
+  // known to be drained (a read or accept found nothing, or setDrained()): readiness that came
+  // before an edge-triggered wait would never be reported again.
   Readable readable();
 
  private:
   friend class EventLoop;
   // Registers with epoll before the first wait; edge-triggered readiness is reported from then.
   void park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter);
+  // One recv: the bytes read (0 at end of stream or on a failure, which goes to `error`), or -1
+  // when nothing is there yet, which marks the socket drained.
+  ssize_t receive(std::span<char> into, int& error) noexcept;
 
   FileDescriptor fd_;
   EventLoop* loop_;
@@ -117,7 +131,6 @@ class Socket::ReadSome : IoOperation {
 
 class Socket::WriteAll : IoOperation {
  public:
-  static constexpr std::size_t kMaxPieces = 8;
   WriteAll(Socket& socket, std::span<const iovec> pieces);
   WriteAll(const WriteAll&) = delete;
   ~WriteAll();
@@ -128,7 +141,7 @@ class Socket::WriteAll : IoOperation {
  private:
   bool tryWrite();
   Socket& socket_;
-  iovec pieces_[kMaxPieces];
+  iovec pieces_[limits::kMaxWritePieces];
   std::size_t first_ = 0;
   std::size_t count_ = 0;
   int error_ = 0;
@@ -160,7 +173,7 @@ class Socket::Readable : IoOperation {
   explicit Readable(Socket& socket);
   Readable(const Readable&) = delete;
   ~Readable();
-  bool await_ready() const noexcept { return false; }
+  bool await_ready() const noexcept { return socket_.readable_ || socket_.interrupted_; }
   void await_suspend(std::coroutine_handle<> h);
   void await_resume() const noexcept {}
 

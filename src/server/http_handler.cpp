@@ -1,5 +1,6 @@
 #include "server/http_handler.hpp"
 
+#include <array>
 #include <stdexcept>
 
 #include "json/parser.hpp"
@@ -13,34 +14,22 @@ Task<JsonNodePtr> unknownPath(Session&, JsonNodePtr) {
   co_return nullptr;
 }
 
+constexpr std::array kPreflightFields = {
+    HeaderField{"Access-Control-Allow-Origin", "*"},
+    HeaderField{"Access-Control-Allow-Methods", "POST, OPTIONS"},
+    HeaderField{"Access-Control-Allow-Headers", "Content-Type"},
+    HeaderField{"Access-Control-Max-Age", "86400"},
+};
+
 // CORS preflight: only a request announcing exactly "POST" is let through.
 Task<void> preflight(Session& session) {
+  static const ConstantAnswer allowed(200, kPreflightFields, "");
   const auto* method = session.request.headers.find("access-control-request-method");
-  if (!method || method->size() != 1 || method->front() != "POST") {
-    co_await respond(session, 400);
-    co_return;
-  }
-  HttpHeaders headers;
-  headers.set("Access-Control-Allow-Origin", "*");
-  headers.set("Access-Control-Allow-Methods", "POST, OPTIONS");
-  headers.set("Access-Control-Allow-Headers", "Content-Type");
-  headers.set("Access-Control-Max-Age", "86400");
-  co_await respond(session, 200, std::string_view(), &headers);
+  if (!method || method->size() != 1 || method->front() != "POST") return respond(session, 400);
+  return respond(session, allowed);
 }
 
-}  // namespace
-
-std::shared_ptr<JsonApiRouter> newJsonApiRouter() {
-  return std::make_shared<JsonApiRouter>(unknownPath);
-}
-
-HttpHandler jsonApiHandler(std::shared_ptr<const JsonApiRouter> jsonHandlers) {
-  return [jsonHandlers = std::move(jsonHandlers)](Session& session) {
-    return jsonApiHandlerCore(session, *jsonHandlers);
-  };
-}
-
-Task<void> jsonApiHandlerCore(Session& session, const JsonApiRouter& jsonHandlers) {
+Task<void> serveProcedures(Session& session, const JsonApiRouter& jsonHandlers) {
   switch (session.request.reqMethod) {
     case HttpMethod::HttpOptions:
       co_await preflight(session);
@@ -72,6 +61,18 @@ Task<void> jsonApiHandlerCore(Session& session, const JsonApiRouter& jsonHandler
     output->set("pin", pin);
   }
   co_await respond(session, *output);
+}
+
+}  // namespace
+
+std::shared_ptr<JsonApiRouter> newJsonApiRouter() {
+  return std::make_shared<JsonApiRouter>(unknownPath);
+}
+
+HttpHandler jsonApiHandler(std::shared_ptr<const JsonApiRouter> jsonHandlers) {
+  return [jsonHandlers = std::move(jsonHandlers)](Session& session) {
+    return serveProcedures(session, *jsonHandlers);
+  };
 }
 
 }  // namespace relaydash

@@ -21,6 +21,5 @@ std::shared_ptr<JsonApiRouter> newJsonApiRouter();
 // procedure named by its "path" member or by the URL below the mount point, "pin" echoed into
 // the answer; OPTIONS answers CORS preflight. Errors travel to the server's error hook.
 HttpHandler jsonApiHandler(std::shared_ptr<const JsonApiRouter> jsonHandlers);
-Task<void> jsonApiHandlerCore(Session& session, const JsonApiRouter& jsonHandlers);
 
 }  // namespace relaydash

@@ -16,12 +16,15 @@ const JsonNodePtr& httpJsonMustGet(const JsonNode& node, std::string_view key) {
 }
 
 const std::string& httpJsonMustGetString(const JsonNode& node, std::string_view key) {
-  const JsonNodePtr& member = httpJsonMustGet(node, key);
-  if (!member->isString() || member->isRawNumber()) {
+  return httpJsonStringOf(*httpJsonMustGet(node, key), key);
+}
+
+const std::string& httpJsonStringOf(const JsonNode& member, std::string_view key) {
+  if (!member.isString() || member.isRawNumber()) {
     raiseHttpException(400, ErrorCode::InvalidFormat,
                        "Field " + std::string(key) + " is not a string");
   }
-  return member->getString();
+  return member.getString();
 }
 
 }  // namespace relaydash

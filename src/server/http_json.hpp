@@ -13,5 +13,8 @@ namespace relaydash {
 // "Field KEY is not a string".
 const JsonNodePtr& httpJsonMustGet(const JsonNode& node, std::string_view key);
 const std::string& httpJsonMustGetString(const JsonNode& node, std::string_view key);
+// The string a member already looked up holds, or 23001 "Field KEY is not a string": for a
+// caller that looks up every member before it checks any (a raw number is no string).
+const std::string& httpJsonStringOf(const JsonNode& member, std::string_view key);
 
 }  // namespace relaydash

@@ -3,14 +3,10 @@
 #include <cstdio>
 
 #include "server/http_error.hpp"
+#include "transport/limits.hpp"
 
 namespace relaydash {
 namespace {
-
-// The descriptors one request may need while it runs: its socket, and for a program it runs two
-// pipes, the exit notice and a timer, plus the child's ends of the pipes while it starts (a file
-// it reads or rewrites is never open at the same time).
-constexpr int kDescriptorsPerRequest = 7;
 
 void reportHookFailure(std::exception_ptr error) {
   try {
@@ -22,8 +18,9 @@ void reportHookFailure(std::exception_ptr error) {
   }
 }
 
-// Runs one request. Its future never fails: the transport only learns that it is over.
-Task<void> handleRequest(HttpServer& server, const ContextFactory& newContext, Request& request) {
+// Hands one request to the handler of its path, and an error that escapes the handler to the
+// hook. Its future never fails: the transport only learns that the request is over.
+Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext, Request& request) {
   Session session{{}, request, newContext(), {}, {}};
   const auto match = server.router.route(request.url.path, session.pathStorage);
   session.path = match.rest;
@@ -50,7 +47,7 @@ Task<void> handleRequest(HttpServer& server, const ContextFactory& newContext, R
 }  // namespace
 
 Task<void> notFoundHandler(Session& session) {
-  co_await respond(session, 404);
+  return respond(session, 404);
 }
 
 std::unique_ptr<HttpServer> newHttpServer(long maxBody) {
@@ -70,10 +67,10 @@ void catchErrors(HttpServer& server, ErrorHandler hook) {
 Task<void> serve(HttpServer& server, ContextFactory newContext, int port, std::string address) {
   // The callback is kept by the transport for as long as it serves, and with it the factory.
   RequestCallback callback = [&server, newContext = std::move(newContext)](Request& request) {
-    return handleRequest(server, newContext, request);
+    return dispatchRequest(server, newContext, request);
   };
   co_await server.server->serve(port, std::move(callback), std::move(address),
-                                kDescriptorsPerRequest);
+                                limits::kDescriptorsPerRequest);
 }
 
 Task<void> defaultOnError(Session& session, std::exception_ptr error) {

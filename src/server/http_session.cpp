@@ -1,26 +1,65 @@
 #include "server/http_session.hpp"
 
+#include <array>
 #include <charconv>
-#include <cstring>
+#include <vector>
 
+#include "ascii/ascii.hpp"
 #include "json/writer.hpp"
-#include "runtime/socket.hpp"
+#include "transport/answer_writer.hpp"
 #include "transport/status.hpp"
 
 namespace relaydash {
 namespace {
 
-char upper(char c) noexcept {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-bool isUpper(char c) noexcept {
-  return c >= 'A' && c <= 'Z';
+using ascii::isUpper;
+using ascii::toUpper;
+
+constexpr std::array kJsonFields = {HeaderField{"Content-Type", "application/json"}};
+
+// HEAD answers carry no body: a keep-alive client would read it as the start of the next
+// answer. The Content-Length still tells what a GET would have carried.
+bool withBody(const Session& session) noexcept {
+  return session.request.reqMethod != HttpMethod::HttpHead;
 }
 
-template <typename Out>
-void headerCaseInto(Out& out, std::string_view name) {
+Task<void> writeAnswer(Session& session, int code, HeaderFields fields, std::string_view body) {
+  return session.request.writer->write(code, fields, body, withBody(session));
+}
+
+// A header map's lines as fields: the names cased once into storage that lives as long as the
+// fields.
+struct MapFields {
+  explicit MapFields(const HttpHeaders& headers) {
+    for (const auto& [name, values] : headers)
+      names.push_back(httpHeaderCase(name));
+    std::size_t i = 0;
+    for (const auto& [name, values] : headers) {
+      for (const std::string& value : values)
+        fields.push_back({names[i], value});
+      ++i;
+    }
+  }
+  std::vector<std::string> names;
+  std::vector<HeaderField> fields;
+};
+
+// The map is the caller's, alive while the caller awaits the answer.
+Task<void> respondWithMap(Session& session, int code, std::string body,
+                          const HttpHeaders& headers) {
+  const MapFields map(headers);
+  co_await writeAnswer(session, code, map.fields, body);
+}
+
+Task<void> respondWithOwnBody(Session& session, int code, std::string body) {
+  co_await writeAnswer(session, code, {}, body);
+}
+
+}  // namespace
+
+void appendHttpHeaderCase(std::string& out, std::string_view name) {
   if (name.empty()) return;
-  out.push_back(upper(name[0]));
+  out.push_back(toUpper(name[0]));
   bool pendingDash = false;
   for (const char c : name.substr(1)) {
     if (c == '-' || c == '_') {
@@ -31,81 +70,12 @@ void headerCaseInto(Out& out, std::string_view name) {
       pendingDash = false;
       out.push_back(c);
     } else if (pendingDash) {
-      out.push_back(upper(c));
+      out.push_back(toUpper(c));
       pendingDash = false;
     } else {
       out.push_back(c);
     }
   }
-}
-
-// Collects an answer's head in a buffer that lives in the writing coroutine's frame; only an
-// unusually long head moves to the heap.
-class HeadBuffer {
- public:
-  void append(std::string_view text) {
-    if (spill_.empty() && used_ + text.size() <= sizeof inline_) {
-      std::memcpy(inline_ + used_, text.data(), text.size());
-      used_ += text.size();
-      return;
-    }
-    if (spill_.empty()) spill_.assign(inline_, used_);
-    spill_ += text;
-  }
-  void push_back(char c) { append(std::string_view(&c, 1)); }
-  std::string_view view() const noexcept {
-    return spill_.empty() ? std::string_view(inline_, used_) : std::string_view(spill_);
-  }
-
- private:
-  char inline_[512];
-  std::size_t used_ = 0;
-  std::string spill_;
-};
-
-void appendHead(HeadBuffer& out, int code, const HttpHeaders* headers, std::size_t length) {
-  out.append("HTTP/1.1 ");
-  if (const std::string_view text = statusText(code); !text.empty()) {
-    out.append(text);
-  } else {
-    std::string number;
-    appendStatusText(number, code);
-    out.append(number);
-  }
-  out.append("\r\n");
-  if (headers) {
-    for (const auto& [name, values] : *headers) {
-      for (const std::string& value : values) {
-        headerCaseInto(out, name);
-        out.append(": ");
-        out.append(value);
-        out.append("\r\n");
-      }
-    }
-  }
-  out.append("Content-Length: ");
-  char digits[24];
-  out.append(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, length).ptr));
-  out.append("\r\n\r\n");
-}
-
-// The head and the body go out in one system call, the body straight from where it lies.
-Task<void> writeAnswer(Session& session, int code, std::string_view content, HttpHeaders* headers) {
-  HeadBuffer head;
-  appendHead(head, code, headers, content.size());
-  // HEAD answers carry no body: a keep-alive client would read it as the start of the next
-  // answer. The Content-Length still tells what a GET would have carried.
-  if (session.request.reqMethod == HttpMethod::HttpHead) content = {};
-  const std::string_view bytes = head.view();
-  const iovec pieces[] = {{const_cast<char*>(bytes.data()), bytes.size()},
-                          {const_cast<char*>(content.data()), content.size()}};
-  co_await session.request.client->write(pieces);
-}
-
-}  // namespace
-
-void appendHttpHeaderCase(std::string& out, std::string_view name) {
-  headerCaseInto(out, name);
 }
 
 std::string httpHeaderCase(std::string_view name) {
@@ -114,27 +84,53 @@ std::string httpHeaderCase(std::string_view name) {
   return out;
 }
 
-Task<void> respond(Session& session, int code, std::string_view content, HttpHeaders* headers) {
-  co_await writeAnswer(session, code, content, headers);
+Task<void> respond(Session& session, int code, std::string_view body, HeaderFields fields) {
+  return writeAnswer(session, code, fields, body);
 }
 
-Task<void> respond(Session& session, int code, const JsonNode& json, HttpHeaders* headers) {
-  HttpHeaders own;
-  if (!headers) headers = &own;
-  headers->set("Content-Type", "application/json");
+Task<void> respond(Session& session, const ConstantAnswer& answer) {
+  return session.request.writer->write(answer, withBody(session));
+}
+
+Task<void> respond(Session& session, int code, const JsonNode& json) {
   std::string body;
   writeCompact(body, json);
-  co_await writeAnswer(session, code, body, headers);
+  co_await writeAnswer(session, code, kJsonFields, body);
 }
 
-Task<void> respond(Session& session, int code, HttpHeaders* headers) {
+Task<void> respond(Session& session, const JsonNode& json) {
+  return respond(session, 200, json);
+}
+
+Task<void> respond(Session& session, int code) {
+  if (const std::string_view text = statusText(code); !text.empty()) {
+    return writeAnswer(session, code, {}, text);
+  }
+  // A code outside the table: its number is its text.
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, code).ptr;
+  return respondWithOwnBody(session, code, std::string(digits, end));
+}
+
+Task<void> respond(Session& session, int code, std::string_view body, const HttpHeaders& headers) {
+  return respondWithMap(session, code, std::string(body), headers);
+}
+
+Task<void> respond(Session& session, int code, const JsonNode& json, HttpHeaders& headers) {
+  headers.set("Content-Type", "application/json");
+  std::string body;
+  writeCompact(body, json);
+  return respondWithMap(session, code, std::move(body), headers);
+}
+
+Task<void> respond(Session& session, const JsonNode& json, HttpHeaders& headers) {
+  return respond(session, 200, json, headers);
+}
+
+Task<void> respond(Session& session, int code, const HttpHeaders& headers) {
   std::string text;
   appendStatusText(text, code);
-  co_await writeAnswer(session, code, text, headers);
-}
-
-Task<void> respond(Session& session, const JsonNode& json, HttpHeaders* headers) {
-  co_await respond(session, 200, json, headers);
+  return respondWithMap(session, code, std::move(text), headers);
 }
 
 }  // namespace relaydash

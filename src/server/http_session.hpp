@@ -5,6 +5,7 @@
 
 #include "json/value.hpp"
 #include "runtime/task.hpp"
+#include "transport/answer.hpp"
 #include "transport/http_headers.hpp"
 #include "transport/request.hpp"
 
@@ -28,27 +29,33 @@ struct Session {
   std::string user;
 };
 
-// Answers are written straight to the request's socket as one write: the status line, each
-// header line (names as httpHeaderCase writes them), Content-Length, an empty line, the body.
-// A peer that has gone away makes the answer a quiet no-op; any other write failure fails the
-// future with OSError. Nothing records that an answer was written: a second call writes a
-// second answer.
+// Answers. Each form writes one answer through the connection's writer (transport/answer.hpp):
+// the status line, the header lines, Content-Length, an empty line, then the body, which a HEAD
+// request's answer leaves out (its Content-Length still tells what a GET would carry). The
+// future completes once the answer is queued or written, and what the call was given is no
+// longer needed. A peer that has gone away makes the answer a quiet no-op; any other write
+// failure fails the future with OSError. Nothing records that an answer was written: a second
+// call writes a second answer.
 
-// The core form: the content as body; headers may be null.
-Task<void> respond(Session& session, int code, std::string_view content,
-                   HttpHeaders* headers = nullptr);
-inline Task<void> respond(Session& session, int code, const char* content,
-                          HttpHeaders* headers = nullptr) {
-  return respond(session, code, std::string_view(content), headers);
-}
-// The JSON form: sets "Content-Type: application/json" in the given map (changed in place) or
-// a new one, and writes the value compactly.
-Task<void> respond(Session& session, int code, const JsonNode& json,
-                   HttpHeaders* headers = nullptr);
-// The status-only form: the status text is the body; no Content-Type.
-Task<void> respond(Session& session, int code, HttpHeaders* headers = nullptr);
+// The body as given, with the header fields written as given (names in their wire form,
+// "Content-Type"). An empty body is Content-Length: 0, unlike the status form below.
+Task<void> respond(Session& session, int code, std::string_view body, HeaderFields fields = {});
+// An answer whose head was written once, when it was made.
+Task<void> respond(Session& session, const ConstantAnswer& answer);
+// The JSON form: "Content-Type: application/json" and the value written compactly.
+Task<void> respond(Session& session, int code, const JsonNode& json);
 // The JSON form with status 200.
-Task<void> respond(Session& session, const JsonNode& json, HttpHeaders* headers = nullptr);
+Task<void> respond(Session& session, const JsonNode& json);
+// The status form: the status text is the body ("404 Not Found"), without a Content-Type.
+Task<void> respond(Session& session, int code);
+
+// The header-map forms: every value of every name in the map's order, each name as
+// httpHeaderCase writes it. The JSON forms first set "Content-Type" to "application/json" in the
+// caller's map, which keeps it.
+Task<void> respond(Session& session, int code, std::string_view body, const HttpHeaders& headers);
+Task<void> respond(Session& session, int code, const JsonNode& json, HttpHeaders& headers);
+Task<void> respond(Session& session, const JsonNode& json, HttpHeaders& headers);
+Task<void> respond(Session& session, int code, const HttpHeaders& headers);
 
 // A stored header name in its written form: the first character and each character after a
 // run of "-" or "_" upper-cased, runs of "-"/"_" written as one "-", and a "-" put before an

@@ -79,7 +79,7 @@ int boundPort(int fd) {
 
 // Dotted-quad text of the peer, written directly: inet_ntop formats through sprintf, a cost
 // that shows on every new connection.
-std::string peerText(const sockaddr_in& peer) {
+PeerAddress peerAddress(const sockaddr_in& peer) {
   const std::uint32_t address = ntohl(peer.sin_addr.s_addr);
   char text[INET_ADDRSTRLEN];
   char* end = text;
@@ -88,7 +88,7 @@ std::string peerText(const sockaddr_in& peer) {
     // A failed to_chars leaves `end` at the end of the buffer; every write stays inside it.
     if (shift > 0 && end != std::end(text)) *end++ = '.';
   }
-  return std::string(text, end);
+  return PeerAddress(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
 // True when a connection is waiting in the listen backlog (accept would not wait).
@@ -100,7 +100,7 @@ bool connectionWaiting(const Socket& listener) {
 }  // namespace
 
 AsyncHttpServer::AsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody)
-    : reuseAddr_(reuseAddr), reusePort_(reusePort), maxBody_(maxBody) {}
+    : reuseAddr_(reuseAddr), reusePort_(reusePort), connections_(maxBody, true) {}
 
 std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody) {
   return std::make_unique<AsyncHttpServer>(reuseAddr, reusePort, maxBody);
@@ -108,8 +108,8 @@ std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePo
 
 Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::string address,
                                   int assumedDescriptorsPerRequest) {
-  callback_ = std::move(callback);
-  maxFDs_ = descriptorCeiling();
+  connections_.callback = std::move(callback);
+  const long maxFDs = descriptorCeiling();
   // The listening socket lives in this frame: it goes away with the task, before the loop.
   Socket listener(listenOn(resolve(address, port), reuseAddr_, reusePort_));
   boundPort_ = boundPort(listener.fd());
@@ -117,7 +117,7 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
 
   for (;;) {
     if (assumedDescriptorsPerRequest >= 0 &&
-        static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs_) {
+        static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs) {
       co_await makeRoom(listener);
       continue;
     }
@@ -136,32 +136,26 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
       co_await makeRoom(listener);
       continue;
     }
-    loop.spawn(processClient(std::move(accepted.fd), peerText(accepted.peer)));
+    loop.spawn(serveConnection(std::move(accepted.fd), peerAddress(accepted.peer), connections_));
   }
 }
 
 Task<void> AsyncHttpServer::makeRoom(Socket& listener) {
-  if (!connections_.canReclaim()) {
+  ConnectionRegistry& registry = connections_.registry;
+  if (!registry.canReclaim()) {
     co_await SleepFor(limits::kThrottlePoll);
     co_return;
   }
   // Nobody is turned away yet: the connections there stay open as long as their peers want.
   if (!connectionWaiting(listener)) {
+    listener.setDrained();
     co_await listener.readable();
     co_return;
   }
-  connections_.reclaimOne();
+  registry.reclaimOne();
   // The connections accepted so far read what has arrived for them before the next one comes
   // in, so a fresh client's request is read before the newer arrivals could push it out.
   co_await Yield();
-}
-
-Task<void> AsyncHttpServer::processClient(FileDescriptor fd, std::string peer) {
-  Socket client(std::move(fd));
-  client.shortReadsDrain();
-  // A request seldom arrives with the connection: wait for it rather than try a read first.
-  client.startDrained();
-  co_await serveConnection(client, std::move(peer), callback_, maxBody_, connections_);
 }
 
 }  // namespace relaydash

@@ -1,203 +1,296 @@
 #include "transport/connection.hpp"
 
-#include <charconv>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <utility>
 
-#include "transport/connection_registry.hpp"
+#include "ascii/ascii.hpp"
+#include "runtime/event_loop.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/socket.hpp"
 #include "transport/limits.hpp"
-#include "transport/line_reader.hpp"
+#include "transport/request_head.hpp"
 #include "transport/request_parser.hpp"
-#include "transport/status.hpp"
 
 namespace relaydash {
 namespace {
 
-// After a request: go on with the next, close, or refuse the head (the bare 400, then close).
-enum class Next { Continue, Close, Refuse };
-
-// What one connection keeps from request to request.
-struct Connection {
-  Connection(Socket& socket, ConnectionRegistry& registry, const RequestCallback& onRequest,
-             long bodyLimit)
-      : client(socket),
-        reader(socket),
-        tracked(registry, socket),
-        callback(onRequest),
-        maxBody(bodyLimit) {}
-
-  Socket& client;
-  LineReader reader;
-  Request request;
-  TrackedConnection tracked;
-  const RequestCallback& callback;
-  long maxBody;
+// What the connection does after a step.
+enum class Next {
+  ReadMore,  // it needs more of the peer's bytes
+  Continue,  // it goes on with what it has
+  Call,      // the request is complete: hand it to the callback
+  Close,     // it ends once the queued answers are written
 };
-
-void appendNumber(std::string& out, std::size_t n) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
-}
-
-// "HTTP/1.1 <status>", Content-Length and the text as body.
-Task<void> sendText(Socket& client, int code, std::string_view text) {
-  std::string answer = "HTTP/1.1 ";
-  appendStatusText(answer, code);
-  answer += "\r\nContent-Length: ";
-  appendNumber(answer, text.size());
-  answer += "\r\n\r\n";
-  answer += text;
-  co_await client.write(answer);
-}
-
-// The error answer: the status text is also the body.
-Task<void> sendError(Socket& client, int code) {
-  co_await sendText(client, code, statusText(code));
-}
-
-// A status line and an empty line, nothing else.
-Task<void> sendBareStatus(Socket& client, std::string_view status) {
-  std::string answer = "HTTP/1.1 ";
-  answer += status;
-  answer += "\r\n\r\n";
-  co_await client.write(answer);
-}
 
 // After the callback: keep the connection for another request?
 bool keepAlive(const Request& request) {
+  // A connection asking for an upgrade is not read again; no handler here takes it over, so it
+  // is closed rather than left open forever.
+  if (request.headers.hasValue("connection", "upgrade")) return false;
   const std::string_view connection = request.headers.first("connection");
   const Protocol& p = request.protocol;
-  if (p.major == 1 && p.minor == 1) return !equalsIgnoreCase(connection, "close");
-  if (p.major == 1 && p.minor == 0) return equalsIgnoreCase(connection, "keep-alive");
+  if (p.major == 1 && p.minor == 1) return !ascii::equalsIgnoreCase(connection, "close");
+  if (p.major == 1 && p.minor == 0) return ascii::equalsIgnoreCase(connection, "keep-alive");
   return false;
 }
 
-// What a header line holds beyond its characters: every value split off at a comma is a string
-// of its own.
-std::size_t headerLineBytes(std::string_view line, std::size_t values) {
-  return line.size() + (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0);
+// An LF that the head's last CR was waiting for belongs to that line end, not to the body.
+void dropPendingLf(HeadProgress& progress, ReadBuffer& input) {
+  if (!progress.lfPending || input.empty()) return;
+  if (input.unread().front() == '\n') input.consume(1);
+  progress.lfPending = false;
 }
 
-// Reads one request and hands it to the callback. Returns whether the connection goes on.
-Task<Next> processRequest(Connection& c) {
-  LineReader& reader = c.reader;
-  Socket& client = c.client;
-  Request& request = c.request;
-  request.headers.clear();
-  request.body.clear();
+Task<void> trimAfterBurst(Connections& shared);
 
-  // The connection stays idle until the first bytes of the request are there.
-  if (reader.buffered() == 0 && !co_await reader.fill()) co_return Next::Close;
-  c.tracked.enter(ConnectionState::Head);
-
-  Line line = co_await reader.readLine();
-  // One empty line before a request is tolerated; a second one is taken as the request line.
-  if (line.kind == Line::Kind::Empty) {
-    line = co_await reader.readLine();
-    if (line.kind == Line::Kind::Empty) line.text = "\r\n";
+// One connection's state between its suspensions: its socket, its place in the registry, where
+// its head stands, and the workspace it borrows while it works. Lives in its coroutine's frame,
+// which an idle connection is all but made of: kept small on purpose.
+class Connection {
+ public:
+  Connection(FileDescriptor fd, PeerAddress peer, Connections& shared)
+      : socket_(std::move(fd)), peer_(peer), shared_(shared), tracked_(shared.registry, socket_) {
+    shared_.peak = std::max(shared_.peak, ++shared_.open);
+    if (shared_.shortReadsDrain) socket_.setShortReadsDrain();
+    // A request seldom arrives with the connection: wait for it rather than try a read first.
+    socket_.setDrained();
   }
-  if (line.kind == Line::Kind::End) co_return Next::Close;
-  if (line.kind == Line::Kind::TooLong) {
-    c.tracked.enter(ConnectionState::Busy);
-    co_await sendError(client, 413);
-    co_return Next::Close;
-  }
-  if (parseRequestLine(line.text, request) != RequestLineStatus::Ok) {
-    c.tracked.enter(ConnectionState::Busy);
-    co_await sendError(client, 400);
-    co_return Next::Continue;
-  }
-  if (!c.tracked.chargeHead(line.text.size())) co_return Next::Refuse;
-
-  for (;;) {
-    line = co_await reader.readLine();
-    if (line.kind == Line::Kind::End) co_return Next::Close;
-    if (line.kind == Line::Kind::TooLong) {
-      c.tracked.enter(ConnectionState::Busy);
-      co_await sendError(client, 413);
-      co_return Next::Close;
-    }
-    if (line.kind == Line::Kind::Empty) break;
-    const std::size_t values = parseHeaderLine(line.text, request.headers);
-    if (request.headers.size() > limits::kMaxHeaderNames ||
-        !c.tracked.chargeHead(headerLineBytes(line.text, values))) {
-      co_return Next::Refuse;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  // Gives the memory a burst of connections took back once most of them are gone.
+  ~Connection() {
+    if (workspace_) giveBack();
+    --shared_.open;
+    if (shared_.peak >= limits::kBurstConnections && shared_.open <= shared_.peak / 4 &&
+        !shared_.trimPending) {
+      shared_.trimPending = true;
+      EventLoop::current().spawn(trimAfterBurst(shared_));
     }
   }
-  c.tracked.enter(ConnectionState::Busy);
 
-  const bool isPost = request.reqMethod == HttpMethod::HttpPost;
-  if (isPost && request.headers.hasKey("expect")) {
-    co_await sendBareStatus(client, request.headers.hasValue("expect", "100-continue")
-                                        ? "100 Continue"
-                                        : "417 Expectation Failed");
+  Socket& socket() noexcept { return socket_; }
+  Workspace* workspace() const noexcept { return workspace_.get(); }
+  TrackedConnection& tracked() noexcept { return tracked_; }
+  std::string_view peer() const noexcept { return peer_.text(); }
+
+  // Borrows a workspace for a request that has started to arrive.
+  void borrow() {
+    workspace_ = shared_.workspaces.acquire();
+    workspace_->writer.attach(socket_);
+    workspace_->request.writer = &workspace_->writer;
+    workspace_->request.hostname.assign(peer_.text());
+  }
+  // Gives the workspace back: nothing of the next request has arrived.
+  void giveBack() noexcept { shared_.workspaces.release(std::move(workspace_)); }
+
+  // Nothing is buffered and no head or body has begun: the connection may wait without a
+  // workspace.
+  bool idle() const noexcept {
+    return !readingBody_ && workspace_->input.empty() &&
+           progress_.phase == HeadProgress::Phase::RequestLine;
   }
 
-  if (request.headers.hasKey("content-length")) {
-    const auto length = parseContentLength(request.headers.first("content-length"));
+  // Reads the head from what is buffered.
+  Next readHead(bool atEnd) {
+    Workspace& w = *workspace_;
+    const HeadResult head = parseRequestHead(w.input.unread(), atEnd, progress_, w.request);
+    w.input.consume(head.used);
+    switch (head.status) {
+      case HeadStatus::Incomplete:
+        // What an unfinished head holds counts against the budget of all unfinished heads.
+        if (progress_.phase == HeadProgress::Phase::HeaderLines &&
+            progress_.headBytes > tracked_.headBytes() &&
+            !tracked_.chargeHead(progress_.headBytes - tracked_.headBytes())) {
+          return refuseHead();
+        }
+        return Next::ReadMore;
+      case HeadStatus::Complete:
+        tracked_.enter(ConnectionState::Busy);
+        return startBody();
+      case HeadStatus::BadRequestLine:
+        tracked_.enter(ConnectionState::Busy);
+        w.writer.queue(TransportAnswer::BadRequest);
+        return Next::Continue;
+      case HeadStatus::LineTooLong:
+        tracked_.enter(ConnectionState::Busy);
+        w.writer.queue(TransportAnswer::EntityTooLarge);
+        return Next::Close;
+      case HeadStatus::TooLarge:
+        return refuseHead();
+      case HeadStatus::Ended:
+        break;
+    }
+    return Next::Close;
+  }
+
+  // Takes the body from what is buffered.
+  Next readBody(bool atEnd) {
+    Workspace& w = *workspace_;
+    dropPendingLf(progress_, w.input);
+    const std::string_view unread = w.input.unread();
+    const std::size_t take = std::min(unread.size(), bodyLeft_);
+    w.request.body.append(unread.substr(0, take));
+    w.input.consume(take);
+    bodyLeft_ -= take;
+    readingBody_ = bodyLeft_ > 0;
+    if (!readingBody_) return Next::Call;
+    if (!atEnd) return Next::ReadMore;
+    // The stream ended inside the body.
+    readingBody_ = false;
+    w.writer.queue(TransportAnswer::ContentLengthMismatch);
+    return Next::Continue;
+  }
+
+  Next advance(bool atEnd) { return readingBody_ ? readBody(atEnd) : readHead(atEnd); }
+
+  // After the callback: does the connection go on?
+  Next afterRequest() {
+    Workspace& w = *workspace_;
+    if (w.writer.closing() || !keepAlive(w.request)) return Next::Close;
+    // A large request leaves nothing behind.
+    if (progress_.headBytes > limits::kKeptHeaderStorage / 2) {
+      w.trim();
+    } else {
+      w.input.shrink();
+    }
+    return Next::Continue;
+  }
+
+  // The registry ended the connection: a refused head gets its answer, a reclaimed
+  // connection none.
+  Next ended() {
+    if (!tracked_.refused()) return Next::Close;
+    if (!workspace_) borrow();
+    return refuseHead();
+  }
+
+ private:
+  // After a complete head: the interim answers and what the body needs.
+  Next startBody() {
+    Workspace& w = *workspace_;
+    Request& request = w.request;
+    request.body.clear();
+    const bool isPost = request.reqMethod == HttpMethod::HttpPost;
+    if (isPost && request.headers.hasKey("expect")) {
+      w.writer.queue(request.headers.hasValue("expect", "100-continue")
+                         ? TransportAnswer::Continue
+                         : TransportAnswer::ExpectationFailed);
+    }
+    const auto* contentLength = request.headers.find("content-length");
+    if (!contentLength) {
+      if (!isPost) return Next::Call;
+      w.writer.queue(TransportAnswer::LengthRequired);
+      return Next::Continue;
+    }
+    const auto length = parseContentLength(contentLength->front());
     if (!length) {
-      co_await sendText(client, 400, "Bad Request. Invalid Content-Length.");
-      co_return Next::Continue;
+      // The body is not read: what follows is taken as the next request.
+      w.writer.queue(TransportAnswer::InvalidContentLength);
+      return Next::Continue;
     }
-    if (*length > c.maxBody) {
-      co_await sendError(client, 413);
-      co_return Next::Close;
+    if (*length > shared_.maxBody) {
+      w.writer.queue(TransportAnswer::EntityTooLarge);
+      return Next::Close;
     }
-    const auto expected = static_cast<std::size_t>(*length);
-    co_await reader.readBody(request.body, expected);
-    if (request.body.size() != expected) {
-      co_await sendText(client, 400, "Bad Request. Content-Length does not match actual.");
-      co_return Next::Continue;
-    }
-  } else if (isPost) {
-    co_await sendText(client, 411, "Content-Length required.");
-    co_return Next::Continue;
+    bodyLeft_ = static_cast<std::size_t>(*length);
+    if (bodyLeft_ == 0) return Next::Call;
+    request.body.reserve(bodyLeft_);
+    readingBody_ = true;
+    return readBody(false);
   }
 
-  co_await c.callback(request);
+  Next refuseHead() {
+    tracked_.enter(ConnectionState::Busy);
+    workspace_->request.headers.releaseStorage();
+    workspace_->writer.queue(TransportAnswer::HeadRefused);
+    return Next::Close;
+  }
 
-  // A connection asking for an upgrade is not read again; no handler here takes it over, so
-  // it is closed rather than left open forever.
-  if (request.headers.hasValue("connection", "upgrade")) co_return Next::Close;
-  co_return keepAlive(request) ? Next::Continue : Next::Close;
-}
+  Socket socket_;
+  PeerAddress peer_;
+  Connections& shared_;
+  TrackedConnection tracked_;
+  HeadProgress progress_;
+  std::unique_ptr<Workspace> workspace_;
+  std::size_t bodyLeft_ = 0;
+  bool readingBody_ = false;
+};
 
-// A large request leaves nothing behind: what the connection keeps is what it needs to read
-// ordinary requests without allocating.
-void giveBackLargeStorage(Connection& c) {
-  if (c.request.headers.storageBytes() > limits::kKeptHeaderStorage)
-    c.request.headers.releaseStorage();
-  c.reader.shrink();
+// Gives the memory a burst of connections took back to the system, once it is over and things
+// have been quiet for a while.
+Task<void> trimAfterBurst(Connections& shared) {
+  co_await SleepFor(limits::kQuietBeforeTrim);
+  shared.workspaces.clear();
+  releaseFreeMemory();
+  shared.peak = shared.open;
+  shared.trimPending = false;
 }
 
 }  // namespace
 
-Task<void> serveConnection(Socket& client, std::string peer, const RequestCallback& callback,
-                           long maxBody, ConnectionRegistry& registry) {
-  Connection c(client, registry, callback, maxBody);
-  c.request.client = &client;
-  c.request.hostname = std::move(peer);
+Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& shared) {
+  Connection c(std::move(fd), peer, shared);
+  Socket& socket = c.socket();
   try {
+    bool atEnd = false;
+    Next next = Next::ReadMore;
     for (;;) {
-      const Next next = co_await processRequest(c);
-      if (next == Next::Continue && !client.closed()) {
-        giveBackLargeStorage(c);
-        c.tracked.enter(c.reader.buffered() > 0 ? ConnectionState::Head : ConnectionState::Idle);
+      if (next == Next::Call) {
+        Workspace& w = *c.workspace();
+        w.writer.setBatching(true);
+        co_await shared.callback(w.request).onFirstWait(
+            [&w]() noexcept { w.writer.handlerWaits(); });
+        w.writer.setBatching(false);
+        next = c.afterRequest();
+      }
+      if (next == Next::Continue) {
+        if (!c.idle()) {
+          c.tracked().enter(ConnectionState::Head);
+          next = c.advance(atEnd);
+          continue;
+        }
+        next = Next::ReadMore;
+      }
+      if (next == Next::Close) break;
+
+      // More of the peer's bytes are needed: the answers made so far go out first.
+      if (Workspace* w = c.workspace(); w && !w->writer.flushNow()) co_await w->writer.flush();
+      if (atEnd) {
+        next = c.advance(true);
+        if (next == Next::ReadMore) break;
         continue;
       }
-      // A head refused here or, to make room for others' heads, by the registry.
-      if (next == Next::Refuse || c.tracked.refused()) {
-        c.tracked.enter(ConnectionState::Busy);
-        c.request.headers.releaseStorage();
-        co_await sendBareStatus(client, "400 Bad Request");
+      // Nothing of the next request is here: wait for it holding no workspace.
+      if (c.workspace() && c.idle()) {
+        c.giveBack();
+        c.tracked().enter(ConnectionState::Idle);
       }
-      break;
+      // The one place the connection waits for its peer.
+      co_await socket.readable();
+      if (socket.interrupted()) {
+        next = c.ended();
+        continue;
+      }
+      if (!c.workspace()) {
+        c.borrow();
+        c.tracked().enter(ConnectionState::Head);
+      }
+      ReadBuffer& input = c.workspace()->input;
+      const std::optional<std::size_t> n = socket.readNow(input.room());
+      if (!n) continue;  // nothing after all: wait again
+      input.added(*n);
+      atEnd = *n == 0;
+      next = c.advance(atEnd);
     }
+    if (Workspace* w = c.workspace(); w && !w->writer.flushNow()) co_await w->writer.flush();
   } catch (const std::exception& e) {
     // Only this connection ends; its peer sees the connection close.
-    std::fprintf(stderr, "connection from %s ended: %s\n", c.request.hostname.c_str(), e.what());
+    std::fprintf(stderr, "connection from %.*s ended: %s\n", static_cast<int>(c.peer().size()),
+                 c.peer().data(), e.what());
   }
-  client.close();
 }
 
 }  // namespace relaydash

@@ -1,21 +1,62 @@
 #pragma once
 
-#include <string>
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <string_view>
 
-#include "runtime/socket.hpp"
+#include "runtime/file_descriptor.hpp"
 #include "runtime/task.hpp"
-#include "transport/async_http_server.hpp"
+#include "transport/connection_registry.hpp"
+#include "transport/request.hpp"
+#include "transport/workspace.hpp"
 
 namespace relaydash {
 
-class ConnectionRegistry;
+// Called for every well-formed request; the transport waits for its future before it reads
+// the next request on that connection. The future must not fail.
+using RequestCallback = std::function<Task<void>(Request&)>;
 
-// Serves one accepted connection until the peer closes it or a request ends it: reads each
-// request, answers protocol errors, calls the callback, and applies the keep-alive rules. The
-// connection is tracked in the registry while it is served, and ends when the registry
-// reclaims or refuses it. Errors stay inside: a failing connection is closed and nothing else
+// What the connections of one server share. Must outlive them.
+struct Connections {
+  Connections(long bodyLimit, bool streamSockets) noexcept
+      : maxBody(bodyLimit), shortReadsDrain(streamSockets) {}
+  Connections(const Connections&) = delete;
+  Connections& operator=(const Connections&) = delete;
+
+  RequestCallback callback;
+  long maxBody;
+  // TCP sockets: a read that returns less than asked for has emptied the socket.
+  bool shortReadsDrain;
+  ConnectionRegistry registry;
+  WorkspacePool workspaces;
+  // Connections open now, and the most open at once since memory was last given back.
+  std::size_t open = 0;
+  std::size_t peak = 0;
+  bool trimPending = false;
+};
+
+// A peer's address as text ("192.0.2.7"), kept in the connection without allocating. Longer text
+// is cut to what fits.
+class PeerAddress {
+ public:
+  explicit PeerAddress(std::string_view text) noexcept
+      : size_(static_cast<unsigned char>(std::min(text.size(), sizeof text_))) {
+    std::copy_n(text.data(), size_, text_);
+  }
+  std::string_view text() const noexcept { return {text_, size_}; }
+
+ private:
+  char text_[15];  // the longest dotted quad
+  unsigned char size_;
+};
+
+// Serves one accepted connection until the peer closes it or a request ends it, in one loop:
+// read into the buffer, parse the head, read the body, call back, queue the answers, decide about
+// keep-alive. The transport answers protocol errors itself. The connection is tracked in the
+// registry while it is served, and ends when the registry reclaims or refuses it. Errors stay
+// inside: a failing connection is closed (its error printed on standard error) and nothing else
 // is affected.
-Task<void> serveConnection(Socket& client, std::string peer, const RequestCallback& callback,
-                           long maxBody, ConnectionRegistry& registry);
+Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& connections);
 
 }  // namespace relaydash

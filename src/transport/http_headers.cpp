@@ -2,35 +2,28 @@
 
 #include <algorithm>
 
+#include "ascii/ascii.hpp"
 namespace relaydash {
 namespace {
 
-char lower(char c) noexcept {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-char upper(char c) noexcept {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
+using ascii::equalsIgnoreCase;
+using ascii::toLower;
+using ascii::toUpper;
 
 const std::vector<std::string> kOneEmptyValue{std::string()};
 
 }  // namespace
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lower(x) == lower(y); });
-}
-
 void HttpHeaders::normalise(std::string_view name, std::string& into) const {
   into.assign(name);
   if (!isTitleCase_) {
     for (char& c : into)
-      c = lower(c);
+      c = toLower(c);
     return;
   }
   bool startOfWord = true;
   for (char& c : into) {
-    c = startOfWord ? upper(c) : lower(c);
+    c = startOfWord ? toUpper(c) : toLower(c);
     startOfWord = c == '-';
   }
 }

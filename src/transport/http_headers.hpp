@@ -72,6 +72,4 @@ class HttpHeaders {
   bool isTitleCase_;
 };
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) noexcept;
-
 }  // namespace relaydash

@@ -2,12 +2,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 
-// Every limit the transport enforces, in one place.
+// Every limit of the wire, and every size a connection keeps, in one place: what a request may
+// hold, what a connection answers with, how accepting is throttled. The runtime's own sizes are
+// in runtime/limits.hpp.
 namespace relaydash::limits {
 
-// A request or header line may hold this many characters; one more and the request is refused
-// with 413 and the connection closed.
+// --- What one request may hold
+
+// A request or header line may hold this many characters (its line end not counted); one more
+// and the request is refused with 413 and the connection closed.
 inline constexpr std::size_t kMaxLineLength = 8192;
 // A request may carry this many distinct header names; one more ends the connection.
 inline constexpr std::size_t kMaxHeaderNames = 10000;
@@ -17,11 +23,27 @@ inline constexpr std::size_t kMaxHeaderNames = 10000;
 // off, since each is stored as a string of its own.
 inline constexpr std::size_t kMaxHeadBytes = 1024 * 1024;
 inline constexpr std::size_t kBytesPerExtraValue = 32;
-// The heads still being read, on all connections together, may hold this many bytes. A line
+// The heads still being read, on all connections together, may hold this many bytes. A read
 // that would go past it refuses the connection holding the largest unfinished head.
 inline constexpr std::size_t kMaxHeadBytesInTotal = 32 * 1024 * 1024;
-// Content-Length values saturate here.
-inline constexpr long long kMaxContentLength = 2147483647;
+// The largest request body this system accepts: start-up gives it to the server, the web
+// application keeps its requests below it.
+inline constexpr long kMaxRequestBody = 4096;
+// Content-Length values, and the numbers of a version, saturate here.
+inline constexpr std::int64_t kMaxContentLength = std::numeric_limits<std::int32_t>::max();
+inline constexpr int kMaxVersionNumber = std::numeric_limits<int>::max();
+
+// Lines of the longest length times the names allowed would be 80 MB: the names alone do not
+// bound a head, the head's byte limit does.
+static_assert(kMaxHeaderNames * kMaxLineLength > kMaxHeadBytes);
+// 10,000 header lines of an ordinary 100 characters fit, so the name limit stays what a caller
+// meets first.
+static_assert(kMaxHeaderNames * 100 <= kMaxHeadBytes);
+// A head of the largest size fits the total many times over: one connection cannot take it all.
+static_assert(kMaxHeadBytesInTotal / kMaxHeadBytes >= 32);
+static_assert(kMaxRequestBody <= kMaxContentLength);
+
+// --- Accepting
 
 inline constexpr int kListenBacklog = 4096;
 // At the descriptor ceiling a connection waiting to be accepted makes room by closing one that
@@ -30,14 +52,41 @@ inline constexpr int kListenBacklog = 4096;
 inline constexpr std::chrono::milliseconds kThrottlePoll{500};
 // The ceiling when the open-files limit cannot be read.
 inline constexpr long kDefaultMaxFDs = 16000;
+// The descriptors one request may need while it runs: its socket, and for a program it runs two
+// pipes, the exit notice and a timer, plus the child's ends of the pipes while it starts (a file
+// it reads or rewrites is never open at the same time). The framework tells the accept throttle.
+inline constexpr int kDescriptorsPerRequest = 7;
 
-// A connection's read buffer starts this small, so idle connections stay cheap, and grows up
-// to what one maximal line needs.
-inline constexpr std::size_t kInitialReadBuffer = 1024;
+// --- What a connection keeps
+
+// A connection that waits for its next request holds no buffers: while it reads or answers a
+// request it borrows a workspace (request record, read buffer, answers queue) from a pool that
+// keeps this many for reuse.
+inline constexpr std::size_t kKeptWorkspaces = 32;
+// A workspace's read buffer: this big at first, and given back to this size after a request
+// that made it grow, up to what one maximal line needs with its line end.
+inline constexpr std::size_t kReadBuffer = 4096;
 inline constexpr std::size_t kMaxReadBuffer = 2 * kMaxLineLength + 2;
-// What a connection keeps between requests: a read buffer or header storage that grew past
-// these for a large request is given back when that request ends.
-inline constexpr std::size_t kKeptReadBuffer = 4096;
+static_assert(kMaxReadBuffer >= kMaxLineLength + 2, "a maximal line and its CR LF fit");
+// Header storage that grew past this for a large request is given back when it ends.
 inline constexpr std::size_t kKeptHeaderStorage = 16 * 1024;
+
+// --- Answers
+
+// Answers to requests that are already read wait in the connection's queue, to go out together
+// in one write; the queue is written once it holds this much.
+inline constexpr std::size_t kMaxQueuedAnswers = 64 * 1024;
+// A body up to this size is copied into the queue; a larger one is written from where it lies,
+// together with what the queue holds.
+inline constexpr std::size_t kMaxCopiedBody = 2048;
+// The queue keeps its storage up to this size between requests.
+inline constexpr std::size_t kKeptAnswerQueue = 16 * 1024;
+
+// --- Memory after a burst
+
+// When the open connections fall to a quarter of a peak of at least this many, the memory their
+// burst took is given back to the system once things are quiet for kQuietBeforeTrim.
+inline constexpr std::size_t kBurstConnections = 256;
+inline constexpr std::chrono::milliseconds kQuietBeforeTrim{1000};
 
 }  // namespace relaydash::limits

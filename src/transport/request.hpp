@@ -8,7 +8,7 @@
 
 namespace relaydash {
 
-class Socket;
+class AnswerWriter;
 
 enum class HttpMethod {
   HttpHead,
@@ -31,14 +31,19 @@ struct Protocol {
   int minor = 0;
 };
 
-// One parsed request. The transport keeps one per connection and reuses it for every request
-// on it; a handler may keep references into it until its future completes.
-struct Request {
-  Socket* client = nullptr;  // answers are written here
+// What a request's head says: its request line and header lines.
+struct RequestHead {
   HttpMethod reqMethod = HttpMethod::HttpGet;
-  HttpHeaders headers;
+  HttpHeaders headers;  // names in lower case
   Protocol protocol;
   Url url;
+};
+
+// One request as the callback receives it. It stays put, and so does everything it refers to,
+// until the callback's future completes.
+struct Request : RequestHead {
+  // Where the answers go: the connection's writer, which keeps them in request order.
+  AnswerWriter* writer = nullptr;
   std::string hostname;  // the peer's address
   std::string body;
 };

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ascii/ascii.hpp"
 #include "transport/limits.hpp"
 
 namespace relaydash {
@@ -20,12 +21,9 @@ constexpr std::array kMethods = {
     MethodRow{"TRACE", HttpMethod::HttpTrace},
 };
 
-bool isDigit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
-bool isSpace(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+using ascii::equalsIgnoreCase;
+using ascii::isDigit;
+using ascii::isSpace;
 
 std::string_view skipLeadingSpace(std::string_view s) noexcept {
   while (!s.empty() && isSpace(s.front()))
@@ -38,7 +36,7 @@ std::size_t readNatural(std::string_view s, std::size_t i, int& value) noexcept 
   long long v = 0;
   for (; i < s.size() && isDigit(s[i]); ++i) {
     v = v * 10 + (s[i] - '0');
-    if (v > 2147483647) v = 2147483647;
+    if (v > limits::kMaxVersionNumber) v = limits::kMaxVersionNumber;
   }
   value = static_cast<int>(v);
   return i;
@@ -71,7 +69,8 @@ bool parseProtocol(std::string_view text, Protocol& protocol) {
   return true;
 }
 
-RequestLineStatus parseRequestLine(std::string_view line, Request& request) {
+RequestLineStatus parseRequestLine(std::string_view line, PreviousRequestLine& previous,
+                                   RequestHead& head) {
   std::size_t part = 0;
   for (std::size_t start = 0;; ++part) {
     const std::size_t space = line.find(' ', start);
@@ -79,23 +78,27 @@ RequestLineStatus parseRequestLine(std::string_view line, Request& request) {
     switch (part) {
       case 0:
         if (const auto method = parseMethod(text)) {
-          request.reqMethod = *method;
+          head.reqMethod = *method;
         } else {
           return RequestLineStatus::BadMethod;
         }
         break;
       case 1:
-        parseUrl(text, request.url);
+        previous.target.assign(text);
         break;
       case 2:
-        if (!parseProtocol(text, request.protocol)) return RequestLineStatus::BadVersion;
+        if (!parseProtocol(text, head.protocol)) return RequestLineStatus::BadVersion;
+        previous.version.assign(text);
         break;
       default:
         return RequestLineStatus::TooManyParts;
     }
-    if (space == std::string_view::npos) return RequestLineStatus::Ok;
+    if (space == std::string_view::npos) break;
     start = space + 1;
   }
+  parseUrl(previous.target, head.url);
+  if (part < 2 && !parseProtocol(previous.version, head.protocol)) head.protocol = Protocol{};
+  return RequestLineStatus::Ok;
 }
 
 std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {

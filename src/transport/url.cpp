@@ -1,18 +1,17 @@
 #include "transport/url.hpp"
 
+#include "ascii/ascii.hpp"
+
 namespace relaydash {
 namespace {
 
-bool isAlpha(char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 bool isSchemeChar(char c) noexcept {
-  return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+  return ascii::isAlnum(c) || c == '+' || c == '-' || c == '.';
 }
 
 // The scheme's length when the text starts with "scheme:", else 0.
 std::size_t schemeLength(std::string_view s) noexcept {
-  if (s.empty() || !isAlpha(s[0])) return 0;
+  if (s.empty() || !ascii::isAlpha(s[0])) return 0;
   std::size_t i = 1;
   while (i < s.size() && isSchemeChar(s[i]))
     ++i;

@@ -35,16 +35,27 @@ TEST(EventLoop, RunForReturnsWhenTheTimeIsUp) {
   EXPECT_GE(EventLoop::Clock::now() - start, 50ms);
 }
 
-TEST(EventLoop, StopEndsRun) {
+TEST(EventLoop, StopEndsRunAfterTheStoppingTaskAndBeforeLaterTimers) {
   EventLoop loop;
+  bool stopped = false;
+  bool late = false;
   // A coroutine lambda's captures die with the lambda: name it so it outlives the task.
   auto stopSoon = [&]() -> Task<void> {
     co_await SleepFor(5ms);
+    stopped = true;
     loop.stop();
   };
+  auto runLate = [&]() -> Task<void> {
+    co_await SleepFor(200ms);
+    late = true;
+  };
   loop.spawn(stopSoon());
+  loop.spawn(runLate());
+  const auto start = EventLoop::Clock::now();
   loop.run();
-  SUCCEED();
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(late);
+  EXPECT_GE(EventLoop::Clock::now() - start, 5ms);
 }
 
 TEST(EventLoop, DestroyingTheLoopDestroysSuspendedTasks) {

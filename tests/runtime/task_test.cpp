@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 
@@ -58,6 +59,50 @@ TEST(Task, AnUnstartedTaskIsDestroyedWithoutRunning) {
     }();
   }
   EXPECT_FALSE(ran);
+}
+
+TEST(Task, AReadyTaskHasFinishedWithoutAFrame) {
+  EventLoop loop;
+  Task<void> ready = Task<void>::ready();
+  EXPECT_TRUE(ready.done());
+  int waits = 0;
+  loop.blockOn([&]() -> Task<void> {
+    co_await Task<void>::ready();
+    co_await Task<void>::ready().onFirstWait([&waits]() noexcept { ++waits; });
+  }());
+  EXPECT_EQ(waits, 0);
+  loop.blockOn(std::move(ready));
+}
+
+TEST(Task, OnFirstWaitRunsOnlyForATaskThatHasToWait) {
+  EventLoop loop;
+  int waits = 0;
+  const auto countWait = [&waits]() noexcept { ++waits; };
+  const auto outcome = [&](Task<int> task) -> Task<int> {
+    co_return co_await std::move(task).onFirstWait(countWait);
+  };
+  EXPECT_EQ(loop.blockOn(outcome(answer())), 42);
+  EXPECT_EQ(waits, 0);
+
+  auto sleepsTwice = []() -> Task<int> {
+    co_await SleepFor(std::chrono::milliseconds(1));
+    co_await SleepFor(std::chrono::milliseconds(1));
+    co_return 7;
+  };
+  EXPECT_EQ(loop.blockOn(outcome(sleepsTwice())), 7);
+  EXPECT_EQ(waits, 1);
+
+  auto failsLater = []() -> Task<int> {
+    co_await SleepFor(std::chrono::milliseconds(1));
+    throw std::runtime_error("late");
+  };
+  EXPECT_THROW(loop.blockOn(outcome(failsLater())), std::runtime_error);
+  EXPECT_THROW(loop.blockOn(outcome([]() -> Task<int> {
+    throw std::runtime_error("at once");
+    co_return 0;
+  }())),
+               std::runtime_error);
+  EXPECT_EQ(waits, 2);
 }
 
 }  // namespace

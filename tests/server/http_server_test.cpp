@@ -53,12 +53,12 @@ TEST_F(Wrapper, UnmatchedPathsAreNotFoundUntilARootHandlerIsMounted) {
 
 TEST_F(Wrapper, TheRootHandlerSeesTheWholeNormalisedPath) {
   mount(*server, "", [](Session& s) -> Task<void> {
-    co_await respond(s, 200, std::string(s.path) + " " + std::to_string(s.context.id));
+    co_await respond(s, 200, std::string(s.path) + " " + s.context.forwarderUnitServiceName);
   });
   mount(*server, "api", [](Session& s) -> Task<void> { co_await respond(s, 200, s.path); });
   start();
   EXPECT_EQ(ask("GET //a//b/?q=1 HTTP/1.1\r\n\r\n"),
-            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\na/b 7");
+            "HTTP/1.1 200 OK\r\nContent-Length: 18\r\n\r\na/b framework-test");
   EXPECT_EQ(ask("GET /api/x/y HTTP/1.1\r\n\r\n"),
             "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nx/y");
 }

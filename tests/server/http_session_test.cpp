@@ -45,7 +45,7 @@ TEST_F(Respond, EveryFormWritesExactBytes) {
     headers.set("access-control-allow-origin", "*");
     headers.set("set-cookie", std::vector<std::string>{"a=1", "b=2"});
     headers.set("content-length", "99");
-    co_await respond(s, 201, "x", &headers);
+    co_await respond(s, 201, "x", headers);
   });
   start();
 
@@ -70,7 +70,7 @@ TEST_F(Respond, TheJsonFormSetsTheContentTypeInTheCallersMap) {
     HttpHeaders headers;
     headers.set("Content-Type", "text/plain");
     headers.set("x-a", "1");
-    co_await respond(s, 200, *parseJson("[]"), &headers);
+    co_await respond(s, 200, *parseJson("[]"), headers);
     // A second answer reports what the map holds now.
     co_await respond(s, 200, headers.first("content-type"));
   });

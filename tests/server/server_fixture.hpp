@@ -6,26 +6,24 @@
 #include <optional>
 #include <string>
 
+#include "ctx.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_server.hpp"
 #include "support/loopback_client.hpp"
 #include "support/server_thread.hpp"
 
-namespace relaydash {
-
-// The framework only carries the context; the tests give it one of their own.
-struct Context {
-  int id = 7;
-};
-
-namespace testing {
+namespace relaydash::testing {
 
 // An in-process HttpServer on a loopback port: mount handlers, then start() and talk to it.
+// Every session carries the application's own context, which the framework only hands on.
 class FrameworkTest : public ::testing::Test {
  protected:
   Context context;
   std::unique_ptr<HttpServer> server = newHttpServer(4096);
   std::optional<ServerThread> thread;
+
+  // Tells this context apart from any other, for the tests that check which one a session has.
+  FrameworkTest() { context.forwarderUnitServiceName = "framework-test"; }
 
   void start() {
     thread.emplace([this] {
@@ -45,5 +43,4 @@ class FrameworkTest : public ::testing::Test {
   }
 };
 
-}  // namespace testing
-}  // namespace relaydash
+}  // namespace relaydash::testing

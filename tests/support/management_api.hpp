@@ -9,9 +9,10 @@
 #include <sstream>
 #include <string>
 
+#include "constant_answers.hpp"
 #include "ctx.hpp"
+#include "error_hook.hpp"
 #include "json/parser.hpp"
-#include "relaydash.hpp"
 #include "route.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_server.hpp"
@@ -19,6 +20,7 @@
 #include "support/scripted_systemctl.hpp"
 #include "support/server_thread.hpp"
 #include "support/temp_dir.hpp"
+#include "transport/limits.hpp"
 
 namespace relaydash::testing {
 
@@ -70,7 +72,7 @@ class ManagementApi : public ::testing::Test {
     thread.reset();
     context = newContext(configPath, unit, dir.file("relaydash.sqlite3"));
     init(*context);
-    server = newHttpServer(kMaxRequestBody);
+    server = newHttpServer(limits::kMaxRequestBody);
     setupJsonApiRoute(*server);
     mount(*server, "health", healthCheck);
     catchErrors(*server, mainOnError);

@@ -31,6 +31,8 @@ class ServerThread {
       }
       loop.spawn([](int fd, EventLoop& l) -> Task<void> {
         Socket stop{FileDescriptor(::dup(fd))};
+        // Registering reports a stop that came before the wait.
+        stop.setDrained();
         co_await stop.readable();
         l.stop();
       }(stopFd_, loop));

@@ -14,6 +14,7 @@
 #include "runtime/event_loop.hpp"
 #include "support/loopback_client.hpp"
 #include "support/server_thread.hpp"
+#include "transport/answer_writer.hpp"
 #include "transport/async_http_server.hpp"
 #include "transport/request_parser.hpp"
 
@@ -39,9 +40,7 @@ Task<void> echo(Request& request) {
     body += "\n";
   }
   body += "body=" + request.body;
-  std::string answer =
-      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  co_await request.client->write(answer);
+  co_await request.writer->write(200, {}, body);
 }
 
 class Transport : public ::testing::Test {

@@ -89,23 +89,36 @@ TEST(RequestLine, MethodsAreExactAndPartsAreCounted) {
       {"DELETE", RequestLineStatus::Ok},
   };
   for (const Case& c : cases) {
-    Request request;
-    EXPECT_EQ(parseRequestLine(c.line, request), c.status) << c.line;
+    PreviousRequestLine previous;
+    RequestHead head;
+    EXPECT_EQ(parseRequestLine(c.line, previous, head), c.status) << c.line;
   }
 }
 
 TEST(RequestLine, MissingPartsKeepThePreviousRequestsValues) {
-  Request request;
-  ASSERT_EQ(parseRequestLine("POST /a?x=1 HTTP/1.0", request), RequestLineStatus::Ok);
+  PreviousRequestLine previous;
+  RequestHead request;
+  ASSERT_EQ(parseRequestLine("GET /", previous, request), RequestLineStatus::Ok);
+  EXPECT_EQ(request.protocol.orig, "");
+  EXPECT_EQ(request.protocol.major, 0);
+  ASSERT_EQ(parseRequestLine("POST /a?x=1 HTTP/1.0", previous, request), RequestLineStatus::Ok);
   EXPECT_EQ(request.reqMethod, HttpMethod::HttpPost);
   EXPECT_EQ(request.url.path, "/a");
   EXPECT_EQ(request.url.query, "x=1");
   EXPECT_EQ(request.protocol.major, 1);
   EXPECT_EQ(request.protocol.minor, 0);
-  ASSERT_EQ(parseRequestLine("GET", request), RequestLineStatus::Ok);
-  EXPECT_EQ(request.reqMethod, HttpMethod::HttpGet);
-  EXPECT_EQ(request.url.path, "/a");
-  EXPECT_EQ(request.protocol.orig, "HTTP/1.0");
+  // Another request's record, as a connection's next request may get: the parts left out come
+  // from the connection's previous line all the same.
+  RequestHead other;
+  ASSERT_EQ(parseRequestLine("GET", previous, other), RequestLineStatus::Ok);
+  EXPECT_EQ(other.reqMethod, HttpMethod::HttpGet);
+  EXPECT_EQ(other.url.path, "/a");
+  EXPECT_EQ(other.protocol.orig, "HTTP/1.0");
+  // A refused line's parts before the bad one stay in force.
+  EXPECT_EQ(parseRequestLine("PUT /b FTP/1.1", previous, other), RequestLineStatus::BadVersion);
+  ASSERT_EQ(parseRequestLine("GET", previous, other), RequestLineStatus::Ok);
+  EXPECT_EQ(other.url.path, "/b");
+  EXPECT_EQ(other.protocol.minor, 0);
 }
 
 TEST(Protocol, VersionNumbers) {

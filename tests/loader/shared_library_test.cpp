@@ -1,4 +1,4 @@
-#include "crypto/shared_library.hpp"
+#include "loader/shared_library.hpp"
 
 #include <gtest/gtest.h>
 

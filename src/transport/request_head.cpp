@@ -1,0 +1,142 @@
+#include "transport/request_head.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "transport/limits.hpp"
+
+// The head is read as the clients this server was first written for sent it, and other programs
+// and scripts still depend on how it is read. These quirks are kept on purpose:
+//
+// - A line ends at CR LF, at a lone LF or at a lone CR: a client that ends its lines either way
+//   is understood. The LF of a CR LF may arrive later than its CR; it still belongs to the CR.
+// - A line may hold kMaxLineLength characters; one more is refused (413) as soon as it is
+//   there, line end or not, so a peer cannot make a line grow without bound.
+// - One empty line before the request line is skipped (the CR LF some clients send after a
+//   body). A second one is taken as the request line, and as one it has no method: 400, and the
+//   request after it is read as the next request on the connection.
+// - The request line is split at every single space: two spaces in a row make an empty part. A
+//   fourth part, even an empty one after a trailing space, is refused (400).
+// - A request line with fewer than three parts is accepted; the target and version it leaves
+//   out are those of the request before it on the connection (an empty target and version 0.0
+//   at first). The parts of a refused request line that were taken before the bad one stay in
+//   force too.
+// - The version needs only its "HTTP/" prefix, in any case: then come the major number, any one
+//   character and the minor number, missing numbers counting as 0 ("HTTP/1x7" is 1.7).
+// - A header line without ":" is all name, with one empty value; a line that is only ":"
+//   stores nothing. A later line with the same name replaces the earlier one's values.
+// - Values are split at commas, each with its leading white space removed and its trailing
+//   white space kept ("a, b ,c" is "a", "b ", "c"), except a cookie's, which stays one value.
+// - When the stream ends, what was received of a last line without its line end is that line.
+// - An empty line ends the head even when it is a lone CR whose LF has not come yet.
+
+namespace relaydash {
+namespace {
+
+using Phase = HeadProgress::Phase;
+
+// What a header line holds beyond its characters: every value split off at a comma is a string
+// of its own.
+std::size_t headerLineBytes(std::string_view line, std::size_t values) {
+  return line.size() + (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0);
+}
+
+// Finds line ends in one input, looking at each byte at most once for CR and once for LF, so a
+// head of many short lines ended one way costs no more than one ended the other.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view input) noexcept : input_(input) {}
+
+  // The first CR or LF at or after `from`, or the input's size when there is none.
+  std::size_t from(std::size_t from) noexcept {
+    return std::min(next(from, '\n', lf_), next(from, '\r', cr_));
+  }
+
+ private:
+  std::size_t next(std::size_t from, char c, std::size_t& found) const noexcept {
+    if (found == kUnknown || found < from) {
+      const void* at = std::memchr(input_.data() + from, c, input_.size() - from);
+      found = at ? static_cast<std::size_t>(static_cast<const char*>(at) - input_.data())
+                 : input_.size();
+    }
+    return found;
+  }
+
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+  std::string_view input_;
+  std::size_t lf_ = kUnknown;
+  std::size_t cr_ = kUnknown;
+};
+
+}  // namespace
+
+HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
+                            RequestHead& head) {
+  LineEnds lineEnds(input);
+  std::size_t pos = 0;
+  for (;;) {
+    if (progress.lfPending && pos < input.size()) {
+      if (input[pos] == '\n') ++pos;
+      progress.lfPending = false;
+    }
+    // Bytes of this line an earlier call has already looked at hold no line end.
+    const std::size_t end =
+        lineEnds.from(std::min(pos + std::exchange(progress.scanned, 0), input.size()));
+    std::string_view line;
+    bool ended = false;  // the line has its line end (else it is the stream's last bytes)
+    if (end < input.size()) {
+      if (end - pos > limits::kMaxLineLength) return {HeadStatus::LineTooLong, pos};
+      line = input.substr(pos, end - pos);
+      progress.lfPending = input[end] == '\r';
+      pos = end + 1;
+      if (progress.lfPending && pos < input.size()) {
+        if (input[pos] == '\n') ++pos;
+        progress.lfPending = false;
+      }
+      ended = true;
+    } else {
+      if (input.size() - pos > limits::kMaxLineLength) return {HeadStatus::LineTooLong, pos};
+      if (!inputEnds) {
+        progress.scanned = input.size() - pos;
+        return {HeadStatus::Incomplete, pos};
+      }
+      if (pos == input.size()) return {HeadStatus::Ended, pos};
+      line = input.substr(pos);
+      pos = input.size();
+    }
+
+    if (progress.phase != Phase::HeaderLines) {
+      if (ended && line.empty()) {
+        if (progress.phase == Phase::RequestLine) {
+          progress.phase = Phase::AfterEmptyLine;
+          continue;
+        }
+        progress.phase = Phase::RequestLine;
+        return {HeadStatus::BadRequestLine, pos};
+      }
+      progress.phase = Phase::RequestLine;
+      if (parseRequestLine(line, progress.previous, head) != RequestLineStatus::Ok) {
+        return {HeadStatus::BadRequestLine, pos};
+      }
+      head.headers.clear();
+      progress.headBytes = line.size();
+      progress.phase = Phase::HeaderLines;
+      continue;
+    }
+
+    if (ended && line.empty()) {
+      progress.phase = Phase::RequestLine;
+      return {HeadStatus::Complete, pos};
+    }
+    const std::size_t values = parseHeaderLine(line, head.headers);
+    progress.headBytes += headerLineBytes(line, values);
+    if (head.headers.size() > limits::kMaxHeaderNames ||
+        progress.headBytes > limits::kMaxHeadBytes) {
+      progress.phase = Phase::RequestLine;
+      return {HeadStatus::TooLarge, pos};
+    }
+  }
+}
+
+}  // namespace relaydash

@@ -1,0 +1,83 @@
+#include "audit_trail.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "runtime/event_loop.hpp"
+
+namespace relaydash {
+namespace {
+
+using namespace std::chrono_literals;
+
+AuditRow row(const std::string& action) {
+  return {0, "2026-12-09T01:02:03.004Z", "192.0.2.7", "admin", action, "success", std::nullopt};
+}
+
+std::size_t rowsOnDisk(const Db& db) {
+  return listAuditRows(db, 1000).size();
+}
+
+class AuditTrailTest : public ::testing::Test {
+ protected:
+  AuditTrailTest() : db_(open(":memory:")) { createAuditLog(db_); }
+  Db db_;
+};
+
+TEST_F(AuditTrailTest, RowsWaitForTheDelayAndThenGoInTogetherInTheirOrder) {
+  EventLoop loop;
+  AuditTrail trail(db_, 50ms);
+  for (const char* action : {"sign-in", "ssh-start", "config-patch"})
+    trail.record(row(action));
+  EXPECT_EQ(rowsOnDisk(db_), 0u);
+  EXPECT_EQ(trail.waiting(), 3u);
+  loop.runFor(20ms);
+  EXPECT_EQ(rowsOnDisk(db_), 0u);
+  loop.runFor(100ms);
+  const std::vector<AuditRow> rows = listAuditRows(db_, 10);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].action, "config-patch");
+  EXPECT_EQ(rows[2].action, "sign-in");
+  EXPECT_EQ(trail.waiting(), 0u);
+
+  // A later row starts a new delay.
+  trail.record(row("ssh-stop"));
+  loop.runFor(100ms);
+  EXPECT_EQ(rowsOnDisk(db_), 4u);
+}
+
+TEST_F(AuditTrailTest, AFullBatchAReaderOrTheEndWritesAtOnce) {
+  EventLoop loop;
+  {
+    AuditTrail trail(db_, 1h);
+    for (std::size_t i = 0; i + 1 < AuditTrail::kAuditRowsPerWrite; ++i)
+      trail.record(row("sign-in"));
+    EXPECT_EQ(rowsOnDisk(db_), 0u);
+    trail.record(row("sign-in"));
+    EXPECT_EQ(rowsOnDisk(db_), AuditTrail::kAuditRowsPerWrite);
+
+    trail.record(row("ssh-start"));
+    trail.flush();
+    EXPECT_EQ(listAuditRows(db_, 1).front().action, "ssh-start");
+    trail.record(row("ssh-stop"));
+  }
+  EXPECT_EQ(listAuditRows(db_, 1).front().action, "ssh-stop");
+}
+
+TEST_F(AuditTrailTest, AFailedWriteIsPrintedAndItsRowsDropped) {
+  EventLoop loop;
+  AuditTrail trail(db_, 1h);
+  trail.record(row("sign-in"));
+  exec(db_, "drop table audit");
+  ::testing::internal::CaptureStdout();
+  trail.flush();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "the audit trail could not be written (1 rows lost): no such table: audit\n");
+  EXPECT_EQ(trail.waiting(), 0u);
+}
+
+}  // namespace
+}  // namespace relaydash

@@ -13,6 +13,7 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
   ctx->forwarderConfigPath = std::move(forwarderConfigPath);
   ctx->forwarderUnitServiceName = std::move(forwarderUnitServiceName);
   ctx->db = open(dataPath);
+  ctx->accounts = AccountCache(dataPath);
   ctx->dataPath = std::move(dataPath);
   return ctx;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "audit_trail.hpp"
+#include "model/account_cache.hpp"
 #include "model/db.hpp"
 #include "security_clock.hpp"
 #include "sign_in_throttle.hpp"
@@ -28,6 +29,8 @@ struct Context {
   // Used as given: a relative path is relative to the working directory.
   std::string dataPath;
   Db db;
+  // The account a sign-in checks, read again only when the database file has changed.
+  AccountCache accounts;
   // Rows of the audit trail on their way into db.
   AuditTrail audit{db};
   // Never stored, so that a restart refuses every token issued before it.

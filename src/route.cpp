@@ -120,7 +120,7 @@ Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
   session.user = username;
   bool matches = false;
   try {
-    matches = checkAccountPassword(ctx.db, username, password);
+    matches = passwordMatches(ctx.accounts.get(ctx.db, username), password);
   } catch (const UserNotFoundError&) {
     // Answered by the error hook as a mismatch.
     signInFailed(session);

@@ -42,12 +42,15 @@ Account getAccount(const Db& db, std::string_view username) {
   return account;
 }
 
-bool checkAccountPassword(const Db& db, std::string_view username, std::string_view password) {
-  const Account account = getAccount(db, username);
+bool passwordMatches(const Account& account, std::string_view password) {
   const std::string hash = hex(blake2b(newBuffer(password), newBufferHex(account.passwordSalt)));
   // Compared in constant time, so that the answer's timing says nothing about how much of a
   // guessed hash was right.
   return constantTimeEquals(hash, account.passwordHash);
+}
+
+bool checkAccountPassword(const Db& db, std::string_view username, std::string_view password) {
+  return passwordMatches(getAccount(db, username), password);
 }
 
 void updateAccountPassword(const Db& db, std::string_view username, std::string_view oldPassword,

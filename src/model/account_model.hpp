@@ -48,6 +48,9 @@ void createAccount(const Db& db, std::string_view username, std::string_view pas
 // Raises UserNotFoundError when there is no such account.
 Account getAccount(const Db& db, std::string_view username);
 
+// Whether password is the account's, compared in constant time.
+bool passwordMatches(const Account& account, std::string_view password);
+
 // Whether password is the account's; raises UserNotFoundError when there is no such account.
 bool checkAccountPassword(const Db& db, std::string_view username, std::string_view password);
 

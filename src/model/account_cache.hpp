@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/account_model.hpp"
+#include "model/db.hpp"
+#include "runtime/file_descriptor.hpp"
+
+namespace relaydash {
+
+// Remembers the last account read from one database file for as long as the file stays
+// unchanged, so that a sign-in costs one small read of the file's header instead of SQLite's
+// locks, journal checks and query. Whether the file changed is told by the change counter in its
+// header, which SQLite raises with every transaction that writes to a rollback-journal file, from
+// this process or any other (an operator's sqlite3 shell included). A file in WAL mode, where
+// the counter may stay, or one that cannot be read this way (no file yet, ":memory:"), is asked
+// every time.
+class AccountCache {
+ public:
+  AccountCache() = default;
+  explicit AccountCache(const std::string& path);
+
+  // The account of that name, as getAccount reads it: raises UserNotFoundError and DbError.
+  // The reference stays valid until the next call.
+  const Account& get(const Db& db, std::string_view username);
+
+ private:
+  std::optional<std::uint32_t> changeCounter() const noexcept;
+
+  FileDescriptor file_;
+  std::optional<std::uint32_t> counter_;  // the file's counter when account_ was read
+  Account account_{};
+};
+
+}  // namespace relaydash

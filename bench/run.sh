@@ -125,6 +125,9 @@ ng_pid=$!
 pids+=("$ng_pid")
 wait_for_port "$rd_port" || { cat "$work/relaydash.log" >&2; exit 1; }
 wait_for_port "$ng_port" || { cat "$work/nginx/error.log" >&2; exit 1; }
+# relaydash serves its files without their comment lines: the others serve those same bytes.
+curl -sS -o "$work/www/ui/$ui_file" "http://$host:$rd_port/ui/$ui_file"
+ui_size=$(stat -c %s "$work/www/ui/$ui_file")
 cc -O2 -o "$work/minimal_server" "$bench/minimal_server.c"
 taskset -c 0 "$work/minimal_server" "$host" "$mn_port" "/ui/$ui_file" "$work/www/ui/$ui_file" \
   >"$work/minimal.log" 2>&1 &

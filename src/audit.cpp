@@ -62,7 +62,7 @@ JsonNodePtr auditRowJson(const AuditRow& row) {
   o->set("user", newJString(row.user));
   o->set("action", newJString(row.action));
   o->set("outcome", newJString(row.outcome));
-  o->set("version", row.version ? newJInt(*row.version) : newJNull());
+  o->set("version", newJIntOrNull(row.version));
   return o;
 }
 

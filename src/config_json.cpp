@@ -7,10 +7,6 @@
 namespace relaydash {
 namespace {
 
-JsonNodePtr intOrNull(const std::optional<int>& value) {
-  return value ? newJInt(*value) : newJNull();
-}
-
 JsonNodePtr textOrNull(const std::string& text) {
   return text.empty() ? newJNull() : newJString(text);
 }
@@ -47,8 +43,8 @@ JsonNodePtr changeOutcomeJson(const ChangeOutcome& outcome) {
   JsonNodePtr o = newJObject();
   o->set("result", newJString(std::string(resultName(outcome.result))));
   o->set("message", textOrNull(outcome.message));
-  o->set("version", intOrNull(outcome.version));
-  o->set("rejectedVersion", intOrNull(outcome.rejected));
+  o->set("version", newJIntOrNull(outcome.version));
+  o->set("rejectedVersion", newJIntOrNull(outcome.rejected));
   o->set("keptLayout", newJBool(outcome.keptLayout));
   o->set("restarted", newJBool(outcome.restarted));
   o->set("problems", configProblemsJson(outcome.problems));
@@ -68,7 +64,7 @@ JsonNodePtr changeProgressJson(const std::optional<ChangeProgress>& progress) {
   o->set("user", progress ? newJString(progress->author.user) : newJNull());
   o->set("peer", progress ? newJString(progress->author.peer) : newJNull());
   o->set("step", progress ? newJString(std::string(stepName(progress->step))) : newJNull());
-  o->set("version", progress ? intOrNull(progress->version) : newJNull());
+  o->set("version", progress ? newJIntOrNull(progress->version) : newJNull());
   o->set("settleSeconds", progress ? newJInt(wholeSeconds(progress->settle)) : newJNull());
   JsonNodePtr left = newJNull();
   if (running && progress->step == ChangeStep::Watching) {

@@ -96,7 +96,7 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
   }
   if (applied) {
     JsonNodePtr output = newJObject();
-    output->set("version", outcome.version ? newJInt(*outcome.version) : newJNull());
+    output->set("version", newJIntOrNull(outcome.version));
     output->set("applied", newJBool(true));
     output->set("keptLayout", newJBool(outcome.keptLayout));
     output->set("restarted", newJBool(outcome.restarted));

@@ -9,14 +9,6 @@
 namespace relaydash {
 namespace {
 
-JsonNodePtr intOrNull(const std::optional<std::int64_t>& value) {
-  return value ? newJInt(*value) : newJNull();
-}
-
-JsonNodePtr bytesOrNull(const std::optional<std::uint64_t>& value) {
-  return value ? newJInt(static_cast<std::int64_t>(*value)) : newJNull();
-}
-
 JsonNodePtr floatOrNull(const std::optional<double>& value) {
   return value ? newJFloat(*value) : newJNull();
 }
@@ -51,25 +43,25 @@ const char* timeReferenceText(TimeReference reference) {
 JsonNodePtr latestReportJson(const LinkReport& r) {
   JsonNodePtr o = newJObject();
   o->set("time", newJString(formatIsoUtc(r.time)));
-  o->set("rfReceived", intOrNull(r.rfReceived));
+  o->set("rfReceived", newJIntOrNull(r.rfReceived));
   o->set("crcOkPercent", floatOrNull(r.crcOkPercent));
   o->set("crcFailPercent", floatOrNull(r.crcFailPercent));
   o->set("noCrcPercent", floatOrNull(r.noCrcPercent));
-  o->set("rfForwarded", intOrNull(r.rfForwarded));
-  o->set("rfForwardedBytes", intOrNull(r.rfForwardedBytes));
-  o->set("pushDataSent", intOrNull(r.pushDataSent));
-  o->set("pushDataBytes", intOrNull(r.pushDataBytes));
+  o->set("rfForwarded", newJIntOrNull(r.rfForwarded));
+  o->set("rfForwardedBytes", newJIntOrNull(r.rfForwardedBytes));
+  o->set("pushDataSent", newJIntOrNull(r.pushDataSent));
+  o->set("pushDataBytes", newJIntOrNull(r.pushDataBytes));
   o->set("pushDataAckPercent", floatOrNull(r.pushDataAckPercent));
-  o->set("pullDataSent", intOrNull(r.pullDataSent));
+  o->set("pullDataSent", newJIntOrNull(r.pullDataSent));
   o->set("pullDataAckPercent", floatOrNull(r.pullDataAckPercent));
-  o->set("pullRespReceived", intOrNull(r.pullRespReceived));
-  o->set("pullRespBytes", intOrNull(r.pullRespBytes));
-  o->set("rfSent", intOrNull(r.rfSent));
-  o->set("rfSentBytes", intOrNull(r.rfSentBytes));
-  o->set("txErrors", intOrNull(r.txErrors));
+  o->set("pullRespReceived", newJIntOrNull(r.pullRespReceived));
+  o->set("pullRespBytes", newJIntOrNull(r.pullRespBytes));
+  o->set("rfSent", newJIntOrNull(r.rfSent));
+  o->set("rfSentBytes", newJIntOrNull(r.rfSentBytes));
+  o->set("txErrors", newJIntOrNull(r.txErrors));
   o->set("timeReference",
          r.timeReference ? newJString(timeReferenceText(*r.timeReference)) : newJNull());
-  o->set("timeReferenceAgeSeconds", intOrNull(r.timeReferenceAge));
+  o->set("timeReferenceAgeSeconds", newJIntOrNull(r.timeReferenceAge));
   if (r.gps) {
     JsonNodePtr gps = newJObject();
     gps->set("latitude", newJFloat(r.gps->latitude));
@@ -87,9 +79,9 @@ JsonNodePtr latestReportJson(const LinkReport& r) {
 JsonNodePtr seriesPointJson(const LinkReport& r) {
   JsonNodePtr o = newJObject();
   o->set("time", newJString(formatIsoUtc(r.time)));
-  o->set("rfReceived", intOrNull(r.rfReceived));
-  o->set("rfForwarded", intOrNull(r.rfForwarded));
-  o->set("pushDataSent", intOrNull(r.pushDataSent));
+  o->set("rfReceived", newJIntOrNull(r.rfReceived));
+  o->set("rfForwarded", newJIntOrNull(r.rfForwarded));
+  o->set("pushDataSent", newJIntOrNull(r.pushDataSent));
   o->set("pushDataAckPercent", floatOrNull(r.pushDataAckPercent));
   o->set("pullDataAckPercent", floatOrNull(r.pullDataAckPercent));
   return o;
@@ -107,8 +99,8 @@ JsonNodePtr unitStatusJson(const UnitStatus& unit) {
   o->set("unitFileState", textOrNull(unit.unitFileState));
   o->set("since", timeOrNull(unit.activeSince));
   o->set("stateChangedAt", timeOrNull(unit.stateChangedAt));
-  o->set("restarts", intOrNull(unit.restarts));
-  o->set("mainPid", intOrNull(unit.mainPid));
+  o->set("restarts", newJIntOrNull(unit.restarts));
+  o->set("mainPid", newJIntOrNull(unit.mainPid));
   return o;
 }
 
@@ -117,7 +109,7 @@ JsonNodePtr systemFactsJson(const SystemFacts& facts, std::optional<bool> clockS
   o->set("hostname", newJString(facts.hostname));
   o->set("os", textOrNull(facts.os));
   o->set("kernel", newJString(facts.kernel));
-  o->set("uptimeSeconds", intOrNull(facts.uptimeSeconds));
+  o->set("uptimeSeconds", newJIntOrNull(facts.uptimeSeconds));
   if (facts.load) {
     JsonNodePtr load = newJArray();
     for (const double l : *facts.load)
@@ -127,8 +119,8 @@ JsonNodePtr systemFactsJson(const SystemFacts& facts, std::optional<bool> clockS
     o->set("load", newJNull());
   }
   JsonNodePtr memory = newJObject();
-  memory->set("totalBytes", bytesOrNull(facts.memoryTotalBytes));
-  memory->set("availableBytes", bytesOrNull(facts.memoryAvailableBytes));
+  memory->set("totalBytes", newJIntOrNull(facts.memoryTotalBytes));
+  memory->set("availableBytes", newJIntOrNull(facts.memoryAvailableBytes));
   o->set("memory", std::move(memory));
   if (facts.storage) {
     JsonNodePtr storage = newJObject();
@@ -155,10 +147,10 @@ JsonNodePtr forwarderSummaryJson(const ForwarderSummary& s) {
   JsonNodePtr o = newJObject();
   o->set("gatewayId", textOrNull(s.gatewayId));
   o->set("serverAddress", textOrNull(s.serverAddress));
-  o->set("serverPortUp", intOrNull(s.serverPortUp));
-  o->set("serverPortDown", intOrNull(s.serverPortDown));
+  o->set("serverPortUp", newJIntOrNull(s.serverPortUp));
+  o->set("serverPortDown", newJIntOrNull(s.serverPortDown));
   o->set("layout", textOrNull(s.layout));
-  o->set("sizeBytes", intOrNull(s.sizeBytes));
+  o->set("sizeBytes", newJIntOrNull(s.sizeBytes));
   o->set("modified", timeOrNull(s.modified));
   o->set("hasComments", newJBool(s.hasComments));
   o->set("error", textOrNull(s.error));
@@ -179,7 +171,7 @@ JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports) {
 JsonNodePtr journalEntryJson(const JournalEntry& entry) {
   JsonNodePtr o = newJObject();
   o->set("time", newJString(formatIsoUtc(entry.realtime, true)));
-  o->set("priority", entry.priority ? newJInt(*entry.priority) : newJNull());
+  o->set("priority", newJIntOrNull(entry.priority));
   o->set("message", newJString(entry.message));
   return o;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -123,6 +124,12 @@ JsonNodePtr newJString(std::string text);
 JsonNodePtr newJRawNumber(std::string text);
 JsonNodePtr newJObject();
 JsonNodePtr newJArray();
+
+// A whole number, or null when there is none.
+template <typename Int>
+requires std::is_integral_v<Int> JsonNodePtr newJIntOrNull(const std::optional<Int>& value) {
+  return value ? newJInt(static_cast<std::int64_t>(*value)) : newJNull();
+}
 
 // A deep copy: the node and everything below it, sharing nothing with the original.
 JsonNodePtr copy(const JsonNode& node);

@@ -17,7 +17,6 @@ namespace {
 
 using testing::error;
 using testing::LoopbackClient;
-using testing::readFile;
 using testing::Reply;
 using namespace std::chrono_literals;
 

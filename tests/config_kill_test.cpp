@@ -19,7 +19,9 @@
 #include "gateway/config_history.hpp"
 #include "json/parser.hpp"
 #include "support/child_process.hpp"
+#include "support/free_port.hpp"
 #include "support/loopback_client.hpp"
+#include "support/read_file.hpp"
 #include "support/scripted_systemctl.hpp"
 #include "support/temp_dir.hpp"
 
@@ -36,24 +38,6 @@ const std::string kBinary = RELAYDASH_BINARY;
 const std::string kSample =
     "tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json";
 const std::string kMarker = "DEADBEEFDEADBEEF";
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 template <typename F>
 bool eventually(F condition, std::chrono::milliseconds limit = 10s) {

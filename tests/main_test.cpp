@@ -14,6 +14,7 @@
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "support/child_process.hpp"
+#include "support/free_port.hpp"
 #include "support/loopback_client.hpp"
 #include "support/scripted_systemctl.hpp"
 #include "support/temp_dir.hpp"
@@ -26,18 +27,6 @@ using namespace std::chrono_literals;
 const std::string kBinary = RELAYDASH_BINARY;
 const std::string kSample =
     "tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json";
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 bool accepts(int port) {
   try {

@@ -20,6 +20,7 @@
 
 #include "runtime/file_descriptor.hpp"
 #include "support/child_process.hpp"
+#include "support/free_port.hpp"
 #include "support/loopback_client.hpp"
 #include "support/temp_dir.hpp"
 
@@ -55,15 +56,6 @@ sockaddr_in loopback(int port) {
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
-}
-
-int freePort() {
-  FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address = loopback(0);
-  ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
 }
 
 // A connection that is only held (or fed by hand): nothing buffered, nothing read. It waits

@@ -22,7 +22,6 @@ using testing::error;
 using testing::kDone;
 using testing::kSample;
 using testing::kUnspecified;
-using testing::readFile;
 using testing::Reply;
 using testing::ScriptedSystemctl;
 using ManagementApi = testing::ManagementApi;

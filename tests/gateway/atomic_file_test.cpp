@@ -11,18 +11,13 @@
 #include <vector>
 
 #include "runtime/os_error.hpp"
+#include "support/read_file.hpp"
 #include "support/temp_dir.hpp"
 
 namespace relaydash {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> entries(const TempDir& dir) {
   std::vector<std::string> names;

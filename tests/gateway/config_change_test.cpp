@@ -13,6 +13,7 @@
 #include "gateway/unit_watch.hpp"
 #include "json/parser.hpp"
 #include "runtime/process.hpp"
+#include "support/read_file.hpp"
 #include "support/scripted_systemctl.hpp"
 #include "support/temp_dir.hpp"
 
@@ -27,12 +28,6 @@ const std::string kSample =
     "tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json";
 const std::string kMarker = "DEADBEEFDEADBEEF";
 const std::string kUnit = "packet-forwarder";
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 // Systemctl calls other than the looks at the units.
 std::vector<std::string> commands(const ScriptedSystemctl& systemctl) {

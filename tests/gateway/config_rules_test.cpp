@@ -10,6 +10,7 @@
 
 #include "json/parser.hpp"
 #include "json/writer.hpp"
+#include "support/read_file.hpp"
 
 namespace relaydash {
 
@@ -19,12 +20,6 @@ void PrintTo(const ConfigProblem& p, std::ostream* out) {
 }
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 std::vector<ConfigProblem> sorted(std::vector<ConfigProblem> problems) {
   std::sort(problems.begin(), problems.end(), [](const ConfigProblem& a, const ConfigProblem& b) {

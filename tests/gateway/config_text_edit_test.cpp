@@ -10,15 +10,10 @@
 #include "gateway/forwarder_config.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
+#include "support/read_file.hpp"
 
 namespace relaydash {
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

@@ -19,6 +19,7 @@
 #include "json/writer.hpp"
 #include "runtime/event_loop.hpp"
 #include "runtime/os_error.hpp"
+#include "support/read_file.hpp"
 #include "support/temp_dir.hpp"
 
 namespace relaydash {
@@ -35,12 +36,6 @@ const char* const kSampleNames[] = {
     "sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json",
     "sx1302-sx1250-us915-semtech-sx1302_hal-v2.1.0.global_conf.json",
 };
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

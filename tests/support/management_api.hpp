@@ -17,6 +17,7 @@
 #include "runtime/event_loop.hpp"
 #include "server/http_server.hpp"
 #include "support/loopback_client.hpp"
+#include "support/read_file.hpp"
 #include "support/scripted_systemctl.hpp"
 #include "support/server_thread.hpp"
 #include "support/temp_dir.hpp"
@@ -26,12 +27,6 @@ namespace relaydash::testing {
 
 inline const std::string kSample =
     "tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json";
-
-inline std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 inline std::string error(int code, const std::string& message) {
   return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" + message + "\"}}";

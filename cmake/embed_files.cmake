@@ -7,24 +7,28 @@
 # browser's tools. This is safe because no string, template or regular expression of the
 # application spans lines; tests/browser/served.test.mjs checks that, and compares the served
 # files' tokens with the sources'.
+# Applies one regular-expression replacement until the text no longer changes: for matches that
+# overlap or that a replacement only brings about.
+function(replace_until_stable var regex replacement)
+  set(text "${${var}}")
+  set(before "")
+  while(NOT "${before}" STREQUAL "${text}")
+    set(before "${text}")
+    string(REGEX REPLACE "${regex}" "${replacement}" text "${text}")
+  endwhile()
+  set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
 function(reduce_ui_text var ext)
   set(text "\n${${var}}")
   if(ext STREQUAL "js")
     string(REGEX REPLACE "\n[ \t]*//[^\n]*" "" text "${text}")
   else()
     # A block comment that fills its lines; one right after another takes another pass.
-    set(before "")
-    while(NOT "${before}" STREQUAL "${text}")
-      set(before "${text}")
-      string(REGEX REPLACE "\n[ \t]*/\\*([^*]|\\*+[^*/])*\\*+/[ \t]*\n" "\n" text "${text}")
-    endwhile()
+    replace_until_stable(text "\n[ \t]*/\\*([^*]|\\*+[^*/])*\\*+/[ \t]*\n" "\n")
   endif()
   # Each pass turns one more pair of leading spaces into a tab.
-  set(before "")
-  while(NOT "${before}" STREQUAL "${text}")
-    set(before "${text}")
-    string(REGEX REPLACE "\n(\t*)  " "\n\\1\t" text "${text}")
-  endwhile()
+  replace_until_stable(text "\n(\t*)  " "\n\\1\t")
   string(SUBSTRING "${text}" 1 -1 text)
   set(${var} "${text}" PARENT_SCOPE)
 endfunction()

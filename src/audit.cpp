@@ -90,7 +90,8 @@ Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body) {
   // The rows of actions just taken are read too.
   session.context.audit.flush();
   // One row more than asked tells whether older ones follow.
-  std::vector<AuditRow> rows = listAuditRows(session.context.db, request.limit + 1, request.before);
+  std::vector<AuditRow> rows =
+      listAuditRows(session.context.database.connection(), request.limit + 1, request.before);
   const bool more = rows.size() > static_cast<std::size_t>(request.limit);
   if (more) rows.pop_back();
 

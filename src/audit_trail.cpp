@@ -25,7 +25,7 @@ void AuditTrail::record(AuditRow row) {
 void AuditTrail::flush() noexcept {
   if (waiting_.empty()) return;
   try {
-    appendAuditRows(db_, waiting_);
+    appendAuditRows(database_.connection(), waiting_);
   } catch (const std::exception& e) {
     printLine("the audit trail could not be written (" + std::to_string(waiting_.size()) +
               " rows lost): " + e.what());

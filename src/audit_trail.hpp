@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/audit_log.hpp"
-#include "model/db.hpp"
+#include "model/database.hpp"
 #include "runtime/task.hpp"
 
 namespace relaydash {
@@ -26,8 +26,8 @@ class AuditTrail {
   static constexpr std::size_t kAuditRowsPerWrite = 512;
 
   // The database must outlive the trail.
-  explicit AuditTrail(const Db& db, std::chrono::milliseconds delay = kAuditWriteDelay)
-      : db_(db), delay_(delay) {}
+  explicit AuditTrail(Database& database, std::chrono::milliseconds delay = kAuditWriteDelay)
+      : database_(database), delay_(delay) {}
   AuditTrail(const AuditTrail&) = delete;
   AuditTrail& operator=(const AuditTrail&) = delete;
   // Writes what still waits.
@@ -41,7 +41,7 @@ class AuditTrail {
  private:
   Task<void> flushLater();
 
-  const Db& db_;
+  Database& database_;
   std::chrono::milliseconds delay_;
   std::vector<AuditRow> waiting_;
   bool flushPending_ = false;

@@ -12,19 +12,20 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
   auto ctx = std::make_shared<Context>();
   ctx->forwarderConfigPath = std::move(forwarderConfigPath);
   ctx->forwarderUnitServiceName = std::move(forwarderUnitServiceName);
-  ctx->db = open(dataPath);
+  ctx->database.open(dataPath);
   ctx->accounts = AccountCache(dataPath);
   ctx->dataPath = std::move(dataPath);
   return ctx;
 }
 
-void init(const Context& ctx) {
-  exec(ctx.db, kCreateAccountTable);
-  createAuditLog(ctx.db);
+void init(Context& ctx) {
+  const Db& db = ctx.database.connection();
+  exec(db, kCreateAccountTable);
+  createAuditLog(db);
   // Any account, whatever its name, means the database has been set up before: an operator who
   // renamed or replaced the administrator must not find it back after a restart.
-  if (!getAllRows(ctx.db, "select * from account limit 1").empty()) return;
-  createAccount(ctx.db, kAdminName, kAdminInitialPassword);
+  if (!getAllRows(db, "select * from account limit 1").empty()) return;
+  createAccount(db, kAdminName, kAdminInitialPassword);
 }
 
 }  // namespace relaydash

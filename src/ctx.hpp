@@ -7,7 +7,7 @@
 
 #include "audit_trail.hpp"
 #include "model/account_cache.hpp"
-#include "model/db.hpp"
+#include "model/database.hpp"
 #include "security_clock.hpp"
 #include "sign_in_throttle.hpp"
 #include "token_keys.hpp"
@@ -28,11 +28,12 @@ struct Context {
   std::string forwarderUnitServiceName;
   // Used as given: a relative path is relative to the working directory.
   std::string dataPath;
-  Db db;
+  // Open while in use, closed when idle.
+  Database database;
   // The account a sign-in checks, read again only when the database file has changed.
   AccountCache accounts;
-  // Rows of the audit trail on their way into db.
-  AuditTrail audit{db};
+  // Rows of the audit trail on their way into the database.
+  AuditTrail audit{database};
   // Never stored, so that a restart refuses every token issued before it.
   TokenKeys tokenKeys;
   SignInThrottle signIns;
@@ -52,6 +53,6 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
 // Creates the account table and the audit trail when they are missing, and the account "admin" with
 // the password "quilm" when the table holds no account at all. Raises DbError when a statement
 // fails, as on a file that is not a database.
-void init(const Context& ctx);
+void init(Context& ctx);
 
 }  // namespace relaydash

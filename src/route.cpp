@@ -120,7 +120,7 @@ Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
   session.user = username;
   bool matches = false;
   try {
-    matches = passwordMatches(ctx.accounts.get(ctx.db, username), password);
+    matches = passwordMatches(ctx.accounts.get(ctx.database, username), password);
   } catch (const UserNotFoundError&) {
     // Answered by the error hook as a mismatch.
     signInFailed(session);
@@ -151,7 +151,7 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
     const std::string& currentPassword = httpJsonStringOf(current, "currentPassword");
     const std::string& newPassword = httpJsonStringOf(next, "newPassword");
     try {
-      updateAccountPassword(ctx.db, kAdminName, currentPassword, newPassword);
+      updateAccountPassword(ctx.database.connection(), kAdminName, currentPassword, newPassword);
     } catch (const HashNotMatchError&) {
       raiseHttpException(400, ErrorCode::PasswordMismatch);
     }

@@ -23,21 +23,27 @@ std::size_t rowsOnDisk(const Db& db) {
 
 class AuditTrailTest : public ::testing::Test {
  protected:
-  AuditTrailTest() : db_(open(":memory:")) { createAuditLog(db_); }
-  Db db_;
+  AuditTrailTest() {
+    database_.open(":memory:");
+    createAuditLog(db());
+  }
+  // A database in memory lives with its connection: the tests' loops last far less than the
+  // idle time that would close it.
+  const Db& db() { return database_.connection(); }
+  Database database_;
 };
 
 TEST_F(AuditTrailTest, RowsWaitForTheDelayAndThenGoInTogetherInTheirOrder) {
   EventLoop loop;
-  AuditTrail trail(db_, 50ms);
+  AuditTrail trail(database_, 50ms);
   for (const char* action : {"sign-in", "ssh-start", "config-patch"})
     trail.record(row(action));
-  EXPECT_EQ(rowsOnDisk(db_), 0u);
+  EXPECT_EQ(rowsOnDisk(db()), 0u);
   EXPECT_EQ(trail.waiting(), 3u);
   loop.runFor(20ms);
-  EXPECT_EQ(rowsOnDisk(db_), 0u);
+  EXPECT_EQ(rowsOnDisk(db()), 0u);
   loop.runFor(100ms);
-  const std::vector<AuditRow> rows = listAuditRows(db_, 10);
+  const std::vector<AuditRow> rows = listAuditRows(db(), 10);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].action, "config-patch");
   EXPECT_EQ(rows[2].action, "sign-in");
@@ -46,32 +52,32 @@ TEST_F(AuditTrailTest, RowsWaitForTheDelayAndThenGoInTogetherInTheirOrder) {
   // A later row starts a new delay.
   trail.record(row("ssh-stop"));
   loop.runFor(100ms);
-  EXPECT_EQ(rowsOnDisk(db_), 4u);
+  EXPECT_EQ(rowsOnDisk(db()), 4u);
 }
 
 TEST_F(AuditTrailTest, AFullBatchAReaderOrTheEndWritesAtOnce) {
   EventLoop loop;
   {
-    AuditTrail trail(db_, 1h);
+    AuditTrail trail(database_, 1h);
     for (std::size_t i = 0; i + 1 < AuditTrail::kAuditRowsPerWrite; ++i)
       trail.record(row("sign-in"));
-    EXPECT_EQ(rowsOnDisk(db_), 0u);
+    EXPECT_EQ(rowsOnDisk(db()), 0u);
     trail.record(row("sign-in"));
-    EXPECT_EQ(rowsOnDisk(db_), AuditTrail::kAuditRowsPerWrite);
+    EXPECT_EQ(rowsOnDisk(db()), AuditTrail::kAuditRowsPerWrite);
 
     trail.record(row("ssh-start"));
     trail.flush();
-    EXPECT_EQ(listAuditRows(db_, 1).front().action, "ssh-start");
+    EXPECT_EQ(listAuditRows(db(), 1).front().action, "ssh-start");
     trail.record(row("ssh-stop"));
   }
-  EXPECT_EQ(listAuditRows(db_, 1).front().action, "ssh-stop");
+  EXPECT_EQ(listAuditRows(db(), 1).front().action, "ssh-stop");
 }
 
 TEST_F(AuditTrailTest, AFailedWriteIsPrintedAndItsRowsDropped) {
   EventLoop loop;
-  AuditTrail trail(db_, 1h);
+  AuditTrail trail(database_, 1h);
   trail.record(row("sign-in"));
-  exec(db_, "drop table audit");
+  exec(db(), "drop table audit");
   ::testing::internal::CaptureStdout();
   trail.flush();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),

@@ -14,8 +14,8 @@
 namespace relaydash {
 namespace {
 
-std::vector<Row> names(const Context& ctx) {
-  return getAllRows(ctx.db, "select username from account order by id");
+std::vector<Row> names(Context& ctx) {
+  return getAllRows(ctx.database.connection(), "select username from account order by id");
 }
 
 TEST(Context, FirstStartMakesTheAdministratorAndLaterStartsKeepTheAccounts) {
@@ -27,7 +27,8 @@ TEST(Context, FirstStartMakesTheAdministratorAndLaterStartsKeepTheAccounts) {
   EXPECT_TRUE(std::filesystem::exists(path));
   init(*first);
   // The table as other tools read it from the file.
-  EXPECT_EQ(getAllRows(first->db, "select sql from sqlite_master where name = 'account'"),
+  EXPECT_EQ(getAllRows(first->database.connection(),
+                       "select sql from sqlite_master where name = 'account'"),
             (std::vector<Row>{{"CREATE TABLE account (\n"
                                "  id            integer     primary key autoincrement,\n"
                                "  username      varchar(64) not null,\n"
@@ -36,13 +37,13 @@ TEST(Context, FirstStartMakesTheAdministratorAndLaterStartsKeepTheAccounts) {
                                "  unique(username)\n"
                                ")"}}));
   EXPECT_EQ(names(*first), (std::vector<Row>{{"admin"}}));
-  EXPECT_TRUE(checkAccountPassword(first->db, "admin", "quilm"));
-  updateAccountPassword(first->db, "admin", "quilm", "changed");
+  EXPECT_TRUE(checkAccountPassword(first->database.connection(), "admin", "quilm"));
+  updateAccountPassword(first->database.connection(), "admin", "quilm", "changed");
 
   const auto second = newContext("", "", path);
   init(*second);
   EXPECT_EQ(names(*second), (std::vector<Row>{{"admin"}}));
-  EXPECT_TRUE(checkAccountPassword(second->db, "admin", "changed"));
+  EXPECT_TRUE(checkAccountPassword(second->database.connection(), "admin", "changed"));
   // Token keys are never stored: the second start opens none of the first's tokens.
   const std::string token = first->tokenKeys.issue(*newJString("admin"), first->clock.now());
   EXPECT_THROW(second->tokenKeys.open(token, second->clock.now()), InvalidTokenError);
@@ -51,8 +52,8 @@ TEST(Context, FirstStartMakesTheAdministratorAndLaterStartsKeepTheAccounts) {
 TEST(Context, AnyAccountMeansNoAdministratorIsAdded) {
   TempDir dir;
   const auto ctx = newContext("", "", dir.file("relaydash.sqlite3"));
-  exec(ctx->db, kCreateAccountTable);
-  createAccount(ctx->db, "operator", "secret");
+  exec(ctx->database.connection(), kCreateAccountTable);
+  createAccount(ctx->database.connection(), "operator", "secret");
   init(*ctx);
   EXPECT_EQ(names(*ctx), (std::vector<Row>{{"operator"}}));
 }

@@ -33,13 +33,13 @@ std::optional<std::uint32_t> AccountCache::changeCounter() const noexcept {
   return counter;
 }
 
-const Account& AccountCache::get(const Db& db, std::string_view username) {
+const Account& AccountCache::get(Database& database, std::string_view username) {
   // Read before the query: a write that lands in between raises the counter again, so the next
   // call asks the database once more rather than trusting an account older than it looks.
   const std::optional<std::uint32_t> counter = changeCounter();
   if (counter && counter == counter_ && account_.username == username) return account_;
   counter_.reset();
-  account_ = getAccount(db, username);
+  account_ = getAccount(database.connection(), username);
   counter_ = counter;
   return account_;
 }

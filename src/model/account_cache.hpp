@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "model/account_model.hpp"
-#include "model/db.hpp"
+#include "model/database.hpp"
 #include "runtime/file_descriptor.hpp"
 
 namespace relaydash {
@@ -24,8 +24,9 @@ class AccountCache {
   explicit AccountCache(const std::string& path);
 
   // The account of that name, as getAccount reads it: raises UserNotFoundError and DbError.
-  // The reference stays valid until the next call.
-  const Account& get(const Db& db, std::string_view username);
+  // The reference stays valid until the next call. The database is opened only when the file
+  // has changed.
+  const Account& get(Database& database, std::string_view username);
 
  private:
   std::optional<std::uint32_t> changeCounter() const noexcept;

@@ -8,7 +8,7 @@ namespace relaydash {
 namespace {
 
 [[noreturn]] void raiseDbError(const Db& db) {
-  throw DbError(sqlite().errmsg(db.get()));
+  throw DbError(db.sqlite().errmsg(db.get()));
 }
 
 // SQLite takes lengths as int; longer text is refused with SQLite's own words for it.
@@ -29,7 +29,7 @@ class Statement {
   // SQLITE_TRANSIENT has SQLite keep its own copy.
   template <typename Arguments>
   Statement(const Db& db, std::string_view text, const Arguments& arguments) : db_(db) {
-    if (sqlite().prepare(db.get(), text.data(), textLength(text), &statement_, nullptr) !=
+    if (db.sqlite().prepare(db.get(), text.data(), textLength(text), &statement_, nullptr) !=
         SQLITE_OK) {
       raiseDbError(db);
     }
@@ -43,23 +43,23 @@ class Statement {
   void bind(const Arguments& arguments) {
     int index = 0;
     for (std::string_view argument : arguments) {
-      if (sqlite().bindText(statement_, ++index, argument.data(), textLength(argument),
-                            SQLITE_TRANSIENT) != SQLITE_OK) {
+      if (db_.sqlite().bindText(statement_, ++index, argument.data(), textLength(argument),
+                                SQLITE_TRANSIENT) != SQLITE_OK) {
         raiseDbError(db_);
       }
     }
   }
 
   // Makes the statement ready to run again, with new arguments.
-  void reset() { sqlite().reset(statement_); }
+  void reset() { db_.sqlite().reset(statement_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement() { finalize(); }
 
   // An empty text (or one of comments alone) compiles to no statement, which runs as done.
-  int step() { return statement_ == nullptr ? SQLITE_DONE : sqlite().step(statement_); }
+  int step() { return statement_ == nullptr ? SQLITE_DONE : db_.sqlite().step(statement_); }
 
-  int finalize() noexcept { return sqlite().finalize(std::exchange(statement_, nullptr)); }
+  int finalize() noexcept { return db_.sqlite().finalize(std::exchange(statement_, nullptr)); }
 
   sqlite3_stmt* get() const noexcept { return statement_; }
 
@@ -70,17 +70,18 @@ class Statement {
 
 }  // namespace
 
-void Db::reset(sqlite3* connection) noexcept {
-  if (connection_ != nullptr) sqlite().close(connection_);
-  connection_ = connection;
+void Db::close() noexcept {
+  if (connection_ != nullptr) sqlite_->close(std::exchange(connection_, nullptr));
+  sqlite_.reset();
 }
 
 Db open(const std::string& path) {
+  SqliteHold sqlite = holdSqlite();
   sqlite3* connection = nullptr;
-  const int result = sqlite().open(path.c_str(), &connection);
+  const int result = sqlite->open(path.c_str(), &connection);
   // The connection exists also when opening failed (unless memory ran out) and carries the
   // message; the owner closes it either way.
-  Db db(connection);
+  Db db(connection, std::move(sqlite));
   if (result != SQLITE_OK) {
     if (connection == nullptr) throw DbError("out of memory");
     raiseDbError(db);
@@ -119,15 +120,15 @@ void execEach(const Db& db, std::string_view statement, std::span<const Row> arg
 std::vector<Row> getAllRows(const Db& db, std::string_view statement,
                             std::initializer_list<std::string_view> arguments) {
   Statement compiled(db, statement, arguments);
-  const int columns = compiled.get() == nullptr ? 0 : sqlite().columnCount(compiled.get());
+  const int columns = compiled.get() == nullptr ? 0 : db.sqlite().columnCount(compiled.get());
   std::vector<Row> rows;
   while (compiled.step() == SQLITE_ROW) {
     Row& row = rows.emplace_back();
     row.reserve(static_cast<std::size_t>(columns));
     for (int column = 0; column < columns; ++column) {
       // The text first, then its length: asking for the text may convert the value.
-      const unsigned char* text = sqlite().columnText(compiled.get(), column);
-      const int length = sqlite().columnBytes(compiled.get(), column);
+      const unsigned char* text = db.sqlite().columnText(compiled.get(), column);
+      const int length = db.sqlite().columnBytes(compiled.get(), column);
       row.emplace_back(text == nullptr ? std::string()
                                        : std::string(reinterpret_cast<const char*>(text),
                                                      static_cast<std::size_t>(length)));

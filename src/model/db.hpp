@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-struct sqlite3;
+#include "model/sqlite.hpp"
 
 namespace relaydash {
 
@@ -18,26 +18,36 @@ class DbError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Owns one SQLite connection and closes it when it goes away. Move-only. Constness is that of
-// the handle: statements run through a const Db.
+// Owns one SQLite connection and closes it when it goes away, and holds SQLite loaded meanwhile.
+// Move-only. Constness is that of the handle: statements run through a const Db.
 class Db {
  public:
   Db() = default;
-  explicit Db(sqlite3* connection) noexcept : connection_(connection) {}
+  Db(sqlite3* connection, SqliteHold sqlite) noexcept
+      : sqlite_(std::move(sqlite)), connection_(connection) {}
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
-  Db(Db&& other) noexcept : connection_(std::exchange(other.connection_, nullptr)) {}
+  Db(Db&& other) noexcept
+      : sqlite_(std::move(other.sqlite_)), connection_(std::exchange(other.connection_, nullptr)) {}
   Db& operator=(Db&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.connection_, nullptr));
+    if (this != &other) {
+      close();
+      sqlite_ = std::move(other.sqlite_);
+      connection_ = std::exchange(other.connection_, nullptr);
+    }
     return *this;
   }
-  ~Db() { reset(); }
+  ~Db() { close(); }
 
   sqlite3* get() const noexcept { return connection_; }
+  // The functions of the SQLite that opened this connection; only for an open one.
+  const Sqlite& sqlite() const noexcept { return *sqlite_; }
 
  private:
-  void reset(sqlite3* connection = nullptr) noexcept;
+  // Closes the connection, then lets SQLite go.
+  void close() noexcept;
 
+  SqliteHold sqlite_;
   sqlite3* connection_ = nullptr;
 };
 

@@ -18,16 +18,19 @@ class AccountCacheTest : public ::testing::TestWithParam<const char*> {
     exec(db_, kCreateAccountTable);
     createAccount(db_, "admin", "quilm");
     cache_ = AccountCache(path_);
+    database_.open(path_);
   }
 
   bool signsIn(std::string_view username, std::string_view password) {
-    return passwordMatches(cache_.get(db_, username), password);
+    return passwordMatches(cache_.get(database_, username), password);
   }
 
   TempDir dir_;
   std::string path_;
   Db db_;
   Db other_;
+  // What the cache reads through when the file has changed.
+  Database database_;
   AccountCache cache_;
 };
 
@@ -48,26 +51,28 @@ TEST_P(AccountCacheTest, SeesEveryChangeOfTheFile) {
 
   // Renamed elsewhere: the old name is gone at once, the new one found.
   exec(other_, "update account set username = 'root'");
-  EXPECT_THROW(cache_.get(db_, "admin"), UserNotFoundError);
+  EXPECT_THROW(cache_.get(database_, "admin"), UserNotFoundError);
   EXPECT_TRUE(signsIn("root", "second"));
 
   // Other names than the remembered one are always looked up.
   createAccount(other_, "operator", "x");
   EXPECT_TRUE(signsIn("operator", "x"));
   EXPECT_TRUE(signsIn("root", "second"));
-  EXPECT_THROW(cache_.get(db_, "nobody"), UserNotFoundError);
+  EXPECT_THROW(cache_.get(database_, "nobody"), UserNotFoundError);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, AccountCacheTest, ::testing::Values("delete", "wal"));
 
 TEST(AccountCache, WithoutAFileAsksTheDatabaseEveryTime) {
-  Db db = open(":memory:");
+  Database database;
+  database.open(":memory:");
+  const Db& db = database.connection();
   exec(db, kCreateAccountTable);
   createAccount(db, "admin", "quilm");
   AccountCache cache(":memory:");
-  EXPECT_TRUE(passwordMatches(cache.get(db, "admin"), "quilm"));
+  EXPECT_TRUE(passwordMatches(cache.get(database, "admin"), "quilm"));
   updateAccountPassword(db, "admin", "quilm", "new");
-  EXPECT_TRUE(passwordMatches(cache.get(db, "admin"), "new"));
+  EXPECT_TRUE(passwordMatches(cache.get(database, "admin"), "new"));
 }
 
 }  // namespace

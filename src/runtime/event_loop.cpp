@@ -140,22 +140,27 @@ void EventLoop::cancelTimer(TimerId id) noexcept {
   timers_.erase(id);
 }
 
-void EventLoop::watch(Socket& socket) {
+void EventLoop::watch(Socket& socket, bool levelTriggered) {
   epoll_event event{};
   // Edge-triggered: an operation first tries its system call and waits only on EAGAIN, so
-  // each readiness change is needed once.
-  event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  // each readiness change is needed once. A level-triggered socket (a listener) is reported
+  // for as long as it is ready.
+  event.events = levelTriggered ? EPOLLIN : EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   event.data.ptr = &socket;
   if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, socket.fd(), &event) != 0) raiseOSError();
 }
 
+void EventLoop::unwatch(Socket& socket) noexcept {
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, socket.fd(), nullptr);
+}
+
 void EventLoop::untrack(Socket& socket, bool registered) noexcept {
   --watched_;
-  if (!registered) return;
-  // Removed explicitly: a copy of the descriptor elsewhere would keep it in the set, and its
-  // events would then name a socket that no longer exists.
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, socket.fd(), nullptr);
-  if (dispatching_) retired_.push_back(&socket);
+  // Closing the descriptor takes it out of the epoll set: no copy of a socket's descriptor
+  // exists anywhere (nothing here duplicates one, every one is close-on-exec, and a child is
+  // started by posix_spawn, while this thread waits until it has run exec), so no EPOLL_CTL_DEL
+  // is needed.
+  if (registered && dispatching_) retired_.push_back(&socket);
 }
 
 }  // namespace relaydash

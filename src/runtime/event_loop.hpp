@@ -70,7 +70,8 @@ class EventLoop {
   // For Socket: count a new socket, register it with epoll when it first waits, and forget it
   // when it closes.
   void track() noexcept { ++watched_; }
-  void watch(Socket& socket);
+  void watch(Socket& socket, bool levelTriggered);
+  void unwatch(Socket& socket) noexcept;
   void untrack(Socket& socket, bool registered) noexcept;
 
  private:

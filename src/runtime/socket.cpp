@@ -37,7 +37,7 @@ void Socket::interrupt() noexcept {
 void Socket::park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter) {
   // Registering reports the current state too, so readiness that came before is not lost.
   if (!registered_) {
-    loop_->watch(*this);
+    loop_->watch(*this, levelTriggered_);
     registered_ = true;
   }
   operation.waiter = waiter;
@@ -55,6 +55,10 @@ void Socket::onEvents(std::uint32_t events) {
   }
   if (writing_ && (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && writing_->attempt(*writing_)) {
     writer = std::exchange(writing_, nullptr)->waiter;
+  }
+  if (levelTriggered_ && !reading_ && !reader) {
+    loop_->unwatch(*this);
+    registered_ = false;
   }
   if (reader) reader.resume();
   if (writer) writer.resume();
@@ -219,6 +223,8 @@ bool Socket::Accept::tryAccept() {
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd >= 0) {
     result_.fd.reset(fd);
+    // The loop says whether another one waits.
+    if (socket_.levelTriggered_) socket_.readable_ = false;
     return true;
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -53,6 +53,11 @@ class Socket {
   // waits for readiness at once instead of first trying a system call that would say EAGAIN.
   // Not so for every kind of socket: a Unix stream socket may return part of what it holds.
   void setShortReadsDrain() noexcept { shortReadsDrain_ = true; }
+  // For a listening socket: watched level-triggered, and one connection accepted for each report
+  // of readiness, so that no accept ends in EAGAIN; the loop reports the socket again while more
+  // connections wait. Nobody waiting on it, it leaves the epoll set (which it would otherwise
+  // wake again and again) until someone does. Before the first wait.
+  void setLevelTriggered() noexcept { levelTriggered_ = true; }
   // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.
   void setDrained() noexcept { readable_ = false; }
@@ -103,6 +108,7 @@ class Socket {
   // return EAGAIN.
   bool readable_ = true;
   bool shortReadsDrain_ = false;
+  bool levelTriggered_ = false;
   // The peer has closed (or the socket failed): every read returns at once from now on, and
   // no further event will say so.
   bool hungUp_ = false;
@@ -157,7 +163,7 @@ class Socket::Accept : IoOperation {
   explicit Accept(Socket& socket);
   Accept(const Accept&) = delete;
   ~Accept();
-  bool await_ready() { return tryAccept(); }
+  bool await_ready() { return socket_.readable_ && tryAccept(); }
   void await_suspend(std::coroutine_handle<> h);
   Accepted await_resume();
 

@@ -113,6 +113,7 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
   // The listening socket lives in this frame: it goes away with the task, before the loop.
   Socket listener(listenOn(resolve(address, port), reuseAddr_, reusePort_));
   boundPort_ = boundPort(listener.fd());
+  listener.setLevelTriggered();
   EventLoop& loop = EventLoop::current();
 
   for (;;) {

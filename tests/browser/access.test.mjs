@@ -1,18 +1,9 @@
 // SSH access and the password of the account "admin".
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { Gateway, SX130X, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
+import { test } from 'node:test';
+import { Gateway, SX130X, browser, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX130X);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX130X);
 
 test('SSH is enabled and disabled only after a confirmation', async () => {
   const page = await newPage(browser, gw);

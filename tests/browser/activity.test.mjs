@@ -1,19 +1,10 @@
 // The audit trail in the application: the last ten actions on the Status page, all of them on
 // the Activity page, and the gateway's texts shown as text.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { Gateway, SX1301, launchBrowser, newPage, rpc, screenshot, shows, signIn } from './support.mjs';
+import { test } from 'node:test';
+import { SX1301, browser, gw, newPage, rpc, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX1301);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX1301);
 
 test('the Status page shows the last ten actions and Activity all of them, a page at a time', async () => {
   for (let i = 0; i < 55; i++) assert.ok((await rpc(gw, 'login/password', { username: 'admin', password: 'quilm' })).output);

@@ -4,24 +4,14 @@
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { Gateway, SX1301, applyReviewed, launchBrowser, newPage, screenshot, shows, signIn, view } from './support.mjs';
+import { describe, test } from 'node:test';
+import { Gateway, SX1301, applyReviewed, browser, gw, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
 
 const MARKER = 'DEADBEEFDEADBEEF';
 const RESTART = 'systemctl restart packet-forwarder';
 const KERSING = 'sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json';
 
-let browser;
-let gw;
-before(async () => {
-  browser = await launchBrowser();
-  gw = await Gateway.start(SX1301);
-  gw.crashOn(MARKER);
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX1301, (started) => started.crashOn(MARKER));
 
 async function open(path) {
   const page = await newPage(browser, gw);

@@ -2,15 +2,9 @@
 // disk and the forwarder restart.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { Gateway, SX1301, SX130X, applyReviewed, launchBrowser, newPage, screenshot, shows, signIn, view } from './support.mjs';
+import { Gateway, SX1301, SX130X, applyReviewed, browser, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
 
-let browser;
-before(async () => {
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-});
+usesBrowser();
 
 const RESTART = 'systemctl restart packet-forwarder';
 

@@ -2,19 +2,10 @@
 // colours and the download.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { after, before, test } from 'node:test';
-import { FakeJournal, Gateway, SX1301, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
+import { test } from 'node:test';
+import { FakeJournal, SX1301, browser, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX1301);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX1301);
 
 test('the log follows new lines, the filter narrows them, and pausing keeps them', async () => {
   const journal = new FakeJournal('packet-forwarder');

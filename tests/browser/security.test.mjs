@@ -1,16 +1,10 @@
 // What the application does against the usual tricks on a shared network: the factory password
 // replaced first, idle sign-out, a warning while sign-in is slowed, and no running in a frame.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { Gateway, SX130X, launchBrowser, newPage, rpc, screenshot, shows, signIn } from './support.mjs';
+import { test } from 'node:test';
+import { Gateway, SX130X, browser, newPage, rpc, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
-let browser;
-before(async () => {
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-});
+usesBrowser();
 
 // Each test gets a gateway of its own: they change its password and its count of failures.
 async function withGateway(run) {

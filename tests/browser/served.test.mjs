@@ -2,22 +2,13 @@
 // lines, small enough for a gateway's flash, and loaded in two round trips after the page.
 import assert from 'node:assert/strict';
 import { readdirSync, readFileSync } from 'node:fs';
-import { after, before, test } from 'node:test';
-import { Gateway, SX1301, launchBrowser, newPage } from './support.mjs';
+import { test } from 'node:test';
+import { SX1301, browser, gw, newPage, usesBrowser } from './support.mjs';
 
 const ASSETS = new URL('../../assets/ui/', import.meta.url);
 const MAX_BYTES = 150_000;
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX1301);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX1301);
 
 const names = readdirSync(ASSETS);
 const served = async (name) => Buffer.from(await (await fetch(`${gw.url}/ui/${name}`)).arrayBuffer());

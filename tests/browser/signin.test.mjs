@@ -1,18 +1,9 @@
 // Signing in and out, deep links, and a server restart that invalidates the sign-in.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { Gateway, SX1301, applyReviewed, launchBrowser, newPage, screenshot, shows, signIn } from './support.mjs';
+import { test } from 'node:test';
+import { SX1301, applyReviewed, browser, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX1301);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX1301);
 
 test('a deep link asks for the sign-in, shows the server\'s refusals, then lands on the view', async () => {
   const page = await newPage(browser, gw);

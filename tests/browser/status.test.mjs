@@ -1,7 +1,7 @@
 // The status page, the first after signing in, and the banner about the factory password.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { FakeJournal, Gateway, SX130X, launchBrowser, newPage, screenshot, shows, signIn, statisticsReport } from './support.mjs';
+import { test } from 'node:test';
+import { FakeJournal, Gateway, SX130X, browser, gw, newPage, screenshot, shows, signIn, statisticsReport, usesBrowser } from './support.mjs';
 
 const FAILED_FORWARDER = `LoadState=loaded
 ActiveState=failed
@@ -14,16 +14,7 @@ NRestarts=5
 MainPID=0
 `;
 
-let gw;
-let browser;
-before(async () => {
-  gw = await Gateway.start(SX130X);
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await gw?.close();
-});
+usesBrowser(SX130X);
 
 test('a failed forwarder and a network server that does not answer are shown as such', async () => {
   gw.setState('show-packet-forwarder', FAILED_FORWARDER);

@@ -8,6 +8,7 @@ import {
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 import { stripComments } from '../ui/support.mjs';
 
@@ -222,6 +223,27 @@ export function statisticsReport(received, pushAck, pullAck = '100.00') {
     '# Invalid time reference (age: 1765242123 sec)',
     '##### END #####',
   ];
+}
+
+// The browser of the test file that called usesBrowser, and the gateway it started: live
+// bindings, set before the file's first test (node --test runs each file in a process of its own).
+export let browser;
+export let gw;
+
+// Launches the browser before the file's tests and, given a configuration, starts a gateway on it
+// too and hands it to started; closes both after the file's last test.
+export function usesBrowser(config, started = () => {}) {
+  before(async () => {
+    browser = await launchBrowser();
+    if (config) {
+      gw = await Gateway.start(config);
+      started(gw);
+    }
+  });
+  after(async () => {
+    await browser?.close();
+    await gw?.close();
+  });
 }
 
 export function launchBrowser() {

@@ -3,17 +3,11 @@
 import assert from 'node:assert/strict';
 import os from 'node:os';
 import { after, before, describe, test } from 'node:test';
-import { Gateway, SX1301, applyReviewed, launchBrowser, newPage, screenshot, shows, signIn, view } from './support.mjs';
+import { Gateway, SX1301, applyReviewed, browser, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
 
 const KERSING = 'sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json';
 
-let browser;
-before(async () => {
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-});
+usesBrowser();
 
 describe('an SX1301 gateway', () => {
   let gw;

@@ -29,15 +29,15 @@
 enum { kBufferSize = 16384, kMaxAnswers = 64, kMaxFiles = 8, kMaxEvents = 256 };
 
 struct answer {
-  const char *path; /* NULL: every other path */
-  char *bytes;
+  const char* path; /* NULL: every other path */
+  char* bytes;
   size_t size;
 };
 
 struct connection {
   int fd;
-  size_t used;         /* bytes of buf not yet answered */
-  char *pending;       /* answer bytes the kernel did not take */
+  size_t used;   /* bytes of buf not yet answered */
+  char* pending; /* answer bytes the kernel did not take */
   size_t pending_size;
   int close_after;
   char buf[kBufferSize];
@@ -46,13 +46,13 @@ struct connection {
 static struct answer answers[kMaxFiles + 1];
 static int answer_count;
 
-static void die(const char *what) {
+static void die(const char* what) {
   perror(what);
   exit(1);
 }
 
-static const char *type_of(const char *path) {
-  const char *dot = strrchr(path, '.');
+static const char* type_of(const char* path) {
+  const char* dot = strrchr(path, '.');
   if (!dot) return "application/octet-stream";
   if (!strcmp(dot, ".js")) return "application/javascript";
   if (!strcmp(dot, ".css")) return "text/css";
@@ -62,12 +62,12 @@ static const char *type_of(const char *path) {
   return "application/octet-stream";
 }
 
-static void add_answer(const char *path, const char *type, const char *body, size_t body_size) {
+static void add_answer(const char* path, const char* type, const char* body, size_t body_size) {
   char head[256];
   int head_size = snprintf(head, sizeof head,
                            "HTTP/1.1 200 OK\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n",
                            type, body_size);
-  struct answer *a = &answers[answer_count++];
+  struct answer* a = &answers[answer_count++];
   a->path = path;
   a->size = (size_t)head_size + body_size;
   a->bytes = malloc(a->size);
@@ -76,11 +76,11 @@ static void add_answer(const char *path, const char *type, const char *body, siz
   memcpy(a->bytes + head_size, body, body_size);
 }
 
-static void add_file(const char *path, const char *file) {
+static void add_file(const char* path, const char* file) {
   int fd = open(file, O_RDONLY);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) die(file);
-  char *body = malloc((size_t)st.st_size + 1);
+  char* body = malloc((size_t)st.st_size + 1);
   if (!body || read(fd, body, (size_t)st.st_size) != st.st_size) die(file);
   close(fd);
   add_answer(path, type_of(file), body, (size_t)st.st_size);
@@ -88,12 +88,12 @@ static void add_file(const char *path, const char *file) {
 }
 
 /* The answer for a request head: the one whose path follows the method and a blank. */
-static const struct answer *answer_for(const char *head, size_t size) {
-  const char *space = memchr(head, ' ', size);
+static const struct answer* answer_for(const char* head, size_t size) {
+  const char* space = memchr(head, ' ', size);
   if (space) {
     size_t rest = size - (size_t)(space + 1 - head);
     for (int i = 0; i < answer_count; ++i) {
-      const char *path = answers[i].path;
+      const char* path = answers[i].path;
       size_t length = path ? strlen(path) : 0;
       if (path && rest > length && !memcmp(space + 1, path, length) && space[1 + length] == ' ')
         return &answers[i];
@@ -102,7 +102,7 @@ static const struct answer *answer_for(const char *head, size_t size) {
   return &answers[answer_count - 1];
 }
 
-static int says_close(const char *head, size_t size) {
+static int says_close(const char* head, size_t size) {
   static const char kHeader[] = "\r\nconnection: close";
   size_t n = sizeof kHeader - 1;
   for (size_t i = 0; i + n <= size; ++i) {
@@ -111,17 +111,18 @@ static int says_close(const char *head, size_t size) {
   return 0;
 }
 
-static void drop(struct connection *c) {
+static void drop(struct connection* c) {
   close(c->fd); /* which takes it out of the epoll set */
   free(c->pending);
   free(c);
 }
 
 /* Sends the pieces; keeps what the kernel did not take. 0 when the connection is gone. */
-static int send_all(int epoll, struct connection *c, struct iovec *pieces, int count) {
+static int send_all(int epoll, struct connection* c, struct iovec* pieces, int count) {
   struct msghdr message = {.msg_iov = pieces, .msg_iovlen = (size_t)count};
   size_t total = 0;
-  for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
+  for (int i = 0; i < count; ++i)
+    total += pieces[i].iov_len;
   ssize_t sent = sendmsg(c->fd, &message, MSG_NOSIGNAL);
   if (sent < 0) {
     if (errno != EAGAIN) return 0;
@@ -129,7 +130,7 @@ static int send_all(int epoll, struct connection *c, struct iovec *pieces, int c
   }
   if ((size_t)sent == total) return 1;
   size_t left = total - (size_t)sent;
-  char *rest = malloc(c->pending_size + left);
+  char* rest = malloc(c->pending_size + left);
   if (!rest) die("malloc");
   memcpy(rest, c->pending, c->pending_size);
   size_t at = c->pending_size, skip = (size_t)sent;
@@ -139,7 +140,7 @@ static int send_all(int epoll, struct connection *c, struct iovec *pieces, int c
       skip -= length;
       continue;
     }
-    memcpy(rest + at, (char *)pieces[i].iov_base + skip, length - skip);
+    memcpy(rest + at, (char*)pieces[i].iov_base + skip, length - skip);
     at += length - skip;
     skip = 0;
   }
@@ -153,7 +154,7 @@ static int send_all(int epoll, struct connection *c, struct iovec *pieces, int c
 
 /* Reads once (the epoll set is level-triggered: what is left is reported again) and answers
  * every complete head with one write. 0 when the connection is to go. */
-static int on_readable(int epoll, struct connection *c) {
+static int on_readable(int epoll, struct connection* c) {
   ssize_t n = recv(c->fd, c->buf + c->used, kBufferSize - c->used, 0);
   if (n == 0) return 0;
   if (n < 0) return errno == EAGAIN;
@@ -162,10 +163,10 @@ static int on_readable(int epoll, struct connection *c) {
   int count = 0;
   size_t start = 0;
   for (;;) {
-    char *end = memmem(c->buf + start, c->used - start, "\r\n\r\n", 4);
+    char* end = memmem(c->buf + start, c->used - start, "\r\n\r\n", 4);
     if (!end) break;
     size_t size = (size_t)(end + 4 - (c->buf + start));
-    const struct answer *a = answer_for(c->buf + start, size);
+    const struct answer* a = answer_for(c->buf + start, size);
     pieces[count].iov_base = a->bytes;
     pieces[count].iov_len = a->size;
     c->close_after |= says_close(c->buf + start, size);
@@ -182,7 +183,7 @@ static int on_readable(int epoll, struct connection *c) {
   return c->used < kBufferSize; /* a head larger than the buffer ends the connection */
 }
 
-static int on_writable(int epoll, struct connection *c) {
+static int on_writable(int epoll, struct connection* c) {
   if (!c->pending) return 1;
   ssize_t sent = send(c->fd, c->pending, c->pending_size, MSG_NOSIGNAL);
   if (sent < 0) return errno == EAGAIN;
@@ -197,12 +198,13 @@ static int on_writable(int epoll, struct connection *c) {
   return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 3 || argc % 2 == 0) {
     fprintf(stderr, "usage: %s ADDRESS PORT [URL_PATH FILE]...\n", argv[0]);
     return 2;
   }
-  for (int i = 3; i + 1 < argc && answer_count < kMaxFiles; i += 2) add_file(argv[i], argv[i + 1]);
+  for (int i = 3; i + 1 < argc && answer_count < kMaxFiles; i += 2)
+    add_file(argv[i], argv[i + 1]);
   static const char kHealth[] = "{\"kit\":\"1.4.2\"}";
   add_answer(NULL, "application/json", kHealth, sizeof kHealth - 1);
 
@@ -212,7 +214,7 @@ int main(int argc, char **argv) {
   setsockopt(listener, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   struct sockaddr_in address = {.sin_family = AF_INET, .sin_port = htons((uint16_t)atoi(argv[2]))};
   if (inet_pton(AF_INET, argv[1], &address.sin_addr) != 1) die("address");
-  if (bind(listener, (struct sockaddr *)&address, sizeof address) != 0) die("bind");
+  if (bind(listener, (struct sockaddr*)&address, sizeof address) != 0) die("bind");
   if (listen(listener, 4096) != 0) die("listen");
 
   int epoll = epoll_create1(EPOLL_CLOEXEC);
@@ -224,7 +226,7 @@ int main(int argc, char **argv) {
   for (;;) {
     int n = epoll_wait(epoll, events, kMaxEvents, -1);
     for (int i = 0; i < n; ++i) {
-      struct connection *c = events[i].data.ptr;
+      struct connection* c = events[i].data.ptr;
       if (!c) {
         int fd = accept4(listener, NULL, NULL, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) continue;

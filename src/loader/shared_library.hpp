@@ -48,12 +48,20 @@ SharedLibrary loadLibraryOrExit(std::initializer_list<const char*> names);
 
 [[noreturn]] void exitCouldNotImport(const char* name);
 
-// Resolves one function into its slot of a library's function table.
+// Resolves one function into its slot of a library's function table: false, the slot untouched,
+// when the library lacks it.
+template <typename Function>
+bool import(const SharedLibrary& library, const char* name, Function*& slot) {
+  void* address = library.symbol(name);
+  if (address == nullptr) return false;
+  slot = reinterpret_cast<Function*>(address);
+  return true;
+}
+
+// The same at start-up: a missing function ends the process.
 template <typename Function>
 void importOrExit(const SharedLibrary& library, const char* name, Function*& slot) {
-  void* address = library.symbol(name);
-  if (address == nullptr) exitCouldNotImport(name);
-  slot = reinterpret_cast<Function*>(address);
+  if (!import(library, name, slot)) exitCouldNotImport(name);
 }
 
 }  // namespace relaydash

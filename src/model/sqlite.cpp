@@ -1,5 +1,7 @@
 #include "model/sqlite.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "loader/shared_library.hpp"
@@ -15,30 +17,28 @@ struct LoadedSqlite {
   Sqlite functions{};
 };
 
-// Resolves every function into loaded.functions; the first one missing is handed to missing,
-// which does not return.
-template <typename Missing>
-void resolve(LoadedSqlite& loaded, Missing missing) {
+// Resolves every function; raises DbError for the first one the library lacks.
+void resolve(LoadedSqlite& loaded) {
   Sqlite& f = loaded.functions;
-  auto import = [&](const char* name, auto*& slot) {
-    void* address = loaded.library.symbol(name);
-    if (address == nullptr) missing(name);
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(address);
+  const auto take = [&loaded](const char* name, auto*& slot) {
+    if (!import(loaded.library, name, slot)) {
+      throw DbError(std::string("could not import: ") + name);
+    }
   };
-  import("sqlite3_open", f.open);
-  import("sqlite3_errmsg", f.errmsg);
-  import("sqlite3_prepare_v2", f.prepare);
-  import("sqlite3_step", f.step);
-  import("sqlite3_finalize", f.finalize);
-  import("sqlite3_column_count", f.columnCount);
-  import("sqlite3_column_bytes", f.columnBytes);
-  import("sqlite3_column_text", f.columnText);
+  take("sqlite3_open", f.open);
+  take("sqlite3_errmsg", f.errmsg);
+  take("sqlite3_prepare_v2", f.prepare);
+  take("sqlite3_step", f.step);
+  take("sqlite3_finalize", f.finalize);
+  take("sqlite3_column_count", f.columnCount);
+  take("sqlite3_column_bytes", f.columnBytes);
+  take("sqlite3_column_text", f.columnText);
   // Values are bound to their statement rather than pasted into its text, so no byte of a user
   // name can change what a statement does.
-  import("sqlite3_bind_text", f.bindText);
+  take("sqlite3_bind_text", f.bindText);
   // A statement compiled once runs again for each row of a batch.
-  import("sqlite3_reset", f.reset);
-  import("sqlite3_close", f.close);
+  take("sqlite3_reset", f.reset);
+  take("sqlite3_close", f.close);
 }
 
 // The library as loaded now; empty when nothing holds it.
@@ -50,8 +50,12 @@ std::weak_ptr<const LoadedSqlite>& current() {
 }  // namespace
 
 void loadSqlite() {
-  LoadedSqlite loaded{loadLibraryOrExit(kNames)};
-  resolve(loaded, [](const char* name) { exitCouldNotImport(name); });
+  try {
+    holdSqlite();
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    std::exit(1);
+  }
 }
 
 SqliteHold holdSqlite() {
@@ -60,8 +64,7 @@ SqliteHold holdSqlite() {
     auto loaded = std::make_shared<LoadedSqlite>();
     loaded->library = SharedLibrary::open(kNames);
     if (!loaded->library) throw DbError("could not load: " + libraryNamePattern(kNames));
-    resolve(*loaded,
-            [](const char* name) { throw DbError(std::string("could not import: ") + name); });
+    resolve(*loaded);
     current() = loaded;
     held = std::move(loaded);
   }

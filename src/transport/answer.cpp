@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 
+#include "transport/limits.hpp"
 #include "transport/status.hpp"
 
 namespace relaydash {
@@ -75,7 +76,9 @@ void appendAnswerHead(std::string& out, int code, HeaderFields fields, std::size
 }
 
 ConstantAnswer::ConstantAnswer(int code, HeaderFields fields, std::string_view body) : body_(body) {
-  appendAnswerHead(head_, code, fields, body.size());
+  appendAnswerHead(bytes_, code, fields, body.size());
+  headSize_ = bytes_.size();
+  if (body.size() <= limits::kMaxCopiedBody) bytes_.append(body);
 }
 
 std::string_view transportAnswerBytes(TransportAnswer answer) noexcept {

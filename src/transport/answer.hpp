@@ -30,11 +30,18 @@ class ConstantAnswer {
  public:
   ConstantAnswer(int code, HeaderFields fields, std::string_view body);
 
-  std::string_view head() const noexcept { return head_; }
+  std::string_view head() const noexcept { return std::string_view(bytes_).substr(0, headSize_); }
   std::string_view body() const noexcept { return body_; }
+  // The head followed by the body, when the body is small enough to be kept beside the head
+  // (then the whole answer is queued with one copy); else empty.
+  std::string_view whole() const noexcept {
+    return bytes_.size() > headSize_ || body_.empty() ? std::string_view(bytes_)
+                                                      : std::string_view();
+  }
 
  private:
-  std::string head_;
+  std::string bytes_;  // the head, then the body when it is small
+  std::size_t headSize_ = 0;
   std::string_view body_;
 };
 

@@ -22,13 +22,17 @@ Task<void> AnswerWriter::write(int code, HeaderFields fields, std::string_view b
 }
 
 Task<void> AnswerWriter::write(const ConstantAnswer& answer, bool withBody) {
+  if (const std::string_view whole = answer.whole(); withBody && !whole.empty()) {
+    queue_.append(whole);
+    return send({});
+  }
   queue_.append(answer.head());
   return send(withBody ? answer.body() : std::string_view());
 }
 
 Task<void> AnswerWriter::send(std::string_view body) {
   if (body.size() <= limits::kMaxCopiedBody) {
-    queue_.append(body);
+    if (!body.empty()) queue_.append(body);
     if (batching_ && queue_.size() - sent_ < limits::kMaxQueuedAnswers) return Task<void>::ready();
     if (flushNow()) return Task<void>::ready();
     return finish({}, 0);

@@ -15,12 +15,12 @@ const std::vector<std::string> kOneEmptyValue{std::string()};
 }  // namespace
 
 void HttpHeaders::normalise(std::string_view name, std::string& into) const {
-  into.assign(name);
   if (!isTitleCase_) {
-    for (char& c : into)
-      c = toLower(c);
+    into.resize(name.size());
+    std::transform(name.begin(), name.end(), into.begin(), toLower);
     return;
   }
+  into.assign(name);
   bool startOfWord = true;
   for (char& c : into) {
     c = startOfWord ? toUpper(c) : toLower(c);

@@ -1,10 +1,15 @@
 #include "transport/request_head.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
 #include "transport/limits.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // The head is read as the clients this server was first written for sent it, and other programs
 // and scripts still depend on how it is read. These quirks are kept on purpose:
@@ -42,18 +47,52 @@ std::size_t headerLineBytes(std::string_view line, std::size_t values) {
   return line.size() + (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0);
 }
 
-// Finds line ends in one input, looking at each byte at most once for CR and once for LF, so a
-// head of many short lines ended one way costs no more than one ended the other.
+// Finds line ends in one input: the first CR or LF at or after a place. Each byte is looked at
+// once, so a head of many short lines costs no more than one long one.
 class LineEnds {
  public:
   explicit LineEnds(std::string_view input) noexcept : input_(input) {}
 
   // The first CR or LF at or after `from`, or the input's size when there is none.
   std::size_t from(std::size_t from) noexcept {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time; the last piece is read as the input's last sixteen bytes, with
+    // the ones before `from` masked off, so nothing past the input is ever read.
+    const char* data = input_.data();
+    const std::size_t size = input_.size();
+    if (size < kBlock) return scalar(from);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const auto ends = [&](std::size_t at) noexcept {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf))));
+    };
+    for (; from + kBlock <= size; from += kBlock) {
+      if (const unsigned found = ends(from))
+        return from + static_cast<std::size_t>(std::countr_zero(found));
+    }
+    if (from >= size) return size;
+    const std::size_t last = size - kBlock;
+    if (const unsigned found = ends(last) >> (from - last))
+      return from + static_cast<std::size_t>(std::countr_zero(found));
+    return size;
+#else
     return std::min(next(from, '\n', lf_), next(from, '\r', cr_));
+#endif
   }
 
  private:
+#if defined(__SSE2__)
+  static constexpr std::size_t kBlock = 16;
+
+  std::size_t scalar(std::size_t from) const noexcept {
+    while (from < input_.size() && input_[from] != '\r' && input_[from] != '\n')
+      ++from;
+    return from;
+  }
+#else
+  // Each of CR and LF is looked for once past the last one found.
   std::size_t next(std::size_t from, char c, std::size_t& found) const noexcept {
     if (found == kUnknown || found < from) {
       const void* at = std::memchr(input_.data() + from, c, input_.size() - from);
@@ -64,9 +103,10 @@ class LineEnds {
   }
 
   static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
-  std::string_view input_;
   std::size_t lf_ = kUnknown;
   std::size_t cr_ = kUnknown;
+#endif
+  std::string_view input_;
 };
 
 }  // namespace

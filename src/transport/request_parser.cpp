@@ -52,17 +52,36 @@ std::string_view methodName(HttpMethod method) noexcept {
 }
 
 std::optional<HttpMethod> parseMethod(std::string_view name) noexcept {
+  // Compared in line: the names are a few bytes, shorter than a call to memcmp.
+  const auto same = [name](std::string_view known) noexcept {
+    if (known.size() != name.size()) return false;
+    for (std::size_t i = 0; i < known.size(); ++i) {
+      if (known[i] != name[i]) return false;
+    }
+    return true;
+  };
   for (const MethodRow& row : kMethods) {
-    if (row.name == name) return row.method;
+    if (same(row.name)) return row.method;
   }
   return std::nullopt;
 }
 
 bool parseProtocol(std::string_view text, Protocol& protocol) {
   constexpr std::string_view kPrefix = "HTTP/";
-  if (text.size() < kPrefix.size() || !equalsIgnoreCase(text.substr(0, kPrefix.size()), kPrefix))
+  // "HTTP" in any case: setting the 0x20 bit folds a letter to lower case, and only 'H' and 'h'
+  // fold to 'h'.
+  const auto folds = [](char c, char lower) noexcept { return (c | 0x20) == lower; };
+  if (text.size() < kPrefix.size() || !folds(text[0], 'h') || !folds(text[1], 't') ||
+      !folds(text[2], 't') || !folds(text[3], 'p') || text[4] != '/') {
     return false;
+  }
   protocol.orig.assign(text);
+  // What nearly every request says, read without the general digit loop.
+  if (text.size() == 8 && text[5] == '1' && text[6] == '.' && (text[7] == '1' || text[7] == '0')) {
+    protocol.major = 1;
+    protocol.minor = text[7] - '0';
+    return true;
+  }
   std::size_t i = readNatural(text, kPrefix.size(), protocol.major);
   ++i;  // the separator, whatever it is
   readNatural(text, i, protocol.minor);
@@ -115,8 +134,13 @@ std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {
     headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
     return 1;
   }
+  const std::size_t firstComma = rest.find(',');
+  if (firstComma == std::string_view::npos) {
+    headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
+    return 1;
+  }
   std::size_t count = 1;
-  for (char c : rest)
+  for (char c : rest.substr(firstComma))
     count += c == ',';
   auto& values = headers.reset(name, count);
   std::size_t start = 0;

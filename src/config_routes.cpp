@@ -73,7 +73,7 @@ int versionOf(const JsonNode& input) {
 }
 
 ChangeAuthor authorOf(const Session& session, std::string_view procedure) {
-  return {session.user, session.request.hostname, std::string(procedure)};
+  return {session.user, std::string(session.request.hostname), std::string(procedure)};
 }
 
 // Every apply and restore ends here, whatever its outcome: the one place that learns what

@@ -86,7 +86,7 @@ class Connection {
     workspace_ = shared_.workspaces.acquire();
     workspace_->writer.attach(socket_);
     workspace_->request.writer = &workspace_->writer;
-    workspace_->request.hostname.assign(peer_.text());
+    workspace_->request.hostname = peer_.text();
   }
   // Gives the workspace back: nothing of the next request has arrived.
   void giveBack() noexcept { shared_.workspaces.release(std::move(workspace_)); }

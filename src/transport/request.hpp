@@ -44,7 +44,8 @@ struct RequestHead {
 struct Request : RequestHead {
   // Where the answers go: the connection's writer, which keeps them in request order.
   AnswerWriter* writer = nullptr;
-  std::string hostname;  // the peer's address
+  // The peer's address: a view of the connection's own copy, which outlives the request.
+  std::string_view hostname;
   std::string body;
 };
 

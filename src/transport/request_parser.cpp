@@ -4,6 +4,7 @@
 
 #include "ascii/ascii.hpp"
 #include "transport/limits.hpp"
+#include "transport/store_text.hpp"
 
 namespace relaydash {
 namespace {
@@ -75,7 +76,7 @@ bool parseProtocol(std::string_view text, Protocol& protocol) {
       !folds(text[2], 't') || !folds(text[3], 'p') || text[4] != '/') {
     return false;
   }
-  protocol.orig.assign(text);
+  storeText(protocol.orig, text);
   // What nearly every request says, read without the general digit loop.
   if (text.size() == 8 && text[5] == '1' && text[6] == '.' && (text[7] == '1' || text[7] == '0')) {
     protocol.major = 1;
@@ -103,11 +104,11 @@ RequestLineStatus parseRequestLine(std::string_view line, PreviousRequestLine& p
         }
         break;
       case 1:
-        previous.target.assign(text);
+        storeText(previous.target, text);
         break;
       case 2:
         if (!parseProtocol(text, head.protocol)) return RequestLineStatus::BadVersion;
-        previous.version.assign(text);
+        storeText(previous.version, text);
         break;
       default:
         return RequestLineStatus::TooManyParts;
@@ -131,12 +132,12 @@ std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {
     return 1;
   }
   if (equalsIgnoreCase(name, "cookie")) {
-    headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
+    storeText(headers.reset(name, 1).front(), skipLeadingSpace(rest));
     return 1;
   }
   const std::size_t firstComma = rest.find(',');
   if (firstComma == std::string_view::npos) {
-    headers.reset(name, 1).front().assign(skipLeadingSpace(rest));
+    storeText(headers.reset(name, 1).front(), skipLeadingSpace(rest));
     return 1;
   }
   std::size_t count = 1;
@@ -146,7 +147,7 @@ std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {
   std::size_t start = 0;
   for (std::string& value : values) {
     const std::size_t comma = rest.find(',', start);
-    value.assign(skipLeadingSpace(rest.substr(start, comma - start)));
+    storeText(value, skipLeadingSpace(rest.substr(start, comma - start)));
     start = comma + 1;
   }
   return count;

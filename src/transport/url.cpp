@@ -1,6 +1,7 @@
 #include "transport/url.hpp"
 
 #include "ascii/ascii.hpp"
+#include "transport/store_text.hpp"
 
 namespace relaydash {
 namespace {
@@ -63,7 +64,7 @@ void parseUrl(std::string_view target, Url& url) {
   // A target that starts with "/" is a path (the origin form of requests), even when it
   // starts with "//": a request for //a/b names the path //a/b, not the host a.
   if (!target.empty() && target[0] == '/') {
-    url.path.assign(target);
+    storeText(url.path, target);
     return;
   }
   if (const std::size_t n = schemeLength(target); n > 0) {
@@ -77,7 +78,7 @@ void parseUrl(std::string_view target, Url& url) {
     parseAuthority(target.substr(0, slash), url);
     target = slash == std::string_view::npos ? std::string_view() : target.substr(slash);
   }
-  url.path.assign(target);
+  storeText(url.path, target);
 }
 
 }  // namespace relaydash

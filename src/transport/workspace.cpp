@@ -63,6 +63,7 @@ void WorkspacePool::release(std::unique_ptr<Workspace> workspace) noexcept {
   workspace->trim();
   workspace->writer.reset();
   workspace->request.writer = nullptr;
+  workspace->request.hostname = {};
   // The one given back last is lent first, while it is still warm in the cache. The room was
   // reserved: this never allocates.
   kept_.push_back(std::move(workspace));

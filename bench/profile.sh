@@ -158,7 +158,7 @@ top_files() {  # N LISTING: own instructions summed by source file (library for 
     NR <= n { printf "  %14d %6.2f%%  %s\n", $1, 100 * $1 / total, $2 }'
 }
 
-syscall_names=(recvfrom read sendmsg writev sendfile64 epoll_wait epoll_ctl accept4 close openat
+syscall_names=(recvfrom read sendto sendmsg writev sendfile64 epoll_wait epoll_ctl accept4 close openat
   newfstatat setsockopt)
 use_perf=0
 if command -v perf >/dev/null && perf stat -e syscalls:sys_enter_recvfrom true >/dev/null 2>&1; then

@@ -11,18 +11,10 @@ std::vector<std::string_view> normalizedSplit(std::string_view path) {
   return segments;
 }
 
-std::string_view restOfPath(std::string_view path, std::size_t skip, std::string& scratch) {
-  std::size_t index = 0;
-  std::size_t begin = std::string_view::npos;
-  forEachSegment(path, [&](std::string_view segment) {
-    if (index++ == skip) {
-      begin = static_cast<std::size_t>(segment.data() - path.data());
-      return false;
-    }
-    return true;
-  });
-  if (begin == std::string_view::npos) return {};
-  std::string_view rest = path.substr(begin);
+std::string_view restOfPath(std::string_view path, std::size_t from, std::string& scratch) {
+  std::string_view rest = path.substr(from);
+  while (!rest.empty() && rest.front() == '/')
+    rest.remove_prefix(1);
   while (!rest.empty() && rest.back() == '/')
     rest.remove_suffix(1);
   if (rest.find("//") == std::string_view::npos) return rest;

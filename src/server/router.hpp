@@ -31,9 +31,9 @@ void forEachSegment(std::string_view path, F&& f) {
   }
 }
 
-// The segments of `path` from position `skip` on, joined by "/". A view into the path when
-// the path already reads that way, else written into `scratch`.
-std::string_view restOfPath(std::string_view path, std::size_t skip, std::string& scratch);
+// The segments of `path` after byte `from` (which is not inside a segment), joined by "/". A view
+// into the path when the path already reads that way, else written into `scratch`.
+std::string_view restOfPath(std::string_view path, std::size_t from, std::string& scratch);
 
 // Maps paths to values by the deepest mounted prefix of whole segments. The root stands for the
 // empty path and always holds a value, the default. Filled at start-up, then only read.
@@ -87,21 +87,19 @@ class Router {
   Match route(std::string_view path, std::string& scratch) const {
     const Node* node = &root_;
     const T* best = &*root_.handler;
-    std::size_t depth = 0;
-    std::size_t matched = 0;
+    std::size_t matchedEnd = 0;  // where the deepest segment holding a value ends
     forEachSegment(path, [&](std::string_view segment) {
       const auto id = segments_.find(segment);
       if (id == segments_.end()) return false;
       node = (*node)[id->second];
       if (!node) return false;
-      ++depth;
       if (node->handler) {
         best = &*node->handler;
-        matched = depth;
+        matchedEnd = static_cast<std::size_t>(segment.data() - path.data()) + segment.size();
       }
       return true;
     });
-    return Match{*best, restOfPath(path, matched, scratch)};
+    return Match{*best, restOfPath(path, matchedEnd, scratch)};
   }
 
   // The same, with the rest as its own string.

@@ -105,6 +105,9 @@ class Connection {
     w.input.consume(head.used);
     switch (head.status) {
       case HeadStatus::Incomplete:
+        // The connection is in Head only while it waits for the rest of a head: a head that
+        // arrives whole takes it from Idle to Busy at once.
+        tracked_.enter(ConnectionState::Head);
         // What an unfinished head holds counts against the budget of all unfinished heads.
         if (progress_.phase == HeadProgress::Phase::HeaderLines &&
             progress_.headBytes > tracked_.headBytes() &&
@@ -253,7 +256,6 @@ Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& sha
       }
       if (next == Next::Continue) {
         if (!c.idle()) {
-          c.tracked().enter(ConnectionState::Head);
           next = c.advance(atEnd);
           continue;
         }
@@ -279,10 +281,7 @@ Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& sha
         next = c.ended();
         continue;
       }
-      if (!c.workspace()) {
-        c.borrow();
-        c.tracked().enter(ConnectionState::Head);
-      }
+      if (!c.workspace()) c.borrow();
       ReadBuffer& input = c.workspace()->input;
       const std::optional<std::size_t> n = socket.readNow(input.room());
       if (!n) continue;  // nothing after all: wait again

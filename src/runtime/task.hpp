@@ -114,6 +114,8 @@ class [[nodiscard]] Task {
   static Task ready() noexcept requires std::is_void_v<T> { return Task(Handle{}); }
 
   bool done() const noexcept { return !handle_ || handle_.done(); }
+  // Made by ready(): finished, with no frame, no value and no error.
+  bool isReady() const noexcept { return !handle_; }
 
   auto operator co_await() && noexcept {
     struct Awaiter {

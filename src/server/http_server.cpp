@@ -1,7 +1,10 @@
 #include "server/http_server.hpp"
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
+#include "runtime/frame_pool.hpp"
 #include "server/http_error.hpp"
 #include "transport/limits.hpp"
 
@@ -18,22 +21,25 @@ void reportHookFailure(std::exception_ptr error) {
   }
 }
 
-// Hands one request to the handler of its path, and an error that escapes the handler to the
-// hook. Its future never fails: the transport only learns that the request is over.
-Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext, Request& request) {
-  Session session{{}, request, newContext(), {}, {}};
-  const auto match = server.router.route(request.url.path, session.pathStorage);
-  session.path = match.rest;
-
-  std::exception_ptr error;
-  try {
-    // Covers both a handler that raises at once and one whose future fails.
-    co_await match.value(session);
-  } catch (...) {
-    error = std::current_exception();
+// A request's session lives where the handler's future may refer to it until that future
+// completes: its address never changes. Its memory comes from the coroutine frame pool, as the
+// frame it used to live in did.
+struct SessionDeleter {
+  void operator()(Session* session) const noexcept {
+    std::destroy_at(session);
+    releaseFrame(session, sizeof(Session));
   }
-  if (!error || !server.onError) co_return;
+};
+using SessionPtr = std::unique_ptr<Session, SessionDeleter>;
 
+SessionPtr newSession(Request& request, Context& context) {
+  void* memory = allocateFrame(sizeof(Session));
+  return SessionPtr(::new (memory) Session{{}, request, context, {}, {}});
+}
+
+// Gives an error that escaped the handler to the hook.
+Task<void> reportToHook(HttpServer& server, Session& session, std::exception_ptr error) {
+  if (!server.onError) co_return;
   std::exception_ptr hookError;
   try {
     co_await server.onError(session, error);
@@ -42,6 +48,41 @@ Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext,
   }
   // Nothing more can be sent for this request; the connection goes on.
   if (hookError) reportHookFailure(hookError);
+}
+
+// Waits for a handler that did not finish at once, keeping its session; its failure goes to
+// the hook. The handler's future is let go before the session.
+Task<void> finishRequest(HttpServer& server, SessionPtr session, Task<void> handling) {
+  std::exception_ptr error;
+  try {
+    co_await std::move(handling);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (error) co_await reportToHook(server, *session, error);
+}
+
+Task<void> failRequest(HttpServer& server, SessionPtr session, std::exception_ptr error) {
+  co_await reportToHook(server, *session, error);
+}
+
+// Hands one request to the handler of its path, and an error that escapes the handler, at once
+// or through its future, to the hook. The returned future never fails: the transport only
+// learns that the request is over. Most handlers answer at once; only one that waits needs a
+// coroutine to wait in.
+Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext, Request& request) {
+  SessionPtr session = newSession(request, newContext());
+  const auto match = server.router.route(request.url.path, session->pathStorage);
+  session->path = match.rest;
+
+  std::optional<Task<void>> handling;
+  try {
+    handling.emplace(match.value(*session));
+  } catch (...) {
+    return failRequest(server, std::move(session), std::current_exception());
+  }
+  if (handling->isReady()) return Task<void>::ready();
+  return finishRequest(server, std::move(session), std::move(*handling));
 }
 
 }  // namespace

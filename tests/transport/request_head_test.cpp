@@ -109,6 +109,24 @@ TEST(RequestHead, AHeadHoldsAtMostOneMebibyteCountingSplitValues) {
   EXPECT_EQ(transcript(commas + "\r\n"), "head too large\n");
 }
 
+// A line end is found wherever it falls in the bytes the parser scans together, ended each of
+// the three ways: header values of every length, behind request lines of every alignment.
+TEST(RequestHead, FindsLineEndsAtEveryPlace) {
+  for (const std::string end : {"\r\n", "\n", "\r"}) {
+    for (std::size_t shift = 0; shift < 17; ++shift) {
+      const std::string target = "/" + std::string(shift, 'p');
+      for (std::size_t length = 0; length <= 40; ++length) {
+        const std::string value(length, 'v');
+        const std::string bytes = "GET " + target + " HTTP/1.1" + end + "X: " + value + end + end;
+        ASSERT_EQ(transcript(bytes), "head GET path=" + target +
+                                         " query= host= version=HTTP/1.1 1.1\n  x: [" + value +
+                                         "]\nended\n")
+            << ::testing::PrintToString(bytes);
+      }
+    }
+  }
+}
+
 // Requests of the transport's wire tests and the committed fuzz corpus.
 std::vector<std::string> corpus() {
   std::vector<std::string> requests = {

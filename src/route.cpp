@@ -113,7 +113,8 @@ Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
   // An address that keeps failing waits its turn; the answer, when it comes, is the same.
   const std::optional<SignInThrottle::Ticket> place =
       ctx.signIns.admit(session.request.hostname, ctx.clock.now());
-  if (!place) throw SignInDropped("sign-in attempts queued from " + std::string(session.request.hostname));
+  if (!place)
+    throw SignInDropped("sign-in attempts queued from " + std::string(session.request.hostname));
   if (place->wait() > SignInThrottle::Duration::zero()) {
     co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
   }

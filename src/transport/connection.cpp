@@ -28,13 +28,9 @@ enum class Next {
 // After the callback: keep the connection for another request?
 bool keepAlive(const Request& request) {
   // A connection asking for an upgrade is not read again; no handler here takes it over, so it
-  // is closed rather than left open forever.
+  // is closed rather than left open forever. The header is looked up once for both questions.
   const std::vector<std::string>* values = request.headers.find("connection");
-  if (values && std::any_of(values->begin(), values->end(), [](const std::string& value) {
-        return ascii::equalsIgnoreCase(value, "upgrade");
-      })) {
-    return false;
-  }
+  if (values && anyEqualsIgnoreCase(*values, "upgrade")) return false;
   const std::string_view connection = values ? std::string_view(values->front()) : "";
   const Protocol& p = request.protocol;
   if (p.major == 1 && p.minor == 1) return !ascii::equalsIgnoreCase(connection, "close");

@@ -108,11 +108,14 @@ std::string_view HttpHeaders::first(std::string_view name) const {
   return values && !values->empty() ? std::string_view(values->front()) : std::string_view();
 }
 
+bool anyEqualsIgnoreCase(const std::vector<std::string>& values, std::string_view text) noexcept {
+  return std::any_of(values.begin(), values.end(),
+                     [&](const std::string& v) { return equalsIgnoreCase(v, text); });
+}
+
 bool HttpHeaders::hasValue(std::string_view name, std::string_view value) const {
   const auto* values = find(name);
-  if (!values) return false;
-  return std::any_of(values->begin(), values->end(),
-                     [&](const std::string& v) { return equalsIgnoreCase(v, value); });
+  return values && anyEqualsIgnoreCase(*values, value);
 }
 
 void HttpHeaders::clear() noexcept {

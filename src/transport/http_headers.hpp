@@ -16,6 +16,9 @@ namespace relaydash {
 //
 // The map is built to be reused: clear() keeps every string's storage, so a connection that
 // parses the same headers request after request stops allocating.
+// True when any of the values equals the text, ignoring ASCII case.
+bool anyEqualsIgnoreCase(const std::vector<std::string>& values, std::string_view text) noexcept;
+
 class HttpHeaders {
  public:
   struct Entry {

@@ -48,7 +48,8 @@ std::size_t headerLineBytes(std::string_view line, std::size_t values) {
 }
 
 // Finds line ends in one input: the first CR or LF at or after a place. Each byte is looked at
-// once, so a head of many short lines costs no more than one long one.
+// once (the last sixteen at most twice), so a head of many short lines costs no more than one
+// long one.
 class LineEnds {
  public:
   explicit LineEnds(std::string_view input) noexcept : input_(input) {}

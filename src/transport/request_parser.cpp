@@ -131,12 +131,8 @@ std::size_t parseHeaderLine(std::string_view line, HttpHeaders& headers) {
     headers.reset(name, 1).front().clear();
     return 1;
   }
-  if (equalsIgnoreCase(name, "cookie")) {
-    storeText(headers.reset(name, 1).front(), skipLeadingSpace(rest));
-    return 1;
-  }
   const std::size_t firstComma = rest.find(',');
-  if (firstComma == std::string_view::npos) {
+  if (firstComma == std::string_view::npos || equalsIgnoreCase(name, "cookie")) {
     storeText(headers.reset(name, 1).front(), skipLeadingSpace(rest));
     return 1;
   }

@@ -1,21 +1,22 @@
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "ascii/bytes.hpp"
+
 namespace relaydash {
+
+// Copies the text over the string's; out of line, so that the comparison before it stays small
+// enough to sit in its callers.
+void replaceText(std::string& into, std::string_view text);
 
 // Stores a part of a head in a string kept from the request before. A connection's requests
 // mostly repeat one another (the same target, version and header values), and comparing a few
 // bytes costs less than copying them over themselves.
 inline void storeText(std::string& into, std::string_view text) {
-  // An empty view may have no data at all, which memcmp must not be given.
-  if (into.size() == text.size() &&
-      (text.empty() || std::memcmp(into.data(), text.data(), text.size()) == 0)) {
-    return;
-  }
-  into.assign(text);
+  if (!ascii::sameBytes(into, text)) [[unlikely]]
+    replaceText(into, text);
 }
 
 }  // namespace relaydash

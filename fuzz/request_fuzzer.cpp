@@ -1,14 +1,16 @@
 // Feeds arbitrary bytes to one connection of the HTTP transport, as a peer would send them,
 // and lets every request reach a callback that answers it. The bytes are also parsed as heads
-// twice, once whole and once a byte at a time: the two parses must agree in every outcome and
-// every head, or the target aborts. Beyond that it checks that nothing crashes, hangs or
-// touches memory it should not; the wire-level tests check the answers.
+// three times: whole, a byte at a time, and whole with repeated heads taken from a memo; the
+// three must agree in every outcome and every head, or the target aborts. Beyond that it checks
+// that nothing crashes, hangs or touches memory it should not; the wire-level tests check the
+// answers.
 #include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <numeric>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,7 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   std::vector<std::size_t> everyByte(size > 0 ? size - 1 : 0);
   std::iota(everyByte.begin(), everyByte.end(), std::size_t{1});
-  if (testing::headTranscript(input, {}) != testing::headTranscript(input, everyByte)) {
+  const std::string whole = testing::headTranscript(input, {});
+  HeadMemo memo;
+  if (whole != testing::headTranscript(input, everyByte) ||
+      whole != testing::headTranscript(input, {}, &memo)) {
     std::abort();
   }
 

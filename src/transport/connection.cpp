@@ -97,7 +97,8 @@ class Connection {
   // Reads the head from what is buffered.
   Next readHead(bool atEnd) {
     Workspace& w = *workspace_;
-    const HeadResult head = parseRequestHead(w.input.unread(), atEnd, progress_, w.request);
+    const HeadResult head =
+        readRequestHead(w.input.unread(), atEnd, progress_, w.request, w.requestMemo);
     w.input.consume(head.used);
     switch (head.status) {
       case HeadStatus::Incomplete:
@@ -209,6 +210,7 @@ class Connection {
   Next refuseHead() {
     tracked_.enter(ConnectionState::Busy);
     workspace_->request.headers.releaseStorage();
+    workspace_->requestMemo.forget();
     workspace_->writer.queue(TransportAnswer::HeadRefused);
     return Next::Close;
   }

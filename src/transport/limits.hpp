@@ -70,6 +70,9 @@ inline constexpr std::size_t kMaxReadBuffer = 2 * kMaxLineLength + 2;
 static_assert(kMaxReadBuffer >= kMaxLineLength + 2, "a maximal line and its CR LF fit");
 // Header storage that grew past this for a large request is given back when it ends.
 inline constexpr std::size_t kKeptHeaderStorage = 16 * 1024;
+// A workspace remembers the last head parsed into its request, up to this size, to take it
+// again without parsing when a client repeats it (request_head.hpp, HeadMemo).
+inline constexpr std::size_t kMaxRememberedHead = 1024;
 
 // --- Answers
 

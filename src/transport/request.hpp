@@ -40,7 +40,8 @@ struct RequestHead {
 };
 
 // One request as the callback receives it. It stays put, and so does everything it refers to,
-// until the callback's future completes.
+// until the callback's future completes. The callback reads the head and leaves it as it is:
+// the connection's next request may find it already filled (HeadMemo).
 struct Request : RequestHead {
   // Where the answers go: the connection's writer, which keeps them in request order.
   AnswerWriter* writer = nullptr;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "ascii/bytes.hpp"
 #include "transport/limits.hpp"
 
 #if defined(__SSE2__)
@@ -178,6 +179,53 @@ HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress
       return {HeadStatus::TooLarge, pos};
     }
   }
+}
+
+namespace {
+
+// No part of a head has been read: no line begun, no line end half taken.
+bool atHeadStart(const HeadProgress& progress) noexcept {
+  return progress.phase == Phase::RequestLine && !progress.lfPending && progress.scanned == 0;
+}
+
+}  // namespace
+
+bool HeadMemo::repeatedBy(std::string_view input, const HeadProgress& progress) const noexcept {
+  return !bytes_.empty() && input.size() >= bytes_.size() && atHeadStart(progress) &&
+         ascii::sameBytes(input.substr(0, bytes_.size()), bytes_) &&
+         ascii::sameBytes(progress.previous.target, previous_.target) &&
+         ascii::sameBytes(progress.previous.version, previous_.version);
+}
+
+void HeadMemo::remember(std::string_view bytes, const HeadProgress& progress) {
+  // A head whose last line end is a CR may take an LF that comes after it: the parse depended
+  // on a byte past the head. One that ends with LF never looked further.
+  if (bytes.size() > limits::kMaxRememberedHead || bytes.empty() || bytes.back() != '\n' ||
+      progress.lfPending) {
+    forget();
+    return;
+  }
+  bytes_.assign(bytes);
+  previous_.target.assign(progress.previous.target);
+  previous_.version.assign(progress.previous.version);
+  headBytes_ = progress.headBytes;
+}
+
+HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
+                           RequestHead& head, HeadMemo& memo) {
+  if (memo.repeatedBy(input, progress)) {
+    // The parse would leave the progress as it is, but for what the head holds.
+    progress.headBytes = memo.headBytes_;
+    return {HeadStatus::Complete, memo.bytes_.size()};
+  }
+  const bool fromStart = atHeadStart(progress);
+  const HeadResult result = parseRequestHead(input, inputEnds, progress, head);
+  if (fromStart && result.status == HeadStatus::Complete) {
+    memo.remember(input.substr(0, result.used), progress);
+  } else {
+    memo.forget();
+  }
+  return result;
 }
 
 }  // namespace relaydash

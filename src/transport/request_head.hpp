@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "transport/request.hpp"
@@ -49,5 +50,32 @@ struct HeadProgress {
 // nothing but read. The quirks it keeps on purpose are listed in request_head.cpp.
 HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
                             RequestHead& head);
+
+// The last head parsed whole into one RequestHead, kept beside it. A client that repeats its
+// request on a keep-alive connection (a status page polling, a health check) sends the same bytes
+// each time; when they come again, the head already holds what parsing them would give.
+class HeadMemo {
+ public:
+  // To be called whenever the head is changed other than by readRequestHead.
+  void forget() noexcept { bytes_.clear(); }
+
+ private:
+  friend HeadResult readRequestHead(std::string_view, bool, HeadProgress&, RequestHead&, HeadMemo&);
+
+  bool repeatedBy(std::string_view input, const HeadProgress& progress) const noexcept;
+  void remember(std::string_view bytes, const HeadProgress& progress);
+
+  std::string bytes_;  // the head's bytes; empty when nothing is remembered
+  // What the parse left in the progress: with the same target and version in force, the same
+  // bytes give the same head (a short request line takes its missing parts from them).
+  PreviousRequestLine previous_;
+  std::size_t headBytes_ = 0;
+};
+
+// parseRequestHead, for a head that `memo` stays beside: a head that repeats the remembered one
+// byte for byte, read from the start of a head with the same request line parts in force, is
+// taken as it is; any other input is parsed, and remembered when it is a whole head.
+HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
+                           RequestHead& head, HeadMemo& memo);
 
 }  // namespace relaydash

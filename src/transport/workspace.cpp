@@ -42,7 +42,10 @@ void ReadBuffer::shrink() {
 }
 
 void Workspace::trim() {
-  if (request.headers.storageBytes() > limits::kKeptHeaderStorage) request.headers.releaseStorage();
+  if (request.headers.storageBytes() > limits::kKeptHeaderStorage) {
+    request.headers.releaseStorage();
+    requestMemo.forget();
+  }
   input.shrink();
 }
 

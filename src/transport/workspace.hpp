@@ -8,6 +8,7 @@
 
 #include "transport/answer_writer.hpp"
 #include "transport/request.hpp"
+#include "transport/request_head.hpp"
 
 namespace relaydash {
 
@@ -40,6 +41,7 @@ class ReadBuffer {
 // connection costs only its own small state.
 struct Workspace {
   Request request;
+  HeadMemo requestMemo;  // the head last parsed into the request
   ReadBuffer input;
   AnswerWriter writer;
 

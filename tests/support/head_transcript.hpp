@@ -14,9 +14,11 @@ namespace relaydash::testing {
 // every complete head its method, target parts, version and header lines. The bytes arrive in
 // reads that end at the given cut positions (sorted), as a connection would read them; a head's
 // body is skipped the way the connection takes it (Content-Length bytes, after the LF of a CR
-// LF). Two ways of cutting the same bytes must give the same transcript.
+// LF). Two ways of cutting the same bytes must give the same transcript. With a memo, heads are
+// read as a connection reads them, a repeated one taken from the memo.
 inline std::string headTranscript(std::string_view bytes, std::span<const std::size_t> cuts,
-                                  long maxBody = 4096) {
+                                  HeadMemo* memo = nullptr) {
+  constexpr long maxBody = 4096;
   HeadProgress progress;
   RequestHead head;
   std::string buffer;  // received and not yet used
@@ -37,7 +39,8 @@ inline std::string headTranscript(std::string_view bytes, std::span<const std::s
   receive();
   for (;;) {
     const bool atEnd = received == bytes.size();
-    const HeadResult result = parseRequestHead(buffer, atEnd, progress, head);
+    const HeadResult result = memo ? readRequestHead(buffer, atEnd, progress, head, *memo)
+                                   : parseRequestHead(buffer, atEnd, progress, head);
     buffer.erase(0, result.used);
     switch (result.status) {
       case HeadStatus::Incomplete:

@@ -127,6 +127,34 @@ TEST(RequestHead, FindsLineEndsAtEveryPlace) {
   }
 }
 
+// A workspace, and its memo, go from connection to connection; each connection keeps its own
+// progress. A short request line takes its missing parts from its own connection's last one,
+// never from the memo's.
+TEST(RequestHead, AMemoServesOnlyAConnectionWithTheSameLineParts) {
+  RequestHead head;
+  HeadMemo memo;
+  HeadProgress first;
+  const std::string full = "GET /a?q HTTP/1.1\r\nAccept: x, y\r\n\r\n";
+  ASSERT_EQ(readRequestHead(full, false, first, head, memo).status, HeadStatus::Complete);
+  // Another connection whose last request line was the same: what the head holds is counted
+  // against its limits all the same.
+  HeadProgress same = first;
+  same.headBytes = 0;
+  ASSERT_EQ(readRequestHead(full, false, same, head, memo).used, full.size());
+  EXPECT_EQ(same.headBytes, first.headBytes);
+  EXPECT_EQ(head.url.query, "q");
+  EXPECT_EQ(head.headers.first("accept"), "x");
+
+  const std::string shortLine = "GET\r\n\r\n";
+  ASSERT_EQ(readRequestHead(shortLine, false, first, head, memo).status, HeadStatus::Complete);
+  EXPECT_EQ(head.url.path, "/a");
+  HeadProgress second;
+  ASSERT_EQ(readRequestHead(shortLine, false, second, head, memo).status, HeadStatus::Complete);
+  EXPECT_EQ(head.url.path, "");
+  EXPECT_EQ(head.protocol.major, 0);
+  EXPECT_TRUE(head.headers.empty());
+}
+
 // Requests of the transport's wire tests and the committed fuzz corpus.
 std::vector<std::string> corpus() {
   std::vector<std::string> requests = {
@@ -151,6 +179,15 @@ std::vector<std::string> corpus() {
       "POST /p HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 2\r\n\r\nok"
       "POST /p HTTP/1.1\r\nExpect: something\r\nContent-Length: 2\r\n\r\nok",
       "POST /lf HTTP/1.1\rContent-Length: 2\r\r\nokGET /after HTTP/1.1\r\n\r\n",
+      // Repeated heads, which a connection takes from its memo: the same short request line
+      // after another target came into force, heads ending in a lone CR, bodies between them.
+      repeated("GET /r HTTP/1.1\r\nHost: h\r\nAccept: a, b\r\n\r\n", 3) +
+          repeated("GET\r\n\r\n", 2) + "GET /s HTTP/1.0\r\n\r\n" + repeated("GET\r\n\r\n", 2) +
+          repeated("\r\nGET /r HTTP/1.1\r\n\r\n", 2) + repeated("GET /cr HTTP/1.1\r\r", 2) +
+          "GET /cr HTTP/1.1\r\r\n\r\nGET /x HTTP/1.1\r\n\r\n" +
+          repeated("GET /lf HTTP/1.1\n\n", 2) +
+          repeated("POST /p HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 3) +
+          repeated("POST /p HTTP/1.1\r\nContent-Length: 2\r\r\nab", 2) + "GET /r HTTP/1.1\r\n",
       "GET / HT",
       "GET / HTTP/1.1\r\nHost: x",
       "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc",
@@ -199,6 +236,8 @@ std::vector<std::size_t> cutPositions(std::string_view bytes) {
   return cuts;
 }
 
+// The memo of the last head stands for its parse: reading with it gives the same heads, however
+// the bytes are cut.
 TEST(RequestHead, EveryWayOfCuttingTheBytesGivesTheSameHeads) {
   const std::vector<std::string> requests = corpus();
   ASSERT_GT(requests.size(), 20u) << "run from the repository root";
@@ -209,7 +248,11 @@ TEST(RequestHead, EveryWayOfCuttingTheBytesGivesTheSameHeads) {
     for (const std::size_t cut : cutPositions(bytes)) {
       const std::size_t cuts[] = {cut};
       ASSERT_EQ(headTranscript(bytes, cuts), whole) << "cut at " << cut;
+      HeadMemo memo;
+      ASSERT_EQ(headTranscript(bytes, cuts, &memo), whole) << "cut at " << cut << ", with a memo";
     }
+    HeadMemo memo;
+    EXPECT_EQ(headTranscript(bytes, {}, &memo), whole) << "whole, with a memo";
     std::vector<std::size_t> everyByte(bytes.size() > 0 ? bytes.size() - 1 : 0);
     std::iota(everyByte.begin(), everyByte.end(), std::size_t{1});
     EXPECT_EQ(headTranscript(bytes, everyByte), whole) << "one byte a read";

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "ascii/bytes.hpp"
+
 namespace relaydash {
 
 // The non-empty segments of a path, in order: leading, trailing and repeated slashes vanish;
@@ -77,14 +79,39 @@ class Router {
       return true;
     });
     node->handler = std::move(value);
+    last_.value = nullptr;
   }
 
   // Replaces the default value.
-  void setDefault(T value) { root_.handler = std::move(value); }
+  void setDefault(T value) {
+    root_.handler = std::move(value);
+    last_.value = nullptr;
+  }
 
   // The value of the deepest node on the path that holds one, and the rest below it. Allocates
   // nothing unless the rest must be re-joined (repeated slashes inside it).
   Match route(std::string_view path, std::string& scratch) const {
+    if (last_.value && ascii::sameBytes(path, last_.path))
+      return Match{*last_.value, path.substr(last_.restFrom, last_.restSize)};
+    const Match match = lookUp(path, scratch);
+    remember(path, match, scratch);
+    return match;
+  }
+
+  // The same, with the rest as its own string.
+  std::pair<T, std::string> route(std::string_view path) const {
+    std::string scratch;
+    const Match match = route(path, scratch);
+    return {match.value, std::string(match.rest)};
+  }
+
+  const Node& root() const noexcept { return root_; }
+  std::size_t segmentCount() const noexcept { return segments_.size(); }
+
+ private:
+  static constexpr std::size_t kMaxRememberedPath = 256;
+
+  Match lookUp(std::string_view path, std::string& scratch) const {
     const Node* node = &root_;
     const T* best = &*root_.handler;
     std::size_t matchedEnd = 0;  // where the deepest segment holding a value ends
@@ -102,17 +129,21 @@ class Router {
     return Match{*best, restOfPath(path, matchedEnd, scratch)};
   }
 
-  // The same, with the rest as its own string.
-  std::pair<T, std::string> route(std::string_view path) const {
-    std::string scratch;
-    const Match match = route(path, scratch);
-    return {match.value, std::string(match.rest)};
+  // Remembers a path whose rest is a part of it, not re-joined in the scratch string, so that
+  // the same path again is answered from here.
+  void remember(std::string_view path, const Match& match, const std::string& scratch) const {
+    if (path.size() > kMaxRememberedPath ||
+        (!match.rest.empty() && match.rest.data() == scratch.data())) {
+      last_.value = nullptr;
+      return;
+    }
+    last_.path.assign(path);
+    last_.value = &match.value;
+    last_.restFrom =
+        match.rest.empty() ? 0 : static_cast<std::size_t>(match.rest.data() - path.data());
+    last_.restSize = match.rest.size();
   }
 
-  const Node& root() const noexcept { return root_; }
-  std::size_t segmentCount() const noexcept { return segments_.size(); }
-
- private:
   struct Hash {
     using is_transparent = void;
     // FNV-1a: segments are a few bytes, where it costs less than the library's string hash.
@@ -134,6 +165,15 @@ class Router {
 
   std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> segments_;
   Node root_;
+  // The last path looked up and where it led: a client polling one path asks for it again and
+  // again. The router is only read once it is filled, by one thread.
+  struct Last {
+    std::string path;
+    const T* value = nullptr;  // nullptr: nothing remembered
+    std::size_t restFrom = 0;
+    std::size_t restSize = 0;
+  };
+  mutable Last last_;
 };
 
 template <typename T>

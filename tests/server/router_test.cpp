@@ -36,11 +36,26 @@ TEST(Router, DeepestMountedPrefixWins) {
       {"/", "default", ""},
       {"", "default", ""},
   };
+  // Each path twice: the second lookup is answered from the router's memory of the last path,
+  // into a scratch string that the first one did not use.
   for (const Case& c : cases) {
-    const auto [value, rest] = router.route(c.path);
-    EXPECT_EQ(value, c.value) << c.path;
-    EXPECT_EQ(rest, c.rest) << c.path;
+    for (int time = 0; time < 2; ++time) {
+      std::string scratch = time == 0 ? "" : "left over";
+      const std::string path = c.path;  // a copy in other memory
+      const auto match = router.route(path, scratch);
+      EXPECT_EQ(match.value, c.value) << c.path << ", time " << time;
+      EXPECT_EQ(match.rest, c.rest) << c.path << ", time " << time;
+    }
   }
+}
+
+TEST(Router, MountingForgetsTheLastPath) {
+  Router<std::string> router("default");
+  EXPECT_EQ(router.route("/a/b"), (std::pair<std::string, std::string>{"default", "a/b"}));
+  router.mount("a", "a");
+  EXPECT_EQ(router.route("/a/b"), (std::pair<std::string, std::string>{"a", "b"}));
+  router.setDefault("other");
+  EXPECT_EQ(router.route("/b"), (std::pair<std::string, std::string>{"other", "b"}));
 }
 
 TEST(Router, NodesWithoutValuesDoNotMatch) {

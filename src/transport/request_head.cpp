@@ -7,6 +7,7 @@
 
 #include "ascii/bytes.hpp"
 #include "transport/limits.hpp"
+#include "transport/store_text.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -188,13 +189,25 @@ bool atHeadStart(const HeadProgress& progress) noexcept {
   return progress.phase == Phase::RequestLine && !progress.lfPending && progress.scanned == 0;
 }
 
+// Whether the request line of a whole head has all three parts (two spaces: a head with more
+// is refused), after the one empty line a head may start with.
+bool hasWholeRequestLine(std::string_view head) noexcept {
+  if (head.starts_with("\r\n")) {
+    head.remove_prefix(2);
+  } else if (head.starts_with('\r') || head.starts_with('\n')) {
+    head.remove_prefix(1);
+  }
+  const std::string_view line = head.substr(0, head.find_first_of("\r\n"));
+  return std::count(line.begin(), line.end(), ' ') == 2;
+}
+
 }  // namespace
 
 bool HeadMemo::repeatedBy(std::string_view input, const HeadProgress& progress) const noexcept {
   return !bytes_.empty() && input.size() >= bytes_.size() && atHeadStart(progress) &&
          ascii::sameBytes(input.substr(0, bytes_.size()), bytes_) &&
-         ascii::sameBytes(progress.previous.target, previous_.target) &&
-         ascii::sameBytes(progress.previous.version, previous_.version);
+         (wholeRequestLine_ || (ascii::sameBytes(progress.previous.target, previous_.target) &&
+                                ascii::sameBytes(progress.previous.version, previous_.version)));
 }
 
 void HeadMemo::remember(std::string_view bytes, const HeadProgress& progress) {
@@ -206,6 +219,7 @@ void HeadMemo::remember(std::string_view bytes, const HeadProgress& progress) {
     return;
   }
   bytes_.assign(bytes);
+  wholeRequestLine_ = hasWholeRequestLine(bytes);
   previous_.target.assign(progress.previous.target);
   previous_.version.assign(progress.previous.version);
   headBytes_ = progress.headBytes;
@@ -214,8 +228,11 @@ void HeadMemo::remember(std::string_view bytes, const HeadProgress& progress) {
 HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
                            RequestHead& head, HeadMemo& memo) {
   if (memo.repeatedBy(input, progress)) {
-    // The parse would leave the progress as it is, but for what the head holds.
+    // The parse would leave the progress as it is, but for what the head holds and the parts of
+    // its request line, which come into force.
     progress.headBytes = memo.headBytes_;
+    storeText(progress.previous.target, memo.previous_.target);
+    storeText(progress.previous.version, memo.previous_.version);
     return {HeadStatus::Complete, memo.bytes_.size()};
   }
   const bool fromStart = atHeadStart(progress);

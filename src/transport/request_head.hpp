@@ -66,15 +66,19 @@ class HeadMemo {
   void remember(std::string_view bytes, const HeadProgress& progress);
 
   std::string bytes_;  // the head's bytes; empty when nothing is remembered
-  // What the parse left in the progress: with the same target and version in force, the same
-  // bytes give the same head (a short request line takes its missing parts from them).
+  // What the parse left in the progress. A request line with all three parts makes the head
+  // the same whatever was in force before; a shorter one takes its missing parts from the
+  // target and version in force, so the same bytes give the same head only when those are the
+  // same.
   PreviousRequestLine previous_;
+  bool wholeRequestLine_ = false;
   std::size_t headBytes_ = 0;
 };
 
 // parseRequestHead, for a head that `memo` stays beside: a head that repeats the remembered one
-// byte for byte, read from the start of a head with the same request line parts in force, is
-// taken as it is; any other input is parsed, and remembered when it is a whole head.
+// byte for byte, read from the start of a head (and, for a short request line, with the same
+// request line parts in force), is taken as it is; any other input is parsed, and remembered
+// when it is a whole head.
 HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
                            RequestHead& head, HeadMemo& memo);
 

@@ -153,6 +153,14 @@ TEST(RequestHead, AMemoServesOnlyAConnectionWithTheSameLineParts) {
   EXPECT_EQ(head.url.path, "");
   EXPECT_EQ(head.protocol.major, 0);
   EXPECT_TRUE(head.headers.empty());
+
+  // A whole request line serves any connection, and its parts come into force there.
+  const std::string other = "\r\nPUT /b HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(readRequestHead(other, false, first, head, memo).status, HeadStatus::Complete);
+  HeadProgress third;
+  ASSERT_EQ(readRequestHead(other, false, third, head, memo).used, other.size());
+  EXPECT_EQ(third.previous.target, "/b");
+  EXPECT_EQ(third.previous.version, "HTTP/1.0");
 }
 
 // Requests of the transport's wire tests and the committed fuzz corpus.

@@ -30,6 +30,7 @@ void HttpHeaders::normalise(std::string_view name, std::string& into) const {
 
 std::ptrdiff_t HttpHeaders::indexOf(std::string_view name) const {
   if (!index_.empty()) {
+    counted_ = kUncounted;  // the scratch string may grow
     normalise(name, scratch_);
     const auto it = index_.find(scratch_);
     return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
@@ -64,6 +65,7 @@ void HttpHeaders::rebuildIndex() {
 }
 
 std::vector<std::string>& HttpHeaders::reset(std::string_view name, std::size_t count) {
+  counted_ = kUncounted;
   const std::ptrdiff_t i = indexOf(name);
   Entry& entry = i >= 0 ? entries_[static_cast<std::size_t>(i)] : append(name);
   entry.values.resize(count);
@@ -86,6 +88,7 @@ void HttpHeaders::set(std::string_view name, std::string_view value) {
 void HttpHeaders::remove(std::string_view name) {
   const std::ptrdiff_t i = indexOf(name);
   if (i < 0) return;
+  counted_ = kUncounted;
   // Keep the order of the others; the removed entry's storage moves to the spare end.
   std::rotate(entries_.begin() + i, entries_.begin() + i + 1,
               entries_.begin() + static_cast<std::ptrdiff_t>(size_));
@@ -119,11 +122,13 @@ bool HttpHeaders::hasValue(std::string_view name, std::string_view value) const 
 }
 
 void HttpHeaders::clear() noexcept {
+  counted_ = kUncounted;
   size_ = 0;
   if (!index_.empty()) index_.clear();
 }
 
 std::size_t HttpHeaders::storageBytes() const noexcept {
+  if (counted_ != kUncounted) return counted_;
   std::size_t bytes = entries_.capacity() * sizeof(Entry) + scratch_.capacity();
   for (const Entry& entry : entries_) {
     bytes += entry.name.capacity() + entry.values.capacity() * sizeof(std::string);
@@ -131,7 +136,8 @@ std::size_t HttpHeaders::storageBytes() const noexcept {
       bytes += value.capacity();
   }
   // The index's nodes are gone after clear(); its bucket array stays.
-  return bytes + index_.bucket_count() * sizeof(void*);
+  counted_ = bytes + index_.bucket_count() * sizeof(void*);
+  return counted_;
 }
 
 void HttpHeaders::releaseStorage() noexcept {
@@ -141,6 +147,7 @@ void HttpHeaders::releaseStorage() noexcept {
   std::unordered_map<std::string, std::uint32_t>().swap(index_);
   std::string().swap(scratch_);
   size_ = 0;
+  counted_ = kUncounted;
 }
 
 }  // namespace relaydash

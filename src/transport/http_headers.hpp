@@ -51,7 +51,9 @@ class HttpHeaders {
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
   void clear() noexcept;
-  // About how many bytes of memory the map holds, the storage kept for reuse included.
+  // About how many bytes of memory the map holds, the storage kept for reuse included. Counted
+  // again only after a change: the values a reset() hands out are to be filled before it is
+  // asked.
   std::size_t storageBytes() const noexcept;
   // Empties the map and gives back all of its storage.
   void releaseStorage() noexcept;
@@ -72,6 +74,8 @@ class HttpHeaders {
   std::size_t size_ = 0;
   std::unordered_map<std::string, std::uint32_t> index_;
   mutable std::string scratch_;
+  static constexpr std::size_t kUncounted = static_cast<std::size_t>(-1);
+  mutable std::size_t counted_ = kUncounted;  // storageBytes() since the last change
   bool isTitleCase_;
 };
 

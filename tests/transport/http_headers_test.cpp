@@ -64,5 +64,34 @@ TEST(HttpHeaders, ManyNamesStayFindableAcrossClears) {
   }
 }
 
+// The count of storage is kept between changes; every way the map can grow counts again, or a
+// connection would keep what a large request left behind.
+TEST(HttpHeaders, StorageIsCountedAgainAfterEveryChange) {
+  HttpHeaders h;
+  std::size_t last = h.storageBytes();
+  const auto grew = [&] {
+    const std::size_t now = h.storageBytes();
+    const bool more = now > last;
+    last = now;
+    return more;
+  };
+  h.set("a", "x");
+  EXPECT_TRUE(grew()) << "a name";
+  h.set("a", std::string(100, 'v'));
+  EXPECT_TRUE(grew()) << "a longer value";
+  h.reset("a", 3)[2].assign(std::string(200, 'w'));
+  EXPECT_TRUE(grew()) << "values filled in place";
+  h.clear();
+  h.set("b", std::string(1000, 'v'));
+  EXPECT_TRUE(grew()) << "after a clear";
+  for (int i = 0; i < 30; ++i)
+    h.set("name-" + std::to_string(i), "v");
+  EXPECT_TRUE(grew()) << "the index";
+  EXPECT_EQ(h.first(std::string(1000, 'n')), "");
+  EXPECT_TRUE(grew()) << "a long name looked up through the index";
+  h.releaseStorage();
+  EXPECT_LT(h.storageBytes(), last);
+}
+
 }  // namespace
 }  // namespace relaydash

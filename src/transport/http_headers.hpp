@@ -10,15 +10,15 @@
 
 namespace relaydash {
 
+// True when any of the values equals the text, ignoring ASCII case.
+bool anyEqualsIgnoreCase(const std::vector<std::string>& values, std::string_view text) noexcept;
+
 // A header map: names to non-empty lists of values. Names are normalised on every store and
 // lookup: to lower case (request maps), or to title case ("Content-Type") when the map is made
 // title-case. Names iterate in the order they were first stored.
 //
 // The map is built to be reused: clear() keeps every string's storage, so a connection that
 // parses the same headers request after request stops allocating.
-// True when any of the values equals the text, ignoring ASCII case.
-bool anyEqualsIgnoreCase(const std::vector<std::string>& values, std::string_view text) noexcept;
-
 class HttpHeaders {
  public:
   struct Entry {

@@ -1,6 +1,8 @@
 #include "runtime/event_loop.hpp"
 
 #include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,9 +43,15 @@ void finishDetached(std::coroutine_handle<Promise<void>> done) noexcept {
 
 }  // namespace detail
 
-EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
-  if (!epoll_) raiseOSError();
+EventLoop::EventLoop()
+    : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      timerClock_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  if (!epoll_ || !timerClock_) raiseOSError();
   if (currentLoop) throw std::logic_error("one event loop per thread");
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.ptr = &timerClock_;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, timerClock_.get(), &event) != 0) raiseOSError();
   currentLoop = this;
 }
 
@@ -98,19 +106,17 @@ void EventLoop::runFor(std::chrono::milliseconds duration) {
 }
 
 void EventLoop::runOnce(int timeoutMs) {
-  if (!timers_.empty()) {
-    const auto untilTimer =
-        std::chrono::ceil<std::chrono::milliseconds>(timers_.begin()->first - Clock::now());
-    const int timerMs = static_cast<int>(std::max<long long>(0, untilTimer.count()));
-    timeoutMs = timeoutMs < 0 ? timerMs : std::min(timeoutMs, timerMs);
-  }
-
   epoll_event events[limits::kMaxEventsPerWait];
   const int n = ::epoll_wait(epoll_.get(), events, limits::kMaxEventsPerWait, timeoutMs);
   if (n < 0 && errno != EINTR) raiseOSError();
 
+  bool timerClockRanOut = false;
   dispatching_ = true;
   for (int i = 0; i < n; ++i) {
+    if (events[i].data.ptr == &timerClock_) {
+      timerClockRanOut = true;
+      continue;
+    }
     auto* socket = static_cast<Socket*>(events[i].data.ptr);
     // A socket closed by an earlier event of this batch must not be touched.
     if (!retired_.empty() && std::find(retired_.begin(), retired_.end(), socket) != retired_.end())
@@ -120,22 +126,48 @@ void EventLoop::runOnce(int timeoutMs) {
   dispatching_ = false;
   retired_.clear();
 
-  fireTimers();
+  if (timerClockRanOut) {
+    std::uint64_t expirations = 0;
+    // Emptied so that the descriptor stops being ready; nothing else to learn from it.
+    [[maybe_unused]] const ssize_t got =
+        ::read(timerClock_.get(), &expirations, sizeof expirations);
+    armedFor_.reset();
+    fireTimers();
+  }
 }
 
 void EventLoop::fireTimers() {
-  // Most turns of the loop have no timer to fire: the clock is not read for them.
-  if (timers_.empty()) return;
   const auto now = Clock::now();
   while (!timers_.empty() && timers_.begin()->first <= now) {
     const auto waiter = timers_.begin()->second;
     timers_.erase(timers_.begin());
     waiter.resume();
   }
+  armTimerClock();
+}
+
+void EventLoop::armTimerClock() {
+  // A timer cancelled since the clock was set leaves it early: it runs out, nothing is due, and
+  // it is set again for what remains.
+  if (timers_.empty() || (armedFor_ && *armedFor_ <= timers_.begin()->first)) return;
+  const auto deadline = timers_.begin()->first;
+  const auto sinceStart =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(sinceStart.count() / 1'000'000'000);
+  when.it_value.tv_nsec = static_cast<long>(sinceStart.count() % 1'000'000'000);
+  // All zero would disarm it; a deadline that early has passed anyway.
+  if (when.it_value.tv_sec <= 0 && when.it_value.tv_nsec <= 0) when.it_value.tv_nsec = 1;
+  if (::timerfd_settime(timerClock_.get(), TFD_TIMER_ABSTIME, &when, nullptr) != 0) {
+    raiseOSError();
+  }
+  armedFor_ = deadline;
 }
 
 EventLoop::TimerId EventLoop::addTimer(Clock::time_point deadline, std::coroutine_handle<> waiter) {
-  return timers_.emplace(deadline, waiter);
+  const TimerId id = timers_.emplace(deadline, waiter);
+  armTimerClock();
+  return id;
 }
 
 void EventLoop::cancelTimer(TimerId id) noexcept {

@@ -4,6 +4,7 @@
 #include <coroutine>
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "runtime/file_descriptor.hpp"
@@ -78,9 +79,16 @@ class EventLoop {
   friend void detail::finishDetached(std::coroutine_handle<detail::Promise<void>>) noexcept;
 
   void fireTimers();
+  void armTimerClock();
   [[noreturn]] static void throwStoppedEarly();
 
   FileDescriptor epoll_;
+  // The timers' clock: a timer descriptor in the epoll set, set to the earliest deadline. A
+  // wait is then never given a timeout of its own, which would make the kernel set and cancel a
+  // timer on every wait (on a virtual machine, each time through the hypervisor); the clock is
+  // set again only when the earliest deadline moves, and read only when it has run out.
+  FileDescriptor timerClock_;
+  std::optional<Clock::time_point> armedFor_;  // the deadline timerClock_ is set to
   std::size_t watched_ = 0;
   bool stopping_ = false;
   bool dispatching_ = false;

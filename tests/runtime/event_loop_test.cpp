@@ -28,6 +28,25 @@ TEST(EventLoop, TimersFireInDeadlineOrder) {
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
+// The timers' clock is set for the earliest deadline. One cancelled after it was set wakes the
+// loop for nothing; the clock must then be set for the next one, or that one never fires.
+TEST(EventLoop, ATimerFiresOnTimeAfterAnEarlierOneIsCancelled) {
+  EventLoop loop;
+  const auto start = EventLoop::Clock::now();
+  const auto early = loop.addTimer(start + 5ms, std::noop_coroutine());
+  EventLoop::Clock::time_point firedAt{};
+  auto later = [&]() -> Task<void> {
+    co_await SleepFor(30ms);
+    firedAt = EventLoop::Clock::now();
+  };
+  loop.spawn(later());
+  loop.cancelTimer(early);
+  loop.runFor(300ms);
+  ASSERT_NE(firedAt, EventLoop::Clock::time_point{}) << "the later timer never fired";
+  EXPECT_GE(firedAt - start, 30ms);
+  EXPECT_LT(firedAt - start, 250ms);
+}
+
 TEST(EventLoop, RunForReturnsWhenTheTimeIsUp) {
   EventLoop loop;
   const auto start = EventLoop::Clock::now();

@@ -209,8 +209,7 @@ class Connection {
 
   Next refuseHead() {
     tracked_.enter(ConnectionState::Busy);
-    workspace_->request.headers.releaseStorage();
-    workspace_->requestMemo.forget();
+    workspace_->releaseHeaders();
     workspace_->writer.queue(TransportAnswer::HeadRefused);
     return Next::Close;
   }

@@ -42,11 +42,13 @@ void ReadBuffer::shrink() {
 }
 
 void Workspace::trim() {
-  if (request.headers.storageBytes() > limits::kKeptHeaderStorage) {
-    request.headers.releaseStorage();
-    requestMemo.forget();
-  }
+  if (request.headers.storageBytes() > limits::kKeptHeaderStorage) releaseHeaders();
   input.shrink();
+}
+
+void Workspace::releaseHeaders() noexcept {
+  request.headers.releaseStorage();
+  requestMemo.forget();
 }
 
 WorkspacePool::WorkspacePool() {

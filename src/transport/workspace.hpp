@@ -48,6 +48,8 @@ struct Workspace {
   // Gives back the storage a large request made grow: what a connection keeps between requests
   // is what ordinary ones need.
   void trim();
+  // Gives back all of the header map's storage, and with it the memory of the head it held.
+  void releaseHeaders() noexcept;
 };
 
 // The workspaces not lent out, kept for reuse up to limits::kKeptWorkspaces. One per server.

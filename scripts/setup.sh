@@ -1,63 +1,97 @@
 #!/usr/bin/env bash
-# setup.sh [--cross]: installs what building, testing and running relaydash needs, and nothing
-# that is already there. With --cross also what the ARM builds and the packages need: the armhf
-# and arm64 cross compilers, Debian's ARM builds of the libraries (multiarch), qemu-user to run
-# ARM programs here, and lintian. Safe to run again. As root it installs with apt; otherwise it
-# prints the commands to run.
+# setup.sh [GROUP...]: installs what building, testing and running relaydash needs, and nothing
+# that is already there. Safe to run again. As root it installs with apt; otherwise it prints the
+# command to run. Without a group: the compilers, libraries and tools of the build and its tests,
+# Debian's chromium and the npm packages. Each group adds what one more stage needs:
+#   package   the Debian packages: dpkg-shlibdeps, lintian, file, systemd-analyze, debootstrap
+#   cross     the ARM builds: Debian's cross compilers, qemu-user, mmdebstrap (the ARM libraries
+#             come from a sysroot, scripts/sysroot.sh, never from this machine's multiarch)
+#   systemd   the package under a real systemd: systemd-nspawn, debootstrap
+# A mirror can be out of sync for a while ("Mirror sync in progress?"): `apt-get update` is tried
+# a few times, then its failure is tolerated as long as the packages can still be installed.
+# When they cannot, apt's own message says which, and the exit status is 75 (EX_TEMPFAIL): the
+# packages could not be had, nothing is wrong with the tree. Any other failure exits otherwise.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev
   sqlite3 curl chromium
 )
-architectures=()
-if [[ ${1:-} == --cross ]]; then
-  architectures=(armhf arm64)
-  packages+=(
-    g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user
-    libsqlite3-dev:armhf libsodium-dev:armhf libgtest-dev:armhf libstdc++6:armhf
-    libsqlite3-dev:arm64 libsodium-dev:arm64
-    dpkg-dev lintian systemd file debootstrap
-  )
-fi
-
-new_architectures=()
-for a in "${architectures[@]}"; do
-  dpkg --print-foreign-architectures | grep -qx "$a" || new_architectures+=("$a")
+for group in "$@"; do
+  case $group in
+  package) packages+=(dpkg-dev lintian file systemd debootstrap) ;;
+  cross) packages+=(g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user mmdebstrap) ;;
+  systemd) packages+=(systemd-container debootstrap iproute2) ;;
+  # What the ARM builds and the packages needed before the groups: both.
+  --cross) packages+=(dpkg-dev lintian file systemd debootstrap g++-arm-linux-gnueabihf
+                      g++-aarch64-linux-gnu qemu-user mmdebstrap) ;;
+  *) echo "usage: scripts/setup.sh [package] [cross] [systemd]" >&2; exit 2 ;;
+  esac
 done
+
 missing=()
 for p in "${packages[@]}"; do
+  [[ " ${missing[*]} " == *" $p "* ]] && continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 # Node.js may come from elsewhere than Debian (with npm inside); only a missing one is installed.
 command -v node >/dev/null || missing+=(nodejs)
 command -v npm >/dev/null || missing+=(npm)
 
-if ((${#missing[@]} + ${#new_architectures[@]})); then
-  if [[ $(id -u) -eq 0 ]]; then
-    for a in "${new_architectures[@]}"; do
-      echo "setup: adding the architecture $a"
-      dpkg --add-architecture "$a"
-    done
-    echo "setup: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # --no-remove: a library of another architecture must never push out one of this machine's.
-    apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}" >/dev/null
-  else
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# apt-get update, tried again a few seconds apart. Returns apt's status of the last try.
+update_package_lists() {
+  local try status
+  for try in 1 2 3; do
+    status=0
+    apt-get update -qq 2>"$work/update" || status=$?
+    ((status == 0)) && return 0
+    echo "setup: apt-get update failed (try $try of 3):" >&2
+    sed 's/^/  /' "$work/update" >&2
+    ((try < 3)) && sleep 5
+  done
+  return "$status"
+}
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
     echo "setup: missing packages; run as root:" >&2
-    for a in "${new_architectures[@]}"; do echo "  dpkg --add-architecture $a" >&2; done
     echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
     exit 1
   fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! update_package_lists; then
+    # Often only one suite's index is out of sync, and the packages come from the others (or are
+    # in the lists of an earlier update): try to install all the same.
+    echo "setup: going on with the package lists as they are" >&2
+  fi
+  # --no-remove: installing a package must never push out one this machine has.
+  if ! apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}" \
+      >"$work/install" 2>&1; then
+    echo "setup: apt cannot install ${missing[*]}:" >&2
+    grep -v '^debconf: ' "$work/install" | sed 's/^/  /' >&2
+    exit 75
+  fi
 fi
+
 # The browser tests' driver, pinned by package-lock.json; it drives Debian's chromium.
-root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ -f "$root/package-lock.json" ]]; then
   if [[ ! -d "$root/node_modules" || "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]]; then
     echo "setup: installing the npm packages"
-    (cd "$root" && npm ci --no-audit --no-fund --loglevel=error)
+    if ! (cd "$root" && npm ci --no-audit --no-fund --loglevel=error) 2>"$work/npm"; then
+      cat "$work/npm" >&2
+      # Only a registry that cannot be reached is no fault of the tree's.
+      if grep -qE 'E(NOTFOUND|CONNREFUSED|CONNRESET|TIMEDOUT|AI_AGAIN|5[0-9][0-9])|network' "$work/npm"; then
+        echo "E: npm cannot download the packages of package-lock.json" >&2
+        exit 75
+      fi
+      exit 1
+    fi
   fi
 fi
-echo "setup: all build and test dependencies are present"
+echo "setup: all the dependencies asked for are present"

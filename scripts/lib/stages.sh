@@ -1,0 +1,52 @@
+# shellcheck shell=bash
+# Sourced by .ci/run: a run made of timed stages, each with a set-up that installs or makes what it
+# needs, and the stage's own command.
+#   stage NAME SETUP COMMAND [ARG...]
+# SETUP is a shell command line. When it exits 75, the stage's packages could not be downloaded
+# (the mirror's fault, not the tree's): one line names the stage and apt's error, the stage alone is
+# skipped, and `stages_end` lists it. Any other failure, of the set-up or of the command, ends the
+# run with that status.
+# `stages_end` prints the total time and the skipped stages, one line each.
+
+stages_began=$SECONDS
+stages_skipped=()
+
+stage() {
+  local name=$1 setup=$2
+  shift 2
+  local began=$SECONDS status=0 log
+  echo "==== $name"
+  log=$(mktemp)
+  { bash -c "$setup" && echo 0 >"$log.status" || echo $? >"$log.status"; } 2>&1 | tee "$log"
+  status=$(<"$log.status")
+  if ((status == 75)); then
+    local error
+    # apt's own first error ("E: ..."), else the set-up's last line.
+    error=$(grep -m 1 -E '(^|[[:space:]])E: ' "$log" | sed -E 's/^[[:space:]]+//') || true
+    [[ -n $error ]] || error=$(grep -v '^[[:space:]]*$' "$log" | tail -n 1) || true
+    rm -f "$log" "$log.status"
+    echo "==== SKIPPED: $name: its packages cannot be downloaded: $error"
+    stages_skipped+=("$name")
+    return 0
+  fi
+  rm -f "$log" "$log.status"
+  if ((status)); then
+    echo "==== FAILED: $name: its set-up ($setup) ended with status $status"
+    exit "$status"
+  fi
+  "$@" || status=$?
+  if ((status)); then
+    echo "==== FAILED: $name: status $status after $((SECONDS - began)) s"
+    exit "$status"
+  fi
+  echo "==== $name: $((SECONDS - began)) s"
+}
+
+stages_end() {
+  echo "==== all stages: $((SECONDS - stages_began)) s"
+  if ((${#stages_skipped[@]})); then
+    local name
+    echo "==== ${#stages_skipped[@]} stage(s) SKIPPED, their packages could not be downloaded:"
+    for name in "${stages_skipped[@]}"; do echo "====   $name"; done
+  fi
+}

@@ -111,9 +111,11 @@ export function progressPanel({ onClose }) {
 
   return {
     el,
-    // Runs start() (the apply or restore call) and follows it; answers 'applied', 'refused', or
-    // 'auth-lost' when the gateway no longer knows the sign-in (nothing was sent then: the
-    // caller may offer the same change again once the operator has signed in).
+    // Runs start() (the apply or restore call) and follows it; answers 'applied', 'rolled-back'
+    // (the forwarder did not keep running with it: the gateway keeps the refused file in its
+    // history), 'refused' (nothing was written), or 'auth-lost' when the gateway no longer knows
+    // the sign-in (nothing was sent then: the caller may offer the same change again once the
+    // operator has signed in).
     async run(start, settleSeconds) {
       heading.textContent = 'Applying the change';
       outcome.hidden = true;
@@ -177,7 +179,7 @@ export function progressPanel({ onClose }) {
           journal: Array.isArray(d.journal) ? d.journal : [],
           problems: Array.isArray(d.problems) && d.problems.some((p) => p.path) ? d.problems : [],
         });
-        return 'refused';
+        return rolledBack ? 'rolled-back' : 'refused';
       }
     },
     hide() {

@@ -50,10 +50,12 @@ function reviewPanel({ onBack, onDone }) {
       layoutNote),
     area,
   );
+  // How the change sent last ended, as progress.run answers it.
+  let ended = null;
   const progress = progressPanel({
     onClose() {
       progress.hide();
-      onDone();
+      onDone(ended);
     },
   });
   let plan = null;
@@ -64,7 +66,8 @@ function reviewPanel({ onBack, onDone }) {
     el.hidden = true;
     // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
     // the operator to sign in again and apply.
-    if ((await progress.run(() => plan.send(settle.value()), settle.value())) === 'auth-lost') el.hidden = false;
+    ended = await progress.run(() => plan.send(settle.value()), settle.value());
+    if (ended === 'auth-lost') el.hidden = false;
   });
 
   return {
@@ -108,6 +111,9 @@ function editorView({ path, title, intro, editor, app }) {
   let base = null;
   let loads = 0;
   let shown = false;
+  // The edits on screen reached the gateway (applied, or rolled back and kept in its history):
+  // leaving loses nothing, while the file is loaded again after the change and until the next edit.
+  let sent = false;
 
   const review = reviewPanel({
     onBack() {
@@ -115,7 +121,8 @@ function editorView({ path, title, intro, editor, app }) {
       form.hidden = false;
       reviewBtn.focus();
     },
-    async onDone() {
+    async onDone(ended) {
+      sent = ended === 'applied' || ended === 'rolled-back';
       review.close();
       form.hidden = false;
       heading.focus();
@@ -153,6 +160,7 @@ function editorView({ path, title, intro, editor, app }) {
           changed.hidden = true;
         }
         base = loaded;
+        sent = false;
         review.close();
         form.hidden = false;
         formStatus.clear();
@@ -186,6 +194,9 @@ function editorView({ path, title, intro, editor, app }) {
     submit();
   });
   editor.onUpload?.(submit);
+  form.addEventListener('input', () => {
+    sent = false;
+  });
   reloadBtn.addEventListener('click', () => load(true));
   // Back in the tab after a while: the file may have changed meanwhile.
   document.addEventListener('visibilitychange', () => shown && !document.hidden && load(false));
@@ -196,7 +207,7 @@ function editorView({ path, title, intro, editor, app }) {
     title,
     el,
     // Edits not yet applied; once a change is under way or done, leaving loses nothing.
-    dirty: () => base !== null && !review.applying() && editor.dirty(),
+    dirty: () => base !== null && !review.applying() && !sent && editor.dirty(),
     show() {
       shown = true;
       load(false);

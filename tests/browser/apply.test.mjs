@@ -5,7 +5,9 @@ import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
 import { describe, test } from 'node:test';
-import { Gateway, SX1301, applyReviewed, browser, gw, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
+import {
+  Gateway, SX1301, applyReviewed, browser, gw, holdNextConfigLoad, newPage, screenshot, shows, signIn, usesBrowser, view,
+} from './support.mjs';
 
 const MARKER = 'DEADBEEFDEADBEEF';
 const RESTART = 'systemctl restart packet-forwarder';
@@ -68,6 +70,15 @@ describe('the progress view', () => {
     await screenshot(page, 'apply-rolled-back');
     assert.equal(gw.configText(), before);
     assert.deepEqual(gw.commands().slice(commands), [RESTART, RESTART]);
+    // The refused file is in the history: the page goes without asking, also while the form is
+    // still loading the file that was put back.
+    const dialogs = [];
+    page.on('dialog', (d) => dialogs.push(d.type()) && d.dismiss());
+    const loading = holdNextConfigLoad(page);
+    await v.getByRole('button', { name: 'Back to the configuration' }).click();
+    await loading;
+    await page.reload();
+    assert.deepEqual(dialogs, []);
     assert.deepEqual(page.errors, []);
   });
 });

@@ -301,6 +301,11 @@ export async function applyReviewed(page, { settleSeconds = 1 } = {}) {
   return outcome.innerText();
 }
 
+// Holds the page's next load of the configuration unanswered, as a busy gateway keeps it for a
+// while; resolves once the page has asked.
+export const holdNextConfigLoad = (page) =>
+  new Promise((resolve) => page.route('**/rpc/forwarder-config/get', resolve, { times: 1 }));
+
 // Waits for the text to appear somewhere in the locator (bounded by the page's default timeout).
 export const shows = (locator, text) => locator.filter({ hasText: text }).first().waitFor();
 

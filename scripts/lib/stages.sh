@@ -20,10 +20,14 @@ stage() {
   { bash -c "$setup" && echo 0 >"$log.status" || echo $? >"$log.status"; } 2>&1 | tee "$log"
   status=$(<"$log.status")
   if ((status == 75)); then
-    local error
-    # apt's own first error ("E: ..."), else the set-up's last line.
-    error=$(grep -m 1 -E '(^|[[:space:]])E: ' "$log" | sed -E 's/^[[:space:]]+//') || true
+    local error fetch
+    # apt's own error that ended the set-up: its last "E: " line but the generic one about
+    # indices, and the first index that could not be fetched, if one could not.
+    error=$(grep -E '(^|[[:space:]])E: ' "$log" | grep -v 'Some index files failed to download' |
+      tail -n 1 | sed -E 's/^[[:space:]]+//') || true
+    fetch=$(grep -m 1 -E '(^|[[:space:]])E: Failed to fetch' "$log" | sed -E 's/^[[:space:]]+//') || true
     [[ -n $error ]] || error=$(grep -v '^[[:space:]]*$' "$log" | tail -n 1) || true
+    if [[ -n $fetch && $fetch != "$error" ]]; then error="$error (and $fetch)"; fi
     rm -f "$log" "$log.status"
     echo "==== SKIPPED: $name: its packages cannot be downloaded: $error"
     stages_skipped+=("$name")

@@ -2,8 +2,11 @@
 
 #include <utility>
 
+#include "gateway/atomic_file.hpp"
+#include "gateway/config_change.hpp"
 #include "model/account_model.hpp"
 #include "model/audit_log.hpp"
+#include "route.hpp"
 
 namespace relaydash {
 
@@ -26,6 +29,14 @@ void init(Context& ctx) {
   // renamed or replaced the administrator must not find it back after a restart.
   if (!getAllRows(db, "select * from account limit 1").empty()) return;
   createAccount(db, kAdminName, kAdminInitialPassword);
+}
+
+std::vector<std::string> removeInterruptedWrites(Context& ctx) {
+  ConfigChanges& changes = configChanges(ctx);
+  std::vector<std::string> problems = removeLeftoverFiles(changes.settings().configPath);
+  for (std::string& problem : changes.history().removeLeftovers())
+    problems.push_back(std::move(problem));
+  return problems;
 }
 
 }  // namespace relaydash

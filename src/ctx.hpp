@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "audit_trail.hpp"
 #include "model/account_cache.hpp"
@@ -54,5 +55,11 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
 // the password "quilm" when the table holds no account at all. Raises DbError when a statement
 // fails, as on a file that is not a database.
 void init(Context& ctx);
+
+// Removes the temporary files that writes of the forwarder's configuration and of its history
+// leave when relaydash is killed midway (a crash, SIGKILL, a power cut), and no other file. The
+// files themselves are whole either way. Answers what could not be removed, a sentence each:
+// clutter that does not stop the start.
+std::vector<std::string> removeInterruptedWrites(Context& ctx);
 
 }  // namespace relaydash

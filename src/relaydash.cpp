@@ -24,6 +24,8 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   const std::shared_ptr<Context> context =
       newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
   init(*context);
+  for (const std::string& problem : removeInterruptedWrites(*context))
+    printLine(problem);
   // Nothing needs the database until a request does: SQLite leaves the process meanwhile.
   context->database.close();
 

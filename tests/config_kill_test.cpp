@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "gateway/atomic_file.hpp"
 #include "gateway/config_history.hpp"
 #include "json/parser.hpp"
 #include "support/child_process.hpp"
@@ -137,6 +139,19 @@ class Killed : public ::testing::Test {
     return texts;
   }
 
+  // The temporary files of writes beside the configuration and in the history.
+  std::vector<std::string> temporaryFiles() const {
+    std::vector<std::string> names;
+    for (const fs::path& folder : {dir.path(), dir.path() / "history"}) {
+      if (!fs::exists(folder)) continue;
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename();
+        if (!temporaryFileTarget(name).empty()) names.push_back(name);
+      }
+    }
+    return names;
+  }
+
   // Kills the server, and the fake tools it left running: this test process is their subreaper
   // (SetUpTestSuite), so they are our children now, and none lives on into the next step.
   void kill() {
@@ -204,6 +219,8 @@ TEST_F(Killed, AtAnyMomentOfSavingAndWriting) {
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     start();
+    // Whatever the kill of the round before left half written is gone once the server listens.
+    EXPECT_EQ(temporaryFiles(), std::vector<std::string>{});
     const std::string address = "eu" + std::to_string(round) + ".example.net";
     const std::string next = [&] {
       std::string text = current;
@@ -222,6 +239,28 @@ TEST_F(Killed, AtAnyMomentOfSavingAndWriting) {
     }
     current = now;
   }
+}
+
+// Start-up removes what a kill during a write leaves, of this build and of earlier ones, and
+// nothing else: not the operator's files that look alike beside the configuration.
+TEST_F(Killed, ARestartRemovesTheTemporaryFilesOfInterruptedWrites) {
+  start();
+  server->kill(SIGKILL);
+  fs::create_directory(dir.file("history"));
+  const std::vector<std::string> leftovers{".global_conf.json.relaydash-Ab3dE9",
+                                           "history/.version-000001.relaydash-Xy12Z9",
+                                           "history/.version-000002.Ab3dE9"};
+  const std::vector<std::string> operators{".global_conf.json.backup", "history/notes.txt"};
+  for (const std::string& name : leftovers)
+    std::ofstream(dir.file(name)) << "{\"half\": ";
+  for (const std::string& name : operators)
+    std::ofstream(dir.file(name)) << "mine";
+  start();
+  for (const std::string& name : leftovers)
+    EXPECT_FALSE(fs::exists(dir.file(name))) << name;
+  for (const std::string& name : operators)
+    EXPECT_EQ(readFile(dir.file(name)), "mine") << name;
+  EXPECT_EQ(readFile(config), original);
 }
 
 // A read-only bind mount of the folder, in a mount namespace of the server's own: even root
@@ -243,7 +282,22 @@ TEST_F(Killed, AFolderThatCannotBeWrittenChangesNothing) {
   // The database is opened (and its journal written) before the folder is read-only.
   start();
   server->kill(SIGKILL);
+  // A leftover that cannot be removed is said on the server's output, and it serves all the same.
+  const std::string leftover = dir.file(".global_conf.json.relaydash-Ab3dE9");
+  std::ofstream(leftover) << "{";
   start(readOnly);
+  std::vector<std::string> said;
+  while (const std::optional<std::string> line = server->readLine()) {
+    said.push_back(*line);
+    if (line->rfind("Listening", 0) == 0) break;
+  }
+  EXPECT_NE(std::find(said.begin(), said.end(),
+                      "The temporary file " + fs::canonical(leftover).string() +
+                          " that an interrupted write left could not be removed: Read-only "
+                          "file system"),
+            said.end())
+      << ::testing::PrintToString(said);
+  EXPECT_TRUE(fs::exists(leftover));
   const std::string answer =
       post("/rpc/forwarder-config/apply",
            R"({"auth":")" + token + R"(","input":{"patch":{"gateway_conf":{"stat_interval":9}}}})");

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 
+#include "ascii/ascii.hpp"
 #include "gateway/text_file.hpp"
 #include "runtime/file_descriptor.hpp"
 #include "runtime/os_error.hpp"
@@ -17,7 +20,11 @@
 namespace relaydash {
 namespace {
 
-constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+// Between the target's name and the six characters mkstemp picks: whose file it is.
+constexpr std::string_view kTemporaryMark = ".relaydash-";
+constexpr std::size_t kRandomLength = 6;
+constexpr char kCannotSearch[] =
+    " could not be searched for temporary files that an interrupted write left";
 
 void writeAll(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -74,7 +81,8 @@ TemporaryFile writeTemporary(const Target& target, std::string_view text, Prepar
   std::string pattern = target.path.substr(0, slash + 1);
   pattern += '.';
   pattern.append(target.path, slash + 1);
-  pattern += kTemporarySuffix;
+  pattern += kTemporaryMark;
+  pattern.append(kRandomLength, 'X');
   FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
   if (!file) raiseOSError();
   TemporaryFile temporary(std::move(pattern));
@@ -131,30 +139,69 @@ void writeNewFile(const std::string& path, std::string_view text, unsigned mode)
   syncDirectory(target.directory);
 }
 
-void removeLeftoverFiles(const std::string& path) noexcept {
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  if (!resolved) return;
-  const Target target = splitAbsolute(resolved.get());
-  // Appended piece by piece: g++ 12 at -O3 mistakes a chain of + here for overlapping copies.
-  std::string prefix = ".";
-  prefix.append(target.path, target.path.rfind('/') + 1);
-  prefix += '.';
-  const auto close = [](DIR* d) { ::closedir(d); };
-  const std::unique_ptr<DIR, decltype(close)> dir(::opendir(target.directory.c_str()), close);
-  if (!dir) return;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string_view name = entry->d_name;
-    if (name.size() == prefix.size() + kTemporarySuffix.size() - 1 &&
-        name.substr(0, prefix.size()) == prefix) {
-      ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
-    }
+std::string_view temporaryFileTarget(std::string_view name, bool earlierToo) {
+  if (name.size() < 2 + kRandomLength || name.front() != '.') return {};
+  // mkstemp picks from letters and digits only.
+  const std::string_view random = name.substr(name.size() - kRandomLength);
+  if (!std::all_of(random.begin(), random.end(), ascii::isAlnum)) return {};
+  std::string_view rest = name.substr(1, name.size() - 1 - kRandomLength);
+  if (rest.ends_with(kTemporaryMark)) {
+    rest.remove_suffix(kTemporaryMark.size());
+    return rest;
   }
+  if (earlierToo && rest.ends_with('.')) {
+    rest.remove_suffix(1);
+    return rest;
+  }
+  return {};
 }
 
-bool isTemporaryFileName(std::string_view name) {
-  return name.size() > kTemporarySuffix.size() + 1 && name.front() == '.' &&
-         name[name.size() - kTemporarySuffix.size()] == '.';
+std::vector<std::string> removeTemporaryFiles(const std::string& directory,
+                                              const std::function<bool(std::string_view)>& isOurs,
+                                              bool earlierToo) {
+  std::vector<std::string> problems;
+  // errno is read first: building the sentence may change it.
+  const auto problem = [&problems](std::string what) {
+    const int error = errno;
+    problems.push_back(what + ": " + std::strerror(error));
+  };
+  const auto close = [](DIR* d) { ::closedir(d); };
+  const std::unique_ptr<DIR, decltype(close)> dir(::opendir(directory.c_str()), close);
+  if (!dir) {
+    if (errno != ENOENT) problem("The folder " + directory + kCannotSearch);
+    return problems;
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view target = temporaryFileTarget(entry->d_name, earlierToo);
+    struct stat info {};
+    // What mkstemp made is a regular file; a link or a folder of that name is someone else's.
+    if (!target.empty() && isOurs(target) &&
+        ::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && ::unlinkat(::dirfd(dir.get()), entry->d_name, 0) != 0 &&
+        errno != ENOENT) {
+      problem("The temporary file " + directory + "/" + entry->d_name +
+              " that an interrupted write left could not be removed");
+    }
+    errno = 0;
+  }
+  if (errno != 0) problem("The folder " + directory + kCannotSearch);
+  return problems;
+}
+
+std::vector<std::string> removeLeftoverFiles(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  if (!resolved) {
+    const int error = errno;
+    // No file, no write of it that could have been interrupted.
+    if (error == ENOENT || error == ENOTDIR) return {};
+    return {"The folder of " + path + kCannotSearch + ": " + std::strerror(error)};
+  }
+  const Target target = splitAbsolute(resolved.get());
+  const std::string name = target.path.substr(target.path.rfind('/') + 1);
+  return removeTemporaryFiles(
+      target.directory, [&name](std::string_view of) { return of == name; }, false);
 }
 
 }  // namespace relaydash

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace relaydash {
 
@@ -12,7 +14,8 @@ namespace relaydash {
 // over the target; then the directory is synced. When one of them raises before the rename, the
 // target is untouched and the temporary file is gone. A failure to sync the directory is raised
 // too, although the new file is then in place. A temporary file is named "." + the target's name
-// + "." + six characters, so a directory listing can tell it from finished files.
+// + ".relaydash-" + six letters or digits, so that a directory listing tells it from finished
+// files, and from an operator's files beside the forwarder's configuration.
 
 // Raised by replaceFile when the file no longer holds what the caller read from it.
 class FileChangedError : public std::runtime_error {
@@ -32,11 +35,23 @@ void replaceFile(const std::string& path, std::string_view text,
 // any file of that name. Raises OSError.
 void writeNewFile(const std::string& path, std::string_view text, unsigned mode = 0644);
 
-// Whether the name is one of the temporary files above.
-bool isTemporaryFileName(std::string_view name);
+// The name of the file whose write made the temporary file called name, or empty when name is
+// not one. With earlierToo, also "." + target + "." + six letters or digits, the names that
+// earlier builds gave their temporary files: outside relaydash's own folders that may as well be
+// an operator's file (".global_conf.json.backup"), so only those folders are tidied of them.
+std::string_view temporaryFileTarget(std::string_view name, bool earlierToo = false);
+
+// Removes the regular files in directory that are temporary files of a write (as
+// temporaryFileTarget tells, with earlierToo) whose target isOurs accepts: what a write killed
+// midway leaves. Never raises: they are only clutter. Answers what could not be done, a sentence
+// each with the system's words, for the server's output; nothing when the folder does not exist.
+std::vector<std::string> removeTemporaryFiles(const std::string& directory,
+                                              const std::function<bool(std::string_view)>& isOurs,
+                                              bool earlierToo);
 
 // Removes the temporary files that writes of the file at path left behind when the process was
-// killed while writing. Never raises: they are only clutter.
-void removeLeftoverFiles(const std::string& path) noexcept;
+// killed while writing (beside the file a symbolic link at path leads to), in the shape this
+// build gives them only. Answers what could not be done, as removeTemporaryFiles does.
+std::vector<std::string> removeLeftoverFiles(const std::string& path);
 
 }  // namespace relaydash

@@ -82,38 +82,25 @@ std::optional<StoredVersion> readVersion(const std::string& path, int number) {
   return file;
 }
 
-// The version files' numbers, oldest first, and the names of temporary files left over.
-struct Listing {
+// The version files' numbers, oldest first.
+std::vector<int> listDirectory(const std::string& directory) {
   std::vector<int> numbers;
-  std::vector<std::string> leftovers;
-};
-
-Listing listDirectory(const std::string& directory) {
-  Listing listing;
   // Plain readdir rather than std::filesystem, which would link a large part of the C++
   // library's file system and locale code into the program.
   const auto close = [](DIR* d) { ::closedir(d); };
   const std::unique_ptr<DIR, decltype(close)> dir(::opendir(directory.c_str()), close);
   if (!dir) {
-    if (errno == ENOENT) return listing;
+    if (errno == ENOENT) return numbers;
     raiseOSError();
   }
   errno = 0;
   while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string_view name = entry->d_name;
-    if (const int n = numberOf(name); n > 0) {
-      listing.numbers.push_back(n);
-    } else if (isTemporaryFileName(name)) {
-      std::string path = directory;
-      path += '/';
-      path += name;
-      listing.leftovers.push_back(std::move(path));
-    }
+    if (const int n = numberOf(entry->d_name); n > 0) numbers.push_back(n);
     errno = 0;
   }
   if (errno != 0) raiseOSError();
-  std::sort(listing.numbers.begin(), listing.numbers.end());
-  return listing;
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 }  // namespace
@@ -127,9 +114,9 @@ std::string ConfigHistory::fileOf(int number) const {
 }
 
 std::vector<ConfigVersion> ConfigHistory::list() const {
-  const Listing listing = listDirectory(directory_);
+  const std::vector<int> numbers = listDirectory(directory_);
   std::vector<ConfigVersion> versions;
-  for (auto n = listing.numbers.rbegin(); n != listing.numbers.rend(); ++n) {
+  for (auto n = numbers.rbegin(); n != numbers.rend(); ++n) {
     if (std::optional<StoredVersion> file = readVersion(fileOf(*n), *n))
       versions.push_back(std::move(file->version));
   }
@@ -143,9 +130,9 @@ std::optional<StoredVersion> ConfigHistory::read(int number) const {
 
 ConfigVersion ConfigHistory::save(std::string_view bytes, const ChangeAuthor& author) {
   if (::mkdir(directory_.c_str(), 0755) != 0 && errno != EEXIST) raiseOSError();
-  const Listing listing = listDirectory(directory_);
+  const std::vector<int> numbers = listDirectory(directory_);
   ConfigVersion version;
-  version.number = listing.numbers.empty() ? 1 : listing.numbers.back() + 1;
+  version.number = numbers.empty() ? 1 : numbers.back() + 1;
   version.time = formatIsoUtc(nowMicroseconds(), true);
   version.author = author;
   version.size = bytes.size();
@@ -162,14 +149,19 @@ void ConfigHistory::remove(int number) noexcept {
   if (number > 0) ::unlink(fileOf(number).c_str());
 }
 
+std::vector<std::string> ConfigHistory::removeLeftovers() const {
+  return removeTemporaryFiles(
+      directory_, [](std::string_view target) { return numberOf(target) > 0; }, true);
+}
+
 void ConfigHistory::pruneAndTidy() const {
   // The new version is in place: from here on nothing may fail the save.
   try {
-    const Listing listing = listDirectory(directory_);
-    for (std::size_t i = 0; i + kKept < listing.numbers.size(); ++i)
-      ::unlink(fileOf(listing.numbers[i]).c_str());
-    for (const std::string& leftover : listing.leftovers)
-      ::unlink(leftover.c_str());
+    const std::vector<int> numbers = listDirectory(directory_);
+    for (std::size_t i = 0; i + kKept < numbers.size(); ++i)
+      ::unlink(fileOf(numbers[i]).c_str());
+    for (const std::string& problem : removeLeftovers())
+      std::fprintf(stderr, "%s\n", problem.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "the history folder %s could not be tidied: %s\n", directory_.c_str(),
                  e.what());

@@ -33,8 +33,8 @@ struct StoredVersion {
 // the account database). Each version is one file, "version-NNNNNN": a line of JSON with what
 // ConfigVersion holds, then the file's exact bytes. It is written as the configuration itself is
 // (a temporary file synced and renamed), so a version is complete or absent: after a crash at any
-// moment, only a temporary file can be left over, which listings skip and the next save removes.
-// The newest kKept versions are kept; saving deletes the oldest beyond them.
+// moment, only a temporary file can be left over, which listings skip and start-up and the next
+// save remove. The newest kKept versions are kept; saving deletes the oldest beyond them.
 //
 // One thread uses it; nothing here blocks for longer than a few small file operations.
 class ConfigHistory {
@@ -58,6 +58,11 @@ class ConfigHistory {
 
   // Forgets a version again (when the write it was kept for did not happen). Never raises.
   void remove(int number) noexcept;
+
+  // Removes the temporary files of versions that a save killed midway left in the folder (also
+  // those of earlier builds, named ".version-NNNNNN." + six letters or digits), and no other
+  // file. Never raises; answers what could not be done, a sentence each for the server's output.
+  std::vector<std::string> removeLeftovers() const;
 
  private:
   std::string fileOf(int number) const;

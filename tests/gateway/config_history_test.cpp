@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "gateway/atomic_file.hpp"
 #include "runtime/os_error.hpp"
+#include "support/killed_while_writing.hpp"
 #include "support/temp_dir.hpp"
 
 namespace relaydash {
@@ -16,6 +19,27 @@ namespace {
 namespace fs = std::filesystem;
 
 const ChangeAuthor kAdmin{"admin", "192.168.1.20", "forwarder-config/apply"};
+
+// The names in the history folder, sorted.
+std::vector<std::string> names(const TempDir& dir) {
+  std::vector<std::string> out;
+  for (const auto& entry : fs::directory_iterator(dir.file("history")))
+    out.push_back(entry.path().filename());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The temporary files of versions among them, each cut after the mark that tells whose it is
+// (what follows is mkstemp's choice).
+std::vector<std::string> temporaryFiles(const TempDir& dir) {
+  std::vector<std::string> out;
+  for (const std::string& name : names(dir)) {
+    if (temporaryFileTarget(name, true).rfind("version-", 0) != 0) continue;
+    const std::size_t mark = name.find(".relaydash-");
+    out.push_back(mark == std::string::npos ? name : name.substr(0, mark + 11));
+  }
+  return out;
+}
 
 std::vector<int> numbers(const std::vector<ConfigVersion>& versions) {
   std::vector<int> out;
@@ -69,18 +93,53 @@ TEST(ConfigHistory, WhatACrashLeavesIsSkippedAndTidiedAway) {
   TempDir dir;
   ConfigHistory history(dir.file("history"));
   history.save("one", kAdmin);
-  // A temporary file of a save that was killed, a version cut short, a stranger's file.
+  // A save that was killed, the temporary file of an earlier build's, a version cut short, and
+  // an operator's files, one of them named like an earlier build's temporary file.
+  ASSERT_TRUE(killedWhileWriting([&] { history.save(std::string(100, ' '), kAdmin); }));
   std::ofstream(dir.file("history/.version-000002.Ab3dE9")) << "{\"version\":2";
   std::ofstream(dir.file("history/version-000003")) << "{\"version\":3,\"size\":100}\nshort";
   std::ofstream(dir.file("history/notes.txt")) << "mine";
+  std::ofstream(dir.file("history/.notes.backup")) << "mine";
+  const std::vector<std::string> operators{".notes.backup", "notes.txt"};
   EXPECT_EQ(numbers(history.list()), std::vector<int>{1});
+  EXPECT_EQ(history.read(2), std::nullopt);
   EXPECT_EQ(history.read(3), std::nullopt);
+  ASSERT_EQ(temporaryFiles(dir),
+            (std::vector<std::string>{".version-000002.Ab3dE9", ".version-000002.relaydash-"}));
 
   EXPECT_EQ(history.save("four", kAdmin).number, 4);
-  EXPECT_FALSE(fs::exists(dir.file("history/.version-000002.Ab3dE9")));
+  EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{});
   EXPECT_TRUE(fs::exists(dir.file("history/notes.txt")));
+  EXPECT_TRUE(fs::exists(dir.file("history/.notes.backup")));
   history.remove(4);
   EXPECT_EQ(numbers(history.list()), std::vector<int>{1});
+}
+
+// At start-up, before any save: the leftovers go, every version and the operator's files stay.
+TEST(ConfigHistory, RemoveLeftoversTakesOnlyTemporaryFilesOfVersions) {
+  TempDir dir;
+  ConfigHistory history(dir.file("history"));
+  EXPECT_EQ(history.removeLeftovers(), std::vector<std::string>{});  // no folder yet
+  history.save("one", kAdmin);
+  ASSERT_TRUE(killedWhileWriting([&] { history.save(std::string(100, ' '), kAdmin); }));
+  for (const char* name : {".version-000007.Ab3dE9", ".notes.backup", ".global_conf.json.Ab3dE9",
+                           ".global_conf.json.relaydash-Ab3dE9", "notes.txt"})
+    std::ofstream(dir.file(std::string("history/") + name)) << "x";
+  fs::create_directory(dir.file("history/.version-000008.Ab3dE9"));
+  EXPECT_EQ(history.removeLeftovers(), std::vector<std::string>{});
+  EXPECT_EQ(names(dir),
+            (std::vector<std::string>{".global_conf.json.Ab3dE9",
+                                      ".global_conf.json.relaydash-Ab3dE9", ".notes.backup",
+                                      ".version-000008.Ab3dE9", "notes.txt", "version-000001"}));
+  EXPECT_EQ(history.read(1)->bytes, "one");
+
+  // A folder that cannot be read is said, not raised.
+  fs::remove_all(dir.file("history"));
+  std::ofstream(dir.file("history")) << "in the way";
+  const std::vector<std::string> problems = history.removeLeftovers();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find(dir.file("history") + " could not be searched"), std::string::npos)
+      << problems[0];
 }
 
 TEST(ConfigHistory, AFolderThatCannotBeWrittenKeepsNothing) {

@@ -68,9 +68,10 @@ TEST(EventLoop, StopEndsRunAfterTheStoppingTaskAndBeforeLaterTimers) {
     co_await SleepFor(200ms);
     late = true;
   };
+  // Before the spawns: each task starts at once and counts its sleep from then.
+  const auto start = EventLoop::Clock::now();
   loop.spawn(stopSoon());
   loop.spawn(runLate());
-  const auto start = EventLoop::Clock::now();
   loop.run();
   EXPECT_TRUE(stopped);
   EXPECT_FALSE(late);

@@ -33,7 +33,9 @@ case $arch in
 esac
 recipe=${RELAYDASH_SYSROOT_RECIPE:-$root/scripts/sysroot/packages}
 sources=/etc/apt/sources.list.d/debian.sources
-cache=$root/.cache/sysroot
+# Its real path, the one the compiler and dpkg-shlibdeps are given (.cache may be a link).
+mkdir -p "$root/.cache/sysroot"
+cache=$(cd "$root/.cache/sysroot" && pwd -P)
 sysroot=$cache/$arch
 aptdir=$cache/apt-$arch
 # Raised when the way a sysroot is made changes, so that every cached one is made again.
@@ -61,7 +63,6 @@ stamp=$(
   } | sha256sum | cut -d' ' -f1
 )
 
-mkdir -p "$cache"
 # One maker at a time for each architecture: they share apt's lists and archives.
 exec 9>"$cache/$arch.lock"
 flock 9

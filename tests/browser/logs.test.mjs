@@ -3,7 +3,10 @@
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
-import { FakeJournal, SX1301, browser, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
+import { FakeJournal, SX1301, browser, countRequests, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
+
+// How often the page asks for new lines while it follows (view-logs.js).
+const FOLLOW_MS = 2000;
 
 usesBrowser(SX1301);
 
@@ -19,8 +22,11 @@ test('the log follows new lines, the filter narrows them, and pausing keeps them
   gw.journal('ssh', [ssh.entry('Server listening on 0.0.0.0 port 22.')]);
 
   const page = await newPage(browser, gw);
+  // The page's timers run on a clock the test can move on: a poll that is due comes at once.
+  await page.clock.install();
   await page.goto('/ui/logs');
   await signIn(page);
+  const polls = countRequests(page, '/gateway/logs');
   const log = page.getByRole('log');
   await shows(log, 'concentrator started');
   assert.equal(await log.locator('.line').count(), 4);
@@ -47,7 +53,9 @@ test('the log follows new lines, the filter narrows them, and pausing keeps them
   await page.getByLabel('Filter').fill('');
   await page.getByRole('button', { name: 'Pause' }).click();
   gw.journal('packet-forwarder', [journal.entry('INFO: written while paused')]);
-  await page.waitForTimeout(3000);
+  const before = await polls.settled();
+  await page.clock.runFor(2 * FOLLOW_MS);
+  assert.equal(await polls.settled(), before, 'no poll while paused');
   assert.equal(await log.locator('.line').count(), 6);
   await page.getByRole('button', { name: 'Follow' }).click();
   await shows(log, 'written while paused');

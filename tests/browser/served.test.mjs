@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { readdirSync, readFileSync } from 'node:fs';
 import { test } from 'node:test';
-import { SX1301, browser, gw, newPage, usesBrowser } from './support.mjs';
+import { SX1301, browser, gw, newPage, signIn, usesBrowser } from './support.mjs';
 
 const ASSETS = new URL('../../assets/ui/', import.meta.url);
 const MAX_BYTES = 150_000;
@@ -113,36 +113,62 @@ test(`the whole application is served in under ${MAX_BYTES} bytes`, async () => 
   assert.ok(total < MAX_BYTES, `${total} bytes`);
 });
 
+// The files of /ui a served file makes the browser ask for: the page's scripts, style sheets,
+// preloads and images; a script's imports; a style sheet's url()s.
+function references(name, text) {
+  const patterns = name.endsWith('.html') ? [/<(?:link|script|img)\b[^>]*\b(?:src|href)="(\/ui\/[^"]+)"/g]
+    : name.endsWith('.js') ? [/\bfrom\s*'(\/ui\/[^']+)'/g, /\bimport\s*\(\s*'(\/ui\/[^']+)'\s*\)/g, /^import\s*'(\/ui\/[^']+)'/gm]
+      : name.endsWith('.css') ? [/url\(\s*["']?(\/ui\/[^"')]+)/g] : [];
+  return patterns.flatMap((p) => [...text.matchAll(p)].map((m) => m[1]));
+}
+
 test('after index.html the application loads in at most two round trips, icon.svg once', async () => {
   const page = await newPage(browser, gw);
-  // Every request for a file below /ui (but the page itself) is held until no other comes for a
-  // moment, then they are answered together: each such batch is one round trip.
-  let held = [];
-  const trips = [];
+  // Every request for a file below /ui (but the page itself) is held. A round trip is the files
+  // the browser can know of from what it has been answered so far: once it has asked for all of
+  // them, they are answered together, and the next trip is what those refer to.
+  const held = new Map();
+  let arrived = () => {};
   const icons = [];
   page.on('request', (r) => r.url().endsWith('/ui/icon.svg') && icons.push(r.url()));
-  await page.route(/\/ui\/[^/]+\.(js|css|svg)$/, (route) => held.push(route));
+  const files = /\/ui\/[^/]+\.(js|css|svg)$/;
+  await page.route(files, (route) => {
+    held.set(new URL(route.request().url()).pathname, route);
+    arrived();
+  });
+  const askedFor = (paths) => new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`the browser did not ask for ${paths.filter((p) => !held.has(p))} ` +
+      `(holding ${[...held.keys()]})`)), 30_000);
+    arrived = () => paths.every((p) => held.has(p)) && (clearTimeout(timer), resolve());
+    arrived();
+  });
+  const text = async (p) => (await served(p.slice('/ui/'.length))).toString();
+  const trips = [];
+  const answered = new Set();
   const navigation = page.goto('/ui/status');
-  for (let quiet = 0; quiet < 10;) {
-    const before = held.length;
-    await new Promise((r) => setTimeout(r, 150));
-    if (held.length !== before || !held.length) {
-      quiet = held.length === before ? quiet + 1 : 0;
-      continue;
-    }
-    trips.push(held.map((r) => new URL(r.request().url()).pathname));
-    const answering = held;
-    held = [];
-    for (const route of answering) await route.continue();
+  let next = references('index.html', await text('/ui/index.html'));
+  while (next.length) {
+    await askedFor(next);
+    const trip = [...held.keys()];
+    const routes = [...held.values()];
+    held.clear();
+    trips.push(trip);
+    trip.forEach((p) => answered.add(p));
+    for (const route of routes) await route.continue();
+    const referred = (await Promise.all(trip.map(async (p) => references(p, await text(p))))).flat();
+    next = [...new Set(referred)].filter((p) => !answered.has(p));
   }
   await navigation;
   await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+  assert.deepEqual([...held.keys()], [], 'asked for files that nothing refers to');
   assert.ok(trips.length <= 2, JSON.stringify(trips));
   assert.ok(trips.flat().includes('/ui/view-config.js'));
   assert.equal(icons.length, 1);
   // Moving between views fetches no icon again.
-  await page.evaluate(() => history.pushState(null, '', '/ui/login?again'));
-  await page.waitForTimeout(300);
+  await page.unroute(files);
+  await signIn(page);
+  await page.getByRole('navigation').getByRole('link', { name: 'Configuration' }).click();
+  await page.getByRole('heading', { name: 'Forwarder configuration' }).waitFor();
   assert.equal(icons.length, 1);
   assert.deepEqual(page.errors, []);
 });

@@ -1,7 +1,9 @@
 // The status page, the first after signing in, and the banner about the factory password.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { FakeJournal, Gateway, SX130X, browser, gw, newPage, screenshot, shows, signIn, statisticsReport, usesBrowser } from './support.mjs';
+import {
+  FakeJournal, Gateway, SX130X, browser, countRequests, gw, newPage, screenshot, shows, signIn, statisticsReport, usesBrowser,
+} from './support.mjs';
 
 const FAILED_FORWARDER = `LoadState=loaded
 ActiveState=failed
@@ -13,6 +15,9 @@ StateChangeTimestamp=Tue 2026-12-08 10:15:00 UTC
 NRestarts=5
 MainPID=0
 `;
+
+// How often the page in view asks for the status (view-status.js).
+const REFRESH_MS = 5000;
 
 usesBrowser(SX130X);
 
@@ -56,20 +61,23 @@ test('a failed forwarder and a network server that does not answer are shown as 
 
 test('the refresh stops while the tab is hidden and on other pages', async () => {
   const page = await newPage(browser, gw);
+  // The page's timers run on a clock the test moves on, so a refresh that is due comes at once.
+  await page.clock.install();
   await page.goto('/ui/status');
   await signIn(page);
   await page.locator('#forwarder-card .badge').waitFor();
-  const statusCalls = () => gw.calls().filter((c) => c.startsWith('systemctl [show]')).length;
-  const quietFor = async (ms) => {
-    await page.waitForTimeout(1000); // a refresh under way when the page went away
-    const before = statusCalls();
-    await page.waitForTimeout(ms);
-    return statusCalls() - before;
+  const refreshes = countRequests(page, '/gateway/status');
+  // How many refreshes come while the page's clock runs on for two refresh intervals.
+  const during = async () => {
+    const before = await refreshes.settled();
+    await page.clock.runFor(2 * REFRESH_MS);
+    return (await refreshes.settled()) - before;
   };
+  assert.ok((await during()) >= 1, 'a page in view refreshes');
 
   await page.getByRole('link', { name: 'Logs' }).click();
   await page.getByRole('heading', { name: 'Logs' }).waitFor();
-  assert.equal(await quietFor(6000), 0);
+  assert.equal(await during(), 0);
 
   await page.getByRole('navigation').getByRole('link', { name: 'Status' }).click();
   await page.locator('#forwarder-card .badge').waitFor();
@@ -78,11 +86,11 @@ test('the refresh stops while the tab is hidden and on other pages', async () =>
     document.dispatchEvent(new Event('visibilitychange'));
   }, hidden);
   await setHidden(true);
-  assert.equal(await quietFor(6000), 0);
-  const before = statusCalls();
+  assert.equal(await during(), 0);
+  // A visible page refreshes at once.
+  const refreshed = page.waitForRequest((r) => r.url().endsWith('/gateway/status'));
   await setHidden(false);
-  for (let i = 0; i < 50 && statusCalls() === before; i++) await page.waitForTimeout(100);
-  assert.ok(statusCalls() > before, 'a visible page refreshes at once');
+  await refreshed;
   assert.deepEqual(page.errors, []);
   await page.context().close();
 });

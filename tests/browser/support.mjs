@@ -306,6 +306,25 @@ export async function applyReviewed(page, { settleSeconds = 1 } = {}) {
 export const holdNextConfigLoad = (page) =>
   new Promise((resolve) => page.route('**/rpc/forwarder-config/get', resolve, { times: 1 }));
 
+// Counts the page's requests whose URL ends with tail. settled() answers how many the page has
+// made so far, once each is answered: it has the page make a request of its own, which is seen
+// after every request the page made before it.
+let marks = 0;
+export function countRequests(page, tail) {
+  const made = [];
+  page.on('request', (r) => r.url().endsWith(tail) && made.push(r));
+  return {
+    async settled() {
+      const mark = `/health/mark-${++marks}`;
+      const seen = page.waitForRequest((r) => r.url().endsWith(mark));
+      await page.evaluate((url) => fetch(url), mark);
+      await seen;
+      await Promise.all(made.map((r) => r.response()));
+      return made.length;
+    },
+  };
+}
+
 // Waits for the text to appear somewhere in the locator (bounded by the page's default timeout).
 export const shows = (locator, text) => locator.filter({ hasText: text }).first().waitFor();
 

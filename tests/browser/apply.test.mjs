@@ -43,7 +43,8 @@ describe('the progress view', () => {
     await v.getByRole('button', { name: 'Apply', exact: true }).click();
     const watching = v.locator('.steps li.current[data-step="watching"]');
     await shows(watching, 's left');
-    assert.match(await watching.innerText(), /Watch the forwarder for 3 s: [1-3] s left/);
+    // The count reaches 0 as the watch ends: a busy machine may show the step that late first.
+    assert.match(await watching.innerText(), /Watch the forwarder for 3 s: [0-3] s left/);
     assert.deepEqual(await v.locator('.steps li.done').allInnerTexts(), [
       'Check the new configuration', 'Keep the current file in the history as version 1', 'Write the new file',
       'Restart the packet forwarder',

@@ -15,6 +15,7 @@
 
 #include "runtime/event_loop.hpp"
 #include "runtime/os_error.hpp"
+#include "runtime/service_notify.hpp"
 #include "transport/connection.hpp"
 #include "transport/limits.hpp"
 
@@ -113,6 +114,8 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
   // The listening socket lives in this frame: it goes away with the task, before the loop.
   Socket listener(listenOn(resolve(address, port), reuseAddr_, reusePort_));
   boundPort_ = boundPort(listener.fd());
+  // Listening now: a service manager that waits for this (systemd, Type=notify) may go on.
+  notifyReady();
   listener.setLevelTriggered();
   EventLoop& loop = EventLoop::current();
 

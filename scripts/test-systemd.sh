@@ -1,0 +1,385 @@
+#!/usr/bin/env bash
+# The amd64 package under a real systemd: a Debian root booted with systemd-nspawn, the package
+# installed into it with apt, and the service checked through relaydash's JSON API on the
+# container's own loopback. A stand-in forwarder (scripts/lib/dummy-forwarder, a unit of its own
+# fed a real configuration from tests/data/forwarder) is what relaydash restarts and watches.
+# Checked: a first installation while the port is taken fails its start and says so; then the
+# unit is enabled and running; gateway/status (units, network interfaces, clock) and
+# gateway/logs; a good change restarts the forwarder, a change that makes it exit is rolled back;
+# sshd/stop and sshd/start; a restore; systemd starts relaydash again after kill -9; the unit's
+# `systemd-analyze security` exposure is at most 3.5; an edited /etc/default/relaydash survives
+# an upgrade; remove keeps the account database, purge deletes it.
+#
+# The root (debootstrap, minbase and what the checks need) is kept in .cache/test-systemd and
+# made again only when its package list changes; every run boots a fresh overlay of it, so runs
+# do not depend on each other. Nothing leaves the container: it has a network of its own.
+# Takes dist/relaydash_VERSION_amd64.deb (made by scripts/package.sh amd64 when missing), or the
+# package RELAYDASH_DEB names. Needs root and scripts/setup.sh systemd package.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+began=$SECONDS
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "test-systemd: must run as root (debootstrap, systemd-nspawn, nsenter)" >&2
+  exit 1
+fi
+for tool in debootstrap systemd-nspawn unshare nsenter ip ss curl dpkg-deb; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "test-systemd: $tool is missing: scripts/setup.sh systemd package" >&2
+    exit 1
+  fi
+done
+
+version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb=${RELAYDASH_DEB:-dist/relaydash_${version}_amd64.deb}
+if [[ -z ${RELAYDASH_DEB:-} && ! -f $deb ]]; then scripts/package.sh amd64; fi
+[[ -f $deb ]] || { echo "test-systemd: no package $deb" >&2; exit 1; }
+version=$(dpkg-deb -f "$deb" Version)
+
+# The container's root. Its key is everything that shapes it: when the key changes, it is made
+# again.
+suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+mirror=${mirror:-http://deb.debian.org/debian}
+# systemd as init, D-Bus for timedatectl, ssh for sshd/start and stop, and the libraries the
+# package depends on (the container has no network, so apt finds them installed).
+packages=systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23
+cache=$root/.cache/test-systemd
+key="debootstrap --variant=minbase --include=$packages $suite $mirror"
+if [[ ! -d $cache/root || $(cat "$cache/root.key" 2>/dev/null) != "$key" ]]; then
+  echo "== a $suite root for the container in $cache/root (debootstrap)"
+  built=$SECONDS
+  mkdir -p "$cache"
+  rm -rf "$cache/root" "$cache/root.key" "$cache/root.new"
+  # Made aside and renamed when whole: an interrupted build is never taken for a root.
+  if ! debootstrap --variant=minbase --include="$packages" "$suite" "$cache/root.new" "$mirror" \
+      >"$cache/debootstrap.log" 2>&1; then
+    cat "$cache/debootstrap.log" >&2
+    rm -rf "$cache/root.new"
+    exit 1
+  fi
+  chroot "$cache/root.new" apt-get clean
+  echo gateway >"$cache/root.new/etc/hostname"
+  mv "$cache/root.new" "$cache/root"
+  echo "$key" >"$cache/root.key"
+  echo "root made in $((SECONDS - built)) s"
+else
+  echo "== the cached $suite root in $cache/root"
+fi
+
+work=$(mktemp -d /tmp/relaydash-systemd.XXXXXX)
+nspawn=
+cleanup() {
+  if [[ -n $nspawn ]] && kill -0 "$nspawn" 2>/dev/null; then
+    # SIGTERM asks the container to shut down; whatever still runs after 30 s is killed.
+    kill "$nspawn" 2>/dev/null || true
+    for _ in $(seq 60); do
+      kill -0 "$nspawn" 2>/dev/null || break
+      sleep 0.5
+    done
+    kill -9 "$nspawn" 2>/dev/null || true
+    wait "$nspawn" 2>/dev/null || true
+  fi
+  # The overlay was mounted in the container's own mount namespace, gone with it.
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# Interrupted, the script still shuts the container down and removes its files.
+trap 'exit 130' INT TERM HUP
+
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+# What the run adds to the root: the packages, and the stand-in forwarder, enabled, with a real
+# configuration. Written into the overlay's upper layer before it is mounted.
+upper=$work/upper
+mkdir -p "$upper/var/tmp/relaydash" "$upper/etc/dummy-forwarder" "$upper/usr/local/bin" \
+  "$upper/etc/systemd/system/multi-user.target.wants" "$work/overlay" "$work/merged"
+sample=tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
+cp "$sample" "$upper/etc/dummy-forwarder/global_conf.json"
+# Owned by another user (nobody), as a forwarder's files may be: relaydash, root with only the
+# capabilities its unit leaves it, must still write there and keep the owner.
+chown -R 65534:65534 "$upper/etc/dummy-forwarder"
+chmod 0755 "$upper/etc/dummy-forwarder"
+chmod 0644 "$upper/etc/dummy-forwarder/global_conf.json"
+install -m 0755 scripts/lib/dummy-forwarder "$upper/usr/local/bin/dummy-forwarder"
+cp scripts/lib/dummy-forwarder.service "$upper/etc/systemd/system/"
+ln -s ../dummy-forwarder.service \
+  "$upper/etc/systemd/system/multi-user.target.wants/dummy-forwarder.service"
+cp "$deb" "$upper/var/tmp/relaydash/relaydash.deb"
+# The same package, one version later: an upgrade.
+dpkg-deb -R "$deb" "$work/next"
+sed -i "s/^Version: .*/Version: $version+1/" "$work/next/DEBIAN/control"
+dpkg-deb -b "$work/next" "$upper/var/tmp/relaydash/relaydash-next.deb" >/dev/null
+rm -rf "$work/next"
+
+echo "== booting the container"
+booted=$SECONDS
+# This machine may have no systemd of its own and its /run on disk: nspawn gets a private mount
+# namespace with a fresh /run, registers with no machine manager and makes no scope unit.
+# shellcheck disable=SC2016
+unshare --mount --propagation private -- bash -c '
+  set -e
+  mount -t tmpfs tmpfs /run
+  mount -t overlay overlay -o "lowerdir=$1,upperdir=$2/upper,workdir=$2/overlay" "$2/merged"
+  exec systemd-nspawn --quiet -D "$2/merged" --boot --register=no --keep-unit \
+    --private-network --console=passive' bash "$cache/root" "$work" >"$work/console" 2>&1 &
+nspawn=$!
+
+# The container's init is nspawn's child.
+init=
+for _ in $(seq 100); do
+  init=$(pgrep -P "$nspawn" -x systemd || true)
+  [[ -n $init ]] && break
+  kill -0 "$nspawn" 2>/dev/null || break
+  sleep 0.2
+done
+if [[ -z $init ]]; then
+  cat "$work/console" >&2
+  echo "test-systemd: the container did not start" >&2
+  exit 1
+fi
+
+# Runs a command in the container (every namespace of its init) with a clean environment.
+inside() {
+  nsenter -t "$init" -a /usr/bin/env -i LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+# Runs a program of this machine in the container's network namespace only.
+in_network() {
+  nsenter -t "$init" -n "$@"
+}
+# The container's files, as seen from here.
+files=/proc/$init/root
+
+# Up once systemd has finished starting (or knows what failed); its bus may not answer at once.
+state=
+deadline=$((SECONDS + 120))
+while ((SECONDS < deadline)); do
+  state=$(timeout 30 nsenter -t "$init" -a systemctl is-system-running --wait 2>/dev/null) || true
+  [[ $state == running || $state == degraded ]] && break
+  kill -0 "$nspawn" 2>/dev/null || break
+  sleep 0.5
+done
+if [[ $state != running && $state != degraded ]]; then
+  cat "$work/console" >&2
+  echo "test-systemd: the container did not finish booting ($state)" >&2
+  exit 1
+fi
+[[ $state == running ]] || fail "booted degraded: $(inside systemctl --failed --no-legend)"
+echo "booted in $((SECONDS - booted)) s ($state)"
+
+# Besides loopback, which relaydash does not list, an interface for gateway/status to show: a
+# veth pair inside the container's own network namespace (documentation addresses).
+in_network ip link add relay0 type veth peer name relay1
+in_network ip address add 192.0.2.1/24 dev relay0
+in_network ip link set relay1 up
+in_network ip link set relay0 up
+
+port=9992
+apt_inside() {
+  inside apt-get -y -q -o Dpkg::Use-Pty=0 "$@"
+}
+status() {
+  # shellcheck disable=SC2016
+  inside dpkg-query -W -f='${Status} ${Version}' relaydash 2>/dev/null || true
+}
+unit_property() {
+  inside systemctl show --property="$2" --value "$1"
+}
+# call PROCEDURE BODY: the answer in $answer, its HTTP status in $code.
+call() {
+  code=$(in_network curl -s --max-time 60 -o "$work/answer" -w '%{http_code}' -X POST \
+    --data "$2" "http://127.0.0.1:$port/rpc/v1/$1") || true
+  answer=$(cat "$work/answer" 2>/dev/null || true)
+  rm -f "$work/answer"
+}
+health() {
+  in_network curl -s --max-time 5 "http://127.0.0.1:$port/health" || true
+}
+sign_in() {
+  call login/password "{\"username\":\"admin\",\"password\":\"$1\"}"
+  auth=$(sed -n 's/^{"output":{"auth":"\([^"]*\)"}}$/\1/p' <<<"$answer")
+  [[ -n $auth ]] || fail "no sign-in with $1: $code $answer"
+}
+# Waits (at most 30 s) until the unit runs with a main process other than $2.
+wait_for_new_process() {
+  local pid
+  for _ in $(seq 60); do
+    pid=$(unit_property "$1" MainPID)
+    if [[ $(inside systemctl is-active "$1") == active && $pid != 0 && $pid != "$2" ]]; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
+}
+
+echo "== first installation while another program holds port $port"
+inside systemd-run --quiet --unit=port-taker perl -MIO::Socket::INET -e \
+  "my \$s = IO::Socket::INET->new(LocalPort => $port, Listen => 1, ReuseAddr => 1) or die \$!; sleep"
+for _ in $(seq 50); do
+  [[ -n $(in_network ss -Hltn "sport = :$port") ]] && break
+  sleep 0.1
+done
+[[ -n $(in_network ss -Hltn "sport = :$port") ]] || fail "nothing holds port $port"
+output=$(apt_inside install /var/tmp/relaydash/relaydash.deb 2>&1) || fail "apt install: $output"
+echo "$output" | sed -n '/relaydash did not start/,/^$/p'
+[[ $(status) == "install ok installed $version" ]] || fail "status: $(status)"
+[[ $output == *"relaydash did not start; see: journalctl -u relaydash"* &&
+  $output != *"relaydash is running"* ]] || fail "the message: $output"
+[[ $(inside systemctl is-active relaydash) != active ]] || fail "active while the port is taken"
+inside journalctl -q -u relaydash -g 'Address already in use' >/dev/null ||
+  fail "the journal does not say the address is in use"
+inside systemctl stop port-taker
+
+echo "== the stand-in forwarder and a port below 1024 in /etc/default/relaydash, then a restart"
+options=$files/etc/default/relaydash
+port=992
+sed -i -e 's|^RELAYDASH_FORWARDER_CONFIG=.*|RELAYDASH_FORWARDER_CONFIG=/etc/dummy-forwarder/global_conf.json|' \
+  -e 's|^RELAYDASH_FORWARDER_UNIT=.*|RELAYDASH_FORWARDER_UNIT=dummy-forwarder|' \
+  -e "s|^RELAYDASH_PORT=.*|RELAYDASH_PORT=$port|" "$options"
+echo "# Edited by the operator: the gateway's forwarder is dummy-forwarder." >>"$options"
+cp "$options" "$work/options"
+inside systemctl restart relaydash || fail "systemctl restart relaydash"
+[[ $(inside systemctl is-enabled relaydash) == enabled ]] || fail "relaydash is not enabled"
+[[ $(inside systemctl is-active relaydash) == active ]] || fail "relaydash is not active"
+[[ $(health) == '{"kit":"1.4.2"}' ]] || fail "/health: $(health)"
+sign_in quilm
+
+echo "== gateway/status and gateway/logs"
+call gateway/status "{\"auth\":\"$auth\"}"
+[[ $answer == *'"forwarder":{"unit":"dummy-forwarder","loadState":"loaded","activeState":"active","subState":"running"'* ]] ||
+  fail "status: the forwarder: $answer"
+[[ $answer == *'"ssh":{"unit":"ssh","loadState":"loaded","activeState":"active","subState":"running"'* ]] ||
+  fail "status: ssh: $answer"
+[[ $answer == *'"interfaces":[{"name":'* && $answer == *'"192.0.2.1/24"'* ]] ||
+  fail "status: the interfaces: $(sed -n 's/.*\("interfaces":.*]\),"clockSynchronized".*/\1/p' <<<"$answer")"
+[[ $answer =~ \"clockSynchronized\":(true|false) ]] ||
+  fail "status: the clock: $(grep -o '"clockSynchronized":[a-z]*' <<<"$answer")"
+[[ $answer == *'"gatewayId":"AA555A0000000000"'* ]] || fail "status: the configuration: $answer"
+sed -n 's/.*\("interfaces":.*]\),"clockSynchronized".*/\1/p' <<<"$answer"
+for unit in forwarder ssh; do
+  case $unit in
+  forwarder) expected='dummy forwarder: running with' ;;
+  ssh) expected='Server listening on' ;;
+  esac
+  call gateway/logs "{\"auth\":\"$auth\",\"input\":{\"unit\":\"$unit\",\"lines\":50}}"
+  [[ $code == 200 && $answer == *"$expected"* ]] || fail "logs of $unit: $code $answer"
+  echo "logs of $unit: $(grep -o "\"message\":\"${expected}[^}]*" <<<"$answer" | tail -n 1)"
+done
+# The host name as it is now, not as it was when relaydash started.
+inside hostname relay-gateway-2
+call gateway/status "{\"auth\":\"$auth\"}"
+[[ $answer == *'"hostname":"relay-gateway-2"'* ]] ||
+  fail "status: the host name: $(grep -o '"hostname":"[^"]*"' <<<"$answer")"
+
+echo "== a good change restarts the forwarder"
+forwarder_config=$files/etc/dummy-forwarder/global_conf.json
+before=$(unit_property dummy-forwarder MainPID)
+patch='{"gateway_conf":{"server_address":"relay.example.net"}}'
+call forwarder-config/apply "{\"auth\":\"$auth\",\"input\":{\"patch\":$patch,\"settleSeconds\":2}}"
+echo "$code $answer"
+first_version=$(sed -n 's/^{"output":{"version":\([0-9]*\),.*/\1/p' <<<"$answer")
+[[ $code == 200 && -n $first_version && $answer == *'"applied":true'* &&
+  $answer == *'"restarted":true'* ]] || fail "apply: $code $answer"
+after=$(unit_property dummy-forwarder MainPID)
+[[ $after != 0 && $after != "$before" ]] || fail "apply: the forwarder's process is still $after"
+grep -q '"server_address": *"relay.example.net"' "$forwarder_config" || fail "apply: not written"
+[[ $(stat -c '%u:%g %a' "$forwarder_config") == "65534:65534 644" ]] ||
+  fail "apply: the file's owner and mode became $(stat -c '%u:%g %a' "$forwarder_config")"
+inside journalctl -q -u dummy-forwarder -g 'running with "server_address": *"relay.example.net"' \
+  >/dev/null || fail "apply: the forwarder did not start with the new file"
+
+echo "== a change that makes the forwarder exit is rolled back"
+cp "$forwarder_config" "$work/good"
+patch='{"gateway_conf":{"gateway_ID":"DEAD0000DEAD0000"}}'
+call forwarder-config/apply "{\"auth\":\"$auth\",\"input\":{\"patch\":$patch,\"settleSeconds\":3}}"
+echo "$code ${answer:0:300}"
+[[ $code == 422 && $answer == *'"result":"rolled-back"'* &&
+  $answer == *'The change was rolled back'* ]] || fail "bad apply: $code $answer"
+[[ $answer == *'gateway_ID DEAD0000DEAD0000 is refused'* ]] ||
+  fail "bad apply: the forwarder's journal lines are not in the answer"
+cmp -s "$work/good" "$forwarder_config" || fail "bad apply: the old file is not back"
+wait_for_new_process dummy-forwarder 0 || fail "bad apply: the forwarder does not run again"
+
+echo "== sshd/stop and sshd/start"
+call sshd/stop "{\"auth\":\"$auth\"}"
+[[ $answer == '{"output":{}}' ]] || fail "sshd/stop: $code $answer"
+[[ $(inside systemctl is-active ssh) != active ]] || fail "sshd/stop: ssh still runs"
+[[ $(inside systemctl is-enabled ssh) == disabled ]] || fail "sshd/stop: ssh still enabled"
+call sshd/start "{\"auth\":\"$auth\"}"
+[[ $answer == '{"output":{}}' ]] || fail "sshd/start: $code $answer"
+[[ $(inside systemctl is-active ssh) == active ]] || fail "sshd/start: ssh does not run"
+[[ $(inside systemctl is-enabled ssh) == enabled ]] || fail "sshd/start: ssh is not enabled"
+echo "ssh: $(inside systemctl is-active ssh), $(inside systemctl is-enabled ssh)"
+
+echo "== restoring version $first_version, the file as it was first"
+before=$(unit_property dummy-forwarder MainPID)
+call forwarder-config/restore "{\"auth\":\"$auth\",\"input\":{\"version\":${first_version:-0},\"settleSeconds\":1}}"
+echo "$code $answer"
+[[ $code == 200 && $answer == *'"applied":true'* ]] || fail "restore: $code $answer"
+cmp -s "$sample" "$forwarder_config" || fail "restore: the file is not the first one"
+[[ $(unit_property dummy-forwarder MainPID) != "$before" ]] || fail "restore: no restart"
+
+echo "== kill -9 of relaydash"
+before=$(unit_property relaydash MainPID)
+# Never "kill -9 0": that would be this script's own process group.
+if [[ $before =~ ^[1-9][0-9]*$ ]]; then
+  inside kill -9 "$before"
+else
+  fail "relaydash has no process to kill ($before)"
+fi
+wait_for_new_process relaydash "$before" || fail "relaydash was not started again"
+[[ $(health) == '{"kit":"1.4.2"}' ]] || fail "after kill -9: /health: $(health)"
+echo "process $before killed, now $(unit_property relaydash MainPID), restarts: $(unit_property relaydash NRestarts)"
+
+echo "== systemd-analyze security"
+exposure=$(inside systemd-analyze security --no-pager relaydash.service 2>&1 |
+  sed -n 's/.*Overall exposure level for relaydash.service: \([0-9.]*\).*/\1/p')
+echo "exposure: ${exposure:-none}"
+if [[ -z $exposure ]] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 3.5) }'; then
+  fail "exposure ${exposure:-unknown} is above 3.5"
+fi
+
+echo "== upgrading to $version+1"
+sign_in quilm
+call password/update "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"quilm\",\"newPassword\":\"gateway-1\"}}"
+[[ $answer == '{"output":{}}' ]] || fail "password change: $code $answer"
+before=$(unit_property relaydash MainPID)
+output=$(apt_inside install /var/tmp/relaydash/relaydash-next.deb 2>&1) || fail "upgrade: $output"
+echo "$output" | sed -n '/relaydash is running/,/^$/p'
+[[ $(status) == "install ok installed $version+1" ]] || fail "upgrade: $(status)"
+[[ $output == *"relaydash is running. Open http://192.0.2.1:$port/ui"* &&
+  $output != *"password quilm"* ]] || fail "upgrade: the message: $output"
+cmp -s "$work/options" "$options" || fail "upgrade: /etc/default/relaydash changed"
+[[ $(unit_property relaydash MainPID) != "$before" ]] || fail "upgrade: relaydash not restarted"
+sign_in gateway-1
+call forwarder-config/text "{\"auth\":\"$auth\"}"
+[[ $answer == *'"parses":true'* ]] || fail "upgrade: the forwarder's file: $code ${answer:0:200}"
+
+echo "== removing"
+apt_inside remove relaydash >/dev/null 2>&1 || fail "remove"
+[[ $(status) == "deinstall ok config-files $version+1" ]] || fail "remove: $(status)"
+[[ $(inside systemctl is-active relaydash) != active ]] || fail "remove: still active"
+[[ -z $(health) ]] || fail "remove: still serving"
+[[ -f $files/var/lib/relaydash/relaydash.sqlite3 ]] || fail "remove: the database is gone"
+cmp -s "$work/options" "$options" || fail "remove: /etc/default/relaydash changed"
+
+echo "== purging"
+apt_inside purge relaydash >/dev/null 2>&1 || fail "purge"
+[[ -z $(status) || $(status) == "unknown ok not-installed"* ]] || fail "purge: $(status)"
+[[ ! -e $files/var/lib/relaydash ]] || fail "purge: /var/lib/relaydash is left"
+[[ ! -e $options ]] || fail "purge: /etc/default/relaydash is left"
+
+if ((failures)); then
+  echo "--- relaydash's journal" >&2
+  inside journalctl -q -u relaydash --no-pager -n 40 >&2 || true
+  echo "test-systemd: $failures check(s) failed in $((SECONDS - began)) s" >&2
+  exit 1
+fi
+echo "test-systemd: all checks passed in $((SECONDS - began)) s"

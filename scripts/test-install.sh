@@ -7,6 +7,8 @@
 # the message; the service answers /health and a sign-in on the port set in
 # /etc/default/relaydash; installing again, upgrading and removing keep the account database
 # and the options; purging deletes them. Installs what it needs (scripts/setup.sh --cross).
+# Takes dist/relaydash_VERSION_amd64.deb (made by scripts/package.sh amd64 when missing), or the
+# package RELAYDASH_DEB names.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,8 +16,9 @@ cd "$root"
 scripts/setup.sh --cross
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-deb=dist/relaydash_${version}_amd64.deb
-[[ -f $deb ]] || scripts/package.sh amd64
+deb=${RELAYDASH_DEB:-dist/relaydash_${version}_amd64.deb}
+if [[ -z ${RELAYDASH_DEB:-} && ! -f $deb ]]; then scripts/package.sh amd64; fi
+[[ -f $deb ]] || { echo "test-install: no package $deb" >&2; exit 1; }
 
 target=$(mktemp -d /tmp/relaydash-root.XXXXXX)
 cleanup() {

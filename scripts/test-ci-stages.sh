@@ -3,7 +3,7 @@
 # with a sysroot recipe that names a package Debian does not have: that stage alone is skipped, on
 # one line naming it and apt's error, the stages after it run, the run ends with the list of the
 # skipped stages and passes. A stage whose command fails, or whose set-up fails otherwise, still
-# fails the run. Needs mmdebstrap (scripts/setup.sh cross); downloads only package indices.
+# fails the run. Downloads only package indices.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

@@ -6,14 +6,14 @@
 # a first installation whose service will not start still ends configured, enabled and with
 # the message; the service answers /health and a sign-in on the port set in
 # /etc/default/relaydash; installing again, upgrading and removing keep the account database
-# and the options; purging deletes them. Installs what it needs (scripts/setup.sh --cross).
+# and the options; purging deletes them. Installs what it needs (scripts/setup.sh package).
 # Takes dist/relaydash_VERSION_amd64.deb (made by scripts/package.sh amd64 when missing), or the
 # package RELAYDASH_DEB names.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh --cross
+scripts/setup.sh package
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 deb=${RELAYDASH_DEB:-dist/relaydash_${version}_amd64.deb}

@@ -4,13 +4,13 @@
 # verdict (no error, no warning), and `systemd-analyze verify` on its unit in a root made of the
 # package and this machine's systemd units. The amd64 package's program is then started from
 # the unpacked package and must answer /health and a sign-in. Installs what it needs
-# (scripts/setup.sh --cross).
+# (scripts/setup.sh cross package).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/lib/smoke.sh
 
-scripts/setup.sh --cross
+scripts/setup.sh cross package
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 work=$(mktemp -d)

@@ -66,6 +66,8 @@ stamp=$(
 # One maker at a time for each architecture: they share apt's lists and archives.
 exec 9>"$cache/$arch.lock"
 flock 9
+# With the lock held, a folder being made is what an interrupted run left behind.
+rm -rf "$cache/.$arch".??????
 
 if [[ -f $sysroot/.stamp && $(<"$sysroot/.stamp") == "$stamp" ]]; then
   echo "sysroot: $sysroot is up to date ($((SECONDS - began)) s)"

@@ -4,8 +4,8 @@
 # command to run. Without a group: the compilers, libraries and tools of the build and its tests,
 # Debian's chromium and the npm packages. Each group adds what one more stage needs:
 #   package   the Debian packages: dpkg-shlibdeps, lintian, file, systemd-analyze, debootstrap
-#   cross     the ARM builds: Debian's cross compilers, qemu-user, mmdebstrap (the ARM libraries
-#             come from a sysroot, scripts/sysroot.sh, never from this machine's multiarch)
+#   cross     the ARM builds: Debian's cross compilers and qemu-user (the ARM libraries come from
+#             a sysroot, scripts/sysroot.sh, never from this machine's multiarch)
 #   systemd   the package under a real systemd: systemd-nspawn, debootstrap, ip, pgrep
 # A mirror can be out of sync for a while ("Mirror sync in progress?"): `apt-get update` is tried
 # a few times, then its failure is tolerated as long as the packages can still be installed.
@@ -22,11 +22,8 @@ packages=(
 for group in "$@"; do
   case $group in
   package) packages+=(dpkg-dev lintian file systemd debootstrap) ;;
-  cross) packages+=(g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user mmdebstrap) ;;
+  cross) packages+=(g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user) ;;
   systemd) packages+=(systemd-container debootstrap iproute2 procps) ;;
-  # What the ARM builds and the packages needed before the groups: both.
-  --cross) packages+=(dpkg-dev lintian file systemd debootstrap g++-arm-linux-gnueabihf
-                      g++-aarch64-linux-gnu qemu-user mmdebstrap) ;;
   *) echo "usage: scripts/setup.sh [package] [cross] [systemd]" >&2; exit 2 ;;
   esac
 done

@@ -15,6 +15,8 @@
 # do not depend on each other. Nothing leaves the container: it has a network of its own.
 # Takes dist/relaydash_VERSION_amd64.deb (made by scripts/package.sh amd64 when missing), or the
 # package RELAYDASH_DEB names. Needs root and scripts/setup.sh systemd package.
+# test-systemd.sh --prepare only makes the root, and exits 75 (EX_TEMPFAIL) with debootstrap's
+# message when its packages cannot be downloaded (a mirror out of sync): CI then skips the stage.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -30,12 +32,6 @@ for tool in debootstrap systemd-nspawn unshare nsenter ip ss curl dpkg-deb; do
     exit 1
   fi
 done
-
-version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-deb=${RELAYDASH_DEB:-dist/relaydash_${version}_amd64.deb}
-if [[ -z ${RELAYDASH_DEB:-} && ! -f $deb ]]; then scripts/package.sh amd64; fi
-[[ -f $deb ]] || { echo "test-systemd: no package $deb" >&2; exit 1; }
-version=$(dpkg-deb -f "$deb" Version)
 
 # The container's root. Its key is everything that shapes it: when the key changes, it is made
 # again.
@@ -57,6 +53,11 @@ if [[ ! -d $cache/root || $(cat "$cache/root.key" 2>/dev/null) != "$key" ]]; the
       >"$cache/debootstrap.log" 2>&1; then
     cat "$cache/debootstrap.log" >&2
     rm -rf "$cache/root.new"
+    # A package or an index the mirror could not give is no fault of the tree's.
+    if grep -qE "Couldn't download|Failed getting release file|Failed to fetch|Couldn't find these debs" \
+        "$cache/debootstrap.log"; then
+      exit 75
+    fi
     exit 1
   fi
   chroot "$cache/root.new" apt-get clean
@@ -67,6 +68,13 @@ if [[ ! -d $cache/root || $(cat "$cache/root.key" 2>/dev/null) != "$key" ]]; the
 else
   echo "== the cached $suite root in $cache/root"
 fi
+[[ ${1:-} == --prepare ]] && exit 0
+
+version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb=${RELAYDASH_DEB:-dist/relaydash_${version}_amd64.deb}
+if [[ -z ${RELAYDASH_DEB:-} && ! -f $deb ]]; then scripts/package.sh amd64; fi
+[[ -f $deb ]] || { echo "test-systemd: no package $deb" >&2; exit 1; }
+version=$(dpkg-deb -f "$deb" Version)
 
 work=$(mktemp -d /tmp/relaydash-systemd.XXXXXX)
 nspawn=

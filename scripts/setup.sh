@@ -45,7 +45,7 @@ update_package_lists() {
   local try status
   for try in 1 2 3; do
     status=0
-    apt-get update -qq 2>"$work/update" || status=$?
+    apt-get update -qq -o DPkg::Lock::Timeout=600 2>"$work/update" || status=$?
     ((status == 0)) && return 0
     echo "setup: apt-get update failed (try $try of 3):" >&2
     sed 's/^/  /' "$work/update" >&2
@@ -60,6 +60,18 @@ if ((${#missing[@]})); then
     echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
     exit 1
   fi
+  # One set-up at a time installs (CI prepares a stage in the background while another stage
+  # sets up); the second then finds what the first installed.
+  exec 8>/var/lock/relaydash-setup.lock
+  flock 8
+  still_missing=()
+  for p in "${missing[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+      still_missing+=("$p")
+  done
+  missing=("${still_missing[@]}")
+fi
+if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   if ! update_package_lists; then
@@ -67,9 +79,10 @@ if ((${#missing[@]})); then
     # in the lists of an earlier update): try to install all the same.
     echo "setup: going on with the package lists as they are" >&2
   fi
-  # --no-remove: installing a package must never push out one this machine has.
-  if ! apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}" \
-      >"$work/install" 2>&1; then
+  # --no-remove: installing a package must never push out one this machine has. Another program
+  # may hold apt's lock for a while: wait for it.
+  if ! apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends --no-remove \
+      "${missing[@]}" >"$work/install" 2>&1; then
     echo "setup: apt cannot install ${missing[*]}:" >&2
     grep -v '^debconf: ' "$work/install" | sed 's/^/  /' >&2
     exit 75

@@ -48,6 +48,23 @@ grep -qE '^==== SKIPPED: ARM builds: its packages cannot be downloaded: E: .*rel
 [[ $(tail -n 2 "$work/mirror.out") == "==== 1 stage(s) SKIPPED, their packages could not be downloaded:
 ====   ARM builds" ]] || fail "the run does not end with the list of skipped stages"
 
+echo "== set-ups started beforehand, in the background"
+cat >"$work/early.stages" <<EOF
+prepare_early "prepared" "echo made early >'$work/early-made'"
+prepare_early "unavailable" "echo 'E: Unable to locate package relaydash-no-such-package' >&2; exit 75"
+stage "between" "true" true
+stage "prepared" "exit 1" touch '$work/prepared-ran'
+stage "unavailable" "true" touch '$work/unavailable-ran'
+stages_end
+EOF
+run early
+[[ $(<"$work/early.status") == 0 ]] || fail "prepared stages: status $(<"$work/early.status")"
+[[ -e $work/early-made && -e $work/prepared-ran ]] ||
+  fail "a stage set up beforehand did not run (or its set-up was run again)"
+[[ ! -e $work/unavailable-ran ]] || fail "a stage set up beforehand without its packages ran"
+grep -q '^==== SKIPPED: unavailable: its packages cannot be downloaded: E: Unable to locate' \
+  "$work/early.out" || fail "a stage set up beforehand without its packages is not said skipped"
+
 echo "== a failing test, and a failing set-up, still fail the run"
 cat >"$work/test.stages" <<EOF
 stage "tests" "true" bash -c 'exit 3'

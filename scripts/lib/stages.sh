@@ -6,18 +6,37 @@
 # (the mirror's fault, not the tree's): one line names the stage and apt's error, the stage alone is
 # skipped, and `stages_end` lists it. Any other failure, of the set-up or of the command, ends the
 # run with that status.
+#   prepare_early NAME SETUP
+# starts a later stage's set-up now, in the background (one that mostly downloads and unpacks can
+# go on beside a stage that mostly compiles); that stage then waits for it and shows its output.
 # `stages_end` prints the total time and the skipped stages, one line each.
 
 stages_began=$SECONDS
 stages_skipped=()
+declare -A stages_early_pid=() stages_early_log=()
+
+prepare_early() {
+  local name=$1 setup=$2 log
+  log=$(mktemp)
+  { bash -c "$setup" && echo 0 >"$log.status" || echo $? >"$log.status"; } >"$log" 2>&1 </dev/null &
+  stages_early_pid[$name]=$!
+  stages_early_log[$name]=$log
+}
 
 stage() {
   local name=$1 setup=$2
   shift 2
   local began=$SECONDS status=0 log
   echo "==== $name"
-  log=$(mktemp)
-  { bash -c "$setup" && echo 0 >"$log.status" || echo $? >"$log.status"; } 2>&1 | tee "$log"
+  if [[ -n ${stages_early_log[$name]:-} ]]; then
+    log=${stages_early_log[$name]}
+    wait "${stages_early_pid[$name]}" || true
+    echo "(set up beforehand: $setup)"
+    cat "$log"
+  else
+    log=$(mktemp)
+    { bash -c "$setup" && echo 0 >"$log.status" || echo $? >"$log.status"; } 2>&1 | tee "$log"
+  fi
   status=$(<"$log.status")
   if ((status == 75)); then
     local error fetch

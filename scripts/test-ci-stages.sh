@@ -8,13 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source scripts/lib/checks.sh
 
 # run NAME: runs the stages written to $work/NAME.stages, with its status in $work/NAME.status.
 run() {
@@ -85,8 +79,4 @@ run setup
 grep -q '^==== FAILED: broken set-up: its set-up' "$work/setup.out" ||
   fail "a failing set-up is not named"
 
-if ((failures)); then
-  echo "test-ci-stages: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "test-ci-stages: all checks passed"
+end_checks test-ci-stages "all checks passed"

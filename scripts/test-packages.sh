@@ -13,13 +13,7 @@ source scripts/lib/smoke.sh
 scripts/setup.sh cross package
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source scripts/lib/checks.sh
 
 expected_files='./etc/default/relaydash
 ./lib/systemd/system/relaydash.service
@@ -82,8 +76,4 @@ if grep -E '^[EW]: ' "$work/lintian"; then fail "lintian reports errors or warni
 echo "== the amd64 package's program, started from the unpacked package"
 smoke_test "$work/amd64/usr/bin/relaydash" || fail "the unpacked amd64 program"
 
-if ((failures)); then
-  echo "test-packages: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "test-packages: all checks passed for ${debs[*]}"
+end_checks test-packages "all checks passed for ${debs[*]}"

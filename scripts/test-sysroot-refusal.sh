@@ -6,13 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source scripts/lib/checks.sh
 # run NAME ARGS...: sysroot.sh's status, its output in $work/NAME.
 run() {
   local name=$1 status=0
@@ -47,7 +41,5 @@ if ((failures)); then
     echo "== $(basename "$output")"
     cat "$output"
   done
-  echo "test-sysroot-refusal: $failures check(s) failed" >&2
-  exit 1
 fi
-echo "test-sysroot-refusal: status 75 with apt's message, other failures otherwise"
+end_checks test-sysroot-refusal "status 75 with apt's message, other failures otherwise"

@@ -34,10 +34,14 @@ export function pieces(text, auth) {
   return out;
 }
 
-// Replaces the whole file (forwarder-config/restore with the text, sent in pieces when needed).
-export async function replaceWholeFile(text, settleSeconds) {
+// The gateway's answer when the file is no longer the one the page's edits were based on.
+export const STALE = 24005;
+
+// Replaces the whole file (forwarder-config/restore with the text, sent in pieces when needed),
+// provided the file on the gateway is still the one whose hash is base.
+export async function replaceWholeFile(text, settleSeconds, base) {
   const auth = api.token() ?? '';
-  const input = { text, settleSeconds };
+  const input = { text, settleSeconds, base };
   if (byteLength(requestBody(auth, input)) <= MAX_REQUEST_BYTES) return api.call('forwarder-config/restore', input);
   let upload = null;
   let offset = 0;
@@ -46,7 +50,21 @@ export async function replaceWholeFile(text, settleSeconds) {
     upload = out.upload;
     offset = out.size;
   }
-  return api.call('forwarder-config/restore', { upload, settleSeconds });
+  return api.call('forwarder-config/restore', { upload, settleSeconds, base });
+}
+
+const place = (n) => `line ${n.line}, column ${n.column}: ${n.message}`;
+
+// Why the gateway refused a new file, line by line: where the forwarder cannot read it, what it
+// would read otherwise, which members another file beside it sets.
+export function refusalLines(details) {
+  const d = details ?? {};
+  return [
+    ...(d.refusal ? [place(d.refusal)] : []),
+    ...(Array.isArray(d.quirks) ? d.quirks.map(place) : []),
+    ...(Array.isArray(d.members) && d.members.length ? [`Not read as shown: ${d.members.join(', ')}`] : []),
+    ...(Array.isArray(d.overrides) ? d.overrides.map((o) => `${o.path} is set in ${o.file}`) : []),
+  ];
 }
 
 // The steps as the gateway names them, and what the operator reads.
@@ -91,13 +109,14 @@ export function progressPanel({ onClose }) {
     now.textContent = rollingBack ? `Putting the previous file back: ${p.reason}` : `${STEPS[at]?.[1](p) ?? 'Finished'}…`;
   }
 
-  function finish({ ok, title, text, journal = [], problems = [] }) {
+  function finish({ ok, title, text, journal = [], problems = [], reasons = [] }) {
     now.hidden = true;
     heading.textContent = title;
     outcome.className = `outcome status ${ok ? 'ok' : 'error'}`;
     outcome.setAttribute('role', ok ? 'status' : 'alert');
     outcome.replaceChildren(h('p', {}, sentence(text)));
-    if (problems.length) outcome.append(h('ul', {}, problems.map((p) => h('li', {}, problemText(p)))));
+    const items = [...problems.map(problemText), ...reasons];
+    if (items.length) outcome.append(h('ul', {}, items.map((t) => h('li', {}, t))));
     if (journal.length) {
       outcome.append(h('h3', {}, 'What the forwarder wrote to its log'),
         h('ol', { class: 'log journal' }, journal.map((e) => h('li', { class: `line ${e.priority !== null && e.priority <= 3 ? 'bad' : ''}` },
@@ -113,9 +132,10 @@ export function progressPanel({ onClose }) {
     el,
     // Runs start() (the apply or restore call) and follows it; answers 'applied', 'rolled-back'
     // (the forwarder did not keep running with it: the gateway keeps the refused file in its
-    // history), 'refused' (nothing was written), or 'auth-lost' when the gateway no longer knows
-    // the sign-in (nothing was sent then: the caller may offer the same change again once the
-    // operator has signed in).
+    // history), 'refused' (nothing was written), 'stale' (nothing was written: the file changed
+    // on the gateway since the page showed it; the panel is hidden for the caller to show what
+    // changed) or 'auth-lost' when the gateway no longer knows the sign-in (nothing was sent
+    // then: the caller may offer the same change again once the operator has signed in).
     async run(start, settleSeconds) {
       heading.textContent = 'Applying the change';
       outcome.hidden = true;
@@ -163,9 +183,9 @@ export function progressPanel({ onClose }) {
       } catch (e) {
         done = true;
         await follow;
-        if (e.authLost) {
+        if (e.authLost || e.code === STALE) {
           el.hidden = true;
-          return 'auth-lost';
+          return e.authLost ? 'auth-lost' : 'stale';
         }
         const d = e.details ?? {};
         const rolledBack = d.result === 'rolled-back';
@@ -178,6 +198,7 @@ export function progressPanel({ onClose }) {
           text: e.message,
           journal: Array.isArray(d.journal) ? d.journal : [],
           problems: Array.isArray(d.problems) && d.problems.some((p) => p.path) ? d.problems : [],
+          reasons: refusalLines(d),
         });
         return rolledBack ? 'rolled-back' : 'refused';
       }

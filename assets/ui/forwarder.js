@@ -64,6 +64,9 @@ function initialText(kind, present, value, fallback = false) {
   return typeof value === 'string' ? value : JSON.stringify(value);
 }
 
+// A value of the field's member as the form shows it.
+export const fieldText = (f, value) => initialText(f.kind, true, value, f.fallback);
+
 function field(object, path, kind, label, extra = {}) {
   const key = path[path.length - 1];
   const present = isObject(object) && Object.hasOwn(object, key);

@@ -45,6 +45,12 @@ export function placeOf(text, pos) {
   return { pos, line: before.length, column: before[before.length - 1].length + 1 };
 }
 
+// The position of a line and column (both from 1); a column past the end of its line stays on it.
+export function offsetAt(text, line, column) {
+  const lines = text.split('\n');
+  return lines.slice(0, line - 1).reduce((n, l) => n + l.length + 1, 0) + Math.min(column - 1, (lines[line - 1] ?? '').length);
+}
+
 // { doc } or { error: { message, line, column, pos } } (line and column when the browser says where).
 export function parseConfigText(text) {
   try {

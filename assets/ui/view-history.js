@@ -27,8 +27,12 @@ export function historyView() {
       rows));
   const compareTitle = h('h2', { tabindex: '-1' });
   const compareSummary = h('p', {});
+  // The file on the gateway changed between the comparison and the restore.
+  const compareChanged = h('p', { class: 'notice warn', role: 'status', hidden: true },
+    'The current file changed on the gateway since you compared it, so nothing was restored. This is the comparison ' +
+    'with the file as it is now: restore again if you still want this version.');
   const compareBody = h('div', {});
-  const compare = h('section', { class: 'card', hidden: true }, compareTitle, compareSummary, compareBody);
+  const compare = h('section', { class: 'card', hidden: true }, compareTitle, compareChanged, compareSummary, compareBody);
   const area = h('fieldset', { class: 'plain' }, table, empty);
 
   const question = h('p', {});
@@ -53,10 +57,14 @@ export function historyView() {
   const el = h('section', { class: 'view', hidden: true }, h('h1', { tabindex: '-1' }, 'Configuration history'),
     list, compare, progress.el, dialog);
   let pending = null;
+  // The version last compared, and the hash of the current file it was compared with: a restore
+  // replaces that file only.
+  let compared = null;
 
   const versionText = async (n) => (await api.call('forwarder-config/version', { version: n })).text;
 
-  async function showCompare(v) {
+  // Answers whether the comparison is shown.
+  async function showCompare(v, { changed = false } = {}) {
     status.busy(`Comparing version ${v.version} with the current file…`);
     try {
       const [old, current] = await whileBusy(area, () => Promise.all([versionText(v.version), api.call('forwarder-config/text')]));
@@ -67,11 +75,15 @@ export function historyView() {
         ? 'The current file is the same as this version.'
         : `Restoring it takes out the ${added} line${added === 1 ? '' : 's'} marked + and puts back the ${removed} marked −.`;
       compareBody.replaceChildren(diffView(diff));
+      compareChanged.hidden = !changed;
       compare.hidden = false;
+      compared = { version: v.version, hash: current.hash };
       status.clear();
       compareTitle.focus();
+      return true;
     } catch (e) {
       if (!e.authLost) status.error(`Could not compare: ${e.message}`);
+      return false;
     }
   }
 
@@ -97,7 +109,11 @@ export function historyView() {
       h('td', { class: 'row-actions' },
         button('Compare', 'Compare', () => showCompare(v)),
         button('Download', 'Download', () => download(v)),
-        button('Restore…', 'Restore', () => {
+        button('Restore…', 'Restore', async () => {
+          // The version is restored over the file it was compared with, so the comparison comes first.
+          if (compared?.version !== v.version || compare.hidden) {
+            if (!(await showCompare(v))) return;
+          }
           pending = v;
           question.textContent = `The file kept as version ${v.version} (${localTimeText(v.time)}) replaces the current ` +
             'one, byte for byte. The current file is kept in the history first; the forwarder is restarted and watched, ' +
@@ -114,8 +130,14 @@ export function historyView() {
     list.hidden = true;
     compare.hidden = true;
     const seconds = settle.value();
-    const ended = await progress.run(() => api.call('forwarder-config/restore', { version: v.version, settleSeconds: seconds }), seconds);
+    const base = compared.hash;
+    const ended = await progress.run(() => api.call('forwarder-config/restore', { version: v.version, settleSeconds: seconds, base }),
+      seconds);
     if (ended === 'auth-lost') list.hidden = false;
+    if (ended === 'stale') {
+      list.hidden = false;
+      await showCompare(v, { changed: true });
+    }
   });
 
   async function refresh() {
@@ -140,6 +162,7 @@ export function historyView() {
       progress.hide();
       list.hidden = false;
       compare.hidden = true;
+      compared = null;
       refresh();
     },
   };

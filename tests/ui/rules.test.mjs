@@ -6,11 +6,10 @@ import { loadUi, samples } from './support.mjs';
 
 const { checkConfig, problemText } = await loadUi('rules.js');
 const { cases } = JSON.parse(readFileSync(new URL('../data/config-rules.json', import.meta.url), 'utf8'));
-const sorted = (problems) => [...problems].sort((a, b) => (a.path + a.message).localeCompare(b.path + b.message));
 
-test('the shared cases find the same problems as the gateway', () => {
+test('the shared cases find the same problems as the gateway, in the same order', () => {
   assert.ok(cases.length > 10);
-  for (const c of cases) assert.deepEqual(sorted(checkConfig(c.document)), sorted(c.problems), c.name);
+  for (const c of cases) assert.deepEqual(checkConfig(c.document), c.problems, c.name);
 });
 
 test('every vendor file passes, and a problem reads as a sentence', () => {

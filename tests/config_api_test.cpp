@@ -259,9 +259,11 @@ TEST_F(ConfigApi, TheTextAsItIsAndWhereItDoesNotParse) {
                         R"("{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}"}})"}));
   // It cannot be patched, but it can be replaced.
   EXPECT_EQ(withInput("apply", R"({"patch":{"a":1}})").status, 409);
-  EXPECT_EQ(withInput("restore", R"({"text":"{\"gateway_conf\":{}}","settleSeconds":0})").status,
+  EXPECT_EQ(withInput("restore",
+                      R"({"text":"{\"gateway_conf\":{},\"SX130x_conf\":{}}","settleSeconds":0})")
+                .status,
             200);
-  EXPECT_EQ(readFile(configPath), R"({"gateway_conf":{}})");
+  EXPECT_EQ(readFile(configPath), R"({"gateway_conf":{},"SX130x_conf":{}})");
 }
 
 TEST_F(ConfigApi, APatchWhoseVersionCannotBeKeptAnswersAsBefore) {

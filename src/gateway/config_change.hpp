@@ -10,6 +10,7 @@
 #include "gateway/config_history.hpp"
 #include "gateway/config_rules.hpp"
 #include "gateway/journal.hpp"
+#include "gateway/service_control.hpp"
 #include "gateway/staged_texts.hpp"
 #include "json/value.hpp"
 #include "runtime/event_loop.hpp"
@@ -76,8 +77,8 @@ struct ChangeSettings {
   std::string configPath;
   std::string unit;  // empty: the forwarder is not a unit, nothing is restarted or watched
   std::string historyDirectory;
-  std::chrono::milliseconds lookInterval{1000};       // between looks at the unit
-  std::chrono::milliseconds restartTimeout{120'000};  // for `systemctl restart`
+  std::chrono::milliseconds lookInterval{1000};                 // between looks at the unit
+  std::chrono::milliseconds restartTimeout{kSystemctlTimeout};  // for `systemctl restart`
 };
 
 // One per server. A change runs on the event loop, every other request is served meanwhile; one

@@ -1,5 +1,8 @@
 #include "gateway/service_control.hpp"
 
+#include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -8,24 +11,62 @@
 namespace relaydash {
 namespace {
 
+// kSystemctlTimeout, unless the environment sets another limit for tests or an operator.
+std::chrono::milliseconds systemctlTimeLimit() {
+  const char* text = std::getenv("RELAYDASH_SYSTEMCTL_TIMEOUT_MS");
+  if (!text || !*text) return kSystemctlTimeout;
+  char* end = nullptr;
+  errno = 0;
+  const long long ms = std::strtoll(text, &end, 10);
+  if (*end != '\0' || errno != 0 || ms <= 0) return kSystemctlTimeout;
+  return std::chrono::milliseconds(ms);
+}
+
 Task<void> systemctl(std::string_view verb, std::string unit) {
   std::string commandLine = "systemctl ";
   commandLine.append(verb).append(" ").append(unit);
-  co_await run(std::move(commandLine));
+  co_await run(std::move(commandLine), systemctlTimeLimit());
+}
+
+// "120 s", or "250 ms" for a limit that is no whole number of seconds.
+std::string describe(std::chrono::milliseconds limit) {
+  if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000) + " s";
+  return std::to_string(limit.count()) + " ms";
+}
+
+std::string timedOutMessage(const std::string& command, std::chrono::milliseconds limit,
+                            std::string_view note) {
+  std::string message = command + " did not finish within " + describe(limit) + " and was stopped";
+  if (!note.empty()) message.append("; ").append(note);
+  return message;
 }
 
 }  // namespace
 
 ExecError::ExecError(std::string command, int exitCode, std::string output)
-    : std::runtime_error("Non-zero exit code"),
+    : ExecError(std::move(command), exitCode, "Non-zero exit code", std::move(output)) {}
+
+ExecError::ExecError(std::string command, int exitCode, const std::string& message,
+                     std::string output)
+    : std::runtime_error(message),
       command_(std::move(command)),
       exitCode_(exitCode),
       output_(std::move(output)) {}
 
-Task<void> run(std::string commandLine) {
+CommandTimedOut::CommandTimedOut(std::string command, std::chrono::milliseconds timeLimit,
+                                 std::string_view note)
+    : ExecError(command, 137, timedOutMessage(command, timeLimit, note), {}),
+      timeLimit_(timeLimit) {}
+
+CommandTimedOut CommandTimedOut::noting(std::string_view note) const {
+  return CommandTimedOut(command(), timeLimit_, note);
+}
+
+Task<void> run(std::string commandLine, std::chrono::milliseconds timeLimit) {
+  const ShellResult result = co_await runShellCommand(commandLine, timeLimit);
+  if (result.timedOut) throw CommandTimedOut(std::move(commandLine), timeLimit);
   // The status a shell would report in $?, so operators see the familiar 137 for a kill -9.
-  const int exitCode = co_await runShellCommand(commandLine);
-  if (exitCode != 0) throw ExecError(std::move(commandLine), exitCode);
+  if (result.status != 0) throw ExecError(std::move(commandLine), result.status);
 }
 
 Task<void> restart(std::string unit) {

@@ -1,6 +1,7 @@
 #include "runtime/process.hpp"
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include "runtime/os_error.hpp"
 #include "runtime/spawn.hpp"
 #include "runtime/wait_any.hpp"
+
+extern char** environ;
 
 namespace relaydash {
 namespace {
@@ -92,6 +95,55 @@ ProcessResult notStarted(const std::string& program, int error) {
   return result;
 }
 
+void check(int error) {
+  if (error != 0) throw OSError(error);
+}
+
+struct SpawnActions {
+  posix_spawn_file_actions_t value;
+  SpawnActions() { check(::posix_spawn_file_actions_init(&value)); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  ~SpawnActions() { ::posix_spawn_file_actions_destroy(&value); }
+};
+
+struct SpawnAttributes {
+  posix_spawnattr_t value;
+  SpawnAttributes() { check(::posix_spawnattr_init(&value)); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  ~SpawnAttributes() { ::posix_spawnattr_destroy(&value); }
+};
+
+// Starts "/bin/sh -c commandLine" as spawnShell does (our standard descriptors and environment
+// inherited, no other descriptor of ours, no signal blocked), but as the leader of a process
+// group of its own, made before the shell runs, so that killing the group reaches whatever the
+// shell started. nullopt when /bin/sh cannot be run; raises OSError when no process can be made.
+std::optional<pid_t> spawnShellInItsOwnGroup(const std::string& commandLine) {
+  SpawnActions actions;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  check(::posix_spawn_file_actions_addclosefrom_np(&actions.value, STDERR_FILENO + 1));
+#endif
+  SpawnAttributes attributes;
+  // The loop blocks SIGCHLD where it reads it from a signalfd, and a blocked mask survives exec.
+  sigset_t none;
+  sigemptyset(&none);
+  check(::posix_spawnattr_setsigmask(&attributes.value, &none));
+  check(::posix_spawnattr_setpgroup(&attributes.value, 0));
+  check(::posix_spawnattr_setflags(&attributes.value,
+                                   POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP));
+  std::string shell = "sh";
+  std::string option = "-c";
+  std::string command = commandLine;
+  char* argv[] = {shell.data(), option.data(), command.data(), nullptr};
+  pid_t pid = -1;
+  const int error =
+      ::posix_spawn(&pid, "/bin/sh", &actions.value, &attributes.value, argv, environ);
+  if (error == 0) return pid;
+  if (error == ENOENT || error == EACCES || error == ENOEXEC) return std::nullopt;
+  throw OSError(error);
+}
+
 }  // namespace
 
 Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits) {
@@ -155,31 +207,45 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
   co_return result;
 }
 
-Task<int> runShellCommand(std::string commandLine) {
+Task<ShellResult> runShellCommand(std::string commandLine,
+                                  std::optional<std::chrono::milliseconds> timeLimit) {
   std::optional<pid_t> pid;
   try {
-    pid = spawnShell(commandLine);
+    pid = spawnShellInItsOwnGroup(commandLine);
   } catch (const OSError&) {
-    co_return -1;
+    co_return ShellResult{.status = -1};
   }
-  if (!pid) co_return 127;
+  if (!pid) co_return ShellResult{.status = 127};
   ChildGuard guard(*pid, false);
   ChildExit exit(*pid);
   std::optional<Alarm> alarm;
+  std::optional<Clock::time_point> deadline;
+  if (timeLimit) deadline = Clock::now() + *timeLimit;
+  bool killed = false;
   while (!exit.reap()) {
-    const auto poll = exit.pollInterval();
-    if (!poll) {
+    const auto now = Clock::now();
+    if (deadline && !killed && now >= *deadline) {
+      killGroup(*pid);
+      killed = true;
+    }
+    std::optional<Clock::time_point> wake;
+    if (deadline) wake = killed ? now + kAfterKill : *deadline;
+    if (const auto poll = exit.pollInterval())
+      wake = std::min(wake.value_or(now + *poll), now + *poll);
+    if (!wake) {
       std::array<Socket*, 1> sockets{&exit.socket()};
       co_await ReadableAny(sockets);
       continue;
     }
     if (!alarm) alarm.emplace();
-    alarm->set(Clock::now() + *poll);
+    alarm->set(*wake);
     std::array<Socket*, 2> sockets{&exit.socket(), &alarm->socket()};
     co_await ReadableAny(sockets);
   }
   guard.reaped();
-  co_return exit.status();
+  // A shell that ended by itself just as the limit passed keeps its own status.
+  co_return ShellResult{.status = exit.status(),
+                        .timedOut = killed && exit.status() == 128 + SIGKILL};
 }
 
 }  // namespace relaydash

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,24 @@ struct ProcessResult {
 // started is reported in the result.
 Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits = {});
 
+// How a shell command ended.
+struct ShellResult {
+  // As system() gives it and a shell reports it: the exit code, 128 plus the signal's number
+  // when the shell was killed (137 after a time limit passed), 127 when no shell could be run,
+  // -1 when no process could be made.
+  int status = -1;
+  // Whether the time limit passed and the shell was killed with everything it started.
+  bool timedOut = false;
+};
+
 // Runs a command line through the system shell as the C library's system() would ("/bin/sh -c",
-// the server's standard input, output and error and environment inherited, no time limit), but
-// awaits it on the event loop. Completes with the status as system() gives it and a shell reports
-// it: the exit code, 128 plus the signal's number when the shell was killed, 127 when no shell
-// could be run, -1 when no process could be made. A task destroyed before the shell ends (the
-// loop going away) leaves it to finish on its own.
-Task<int> runShellCommand(std::string commandLine);
+// the server's standard input, output and error and environment inherited), but awaits it on
+// the event loop. The shell runs in a process group of its own; once timeLimit (if any) has
+// passed, that group (the shell and whatever it started that stayed in it, such as systemctl) is
+// killed with SIGKILL and the shell reaped, and the result says it timed out. A command that
+// ends in time may leave things running in the background, as with system(). A task destroyed
+// before the shell ends (the loop going away) leaves it to finish on its own.
+Task<ShellResult> runShellCommand(std::string commandLine,
+                                  std::optional<std::chrono::milliseconds> timeLimit = {});
 
 }  // namespace relaydash

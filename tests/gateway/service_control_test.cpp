@@ -1,6 +1,7 @@
 #include "gateway/service_control.hpp"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <functional>
@@ -68,6 +69,43 @@ TEST(Run, TheLoopServesOthersWhileACommandRuns) {
   EXPECT_GE(ticks, 10);
 }
 
+TEST(Run, ACommandPastItsLimitIsStoppedAndSaysSo) {
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    runNow(run("sleep 30", 300ms));
+    ADD_FAILURE() << "no error";
+  } catch (const ExecError& e) {
+    // Still an ExecError for whoever catches those.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_EQ(e.command(), "sleep 30");
+    EXPECT_EQ(e.exitCode(), 137);
+    EXPECT_STREQ(e.what(), "sleep 30 did not finish within 300 ms and was stopped");
+    const auto* timedOut = dynamic_cast<const CommandTimedOut*>(&e);
+    ASSERT_NE(timedOut, nullptr);
+    EXPECT_EQ(timedOut->timeLimit(), 300ms);
+  }
+  // Within the limit nothing changes: a failure is no timeout.
+  try {
+    runNow(run("exit 3", 10s));
+    ADD_FAILURE() << "no error";
+  } catch (const ExecError& e) {
+    EXPECT_EQ(dynamic_cast<const CommandTimedOut*>(&e), nullptr);
+    EXPECT_EQ(e.exitCode(), 3);
+    EXPECT_STREQ(e.what(), "Non-zero exit code");
+  }
+  runNow(run("sleep 0.1", 10s));
+
+  const CommandTimedOut restart("systemctl restart packet-forwarder", kSystemctlTimeout);
+  EXPECT_STREQ(restart.what(),
+               "systemctl restart packet-forwarder did not finish within 120 s and was stopped");
+  const CommandTimedOut noted = restart.noting("the configuration file was written");
+  EXPECT_STREQ(noted.what(),
+               "systemctl restart packet-forwarder did not finish within 120 s and was stopped; "
+               "the configuration file was written");
+  EXPECT_EQ(noted.command(), restart.command());
+  EXPECT_EQ(noted.exitCode(), 137);
+}
+
 TEST(UnitOperations, CommandLinesReachTheShellUnquoted) {
   ScriptedSystemctl& systemctl = ScriptedSystemctl::instance();
   systemctl.reset();
@@ -107,6 +145,28 @@ TEST(UnitOperations, FailingSystemctlRaisesWithTheWholeCommandLine) {
     }
     EXPECT_EQ(systemctl.calls(), std::vector<std::string>{"systemctl [stop] [ssh] [unit]"});
   }
+}
+
+TEST(UnitOperations, AHangingSystemctlIsStoppedAtTheLimit) {
+  ScriptedSystemctl& systemctl = ScriptedSystemctl::instance();
+  systemctl.reset();
+  systemctl.answer("restart", "hang");
+  // The environment shortens the limit, as the route tests do.
+  ::setenv("RELAYDASH_SYSTEMCTL_TIMEOUT_MS", "300", 1);
+  try {
+    runNow(restart("packet-forwarder"));
+    ADD_FAILURE() << "no error";
+  } catch (const CommandTimedOut& e) {
+    EXPECT_STREQ(e.what(),
+                 "systemctl restart packet-forwarder did not finish within 300 ms and was stopped");
+  }
+  // A limit that is no positive number of milliseconds leaves the usual one.
+  for (const char* text : {"0", "-5", "3s", ""}) {
+    ::setenv("RELAYDASH_SYSTEMCTL_TIMEOUT_MS", text, 1);
+    runNow(start("ssh"));
+  }
+  ::unsetenv("RELAYDASH_SYSTEMCTL_TIMEOUT_MS");
+  EXPECT_EQ(systemctl.calls().front(), "systemctl [restart] [packet-forwarder]");
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -226,11 +228,35 @@ TEST_P(Process, ShellCommandsReportTheirStatusAsSystemDoes) {
       {"test \"$RELAYDASH_INHERITED\" = yes", 0},
   };
   EventLoop loop;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.command);
-    EXPECT_EQ(loop.blockOn(runShellCommand(row.command)), row.status);
+  // Without a limit, and within one: a kill that is no timeout is reported as it is.
+  for (const std::optional<std::chrono::milliseconds> limit :
+       {std::optional<std::chrono::milliseconds>{}, std::optional{10'000ms}}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.command);
+      const ShellResult r = loop.blockOn(runShellCommand(row.command, limit));
+      EXPECT_EQ(r.status, row.status);
+      EXPECT_FALSE(r.timedOut);
+    }
   }
   ::unsetenv("RELAYDASH_INHERITED");
+}
+
+TEST_P(Process, AShellCommandPastItsLimitIsKilledWithWhatItStarted) {
+  TempDir dir;
+  // systemctl as the shell's child, which would outlive a shell killed alone.
+  const std::string command = "sh -c 'echo $$ > " + (dir / "pid") + "; exec sleep 30' & wait";
+  EventLoop loop;
+  const auto start = Clock::now();
+  const ShellResult r = loop.blockOn(runShellCommand(command, 500ms));
+  EXPECT_GE(Clock::now() - start, 500ms);
+  EXPECT_LT(Clock::now() - start, 5s);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_EQ(r.status, 137);
+  const pid_t grandchild = readPid(dir / "pid");
+  ASSERT_GT(grandchild, 0);
+  EXPECT_TRUE(gone(grandchild));
+  // The shell was reaped: no child of ours is left, not even a zombie.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitNotice, Process,

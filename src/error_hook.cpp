@@ -1,5 +1,6 @@
 #include "error_hook.hpp"
 
+#include "gateway/service_control.hpp"
 #include "model/account_model.hpp"
 #include "print_line.hpp"
 #include "server/http_error.hpp"
@@ -11,7 +12,8 @@
 namespace relaydash {
 
 Task<void> mainOnError(Session& session, std::exception_ptr error) {
-  // The account errors answer as a password mismatch; anything unexpected is printed. The
+  // The account errors answer as a password mismatch; a command stopped at its time limit
+  // answers as an internal error that says so. That and anything unexpected is printed. The
   // answer itself is the default hook's.
   try {
     std::rethrow_exception(error);
@@ -25,6 +27,10 @@ Task<void> mainOnError(Session& session, std::exception_ptr error) {
     error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));
   } catch (const HashNotMatchError&) {
     error = std::make_exception_ptr(newHttpException(400, ErrorCode::PasswordMismatch));
+  } catch (const CommandTimedOut& e) {
+    // One that failed instead answers as any other unexpected error.
+    printLine(e.what());
+    error = std::make_exception_ptr(newHttpException(500, ErrorCode::InternalError, e.what()));
   } catch (const std::exception& e) {
     printLine(e.what());
   } catch (...) {

@@ -204,7 +204,13 @@ Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
     version = turn.version;
     co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
     // An empty name means the forwarder is not run as a unit: nothing to restart.
-    if (!ctx.forwarderUnitServiceName.empty()) co_await restart(ctx.forwarderUnitServiceName);
+    if (!ctx.forwarderUnitServiceName.empty()) {
+      try {
+        co_await restart(ctx.forwarderUnitServiceName);
+      } catch (const CommandTimedOut& e) {
+        throw e.noting("the configuration file was written");
+      }
+    }
   } catch (...) {
     recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
     throw;

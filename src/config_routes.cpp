@@ -13,7 +13,11 @@
 #include "audit.hpp"
 #include "config_json.hpp"
 #include "ctx.hpp"
+#include "gateway/content_hash.hpp"
+#include "gateway/forwarder_config.hpp"
+#include "gateway/forwarder_view.hpp"
 #include "gateway/text_file.hpp"
+#include "gateway_json.hpp"
 #include "json/parser.hpp"
 #include "print_line.hpp"
 #include "route.hpp"
@@ -29,9 +33,9 @@ constexpr int kMaxSettleSeconds = 120;
 constexpr std::string_view kApply = "forwarder-config/apply";
 constexpr std::string_view kRestore = "forwarder-config/restore";
 
-constexpr std::array<std::string_view, 2> kApplyMembers{"patch", "settleSeconds"};
-constexpr std::array<std::string_view, 4> kRestoreMembers{"version", "text", "upload",
-                                                          "settleSeconds"};
+constexpr std::array<std::string_view, 3> kApplyMembers{"patch", "settleSeconds", "base"};
+constexpr std::array<std::string_view, 5> kRestoreMembers{"version", "text", "upload",
+                                                          "settleSeconds", "base"};
 constexpr std::array<std::string_view, 3> kUploadMembers{"upload", "offset", "text"};
 constexpr std::array<std::string_view, 1> kVersionMembers{"version"};
 
@@ -62,6 +66,15 @@ std::chrono::milliseconds settleOf(const JsonNode& input) {
                            std::to_string(kMaxSettleSeconds));
   }
   return std::chrono::seconds(value->getInt());
+}
+
+// The contentHash of the file a change was made against, when the caller gives one.
+std::optional<std::string> baseOf(const JsonNode& input) {
+  const JsonNodePtr value = input.get("base");
+  if (!value || value->isNull()) return std::nullopt;
+  if (!isText(value))
+    raiseHttpException(400, ErrorCode::InvalidFormat, "Field base is not a string");
+  return value->getString();
 }
 
 int versionOf(const JsonNode& input) {
@@ -100,11 +113,15 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
     output->set("applied", newJBool(true));
     output->set("keptLayout", newJBool(outcome.keptLayout));
     output->set("restarted", newJBool(outcome.restarted));
+    std::string notice;
     if (!outcome.keptLayout) {
-      output->set("notice", newJString("The file's layout could not be kept, so it was written "
-                                       "anew (indented by 2, without comments); the history "
-                                       "holds it as it was."));
+      notice =
+          "The file's layout could not be kept, so it was written anew (indented by 2, "
+          "without comments); the history holds it as it was.";
     }
+    for (const std::string& more : outcome.notices)
+      notice += (notice.empty() ? "" : " ") + more;
+    if (!notice.empty()) output->set("notice", newJString(std::move(notice)));
     return answer(std::move(output));
   }
   int status = 500;
@@ -127,6 +144,42 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
     case ChangeResult::Changed:
       status = 409;
       code = ErrorCode::Mismatch;
+      break;
+    case ChangeResult::Unreadable:
+      status = 400;
+      code = ErrorCode::UnreadableByForwarder;
+      details->set("refusal", outcome.refusal ? textNoteJson(*outcome.refusal) : newJNull());
+      break;
+    case ChangeResult::Misread: {
+      status = 400;
+      code = ErrorCode::MisreadByForwarder;
+      JsonNodePtr quirks = newJArray();
+      for (const TextNote& quirk : outcome.quirks)
+        quirks->add(textNoteJson(quirk));
+      details->set("quirks", std::move(quirks));
+      JsonNodePtr members = newJArray();
+      for (const std::string& member : outcome.members)
+        members->add(newJString(member));
+      details->set("members", std::move(members));
+      break;
+    }
+    case ChangeResult::Overridden: {
+      status = 400;
+      code = ErrorCode::SetInSideFile;
+      JsonNodePtr overrides = newJArray();
+      for (const ConfigOverride& o : outcome.overrides) {
+        JsonNodePtr item = newJObject();
+        item->set("path", newJString(o.path));
+        item->set("file", newJString(o.file));
+        overrides->add(std::move(item));
+      }
+      details->set("overrides", std::move(overrides));
+      break;
+    }
+    case ChangeResult::Stale:
+      status = 409;
+      code = ErrorCode::StaleBase;
+      details->set("hash", newJString(outcome.currentHash));
       break;
     case ChangeResult::RolledBack:
     case ChangeResult::RollbackFailed: {
@@ -177,7 +230,7 @@ Task<PatchTurn> keepVersionForPatch(Session& session) {
   std::string text;
   try {
     text = readTextFile(changes.settings().configPath);
-    parseJson(text);
+    readConfigDocument(text);
   } catch (const std::exception&) {
     co_return kept;
   }
@@ -196,6 +249,7 @@ Task<JsonNodePtr> forwarderConfig_apply(Session& session, JsonNodePtr body) {
   request.author = authorOf(session, kApply);
   request.patch = httpJsonMustGet(input, "patch");
   request.settle = settleOf(input);
+  request.base = baseOf(input);
   co_return co_await runChange(session, std::move(request));
 }
 
@@ -213,10 +267,12 @@ Task<JsonNodePtr> forwarderConfig_restore(Session& session, JsonNodePtr body) {
   ChangeRequest request;
   request.author = authorOf(session, kRestore);
   request.settle = settleOf(input);
+  request.base = baseOf(input);
   if (input.hasKey("version")) {
     std::optional<StoredVersion> stored = changes.history().read(versionOf(input));
     if (!stored) raiseHttpException(404, ErrorCode::UnknownId);
     request.text = std::move(stored->bytes);
+    request.fromHistory = true;
   } else if (input.hasKey("text")) {
     request.text = httpJsonMustGetString(input, "text");
   } else {
@@ -290,7 +346,12 @@ Task<JsonNodePtr> forwarderConfig_text(Session& session, JsonNodePtr) {
   output->set("size", newJInt(static_cast<std::int64_t>(text.size())));
   output->set("parses", newJBool(error->isNull()));
   output->set("error", std::move(error));
+  const ForwarderView view = viewAsForwarder(session.context.forwarderConfigPath, text);
+  std::string hash = contentHash(text);
   output->set("text", newJString(std::move(text)));
+  output->set("hash", newJString(std::move(hash)));
+  output->set("forwarder", forwarderReadingJson(view));
+  output->set("sideFiles", sideFilesJson(view.side));
   co_return answer(std::move(output));
 }
 

@@ -154,6 +154,46 @@ JsonNodePtr forwarderSummaryJson(const ForwarderSummary& s) {
   o->set("modified", timeOrNull(s.modified));
   o->set("hasComments", newJBool(s.hasComments));
   o->set("error", textOrNull(s.error));
+  o->set("forwarder", s.forwarder ? forwarderReadingJson(*s.forwarder) : newJNull());
+  o->set("sideFiles", s.forwarder ? sideFilesJson(s.forwarder->side) : newJNull());
+  return o;
+}
+
+JsonNodePtr textNoteJson(const TextNote& note) {
+  JsonNodePtr o = newJObject();
+  o->set("line", newJInt(static_cast<std::int64_t>(note.line)));
+  o->set("column", newJInt(static_cast<std::int64_t>(note.column)));
+  o->set("message", newJString(note.message));
+  return o;
+}
+
+JsonNodePtr forwarderReadingJson(const ForwarderView& view) {
+  const ForwarderReading& r = view.reading;
+  JsonNodePtr o = newJObject();
+  o->set("reads", newJBool(r.document != nullptr));
+  o->set("refusal", r.refusal ? textNoteJson(*r.refusal) : newJNull());
+  o->set("ignoredTail", r.ignoredTail ? textNoteJson(*r.ignoredTail) : newJNull());
+  JsonNodePtr quirks = newJArray();
+  for (const TextNote& quirk : r.quirks)
+    quirks->add(textNoteJson(quirk));
+  o->set("quirks", std::move(quirks));
+  o->set("misread", stringArray(view.misread));
+  return o;
+}
+
+JsonNodePtr sideFilesJson(const SideFiles& side) {
+  JsonNodePtr o = newJObject();
+  o->set("readInstead", textOrNull(side.readInstead));
+  JsonNodePtr overrides = newJArray();
+  for (const ConfigOverride& override : side.overrides) {
+    JsonNodePtr item = newJObject();
+    item->set("path", newJString(override.path));
+    item->set("file", newJString(override.file));
+    item->set("value", override.value ? copy(*override.value) : newJNull());
+    overrides->add(std::move(item));
+  }
+  o->set("overrides", std::move(overrides));
+  o->set("notes", stringArray(side.notes));
   return o;
 }
 

@@ -27,8 +27,19 @@ JsonNodePtr unitStatusJson(const UnitStatus& unit);
 JsonNodePtr systemFactsJson(const SystemFacts& facts, std::optional<bool> clockSynchronized);
 
 // {"gatewayId","serverAddress","serverPortUp","serverPortDown","layout","sizeBytes","modified",
-//  "hasComments","error"}
+//  "hasComments","error","forwarder","sideFiles"}: the last two null when the file cannot be read.
 JsonNodePtr forwarderSummaryJson(const ForwarderSummary& summary);
+
+// {"line","column","message"}
+JsonNodePtr textNoteJson(const TextNote& note);
+
+// {"reads","refusal","ignoredTail","quirks":[note],"misread":[path]}: how the forwarder reads
+// the file.
+JsonNodePtr forwarderReadingJson(const ForwarderView& view);
+
+// {"readInstead": null or file,"overrides":[{"path","file","value"}],"notes":[text]}: the other
+// files the forwarder reads.
+JsonNodePtr sideFilesJson(const SideFiles& side);
 
 // null without reports; otherwise {"latest": every number of the newest report, "series": the
 // main numbers of each report, oldest first}.

@@ -253,10 +253,15 @@ TEST_F(ConfigApi, TheTextAsItIsAndWhereItDoesNotParse) {
   EXPECT_TRUE(text->at("error")->isNull());
 
   std::ofstream(configPath, std::ios::binary) << "{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}";
-  EXPECT_EQ(withInput("text", "{}"),
-            (Reply{200, R"({"output":{"size":36,"parses":false,"error":{"message":"input(3, 11) )"
-                        R"(Error: string literal as key expected","line":3,"column":11},"text":)"
-                        R"("{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}"}})"}));
+  EXPECT_EQ(
+      withInput("text", "{}"),
+      (Reply{200, R"({"output":{"size":36,"parses":false,"error":{"message":"input(3, 11) )"
+                  R"(Error: string literal as key expected","line":3,"column":11},"text":)"
+                  R"("{\n  \"gateway_conf\": {\n    \"a\": 1,,\n}","hash":"780348a3d8b3dde7-24",)"
+                  R"("forwarder":{"reads":false,"refusal":{"line":3,"column":12,"message":)"
+                  R"("a member name in quotes was expected here"},"ignoredTail":null,)"
+                  R"("quirks":[],"misread":[]},"sideFiles":{"readInstead":null,)"
+                  R"("overrides":[],"notes":[]}}})"}));
   // It cannot be patched, but it can be replaced.
   EXPECT_EQ(withInput("apply", R"({"patch":{"a":1}})").status, 409);
   EXPECT_EQ(withInput("restore",

@@ -6,6 +6,7 @@
 #include "gateway/atomic_file.hpp"
 #include "gateway/command.hpp"
 #include "gateway/config_text_edit.hpp"
+#include "gateway/content_hash.hpp"
 #include "gateway/forwarder_config.hpp"
 #include "gateway/text_file.hpp"
 #include "gateway/unit_watch.hpp"
@@ -101,6 +102,14 @@ std::string_view resultName(ChangeResult result) {
       return "invalid";
     case ChangeResult::Unparsable:
       return "unparsable";
+    case ChangeResult::Unreadable:
+      return "unreadable";
+    case ChangeResult::Misread:
+      return "misread";
+    case ChangeResult::Overridden:
+      return "overridden";
+    case ChangeResult::Stale:
+      return "stale";
     case ChangeResult::Changed:
       return "changed";
     case ChangeResult::Failed:
@@ -117,6 +126,8 @@ struct ConfigChanges::Prepared {
   std::string oldText;
   std::string newText;
   bool keptLayout = true;
+  bool wholeText = false;
+  std::vector<std::string> notices;
 };
 
 ConfigChanges::ConfigChanges(ChangeSettings settings)
@@ -173,34 +184,50 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
     stop(ChangeResult::Failed, std::string("The configuration file cannot be read: ") + e.what() +
                                    "; nothing was changed");
   }
-  JsonNodePtr document;
+  if (request.base && contentHash(p.oldText) != *request.base) {
+    ChangeOutcome outcome;
+    outcome.result = ChangeResult::Stale;
+    outcome.currentHash = contentHash(p.oldText);
+    outcome.message =
+        "The configuration file was changed on the gateway since this change was made against "
+        "it; nothing was written. Look at what changed, carry the change over and apply again";
+    throw Stop{std::move(outcome)};
+  }
+  // What the forwarder reads now, and what the operator means it to read after the change.
+  const ForwarderReading before = readAsForwarder(p.oldText);
+  JsonNodePtr intended;
   if (request.text) {
+    p.wholeText = true;
     p.newText = *request.text;
     try {
-      document = parseJson(p.newText);
+      intended = parseJson(p.newText);
     } catch (const JsonParsingError& e) {
-      ChangeOutcome outcome;
-      outcome.result = ChangeResult::Invalid;
-      outcome.message =
-          std::string("The new file is not valid JSON: ") + e.what() + "; nothing was changed";
-      outcome.problems.push_back({"", e.what()});
-      throw Stop{std::move(outcome)};
+      // Text after the document: our parser refuses it, the forwarder ignores it and reads the
+      // rest, which is then what is meant.
+      if (!readAsForwarder(p.newText).document) {
+        ChangeOutcome outcome;
+        outcome.result = ChangeResult::Invalid;
+        outcome.message =
+            std::string("The new file is not valid JSON: ") + e.what() + "; nothing was changed";
+        outcome.problems.push_back({"", e.what()});
+        throw Stop{std::move(outcome)};
+      }
     }
   } else {
     JsonNodePtr current;
     try {
-      current = parseJson(p.oldText);
+      current = readConfigDocument(p.oldText);
     } catch (const JsonParsingError& e) {
       stop(ChangeResult::Unparsable,
            std::string("The configuration file does not parse (") + e.what() +
                "), so no change can be merged into it; replace the whole file instead");
     }
-    document = merge(*current, *request.patch);
-    if (std::optional<std::string> edited = editJsonText(p.oldText, *current, *document)) {
+    intended = merge(*current, *request.patch);
+    if (std::optional<std::string> edited = editJsonText(p.oldText, *current, *intended)) {
       p.newText = std::move(*edited);
     } else {
       p.keptLayout = false;
-      p.newText = toPretty(*document, 2);
+      p.newText = toPretty(*intended, 2);
       try {
         parseJson(p.newText);
       } catch (const JsonParsingError& e) {
@@ -210,6 +237,8 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
       }
     }
   }
+  const JsonNodePtr document = judgeAsForwarder(p, intended, before.document != nullptr);
+
   ChangeOutcome outcome;
   outcome.problems = checkForwarderConfig(*document);
   if (!outcome.problems.empty()) {
@@ -217,7 +246,62 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
     outcome.message = "The configuration was not changed: " + describeProblems(outcome.problems);
     throw Stop{std::move(outcome)};
   }
+  if (before.document) {
+    const SideFiles side = readSideFiles(settings_.configPath, *document);
+    outcome.overrides = overridesTouched(*before.document, *document, side);
+    if (!outcome.overrides.empty() && request.fromHistory) {
+      p.notices.push_back("Note: " + describeOverrides(outcome.overrides) + ".");
+    } else if (!outcome.overrides.empty()) {
+      outcome.result = ChangeResult::Overridden;
+      outcome.message =
+          "The configuration was not changed: " + describeOverrides(outcome.overrides);
+      throw Stop{std::move(outcome)};
+    }
+  }
   return p;
+}
+
+JsonNodePtr ConfigChanges::judgeAsForwarder(Prepared& p, const JsonNodePtr& intended,
+                                            bool readableBefore) {
+  ForwarderReading reading = readAsForwarder(p.newText);
+  if (!reading.document) {
+    ChangeOutcome outcome;
+    outcome.result = ChangeResult::Unreadable;
+    outcome.refusal = reading.refusal;
+    outcome.message = std::string("The forwarder could not read the ") +
+                      (p.wholeText ? "new" : "changed") + " file";
+    if (reading.refusal) {
+      outcome.message += " (line " + std::to_string(reading.refusal->line) + ", column " +
+                         std::to_string(reading.refusal->column) + "): " + reading.refusal->message;
+    }
+    if (!readableBefore) outcome.message += ". It cannot read the file on the gateway either";
+    outcome.message += "; nothing was changed";
+    throw Stop{std::move(outcome)};
+  }
+  if (intended) {
+    std::vector<std::string> members = differingMembers(*intended, *reading.document);
+    if (!members.empty()) {
+      ChangeOutcome outcome;
+      outcome.result = ChangeResult::Misread;
+      outcome.quirks = reading.quirks;
+      outcome.members = std::move(members);
+      outcome.message = "The forwarder would read the file otherwise than it is written: ";
+      for (const TextNote& quirk : outcome.quirks) {
+        outcome.message += "line " + std::to_string(quirk.line) + ": " + quirk.message + "; ";
+      }
+      outcome.message += "the members it would read otherwise: ";
+      for (std::size_t i = 0; i < outcome.members.size(); ++i)
+        outcome.message += (i > 0 ? ", " : "") + outcome.members[i];
+      outcome.message += ". Nothing was changed";
+      throw Stop{std::move(outcome)};
+    }
+  }
+  if (reading.ignoredTail) {
+    p.notices.push_back("The forwarder ignores the text from line " +
+                        std::to_string(reading.ignoredTail->line) +
+                        " on: it comes after the end of the document.");
+  }
+  return std::move(reading.document);
 }
 
 Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
@@ -225,6 +309,7 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
 
   ChangeOutcome outcome;
   outcome.keptLayout = prepared.keptLayout;
+  outcome.notices = prepared.notices;
   step(ChangeStep::Saving);
   try {
     outcome.version = history_.save(prepared.oldText, request.author).number;

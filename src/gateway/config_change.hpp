@@ -9,8 +9,10 @@
 
 #include "gateway/config_history.hpp"
 #include "gateway/config_rules.hpp"
+#include "gateway/forwarder_reader.hpp"
 #include "gateway/journal.hpp"
 #include "gateway/service_control.hpp"
+#include "gateway/side_files.hpp"
 #include "gateway/staged_texts.hpp"
 #include "json/value.hpp"
 #include "runtime/event_loop.hpp"
@@ -34,6 +36,10 @@ enum class ChangeResult {
   Busy,            // another change was under way: nothing done
   Invalid,         // the new document breaks a rule, or the new text is no JSON: nothing written
   Unparsable,      // the file does not parse, so nothing can be merged into it: nothing written
+  Unreadable,      // the forwarder could not read the new file: nothing written
+  Misread,         // the forwarder would read the new file otherwise than it reads as JSON
+  Overridden,      // the change is to members a side file sets, where it has no effect
+  Stale,           // the file is no longer the one the change was based on: nothing written
   Changed,         // someone else changed the file meanwhile: nothing written
   Failed,          // the file or the history could not be read or written: the file untouched
   RolledBack,      // the forwarder did not keep running: the old file is back
@@ -48,8 +54,14 @@ struct ChangeOutcome {
   std::optional<int> rejected;  // the history's version of a file that was rolled back
   bool keptLayout = true;       // false: a merge was written in the pretty form
   bool restarted = false;       // whether the forwarder was restarted with the new file
-  std::vector<ConfigProblem> problems;  // Invalid
-  std::vector<JournalEntry> journal;    // RolledBack: the forwarder's last words
+  std::vector<ConfigProblem> problems;    // Invalid
+  std::vector<JournalEntry> journal;      // RolledBack: the forwarder's last words
+  std::optional<TextNote> refusal;        // Unreadable: why the forwarder could not read it
+  std::vector<TextNote> quirks;           // Misread: the comments it takes otherwise
+  std::vector<std::string> members;       // Misread: the members it would read otherwise
+  std::vector<ConfigOverride> overrides;  // Overridden: the side file's members changed
+  std::string currentHash;                // Stale: the contentHash of the file as it is
+  std::vector<std::string> notices;       // Applied: what the operator should know of it
 };
 
 struct ChangeRequest {
@@ -59,6 +71,12 @@ struct ChangeRequest {
   // layout), or the whole new file.
   JsonNodePtr patch;
   std::optional<std::string> text;
+  // The contentHash of the file the change was made against: a file that is no longer the same
+  // is not replaced (Stale). None: whatever the file holds.
+  std::optional<std::string> base;
+  // The text is a version from the history: putting a known file back is never refused for
+  // members a side file sets, only noted.
+  bool fromHistory = false;
 };
 
 // What a change is doing, for the page that polls it.
@@ -123,6 +141,10 @@ class ConfigChanges {
  private:
   struct Prepared;
   Prepared prepare(const ChangeRequest& request);
+  // What the forwarder reads of the prepared text, which must be what is intended (when known).
+  // Stops the change when it cannot read it or reads it otherwise.
+  static JsonNodePtr judgeAsForwarder(Prepared& p, const JsonNodePtr& intended,
+                                      bool readableBefore);
   Task<ChangeOutcome> run(const ChangeRequest& request);
   Task<ChangeOutcome> rollBack(const ChangeRequest& request, const Prepared& prepared,
                                ChangeOutcome outcome, std::string reason,

@@ -4,18 +4,29 @@
 #include <string>
 #include <utility>
 
+#include "gateway/forwarder_reader.hpp"
 #include "gateway/text_file.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 
 namespace relaydash {
 
+JsonNodePtr readConfigDocument(std::string_view text) {
+  try {
+    return parseJson(text);
+  } catch (const JsonParsingError&) {
+    ForwarderReading reading = readAsForwarder(text);
+    if (!reading.document) throw;
+    return std::move(reading.document);
+  }
+}
+
 Task<JsonNodePtr> getForwarderConfig(std::string path) {
-  co_return parseJson(readTextFile(path));
+  co_return readConfigDocument(readTextFile(path));
 }
 
 Task<void> updateForwarderConfig(std::string path, JsonNodePtr patch) {
-  const JsonNodePtr current = parseJson(readTextFile(path));
+  const JsonNodePtr current = readConfigDocument(readTextFile(path));
   const std::string text = toPretty(*merge(*current, *patch), 2);
   // A number beyond a double's range reads as infinity and would be written as "inf", which no
   // reader accepts, the forwarder's included: a file that cannot be read back is never written.

@@ -13,7 +13,13 @@ namespace relaydash {
 // context's forwarderConfigPath) holds. It is given no schema; members keep their order.
 //
 // A file that cannot be opened or read raises OSError with the system's text; text that is not
-// JSON raises the parser's JsonParsingError (comments are accepted).
+// JSON raises the parser's JsonParsingError (comments are accepted), unless the forwarder reads
+// it all the same (readConfigDocument).
+
+// The document a configuration text holds: as our parser reads it, or, for a text it refuses but
+// the forwarder reads (text after the document, which the forwarder ignores), as the forwarder
+// reads it. Raises the parser's JsonParsingError when neither reads it.
+JsonNodePtr readConfigDocument(std::string_view text);
 
 // The parsed file.
 Task<JsonNodePtr> getForwarderConfig(std::string path);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "gateway/forwarder_config.hpp"
 #include "gateway/text_file.hpp"
 #include "json/parser.hpp"
 
@@ -56,12 +57,19 @@ ForwarderSummary summarizeForwarderConfig(const std::string& path) {
   JsonNodePtr document;
   try {
     text = readTextFile(path);
-    summary.hasComments = hasJsonComments(text);
-    document = parseJson(text);
   } catch (const std::exception& e) {
     summary.error = e.what();
     return summary;
   }
+  summary.hasComments = hasJsonComments(text);
+  summary.forwarder = viewAsForwarder(path, text);
+  try {
+    document = readConfigDocument(text);
+  } catch (const std::exception& e) {
+    summary.error = e.what();
+    return summary;
+  }
+  if (summary.forwarder->effective) document = summary.forwarder->effective;
   const JsonNodePtr gateway = document->get("gateway_conf");
   summary.gatewayId = stringMember(gateway.get(), "gateway_ID");
   summary.serverAddress = stringMember(gateway.get(), "server_address");

@@ -5,10 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/forwarder_view.hpp"
+
 namespace relaydash {
 
 // The forwarder's configuration at a glance: what an operator checks first. Members the file
-// does not hold (or holds with another type) are nullopt.
+// does not hold (or holds with another type) are nullopt. The values are those the forwarder
+// works with: a side file's where one sets them.
 struct ForwarderSummary {
   std::optional<std::string> gatewayId;      // gateway_conf.gateway_ID
   std::optional<std::string> serverAddress;  // gateway_conf.server_address
@@ -21,6 +24,8 @@ struct ForwarderSummary {
   bool hasComments = false;
   // Why the file could not be read or parsed (the system's or the parser's words).
   std::optional<std::string> error;
+  // How the forwarder reads it; nullopt when the file cannot be read at all.
+  std::optional<ForwarderView> forwarder;
 };
 
 // Reads and summarises the file; never raises: a file that cannot be read or parsed gives a

@@ -50,11 +50,15 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::InvalidUsername, "Invalid username"},
     CatalogueRow{ErrorCode::InvalidEventPin, "Invalid eventPin"},
     CatalogueRow{ErrorCode::InvalidFilter, "Invalid filter"},
+    CatalogueRow{ErrorCode::UnreadableByForwarder, "The forwarder could not read it"},
+    CatalogueRow{ErrorCode::MisreadByForwarder, "The forwarder would read it otherwise"},
+    CatalogueRow{ErrorCode::SetInSideFile, "Set in another file the forwarder reads"},
     CatalogueRow{ErrorCode::Mismatch, "Mismatch"},
     CatalogueRow{ErrorCode::ChecksumsMismatch, "Checksums mismatch"},
     CatalogueRow{ErrorCode::MacMismatch, "Message Authentication Codes mismatch"},
     CatalogueRow{ErrorCode::MessageSizesMismatch, "Message sizes mismatch"},
     CatalogueRow{ErrorCode::PasswordMismatch, "Password mismatch"},
+    CatalogueRow{ErrorCode::StaleBase, "Changed since it was read"},
     CatalogueRow{ErrorCode::ExceedLimit, "Exceed limit"},
     CatalogueRow{ErrorCode::ExceedMaxItems, "Exceed maximum number of items"},
     CatalogueRow{ErrorCode::ExceedMaxSubscriptions, "Exceed maximum number of subscriptions"},
@@ -69,7 +73,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::SessionAlreadyEstablished, "Another session has already established"},
 };
 
-static_assert(kCatalogue.size() == 54, "the catalogue has 54 codes");
+static_assert(kCatalogue.size() == 58, "the catalogue has 58 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -4,10 +4,10 @@
 import * as api from '/ui/api.js';
 import { h, newId, setFieldError } from '/ui/dom.js';
 import {
-  MAX_SERVERS, applyForm, channelFrequencyText, describeForm, gatewayIdInText, readField, serverUse,
+  MAX_SERVERS, applyForm, channelFrequencyText, describeForm, fieldText, gatewayIdInText, readField, serverUse,
 } from '/ui/forwarder.js';
 import { formatPath, planPatch } from '/ui/patch.js';
-import { brokenFileText } from '/ui/raw-editor.js';
+import { fileReading, readingProblem, sideFileTexts } from '/ui/reading.js';
 import { describeChanges } from '/ui/review.js';
 import { checkConfig, problemText } from '/ui/rules.js';
 import { normaliseGatewayId } from '/ui/validate.js';
@@ -31,35 +31,39 @@ function renderControl(f) {
   const hintEl = f.hint ? h('p', { class: 'hint', id: `${id}-hint` }, f.hint) : null;
   const describedBy = [hintEl && `${id}-hint`, `${id}-error`].filter(Boolean).join(' ');
   const bool = f.kind === 'bool';
+  // A member another file beside the configuration sets: its value there, which the form cannot change.
+  const fixed = f.setIn ? { disabled: bool || f.kind === 'choice', readonly: true } : {};
   let control;
   let wrap;
   if (bool) {
-    control = h('input', { id, type: 'checkbox', checked: f.initial, 'aria-describedby': describedBy });
-    wrap = h('div', { class: 'field check' }, control, h('label', { for: id }, f.label), errorEl);
+    control = h('input', { id, type: 'checkbox', checked: f.setIn ? f.setIn.shown : f.initial, 'aria-describedby': describedBy, ...fixed });
+    wrap = h('div', { class: 'field check' }, control, h('label', { for: id }, f.label), hintEl, errorEl);
   } else {
     if (f.kind === 'choice') {
       control = h(
         'select',
-        { id, 'aria-describedby': describedBy },
+        { id, 'aria-describedby': describedBy, ...fixed },
         f.initial === '' ? h('option', { value: '' }, '(not set)') : null,
         f.options.map((o) => h('option', { value: o.value }, o.label)),
       );
-      control.value = f.initial;
+      control.value = f.setIn ? f.setIn.shown : f.initial;
     } else {
       control = h('input', {
         id,
         type: 'text',
-        value: f.initial,
+        value: f.setIn ? f.setIn.shown : f.initial,
         inputmode: INPUT_MODES[f.kind],
         spellcheck: 'false',
         autocomplete: 'off',
         placeholder: f.present ? null : '(not set)',
         'aria-describedby': describedBy,
+        ...fixed,
       });
     }
     wrap = h('div', { class: 'field' }, h('label', { for: id }, f.label), control, hintEl, errorEl);
   }
-  const value = () => (bool ? control.checked : control.value);
+  // What the form sends: a member set elsewhere stays as this file has it.
+  const value = () => (f.setIn ? f.initial : bool ? control.checked : control.value);
   const setError = (text) => setFieldError(control, errorEl, text);
   // Checked when the operator leaves the field, so mistakes show up before the review.
   control.addEventListener('change', () => {
@@ -73,7 +77,7 @@ function renderControl(f) {
   control.addEventListener('input', () => setError(''));
   return {
     f, wrap, control, value, setError,
-    set: (v) => (bool ? (control.checked = v) : (control.value = v)),
+    set: (v) => !f.setIn && (bool ? (control.checked = v) : (control.value = v)),
   };
 }
 
@@ -145,9 +149,17 @@ export function formEditor(app) {
     return g.title ? h('fieldset', { class: 'group' }, h('legend', {}, g.title), body) : h('div', {}, body);
   }
 
-  function load(newDoc) {
-    doc = newDoc;
+  function load(file) {
+    doc = file.doc;
     desc = describeForm(doc);
+    const setElsewhere = new Map((file.sideFiles?.overrides ?? []).map((o) => [o.path, o]));
+    for (const f of desc.fields) {
+      const o = setElsewhere.get(f.id);
+      if (!o) continue;
+      f.setIn = { file: o.file, shown: fieldText(f, o.value) };
+      f.hint = `Set in ${o.file}: the packet forwarder takes this value from that file, which this page does not change.`;
+    }
+    const side = sideFileTexts(file.sideFiles);
     controls = [];
     serverNotes = [];
     byId.clear();
@@ -156,7 +168,8 @@ export function formEditor(app) {
       : h('p', { class: 'note' }, 'This file has no SX1301_conf or SX130x_conf section, so the form covers the ' +
           'gateway settings only. Use the raw JSON view for the rest.');
     const links = [];
-    el.replaceChildren(layoutNote, ...desc.sections.map((s) => {
+    el.replaceChildren(...side.map((t, i) => h('p', { class: i || !file.sideFiles.readInstead ? 'note' : 'notice warn' }, `${t}.`)),
+      layoutNote, ...desc.sections.map((s) => {
       const headingId = newId('h');
       links.push(h('a', { href: `#${headingId}` }, s.nav));
       return h('section', { class: `card section-${s.id}`, 'aria-labelledby': headingId },
@@ -182,18 +195,20 @@ export function formEditor(app) {
     el,
     toc,
     load,
+    // The file and the document the forwarder reads in it; a file it cannot read, or reads
+    // otherwise than it looks, is mended in the raw view.
     async fetch() {
-      try {
-        return await api.call('forwarder-config/get');
-      } catch (e) {
-        // A file that does not parse reads as a bare "Unspecified error": its text tells why.
-        const file = e.authLost ? null : await api.call('forwarder-config/text').catch(() => null);
-        if (!file || file.parses) throw e;
+      const file = await api.call('forwarder-config/text');
+      const reading = fileReading(file);
+      const problem = readingProblem(reading, 'the file on the gateway');
+      if (problem) {
         app.showGateway({ id: gatewayIdInText(file.text) });
-        throw Object.assign(new Error(brokenFileText(file, 'the form cannot show it.')), { repair: true });
+        throw Object.assign(new Error(`${problem}, so the form cannot show it.`), { repair: true });
       }
+      return { ...file, reading, doc: reading.doc };
     },
-    documentOf: (doc) => doc,
+    documentOf: (file) => file.doc,
+    sameAs: (a, b) => a.text === b.text && JSON.stringify(a.sideFiles) === JSON.stringify(b.sideFiles),
     dirty: () => controls.some((c) => c.value() !== c.f.initial),
     // The file changed on the gateway while the operator edited the form: the form shows the
     // new file with the operator's edits on top, and answers what changed underneath (rows
@@ -203,19 +218,19 @@ export function formEditor(app) {
       load(next);
       for (const c of controls) if (mine.has(c.f.id)) c.set(mine.get(c.f.id));
       update();
-      return { rows: describeChanges(old, next).map((r) => ({ ...r, mine: r.raw.some((c) => mine.has(formatPath(c.path))) })) };
+      return { rows: describeChanges(old.doc, next.doc).map((r) => ({ ...r, mine: r.raw.some((c) => mine.has(formatPath(c.path))) })) };
     },
     // The patch of the change (what the gateway merges, keeping the file's layout), or why not.
     plan(base, r) {
-      const p = planPatch(base, r.doc, api.token() ?? '');
+      const p = planPatch(base.doc, r.doc, api.token() ?? '');
       if (p.error) return p;
-      const rows = describeChanges(base, r.doc);
+      const rows = describeChanges(base.doc, r.doc);
       const n = rows.reduce((sum, row) => sum + row.raw.length, 0);
       return {
         summary: `${n === 1 ? 'One setting changes' : `${n} settings change`}; nothing else is sent.`,
         rows,
         layoutNote: 'The file keeps its comments, order and indentation: only the values that change are rewritten.',
-        send: (settleSeconds) => api.call('forwarder-config/apply', { patch: p.patch, settleSeconds }),
+        send: (settleSeconds) => api.call('forwarder-config/apply', { patch: p.patch, settleSeconds, base: base.hash }),
       };
     },
     // The edited document, or the number of problems (each field marked, the first focused; the

@@ -6,23 +6,14 @@ import * as api from '/ui/api.js';
 import { replaceWholeFile } from '/ui/change.js';
 import { h, newId, setFieldError } from '/ui/dom.js';
 import { gatewayIdInText } from '/ui/forwarder.js';
-import { parseConfigText } from '/ui/jsonc.js';
+import { offsetAt } from '/ui/jsonc.js';
 import { countChanges, diffLines } from '/ui/linediff.js';
+import { merge3 } from '/ui/merge3.js';
+import {
+  fileReading, problemPlace, readText, readingProblem, sideFileTexts, tailText, verdict,
+} from '/ui/reading.js';
 import { describeChanges } from '/ui/review.js';
 import { checkConfig, problemText } from '/ui/rules.js';
-
-// The gateway's parser reports "input(3, 31) Error: …" with a column that counts from 0.
-export function brokenFileText(file, consequence) {
-  const e = file.error;
-  return `The file on the gateway does not parse (line ${e.line}, column ${e.column + 1}: ` +
-    `${e.message.replace(/^input\(\d+, \d+\) Error: /, '')}), so ${consequence}`;
-}
-
-// Where line (from 1) and column (from 0) are in the text.
-export function offsetOf(text, line, column) {
-  const lines = text.split('\n');
-  return lines.slice(0, line - 1).reduce((n, l) => n + l.length + 1, 0) + Math.min(column, (lines[line - 1] ?? '').length);
-}
 
 // The file's own step of indentation: a tab, or the fewest spaces a line is indented by.
 export function indentUnit(text) {
@@ -124,13 +115,38 @@ export function rawEditor(app) {
   const errorText = h('span', {});
   const toError = h('button', { type: 'button', class: 'quiet' }, 'Go to the error');
   const errorEl = h('p', { class: 'field-error', id: `${id}-error`, hidden: true }, errorText, ' ', toError);
+  // How the forwarder reads the file on the gateway, when that is not simply as shown.
   const brokenText = h('span', {});
-  const toBroken = h('button', { type: 'button', class: 'quiet' }, 'Go to the error');
-  const brokenEl = h('p', { class: 'status error', role: 'alert', hidden: true }, brokenText, ' ', toBroken);
+  const toBroken = h('button', { type: 'button', class: 'quiet' });
+  const brokenEl = h('p', { hidden: true }, brokenText, ' ', toBroken);
+  const sideNote = h('p', { class: 'note', hidden: true });
   let initial = '';
   let name = 'global_conf.json';
   let errorAt = null;
   let brokenAt = null;
+
+  // After a rebase the text shown is not the file's: its places are not pointed at.
+  function showReading(file, { rebased = false } = {}) {
+    const r = file.reading;
+    const v = verdict(r);
+    const problem = readingProblem(r, 'the file on the gateway');
+    const place = problemPlace(r);
+    brokenEl.hidden = !problem && !r.ignoredTail;
+    brokenEl.className = problem ? 'status error' : 'note';
+    brokenEl.setAttribute('role', problem ? 'alert' : 'status');
+    brokenText.textContent = problem
+      ? `${problem}, so ${v === 'refused' ? 'it cannot start with it' : 'it does not work as the file says'}. Mend it here and apply.`
+      : r.ignoredTail ? `${tailText(r)}.` : '';
+    toBroken.textContent = problem ? 'Go to the error' : 'Go to that text';
+    brokenAt = place && !rebased ? offsetAt(initial, place.line, place.column) : null;
+    toBroken.hidden = brokenAt === null;
+    if (problem) app.showGateway({ id: gatewayIdInText(file.text) });
+    const side = sideFileTexts(file.sideFiles);
+    sideNote.textContent = side.map((t) => `${t}.`).join(' ');
+    sideNote.hidden = !side.length;
+    // The cursor waits at the error for the operator to come to the text.
+    if (problem && brokenAt !== null) requestAnimationFrame(() => code.goTo(brokenAt, { focus: false }));
+  }
 
   const setError = (text, pos) => {
     errorAt = pos ?? null;
@@ -167,6 +183,7 @@ export function rawEditor(app) {
       'div',
       { class: 'field raw' },
       brokenEl,
+      sideNote,
       h('label', { for: id }, 'Configuration file'),
       h('p', { class: 'hint', id: `${id}-hint` },
         'The file exactly as the forwarder reads it, comments included. Applying replaces the whole file with this ' +
@@ -176,60 +193,69 @@ export function rawEditor(app) {
       code.el,
       errorEl,
     ),
-    fetch: () => api.call('forwarder-config/text'),
-    documentOf: (file) => (file.parses ? parseConfigText(file.text).doc ?? null : null),
-    sameAs: (a, b) => a.text === b.text,
+    async fetch() {
+      const file = await api.call('forwarder-config/text');
+      const reading = fileReading(file);
+      return { ...file, reading, doc: reading.doc };
+    },
+    documentOf: (file) => (verdict(file.reading) === 'reads' ? file.doc : null),
+    sameAs: (a, b) => a.text === b.text && JSON.stringify(a.sideFiles) === JSON.stringify(b.sideFiles),
     load(file) {
       initial = file.text;
       code.set(initial);
       setError('');
-      brokenEl.hidden = file.parses;
-      if (!file.parses) {
-        app.showGateway({ id: gatewayIdInText(file.text) });
-        brokenText.textContent = brokenFileText(file, 'the forwarder cannot read it. Repair it here and apply.');
-        brokenAt = offsetOf(initial, file.error.line, file.error.column);
-        // The cursor waits at the error for the operator to come to the text.
-        requestAnimationFrame(() => code.goTo(brokenAt, { focus: false }));
-      }
+      showReading(file);
     },
-    // The file changed on the gateway while the operator edited it: the text typed stays, and
-    // what changed underneath is answered as a line diff.
+    // The file changed on the gateway while the operator edited it: the edits are carried onto
+    // the new file, except where both changed the same lines; answers what changed underneath as
+    // a line diff, and those conflicts, each with a way to its place in the text.
     rebase(old, file) {
+      const merged = merge3(old.text, textarea.value, file.text);
       initial = file.text;
-      brokenEl.hidden = true;
-      return { diff: diffLines(old.text, file.text) };
+      code.set(merged.text);
+      setError('');
+      showReading(file, { rebased: true });
+      return {
+        diff: diffLines(old.text, file.text),
+        conflicts: merged.conflicts.map((c) => ({ ...c, show: () => code.goTo(offsetAt(merged.text, c.line, 1)) })),
+      };
     },
     onUpload(f) {
       onUpload = f;
     },
     dirty: () => textarea.value !== initial,
     collect() {
-      const parsed = parseConfigText(textarea.value);
-      if (parsed.error) {
-        const e = parsed.error;
-        setError(`This is not valid JSON${e.line ? ` (line ${e.line}, column ${e.column})` : ''}: ${e.message}.`, e.pos);
-        if (e.pos !== undefined) code.goTo(e.pos);
+      const text = textarea.value;
+      const r = readText(text);
+      const problem = readingProblem(r, 'this text');
+      if (problem) {
+        const place = problemPlace(r);
+        const pos = place ? offsetAt(text, place.line, place.column) : undefined;
+        setError(verdict(r) === 'refused' ? `${problem}.` : `${problem}. Write it so that it reads as it looks.`, pos);
+        if (pos !== undefined) code.goTo(pos);
+        else textarea.focus();
         return { invalid: 1 };
       }
-      const problems = checkConfig(parsed.doc);
+      const problems = checkConfig(r.doc);
       if (problems.length) {
         setError(problems.map(problemText).join('; ') + '.');
         textarea.focus();
         return { invalid: problems.length };
       }
-      return { text: textarea.value, doc: parsed.doc };
+      return { text, doc: r.doc, tail: r.ignoredTail ? tailText(r) : null };
     },
     plan(base, r) {
       if (r.text === base.text) return { error: 'Nothing has changed.' };
       const diff = diffLines(base.text, r.text);
       const { added, removed } = countChanges(diff);
-      const before = base.parses ? parseConfigText(base.text).doc : undefined;
       return {
         summary: `The whole file is replaced: ${removed} line${removed === 1 ? '' : 's'} out, ${added} in.`,
-        rows: before !== undefined ? describeChanges(before, r.doc) : [],
+        // What the forwarder reads now against what it will read.
+        rows: base.doc !== undefined ? describeChanges(base.doc, r.doc) : [],
         diff,
         layoutNote: 'The file is written exactly as shown, comments included.',
-        send: (settleSeconds) => replaceWholeFile(r.text, settleSeconds),
+        note: r.tail ? `${r.tail}.` : null,
+        send: (settleSeconds) => replaceWholeFile(r.text, settleSeconds, base.hash),
       };
     },
   };

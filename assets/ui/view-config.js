@@ -1,12 +1,11 @@
 // The two editors of the forwarder configuration, the structured form and the file's own text,
 // the review step they share, and the progress of the change once it is applied.
 
-import * as api from '/ui/api.js';
 import { progressPanel, settleField } from '/ui/change.js';
 import { diffView } from '/ui/diff-view.js';
 import { h, statusLine, whileBusy } from '/ui/dom.js';
 import { formEditor } from '/ui/form-editor.js';
-import { deepEqual, formatPath } from '/ui/patch.js';
+import { formatPath } from '/ui/patch.js';
 import { rawEditor } from '/ui/raw-editor.js';
 
 // Rows of changes in the operator's words: the setting, what it is, what it becomes.
@@ -22,7 +21,7 @@ function changeTable(rows, [now, next] = ['Now', 'After applying']) {
 }
 
 // The review step: what will change, what applying does, then the change and its progress.
-function reviewPanel({ onBack, onDone }) {
+function reviewPanel({ onBack, onDone, onStale }) {
   const heading = h('h2', { tabindex: '-1' }, 'Review changes');
   const summary = h('p', {});
   const table = h('div', {});
@@ -30,6 +29,7 @@ function reviewPanel({ onBack, onDone }) {
   const raw = h('details', { class: 'readonly' }, h('summary', {}, 'Members and values as the file holds them'), rawRows);
   const lines = h('details', { class: 'readonly', open: true }, h('summary', {}, 'Lines that change'));
   const layoutNote = h('li', {});
+  const note = h('li', {});
   const settle = settleField();
   const applyBtn = h('button', { type: 'button', class: 'primary' }, 'Apply');
   const backBtn = h('button', { type: 'button' }, 'Back to editing');
@@ -47,7 +47,8 @@ function reviewPanel({ onBack, onDone }) {
         'It forwards no packets until it runs again. The gateway then watches it, and if it stops or is restarted ' +
         'by systemd within the time below, the previous file is put back and the forwarder restarted with it.'),
       h('li', {}, 'The current file is kept in the history first, so it can be restored later.'),
-      layoutNote),
+      layoutNote,
+      note),
     area,
   );
   // How the change sent last ended, as progress.run answers it.
@@ -68,6 +69,7 @@ function reviewPanel({ onBack, onDone }) {
     // the operator to sign in again and apply.
     ended = await progress.run(() => plan.send(settle.value()), settle.value());
     if (ended === 'auth-lost') el.hidden = false;
+    if (ended === 'stale') onStale();
   });
 
   return {
@@ -85,6 +87,8 @@ function reviewPanel({ onBack, onDone }) {
       lines.replaceChildren(lines.firstChild, ...(p.diff ? [diffView(p.diff)] : []));
       lines.hidden = !p.diff;
       layoutNote.textContent = p.layoutNote;
+      note.textContent = p.note ?? '';
+      note.hidden = !p.note;
       el.hidden = false;
       heading.focus();
     },
@@ -107,7 +111,7 @@ function editorView({ path, title, intro, editor, app }) {
   const area = h('fieldset', { class: 'plain' }, editor.el,
     h('div', { class: 'actions sticky' }, editor.toc, reviewBtn, reloadBtn, formStatus.el));
   const form = h('form', { novalidate: true, 'aria-label': title }, area);
-  const same = editor.sameAs ?? deepEqual;
+  const same = editor.sameAs;
   let base = null;
   let loads = 0;
   let shown = false;
@@ -128,44 +132,66 @@ function editorView({ path, title, intro, editor, app }) {
       heading.focus();
       await load(true);
     },
+    // The gateway wrote nothing: the file is no longer the one the edits were based on.
+    async onStale() {
+      review.close();
+      form.hidden = false;
+      if ((await load(false)) === 'same') formStatus.error('The file on the gateway has changed. Discard and reload it.');
+    },
   });
 
-  // rows (the form's edits stay on top of the new file) or diff (the raw text stays as typed).
-  function showChanged({ rows, diff }) {
+  // rows (the form's edits stay on top of the new file) or diff and conflicts (the raw text's
+  // edits carried onto the new file, but for lines both changed).
+  function showChanged({ rows, diff, conflicts = [] }) {
+    const lines = (l) => (l.length ? h('pre', {}, l.join('\n')) : h('p', { class: 'hint' }, '(no lines)'));
     changed.replaceChildren(
       h('p', {}, h('strong', {}, 'The configuration on the gateway was changed elsewhere while you edited it. '),
         rows
           ? 'Your edits are kept on top of the new file; this is what changed underneath:'
-          : 'Your text is kept; applying it replaces the new file, and these are the lines that changed there:'),
+          : 'Your edits are carried onto the new file; these are the lines that changed there:'),
       rows ? changeTable(rows, ['Was', 'Is now']) : diffView(diff),
+      conflicts.length
+        ? h('div', { class: 'conflicts' },
+          h('p', {}, h('strong', {}, 'You and the other change both changed ',
+            conflicts.length === 1 ? 'these lines. ' : `lines in ${conflicts.length} places. `),
+          'Your text stays as you typed it there: mend it so that it keeps what the new file needs.'),
+          h('ul', {}, conflicts.map((c) => {
+            const last = c.line + Math.max(c.mine.length, 1) - 1;
+            const where = last > c.line ? `Lines ${c.line}–${last}` : `Line ${c.line}`;
+            return h('li', {}, h('button', { type: 'button', class: 'quiet', onclick: c.show }, `Go to ${where.toLowerCase()}`),
+              ` ${where} of your text; the new file has there:`, lines(c.theirs));
+          })))
+        : '',
       h('p', {}, 'Review your changes again before you apply them, or discard them and reload.'));
     changed.hidden = false;
   }
 
-  // Answers whether the editor now shows what the gateway holds.
-  async function load(force) {
+  // Answers 'same' (the editor still shows what the gateway holds), 'loaded' (it shows the file
+  // it holds now), 'changed' (the edits are carried onto the gateway's new file) or false when
+  // the file could not be loaded.
+  async function load(force, doing = 'Loading the configuration from the gateway…') {
     const mine = ++loads;
-    status.busy('Loading the configuration from the gateway…');
+    status.busy(doing);
     try {
       const loaded = await whileBusy(area, () => editor.fetch());
       if (mine !== loads) return false;
       const doc = editor.documentOf(loaded);
       if (doc) app.setDocument(doc);
       status.clear();
-      if (force || base === null || !same(loaded, base)) {
-        const keep = base !== null && !force && editor.dirty();
-        if (keep) showChanged(editor.rebase(base, loaded));
-        else {
-          editor.load(loaded);
-          changed.hidden = true;
-        }
-        base = loaded;
-        sent = false;
-        review.close();
-        form.hidden = false;
-        formStatus.clear();
+      if (!force && base !== null && same(loaded, base)) return 'same';
+      const keep = base !== null && !force && editor.dirty();
+      if (keep) showChanged(editor.rebase(base, loaded));
+      else {
+        editor.load(loaded);
+        changed.hidden = true;
       }
-      return true;
+      // The next change is based on this file, so the gateway accepts it.
+      base = loaded;
+      sent = false;
+      review.close();
+      form.hidden = false;
+      formStatus.clear();
+      return keep ? 'changed' : 'loaded';
     } catch (e) {
       if (mine !== loads) return false;
       if (e.authLost) status.clear();
@@ -175,7 +201,7 @@ function editorView({ path, title, intro, editor, app }) {
     }
   }
 
-  function submit() {
+  async function submit() {
     formStatus.clear();
     if (base === null) return formStatus.error('The configuration has not been loaded yet.');
     const r = editor.collect();
@@ -185,6 +211,9 @@ function editorView({ path, title, intro, editor, app }) {
     }
     const plan = editor.plan(base, r);
     if (plan.error) return formStatus.error(plan.error);
+    // The review is of a change to the file on the gateway as it is now: when it changed
+    // meanwhile, what changed is shown instead, the edits carried onto it.
+    if ((await load(false, 'Checking that the file on the gateway is unchanged…')) !== 'same') return;
     status.clear();
     form.hidden = true;
     review.open(plan);

@@ -8,6 +8,7 @@ import { h, statusLine } from '/ui/dom.js';
 import {
   ackTone, agoText, bytesText, durationText, localTimeText, percentText, startsAtBoot, unitBadge, unitSinceText,
 } from '/ui/gateway.js';
+import { readingProblem, sideFileTexts, tailText } from '/ui/reading.js';
 
 export const REFRESH_MS = 5000;
 export const RECENT_ROWS = 10;
@@ -125,13 +126,37 @@ function activityBody(recent) {
   ];
 }
 
+// How the forwarder reads its file, when that is not simply as written: red when it cannot read
+// it, amber when it reads it otherwise, a quiet note for text it ignores after the document.
+function readingNotes(f) {
+  if (!f) return [];
+  const r = { refusal: f.refusal ?? null, quirks: f.quirks ?? [], misread: f.misread ?? [], plainError: null };
+  const problem = readingProblem(r, 'its configuration file');
+  const mend = [' ', h('a', { href: '/ui/raw' }, 'Mend it in the raw view'), '.'];
+  return [
+    problem ? h('p', r.refusal ? { class: 'status error reading' } : { class: 'notice warn reading' }, `${problem}.`, ...mend) : null,
+    f.ignoredTail ? h('p', { class: 'hint reading' }, `${tailText(f)}.`) : null,
+  ];
+}
+
+// "(from local_conf.json)" beside a fact another file sets.
+function setIn(sideFiles, ...paths) {
+  const o = (sideFiles?.overrides ?? []).find((x) => paths.includes(x.path));
+  return o ? h('span', { class: 'hint' }, ` (from ${o.file})`) : null;
+}
+
 function configBody(c) {
   const ports = c.serverPortUp === null && c.serverPortDown === null ? '' : ` (ports ${text(c.serverPortUp)} up, ${text(c.serverPortDown)} down)`;
+  const gw = (m) => `gateway_conf.${m}`;
   return [
-    c.error ? h('p', { class: 'status error' }, `The configuration file cannot be used: ${c.error}`) : null,
+    // The forwarder's own refusal says the same, and where.
+    c.error && !c.forwarder?.refusal ? h('p', { class: 'status error' }, `The configuration file cannot be used: ${c.error}`) : null,
+    ...readingNotes(c.forwarder),
+    c.sideFiles?.readInstead ? h('p', { class: 'notice warn' }, `${sideFileTexts(c.sideFiles)[0]}.`) : null,
     facts([
-      ['Gateway EUI', h('code', {}, text(c.gatewayId))],
-      ['Network server', `${text(c.serverAddress)}${ports}`],
+      ['Gateway EUI', [h('code', {}, text(c.gatewayId)), setIn(c.sideFiles, gw('gateway_ID'))]],
+      ['Network server', [`${text(c.serverAddress)}${ports}`,
+        setIn(c.sideFiles, gw('server_address'), gw('serv_port_up'), gw('serv_port_down'))]],
       ['Concentrator', c.layout ? LAYOUT_NAMES[c.layout] ?? c.layout : '–'],
       ['File', c.sizeBytes === null ? '–' : `${bytesText(c.sizeBytes)}, changed ${localTimeText(c.modified)}`],
       ['Comments', c.hasComments ? 'yes: the first change made here removes them' : 'none'],

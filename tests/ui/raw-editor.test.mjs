@@ -4,6 +4,7 @@ import { loadUi } from './support.mjs';
 
 const raw = await loadUi('raw-editor.js');
 const { sentence } = await loadUi('dom.js');
+const { offsetAt, placeOf } = await loadUi('jsonc.js');
 const { formatPath } = await loadUi('patch.js');
 
 test('the indentation step is the file\'s own, and Tab / Shift-Tab move whole lines by it', () => {
@@ -20,15 +21,14 @@ test('the indentation step is the file\'s own, and Tab / Shift-Tab move whole li
   assert.equal(raw.indentLines('\t\t"a": 1', '\t', true), '\t"a": 1');
 });
 
-test('the parser\'s line and column point into the text, and its message is reworded', () => {
+test('a line and column from 1 point into the text, and back', () => {
   const text = '{\n  "a": 1,,\n}';
-  assert.equal(raw.offsetOf(text, 2, 9), text.indexOf(',,') + 1);
-  assert.equal(raw.offsetOf(text, 1, 0), 0);
+  assert.equal(offsetAt(text, 2, 10), text.indexOf(',,') + 1);
+  assert.equal(offsetAt(text, 1, 1), 0);
   // A column past the end of its line stays on that line.
-  assert.equal(raw.offsetOf(text, 1, 99), 1);
-  const file = { error: { line: 3, column: 31, message: 'input(3, 31) Error: Expected a member name' } };
-  assert.equal(raw.brokenFileText(file, 'fix it.'),
-    'The file on the gateway does not parse (line 3, column 32: Expected a member name), so fix it.');
+  assert.equal(offsetAt(text, 1, 99), 1);
+  const { line, column } = placeOf(text, text.indexOf(',,'));
+  assert.equal(offsetAt(text, line, column), text.indexOf(',,'));
 });
 
 test('messages end with exactly one full stop; member paths read as in the file', () => {

@@ -1,5 +1,5 @@
 // Applying safely: the progress view through a change that stays and one that is rolled back,
-// restoring from the history page, repairing a file that does not parse, and uploading a whole
+// restoring from the history page, repairing a file the forwarder cannot read, and uploading a whole
 // vendor file larger than one request.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
@@ -108,11 +108,11 @@ describe('whole files', () => {
     assert.deepEqual(page.errors, []);
   });
 
-  test('a file that does not parse is shown with the parser\'s words, repaired and applied', async () => {
+  test('a file the forwarder cannot read is shown with the reason and place, repaired and applied', async () => {
     const broken = gw.configText().replace('"lorawan_public": true,', '"lorawan_public": true,,');
     gw.writeConfig(broken);
     const page = await open('/ui/raw');
-    await shows(page.getByRole('alert'), 'The file on the gateway does not parse (line 3, column');
+    await shows(page.getByRole('alert'), 'The packet forwarder cannot read the file on the gateway (line 3, column');
     const text = page.getByLabel('Configuration file');
     assert.equal(await text.inputValue(), broken);
     const repaired = broken.replace(',,', ',');

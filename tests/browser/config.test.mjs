@@ -101,7 +101,7 @@ describe('first generation (SX1301_conf)', () => {
     assert.deepEqual(page.errors, []);
   });
 
-  test('raw view: the file with its comments; not JSON is refused; a member removed and a value changed', async () => {
+  test('raw view: the file with its comments; a text the forwarder cannot read is refused; a member removed and a value changed', async () => {
     const page = await openForm(gw, '/ui/raw');
     const before = gw.commands().length;
     const text = page.getByLabel('Configuration file');
@@ -111,7 +111,7 @@ describe('first generation (SX1301_conf)', () => {
 
     await text.fill(original.replace('"antenna_gain": 0,', '"antenna_gain": 0'));
     await page.getByRole('button', { name: 'Review changes' }).click();
-    await shows(page.locator('.field-error'), 'This is not valid JSON (line');
+    await shows(page.locator('.field-error'), 'The packet forwarder cannot read this text (line');
 
     const edited = original.replace('"antenna_gain": 0,', '"antenna_gain": 3,')
       .replace(/\],\n\s*"sx127x_rssi_offset": -4 \/\* dB \*\/\n/, ']\n');

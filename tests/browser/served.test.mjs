@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import { SX1301, browser, gw, newPage, signIn, usesBrowser } from './support.mjs';
 
 const ASSETS = new URL('../../assets/ui/', import.meta.url);
-const MAX_BYTES = 150_000;
+const MAX_BYTES = 200_000;
 
 usesBrowser(SX1301);
 

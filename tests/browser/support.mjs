@@ -304,7 +304,7 @@ export async function applyReviewed(page, { settleSeconds = 1 } = {}) {
 // Holds the page's next load of the configuration unanswered, as a busy gateway keeps it for a
 // while; resolves once the page has asked.
 export const holdNextConfigLoad = (page) =>
-  new Promise((resolve) => page.route('**/rpc/forwarder-config/get', resolve, { times: 1 }));
+  new Promise((resolve) => page.route('**/rpc/forwarder-config/text', resolve, { times: 1 }));
 
 // Counts the page's requests whose URL ends with tail. settled() answers how many the page has
 // made so far, once each is answered: it has the page make a request of its own, which is seen

@@ -56,14 +56,14 @@ describe('an SX1301 gateway', () => {
     assert.deepEqual(page.errors, []);
   });
 
-  test('a file that does not parse: the form says why, the raw view goes to the error, and it is mended there', async () => {
+  test('a file the forwarder cannot read: the form says why, the raw view goes to the error, and it is mended there', async () => {
     const good = gw.configText();
     gw.writeConfig(good.replace('"lorawan_public": true,', '"lorawan_public": true,,'));
     const page = await newPage(browser, gw);
     await page.goto('/ui/config');
     await signIn(page);
     const alert = view(page).getByRole('alert');
-    await shows(alert, 'The file on the gateway does not parse (line 3, column 32');
+    await shows(alert, 'The packet forwarder cannot read the file on the gateway (line 3, column 32');
     assert.doesNotMatch(await alert.innerText(), /Unspecified error/);
     await shows(page.locator('header'), 'AA555A0000000000');
     // Straight to the raw view in another tab: its header knows the gateway too.
@@ -125,6 +125,7 @@ describe('an SX1301 gateway', () => {
 
     await page.getByLabel('Keep-alive interval (s)').fill('12');
     await page.getByRole('button', { name: 'Review changes' }).click();
+    await view(page).getByRole('heading', { name: 'Review changes' }).waitFor();
     await page.keyboard.press('Escape');
     await view(page).getByRole('heading', { name: 'Review changes' }).waitFor({ state: 'hidden' });
     assert.equal(await focused(), 'BUTTON Review changes');
@@ -153,6 +154,7 @@ describe('an SX1301 gateway', () => {
     await signIn(page);
     await page.getByLabel('Keep-alive interval (s)').fill('13');
     await page.getByRole('button', { name: 'Review changes' }).click();
+    await view(page).getByRole('heading', { name: 'Review changes' }).waitFor();
     await page.route('**/rpc/**', (route) => route.abort('connectionrefused'));
     assert.equal(await applyReviewed(page), 'Change not applied');
     said.push(await view(page).locator('.outcome').innerText());

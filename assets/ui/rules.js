@@ -16,14 +16,14 @@ export const RADIO_TYPES = [
 // maxRadioMhz: the centre frequencies the HAL takes whatever the radio (0 to 0: no limit of its
 // own). halfBands: the half of the radio's receive band a channel of up to maxBandwidthHz must fit
 // in, its offset plus half its bandwidth. needsBothRadios: the forwarder exits when radio_0 or
-// radio_1 is disabled. typeRequired: the forwarder crashes on an enabled radio without a type (the
-// SX1301's oldest vendor files, basic_pkt_fwd's, have none, so there it is not asked for).
+// radio_1 is disabled. typeRequired: the forwarder crashes on an enabled radio without a type
+// (the files of basic_pkt_fwd, which predates radio types, have none: a type there costs nothing).
 export const CONCENTRATORS = [
   {
     section: 'SX1301_conf', chip: 'SX1301', radioTypes: ['SX1255', 'SX1257'], minRadioMhz: 0, maxRadioMhz: 0,
     halfBands: [{ maxBandwidthHz: 125_000, halfBandHz: 462_500 }, { maxBandwidthHz: 250_000, halfBandHz: 500_000 },
       { maxBandwidthHz: 500_000, halfBandHz: 550_000 }],
-    needsBothRadios: true, typeRequired: false,
+    needsBothRadios: true, typeRequired: true,
   },
   {
     section: 'SX130x_conf', chip: 'SX1302/SX1303', radioTypes: ['SX1250', 'SX1255', 'SX1257'], minRadioMhz: 100,
@@ -191,7 +191,7 @@ export function checkConfig(doc) {
       });
     }
     if (c.needsBothRadios && r.enable === false) {
-      add(`${path}.enable`, `must be true: the ${c.chip} needs both radios (the forwarder: "invalid configuration for radio 1")`);
+      add(`${path}.enable`, `must be true: the ${c.chip} needs both radios (the forwarder: "invalid configuration for radio ${path.slice(path.lastIndexOf('_') + 1)}")`);
     }
     if (r.enable !== true) return;
     if ((!has(r, 'type') && c.typeRequired) || (has(r, 'type') && typeof r.type !== 'string')) {

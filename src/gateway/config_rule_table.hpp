@@ -54,7 +54,7 @@ constexpr std::array kConcentrators{
                  .maxRadioMhz = 0,
                  .halfBands = {HalfBand{125'000, 462'500}, {250'000, 500'000}, {500'000, 550'000}},
                  .needsBothRadios = true,
-                 .typeRequired = false},
+                 .typeRequired = true},
     Concentrator{.section = "SX130x_conf",
                  .chip = "SX1302/SX1303",
                  .radioTypes = {"SX1250", "SX1255", "SX1257"},

@@ -299,7 +299,8 @@ class Checker {
     if (c.needsBothRadios && isFalse(radio.get("enable"))) {
       add(path + ".enable", "must be true: the " + std::string(c.chip) +
                                 " needs both radios (the forwarder: \"invalid configuration "
-                                "for radio 1\")");
+                                "for radio " +
+                                path.substr(path.rfind('_') + 1) + "\")");
     }
     if (!isTrue(radio.get("enable"))) return;
     const JsonNodePtr type = radio.get("type");

@@ -13,6 +13,11 @@ test('the shared cases find the same problems as the gateway, in the same order'
 });
 
 test('every vendor file passes, and a problem reads as a sentence', () => {
-  for (const [name, doc] of Object.entries(samples)) assert.deepEqual(checkConfig(doc), [], name);
+  const oldest = 'sx1301-eu868-semtech-basic_pkt_fwd-v1.1.0-strict';
+  for (const [name, doc] of Object.entries(samples)) {
+    // basic_pkt_fwd's file predates radio types; lora_pkt_fwd crashes on its radio without one.
+    const expected = name === oldest ? ['SX1301_conf.radio_0.type'] : [];
+    assert.deepEqual(checkConfig(doc).map((p) => p.path), expected, name);
+  }
   assert.equal(problemText({ path: '', message: 'must be an object' }), 'The document must be an object');
 });

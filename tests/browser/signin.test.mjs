@@ -76,6 +76,7 @@ test('a server restart sends the operator to sign in and back to the pending cha
   await page.waitForFunction(() => document.querySelector('textarea')?.value.includes('keepalive_interval'));
   await text.fill((await text.inputValue()).replace('"keepalive_interval": 10', '"keepalive_interval": 15'));
   await page.getByRole('button', { name: 'Review changes' }).click();
+  await page.getByRole('heading', { name: 'Review changes' }).waitFor();
 
   await gw.restart();
   await page.getByRole('button', { name: 'Apply', exact: true }).click();

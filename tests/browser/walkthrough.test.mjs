@@ -202,6 +202,7 @@ describe('an SX1301 gateway', () => {
     assert.equal(await page.getByLabel('Statistics interval (s)').inputValue(), '60');
     await screenshot(page, 'config-changed-elsewhere');
     await page.getByRole('button', { name: 'Review changes' }).click();
+    await view(page).getByRole('heading', { name: 'Review changes' }).waitFor();
     assert.deepEqual(await view(page).locator('.review tbody tr').allInnerTexts(), ['Keep-alive interval\t11 s\t20 s']);
     assert.equal(await applyReviewed(page), 'Change applied');
     assert.deepEqual([gw.config().gateway_conf.keepalive_interval, gw.config().gateway_conf.stat_interval], [20, 60]);
@@ -273,6 +274,7 @@ describe('a multi-server gateway (mp_pkt_fwd)', () => {
     await first.getByLabel('Uplink port').fill('1700');
     await first.getByLabel('Address').fill('eu1.cloud.thethings.network');
     await page.getByRole('button', { name: 'Review changes' }).click();
+    await view(page).getByRole('heading', { name: 'Review changes' }).waitFor();
     assert.deepEqual(await view(page).locator('.review tbody tr').allInnerTexts(),
       ['Server 1: network server\trouter.eu.thethings.network\teu1.cloud.thethings.network']);
 

@@ -153,10 +153,7 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
     case ChangeResult::Misread: {
       status = 400;
       code = ErrorCode::MisreadByForwarder;
-      JsonNodePtr quirks = newJArray();
-      for (const TextNote& quirk : outcome.quirks)
-        quirks->add(textNoteJson(quirk));
-      details->set("quirks", std::move(quirks));
+      details->set("quirks", textNotesJson(outcome.quirks));
       JsonNodePtr members = newJArray();
       for (const std::string& member : outcome.members)
         members->add(newJString(member));

@@ -167,16 +167,20 @@ JsonNodePtr textNoteJson(const TextNote& note) {
   return o;
 }
 
+JsonNodePtr textNotesJson(const std::vector<TextNote>& notes) {
+  JsonNodePtr list = newJArray();
+  for (const TextNote& note : notes)
+    list->add(textNoteJson(note));
+  return list;
+}
+
 JsonNodePtr forwarderReadingJson(const ForwarderView& view) {
   const ForwarderReading& r = view.reading;
   JsonNodePtr o = newJObject();
   o->set("reads", newJBool(r.document != nullptr));
   o->set("refusal", r.refusal ? textNoteJson(*r.refusal) : newJNull());
   o->set("ignoredTail", r.ignoredTail ? textNoteJson(*r.ignoredTail) : newJNull());
-  JsonNodePtr quirks = newJArray();
-  for (const TextNote& quirk : r.quirks)
-    quirks->add(textNoteJson(quirk));
-  o->set("quirks", std::move(quirks));
+  o->set("quirks", textNotesJson(r.quirks));
   o->set("misread", stringArray(view.misread));
   return o;
 }

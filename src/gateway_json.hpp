@@ -33,6 +33,9 @@ JsonNodePtr forwarderSummaryJson(const ForwarderSummary& summary);
 // {"line","column","message"}
 JsonNodePtr textNoteJson(const TextNote& note);
 
+// [{"line","column","message"}, …]
+JsonNodePtr textNotesJson(const std::vector<TextNote>& notes);
+
 // {"reads","refusal","ignoredTail","quirks":[note],"misread":[path]}: how the forwarder reads
 // the file.
 JsonNodePtr forwarderReadingJson(const ForwarderView& view);

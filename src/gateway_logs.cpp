@@ -1,13 +1,19 @@
 // gateway/logs: the journal of the forwarder's unit or of SSH's, and nothing else: the names the
 // client may give are mapped to unit names here, so no text of the request becomes a unit name.
+// A time range and a priority go to journalctl; a phrase is looked for here, while journalctl's
+// output is read (its --grep is not built into every journalctl), so no more than the entries
+// answered are ever held.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ctx.hpp"
+#include "gateway/phrase_match.hpp"
+#include "gateway/time_text.hpp"
 #include "gateway_json.hpp"
 #include "route.hpp"
 #include "server/http_error.hpp"
@@ -15,14 +21,26 @@
 namespace relaydash {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kDefaultLines = 200;
 constexpr int kMaxLines = 2000;
-constexpr std::array<std::string_view, 3> kMembers{"unit", "lines", "after"};
+constexpr std::size_t kMaxPhrase = 200;  // characters
+// Entries read at most to find a phrase: over two days of a forwarder that reports every 30 s.
+constexpr int kMaxScanned = 50'000;
+// Reading that many takes a few seconds on a small board.
+constexpr auto kScanTimeout = 30s;
+constexpr std::array<std::string_view, 7> kMembers{"unit",  "lines",    "after", "since",
+                                                   "until", "priority", "match"};
 
 struct LogsRequest {
   std::string unit;
   int lines = kDefaultLines;
   std::optional<std::string> after;
+  std::optional<IsoUtcTime> since;
+  std::optional<IsoUtcTime> until;
+  std::optional<int> priority;
+  std::optional<PhraseMatch> match;
 };
 
 // The systemd unit behind a name the client may use.
@@ -34,6 +52,36 @@ std::string unitFor(const Context& ctx, std::string_view name) {
                        "(--forwarderUnitServiceName is empty), so it has no journal to read");
   }
   return ctx.forwarderUnitServiceName;
+}
+
+// Characters of UTF-8 text: every byte but those that continue a character.
+std::size_t characters(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// A member that is present and not null.
+JsonNodePtr given(const JsonNode& arguments, const char* name) {
+  JsonNodePtr value = arguments.get(name);
+  return value && !value->isNull() ? value : nullptr;
+}
+
+bool isText(const JsonNode& value) {
+  return value.isString() && !value.isRawNumber();
+}
+
+std::optional<IsoUtcTime> timeMember(const JsonNode& arguments, const char* name) {
+  const JsonNodePtr value = given(arguments, name);
+  if (!value) return std::nullopt;
+  std::optional<IsoUtcTime> time;
+  if (isText(*value)) time = parseIsoUtc(value->getString());
+  if (!time) {
+    raiseHttpException(400, ErrorCode::InvalidTimeFormat,
+                       std::string("Field ") + name +
+                           " must be an ISO-8601 UTC time such as 2026-12-09T21:05:00Z");
+  }
+  return time;
 }
 
 LogsRequest readRequest(const Context& ctx, const JsonNode& body) {
@@ -52,7 +100,7 @@ LogsRequest readRequest(const Context& ctx, const JsonNode& body) {
 
   std::string_view unit = "forwarder";
   if (const JsonNodePtr value = arguments.get("unit")) {
-    if (!value->isString() || value->isRawNumber()) {
+    if (!isText(*value)) {
       raiseHttpException(400, ErrorCode::InvalidFormat, "Field unit is not a string");
     }
     unit = value->getString();
@@ -69,41 +117,126 @@ LogsRequest readRequest(const Context& ctx, const JsonNode& body) {
     }
     request.lines = static_cast<int>(value->getInt());
   }
-  if (const JsonNodePtr value = arguments.get("after"); value && !value->isNull()) {
+  if (const JsonNodePtr value = given(arguments, "after")) {
     if (!value->isString() || !isJournalCursor(value->getString())) {
       raiseHttpException(400, ErrorCode::InvalidFormat, "Field after is not a journal cursor");
     }
     request.after = value->getString();
   }
+  request.since = timeMember(arguments, "since");
+  request.until = timeMember(arguments, "until");
+  if (request.since && request.until && request.until->end < request.since->start) {
+    raiseHttpException(400, ErrorCode::InvalidLimit, "Field until must not be before since");
+  }
+  if (const JsonNodePtr value = given(arguments, "priority")) {
+    if (!value->isInt() || value->getInt() < 0 || value->getInt() > 7) {
+      raiseHttpException(400, ErrorCode::InvalidLimit,
+                         "Field priority must be a whole number from 0 (emerg) to 7 (debug)");
+    }
+    request.priority = static_cast<int>(value->getInt());
+  }
+  if (const JsonNodePtr value = given(arguments, "match")) {
+    if (!isText(*value)) {
+      raiseHttpException(400, ErrorCode::InvalidFormat, "Field match is not a string");
+    }
+    const std::size_t length = characters(value->getString());
+    if (length < 1 || length > kMaxPhrase) {
+      raiseHttpException(
+          400, ErrorCode::InvalidLimit,
+          "Field match must be a phrase of 1 to " + std::to_string(kMaxPhrase) + " characters");
+    }
+    request.match.emplace(value->getString());
+  }
   request.unit = unitFor(ctx, unit);
   return request;
+}
+
+// What a read of the journal gives the client.
+struct LogsAnswer {
+  std::vector<JournalEntry> entries;  // oldest first
+  std::optional<std::string> cursor;  // the newest entry read, matching or not
+  bool more = false;
+};
+
+JournalQuery queryFor(const LogsRequest& request) {
+  JournalQuery query;
+  query.unit = request.unit;
+  query.afterCursor = request.after;
+  if (request.since) query.since = journalTime(request.since->start);
+  if (request.until) query.until = journalTime(request.until->end);
+  query.priority = request.priority;
+  if (request.match) query.limits.timeout = kScanTimeout;
+  return query;
+}
+
+// From a cursor on, oldest first: the first `lines` entries that match. The answer ends where
+// the reading stopped, so that the next question goes on from there.
+Task<LogsAnswer> readOnward(const LogsRequest& request) {
+  JournalQuery query = queryFor(request);
+  query.lines = request.match ? kMaxScanned : request.lines;
+  LogsAnswer answer;
+  co_await scanJournal(std::move(query), [&](JournalEntry&& entry) {
+    answer.cursor = entry.cursor;
+    if (request.match && !request.match->foundIn(entry.message)) return true;
+    answer.entries.push_back(std::move(entry));
+    return answer.entries.size() < static_cast<std::size_t>(request.lines);
+  });
+  if (!answer.cursor) answer.cursor = request.after;
+  co_return answer;
+}
+
+// The newest `lines` entries that match, read newest first: one more match than asked for, or
+// an entry past the bound of the search, says that older ones may come before them.
+Task<LogsAnswer> readNewest(const LogsRequest& request) {
+  JournalQuery query = queryFor(request);
+  query.newestFirst = true;
+  query.lines = (request.match ? kMaxScanned : request.lines) + 1;
+  LogsAnswer answer;
+  int read = 0;
+  co_await scanJournal(std::move(query), [&](JournalEntry&& entry) {
+    if (++read > kMaxScanned) {
+      answer.more = true;  // left unexamined
+      return false;
+    }
+    if (!answer.cursor) answer.cursor = entry.cursor;
+    if (request.match && !request.match->foundIn(entry.message)) return true;
+    if (answer.entries.size() == static_cast<std::size_t>(request.lines)) {
+      answer.more = true;
+      return false;
+    }
+    answer.entries.push_back(std::move(entry));
+    return true;
+  });
+  std::reverse(answer.entries.begin(), answer.entries.end());
+  co_return answer;
 }
 
 }  // namespace
 
 Task<JsonNodePtr> gateway_logs(Session& session, JsonNodePtr body) {
-  LogsRequest request = readRequest(session.context, *body);
-  JournalQuery query;
-  query.unit = request.unit;
-  query.lines = request.lines;
-  query.afterCursor = request.after;
-  std::vector<JournalEntry> entries;
+  const LogsRequest request = readRequest(session.context, *body);
+  LogsAnswer read;
   try {
-    entries = co_await readJournal(std::move(query));
+    if (request.after) {
+      read = co_await readOnward(request);
+    } else {
+      read = co_await readNewest(request);
+    }
   } catch (const CommandError& e) {
     raiseCommandFailure(e);
   }
 
   JsonNodePtr list = newJArray();
-  for (const JournalEntry& entry : entries)
-    list->add(journalEntryJson(entry));
-  // With nothing new, the cursor stays where the client was: it asks again from there.
-  JsonNodePtr cursor = !entries.empty() ? newJString(entries.back().cursor)
-                       : request.after  ? newJString(*request.after)
-                                        : newJNull();
+  for (const JournalEntry& entry : read.entries) {
+    JsonNodePtr item = journalEntryJson(entry);
+    item->set("cursor", newJString(entry.cursor));
+    list->add(std::move(item));
+  }
   JsonNodePtr output = newJObject();
   output->set("entries", std::move(list));
-  output->set("cursor", std::move(cursor));
+  // With nothing new, the cursor stays where the client was: it asks again from there.
+  output->set("cursor", read.cursor ? newJString(*read.cursor) : newJNull());
+  output->set("more", newJBool(read.more));
   co_return answer(std::move(output));
 }
 

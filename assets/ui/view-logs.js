@@ -1,78 +1,138 @@
-// The logs page: the journal of the forwarder or of SSH, the last lines and then, while following,
-// each new line as it comes, filtered and coloured by severity.
+// The logs page: the journal of the forwarder or of SSH over a time range, of a severity, holding
+// a phrase; the newest lines first, older ones on request, and while following each new line as
+// it comes. The address may name the range and the phrase (/ui/logs?unit=&since=&until=&match=),
+// so that other pages can link to a moment.
 
 import * as api from '/ui/api.js';
 import { h, newId, statusLine } from '/ui/dom.js';
-import { entryText, localTimeText, matchesFilter, priorityName, priorityTone } from '/ui/gateway.js';
+import {
+  entryText, isoFromLocalInput, localInputValue, localTimeText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone,
+} from '/ui/gateway.js';
 
 export const FOLLOW_MS = 2000;
 // Lines kept on the page: a long journal must not make the page slow.
 export const MAX_LINES = 3000;
 const LINE_CHOICES = [100, 200, 500, 1000, 2000];
+const RANGES = [['', 'Newest lines'], ['15', 'Last 15 minutes'], ['60', 'Last hour'], ['1440', 'Last day'], ['from', 'From a time…']];
+const SEVERITIES = [['', 'All'], ['4', 'Warnings and worse'], ['3', 'Errors and worse']];
 
-function lineElement(entry) {
+// The message with each place of the phrase marked, built from text nodes (never markup).
+function messageParts(message, phrase) {
+  const parts = [];
+  let at = 0;
+  for (const [start, end] of phraseSpans(message, phrase)) {
+    parts.push(message.slice(at, start), h('mark', {}, message.slice(start, end)));
+    at = end;
+  }
+  parts.push(message.slice(at));
+  return parts;
+}
+
+function lineElement(entry, phrase) {
   return h('div', { class: `line ${priorityTone(entry.priority)}` },
     h('time', { datetime: entry.time }, localTimeText(entry.time)), ' ',
     h('span', { class: 'prio' }, priorityName(entry.priority)), ' ',
-    h('span', { class: 'msg' }, entry.message));
+    h('span', { class: 'msg' }, messageParts(entry.message, phrase)));
 }
+
+const options = (list) => list.map(([value, label]) => h('option', { value }, label));
 
 export function logsView() {
   const status = statusLine();
-  const unitId = newId('f');
-  const linesId = newId('f');
-  const filterId = newId('f');
-  const unit = h('select', { id: unitId },
-    h('option', { value: 'forwarder' }, 'Packet forwarder'), h('option', { value: 'ssh' }, 'SSH'));
-  const count = h('select', { id: linesId }, LINE_CHOICES.map((n) => h('option', { value: String(n) }, String(n))));
+  const field = (label, control, cls = 'field') => {
+    control.id = newId('f');
+    return h('div', { class: cls }, h('label', { for: control.id }, label), control);
+  };
+  const unit = h('select', {}, h('option', { value: 'forwarder' }, 'Packet forwarder'), h('option', { value: 'ssh' }, 'SSH'));
+  const range = h('select', {}, options(RANGES));
+  const from = h('input', { type: 'datetime-local', step: '1' });
+  const until = h('input', { type: 'datetime-local', step: '1' });
+  const count = h('select', {}, LINE_CHOICES.map((n) => h('option', { value: String(n) }, String(n))));
   count.value = '200';
-  const filter = h('input', { id: filterId, type: 'search', spellcheck: 'false', autocomplete: 'off', placeholder: 'words to look for' });
+  const severity = h('select', {}, options(SEVERITIES));
+  const phrase = h('input', { type: 'search', spellcheck: 'false', autocomplete: 'off', placeholder: 'e.g. acknowledged: 0.00' });
   const follow = h('button', { type: 'button', 'aria-pressed': 'false' }, 'Follow');
   const reload = h('button', { type: 'button' }, 'Reload');
   const download = h('button', { type: 'button' }, 'Download');
+  const older = h('button', { type: 'button', hidden: true }, 'Load older');
   const shownCount = h('p', { class: 'hint', 'aria-live': 'polite' });
   const output = h('div', { class: 'log', role: 'log', tabindex: '0', 'aria-label': 'Log lines' });
+  const times = h('div', { class: 'log-times', hidden: true }, field('From', from), field('Until (optional)', until));
 
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Logs'),
-    h('p', { class: 'intro' }, 'The system journal of the packet forwarder or of the SSH server. Follow shows new lines as ' +
-      'they are written; pausing keeps what is shown.'),
+    h('p', { class: 'intro' }, 'The system journal of the packet forwarder or of the SSH server. A phrase is found as a whole, ' +
+      'in any case unless it has capitals. Follow shows new lines as they are written; pausing keeps what is shown.'),
     h('div', { class: 'card log-controls' },
-      h('div', { class: 'field' }, h('label', { for: unitId }, 'Service'), unit),
-      h('div', { class: 'field' }, h('label', { for: linesId }, 'Last lines'), count),
-      h('div', { class: 'field grow' }, h('label', { for: filterId }, 'Filter'), filter),
+      field('Service', unit), field('Time', range), times, field('Last lines', count), field('Severity', severity),
+      field('Phrase', phrase, 'field grow'),
       h('div', { class: 'actions' }, follow, reload, download)),
-    status.el, shownCount, output);
+    status.el, h('div', { class: 'log-head' }, shownCount, older), output);
 
   let entries = [];
+  let cursors = new Set();
   let cursor = null;
+  let asked = null;
+  let more = false;
   let following = false;
   let shown = false;
   let timer = null;
   let generation = 0;
 
   const atBottom = () => output.scrollHeight - output.scrollTop - output.clientHeight < 24;
+  const wanted = () => phrase.value.trim();
+
+  // The question the controls ask.
+  function query() {
+    const input = { unit: unit.value, lines: Number(count.value) };
+    if (range.value === 'from') {
+      const since = isoFromLocalInput(from.value);
+      const end = isoFromLocalInput(until.value);
+      if (since) input.since = since;
+      if (end) input.until = end;
+    } else if (range.value) {
+      input.since = new Date(Date.now() - Number(range.value) * 60_000).toISOString();
+    }
+    if (severity.value) input.priority = Number(severity.value);
+    if (wanted()) input.match = wanted();
+    return input;
+  }
 
   function countText() {
     const visible = output.querySelectorAll('.line:not([hidden])').length;
-    shownCount.textContent = filter.value.trim()
-      ? `${visible} of ${entries.length} lines match the filter.`
-      : `${entries.length} lines${entries.length >= MAX_LINES ? ` (the latest ${MAX_LINES} are kept)` : ''}.`;
+    const n = entries.length;
+    const searched = asked?.match ?? '';
+    let text = `${n} line${n === 1 ? '' : 's'}${n >= MAX_LINES ? ` (the latest ${MAX_LINES} are kept)` : ''}.`;
+    if (wanted() !== searched) {
+      text = wanted()
+        ? `${visible} of ${n} lines hold the phrase (press Enter to search the whole range).`
+        : `${n} lines hold “${searched}” (press Enter to show every line).`;
+    }
+    if (more && !entries.length) text = 'None of the newest 50,000 lines of this range holds the phrase: choose an earlier time to look further.';
+    shownCount.textContent = text;
+    older.hidden = !more || !entries.length || entries.length >= MAX_LINES;
+  }
+
+  function lines(list) {
+    const fragment = document.createDocumentFragment();
+    for (const entry of list) {
+      if (cursors.has(entry.cursor)) continue;
+      cursors.add(entry.cursor);
+      const line = lineElement(entry, wanted());
+      line.hidden = !matchesFilter(entry, wanted());
+      fragment.append(line);
+    }
+    return fragment;
   }
 
   function append(list) {
     const stick = atBottom();
-    const words = filter.value;
-    const fragment = document.createDocumentFragment();
-    for (const entry of list) {
-      const line = lineElement(entry);
-      line.hidden = !matchesFilter(entry, words);
-      fragment.append(line);
-    }
-    output.append(fragment);
-    entries.push(...list);
+    const fresh = list.filter((e) => !cursors.has(e.cursor));
+    output.append(lines(fresh));
+    entries.push(...fresh);
     const excess = entries.length - MAX_LINES;
     if (excess > 0) {
+      for (const e of entries.slice(0, excess)) cursors.delete(e.cursor);
       entries = entries.slice(excess);
       for (let i = 0; i < excess; i++) output.firstElementChild.remove();
     }
@@ -80,10 +140,12 @@ export function logsView() {
     countText();
   }
 
-  function applyFilter() {
-    const words = filter.value;
+  function applyPhrase() {
     const lines = output.children;
-    for (let i = 0; i < lines.length; i++) lines[i].hidden = !matchesFilter(entries[i], words);
+    for (let i = 0; i < lines.length; i++) {
+      lines[i].hidden = !matchesFilter(entries[i], wanted());
+      lines[i].querySelector('.msg').replaceChildren(...messageParts(entries[i].message, wanted()));
+    }
     countText();
   }
 
@@ -91,12 +153,16 @@ export function logsView() {
     const mine = ++generation;
     clearTimeout(timer);
     status.busy('Reading the journal…');
+    const input = query();
     try {
-      const answer = await api.call('gateway/logs', { unit: unit.value, lines: Number(count.value) });
+      const answer = await api.call('gateway/logs', input);
       if (mine !== generation) return;
+      asked = input;
       entries = [];
+      cursors = new Set();
       output.replaceChildren();
       cursor = answer.cursor;
+      more = answer.more;
       status.clear();
       append(answer.entries);
       output.scrollTop = output.scrollHeight;
@@ -107,16 +173,41 @@ export function logsView() {
     schedule();
   }
 
+  async function loadOlder() {
+    const mine = generation;
+    older.disabled = true;
+    try {
+      const answer = await api.call('gateway/logs', olderQuery(asked, entries));
+      if (mine !== generation) return;
+      const fresh = answer.entries.filter((e) => !cursors.has(e.cursor));
+      const height = output.scrollHeight;
+      output.prepend(lines(fresh));
+      entries.unshift(...fresh);
+      // What was on screen stays where it was.
+      output.scrollTop += output.scrollHeight - height;
+      more = answer.more;
+      status.clear();
+      countText();
+    } catch (e) {
+      if (mine !== generation || e.authLost) return;
+      status.error(`Could not read older lines: ${e.message}`);
+    } finally {
+      older.disabled = false;
+    }
+  }
+
   async function poll() {
     const mine = generation;
     try {
-      const input = { unit: unit.value, lines: 2000 };
+      const input = { ...(asked ?? query()), lines: 2000 };
       if (cursor) input.after = cursor;
       const answer = await api.call('gateway/logs', input);
       if (mine !== generation || !following) return;
       if (!cursor) {
         entries = [];
+        cursors = new Set();
         output.replaceChildren();
+        more = answer.more;
       }
       cursor = answer.cursor;
       status.clear();
@@ -141,14 +232,34 @@ export function logsView() {
     schedule();
   }
 
+  function showRange() {
+    times.hidden = range.value !== 'from';
+    if (!times.hidden && !from.value) from.value = localInputValue(new Date(Date.now() - 3_600_000).toISOString());
+  }
+
+  // The range and phrase an address names; the controls stay as they were without one.
+  function readAddress() {
+    const params = new URLSearchParams(location.search);
+    if (!['unit', 'since', 'until', 'match'].some((name) => params.has(name))) return;
+    if (['forwarder', 'ssh'].includes(params.get('unit'))) unit.value = params.get('unit');
+    const since = localInputValue(params.get('since'));
+    const end = localInputValue(params.get('until'));
+    range.value = since || end ? 'from' : '';
+    from.value = since;
+    until.value = end;
+    phrase.value = params.get('match') ?? '';
+    showRange();
+  }
+
   follow.addEventListener('click', () => setFollowing(!following));
   reload.addEventListener('click', load);
-  unit.addEventListener('change', load);
-  count.addEventListener('change', load);
-  filter.addEventListener('input', applyFilter);
+  older.addEventListener('click', loadOlder);
+  range.addEventListener('change', () => (showRange(), load()));
+  for (const control of [unit, count, severity, from, until]) control.addEventListener('change', load);
+  phrase.addEventListener('input', applyPhrase);
+  phrase.addEventListener('keydown', (e) => e.key === 'Enter' && load());
   download.addEventListener('click', () => {
-    const words = filter.value;
-    const text = entries.filter((e) => matchesFilter(e, words)).map(entryText).join('\n');
+    const text = entries.filter((e) => matchesFilter(e, wanted())).map(entryText).join('\n');
     const blob = new Blob([text ? `${text}\n` : ''], { type: 'text/plain' });
     const a = h('a', { href: URL.createObjectURL(blob), download: `${unit.value}-${new Date().toISOString().replace(/[:.]/g, '-')}.log` });
     document.body.append(a);
@@ -164,6 +275,7 @@ export function logsView() {
     el,
     show() {
       shown = true;
+      readAddress();
       load();
     },
     hide() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,11 +38,17 @@ struct JournalQuery {
   int lines = 200;                         // at most this many entries, the most recent
   std::optional<std::string> afterCursor;  // only entries after this one
   std::optional<std::string> since;        // only entries from then on (journalctl's --since)
+  std::optional<std::string> until;        // only entries up to then (journalctl's --until)
+  std::optional<int> priority;             // only entries this urgent or more, 0 to 7 (-p)
   bool newestFirst = false;
   // Fields besides the cursor and the time that the entries need.
   std::string fields = "MESSAGE,PRIORITY";
   ProcessLimits limits{.maxOutput = std::size_t{4} << 20};
 };
+
+// A point in time as journalctl's --since and --until read it, in UTC whatever the gateway's
+// zone: "2026-12-09 21:05:00 UTC", "2026-12-09 21:05:00.250000 UTC".
+std::string journalTime(std::int64_t microseconds);
 
 // The command line that answers the query.
 std::vector<std::string> journalctlArguments(const JournalQuery& query, bool selectFields);
@@ -51,5 +58,12 @@ std::vector<std::string> journalctlArguments(const JournalQuery& query, bool sel
 // when it says so, the query is run again without it (a moment's work on such a system, which
 // saves copying every field of every entry on all the others).
 Task<std::vector<JournalEntry>> readJournal(JournalQuery query);
+
+// Runs journalctl for the query as readJournal does, but hands each entry to `take` as it is
+// read instead of collecting them: any number of entries costs the memory of one (a line longer
+// than query.limits.maxOutput is skipped). Once `take` answers false, journalctl is stopped.
+// Answers whether it was stopped (false: every entry of the query was read). Raises
+// CommandError when journalctl fails.
+Task<bool> scanJournal(JournalQuery query, std::function<bool(JournalEntry&&)> take);
 
 }  // namespace relaydash

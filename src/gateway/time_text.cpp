@@ -1,5 +1,6 @@
 #include "gateway/time_text.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -109,6 +110,43 @@ std::string formatIsoUtc(std::int64_t microseconds, bool withMilliseconds) {
                   static_cast<long long>(year), month, day, hour, minute, second);
   }
   return text;
+}
+
+std::optional<IsoUtcTime> parseIsoUtc(std::string_view text) {
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!readNumber(text, 4, year) || !expect(text, '-') || !readNumber(text, 2, month) ||
+      !expect(text, '-') || !readNumber(text, 2, day) || !expect(text, 'T') ||
+      !readNumber(text, 2, hour) || !expect(text, ':') || !readNumber(text, 2, minute) ||
+      !expect(text, ':') || !readNumber(text, 2, second)) {
+    return std::nullopt;
+  }
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+    return std::nullopt;
+  // A day the month does not have comes back from the calendar as another date.
+  const std::int64_t days = daysFromCivil(year, month, day);
+  std::int64_t y = 0;
+  unsigned m = 0, d = 0;
+  civilFromDays(days, y, m, d);
+  if (m != month || d != day) return std::nullopt;
+
+  std::int64_t fraction = 0;
+  std::int64_t step = kMicrosPerSecond;  // what the last digit stands for
+  if (expect(text, '.')) {
+    std::size_t digits = 0;
+    while (digits < text.size() && ascii::isDigit(text[digits]))
+      ++digits;
+    if (digits < 1 || digits > 9) return std::nullopt;
+    for (std::size_t i = 0; i < std::min<std::size_t>(digits, 6); ++i) {
+      step /= 10;
+      fraction += (text[i] - '0') * step;
+    }
+    if (digits > 6) step = 1;
+    text.remove_prefix(digits);
+  }
+  if (text != "Z") return std::nullopt;
+  const std::int64_t start = ((days * 24 + hour) * 60 + minute) * 60 * kMicrosPerSecond +
+                             static_cast<std::int64_t>(second) * kMicrosPerSecond + fraction;
+  return IsoUtcTime{.start = start, .end = start + step - 1};
 }
 
 std::optional<std::int64_t> parseSystemdTimestamp(std::string_view text) {

@@ -78,6 +78,24 @@ bool drain(int fd, std::string& into, std::size_t cap, std::size_t& dropped) {
   }
 }
 
+// Hands what the pipe holds to the sink. True at end of file, on an error, or once the sink
+// wants no more (which sets `stopped`).
+bool drainInto(int fd, const OutputSink& sink, bool& stopped) {
+  for (;;) {
+    std::array<char, kChunk> chunk;
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno != EAGAIN && errno != EWOULDBLOCK;
+    }
+    if (!sink(std::string_view(chunk.data(), static_cast<std::size_t>(n)))) {
+      stopped = true;
+      return true;
+    }
+  }
+}
+
 void killGroup(pid_t pid) noexcept {
   ::kill(-pid, SIGKILL);
   ::kill(pid, SIGKILL);
@@ -146,7 +164,8 @@ std::optional<pid_t> spawnShellInItsOwnGroup(const std::string& commandLine) {
 
 }  // namespace
 
-Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits) {
+Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits,
+                               OutputSink sink) {
   if (argv.empty()) throw std::invalid_argument("runProcess needs a program to run");
   const std::string path = searchPath();
   const std::string program = findProgram(argv[0], path);
@@ -167,8 +186,13 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
   const auto deadline = Clock::now() + limits.timeout;
   Clock::time_point stopReading{};
   for (;;) {
-    if (!out.closed() && drain(out.fd(), result.output, limits.maxOutput, result.droppedBytes))
-      out.close();
+    if (!out.closed()) {
+      const bool ended =
+          sink ? drainInto(out.fd(), sink, result.stopped)
+               : drain(out.fd(), result.output, limits.maxOutput, result.droppedBytes);
+      if (ended) out.close();
+      if (ended && result.stopped && !exit.reaped()) killGroup(child.pid);
+    }
     if (!err.closed() && drain(err.fd(), result.errorOutput, limits.maxOutput, result.droppedBytes))
       err.close();
     const auto now = Clock::now();

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/child_exit.hpp"
@@ -32,6 +34,8 @@ struct ProcessResult {
   // The error number when the program could not be started (ENOENT, EACCES, EMFILE, ...);
   // errorOutput then says why in words. 0 when it ran.
   int startError = 0;
+  // Whether the output sink wanted no more and the program was killed for it (status 137).
+  bool stopped = false;
 
   bool started() const noexcept { return startError == 0; }
 };
@@ -47,7 +51,13 @@ struct ProcessResult {
 // Raises std::invalid_argument for an empty argv, and OSError when the descriptors to watch the
 // started program cannot be made (it is then killed and reaped); a program that cannot be
 // started is reported in the result.
-Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits = {});
+// With an output sink, standard output is handed to it piece by piece as it comes instead of
+// being kept (maxOutput then bounds standard error alone): a program may write more than could be
+// held. The sink answers false when it wants no more; the program and its process group are then
+// killed, and the result says `stopped`.
+using OutputSink = std::function<bool(std::string_view)>;
+Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits = {},
+                               OutputSink sink = {});
 
 // How a shell command ended.
 struct ShellResult {

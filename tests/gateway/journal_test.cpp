@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,13 @@ TEST(JournalText, Cursors) {
   }
 }
 
+TEST(JournalText, TimesAsJournalctlReadsThemInUtc) {
+  EXPECT_EQ(journalTime(0), "1970-01-01 00:00:00 UTC");
+  EXPECT_EQ(journalTime(1'765'000'000'250'000), "2025-12-06 05:46:40.250000 UTC");
+  EXPECT_EQ(journalTime(1'765'000'000'000'001), "2025-12-06 05:46:40.000001 UTC");
+  EXPECT_EQ(journalTime(1'765'000'000'999'999), "2025-12-06 05:46:40.999999 UTC");
+}
+
 TEST(ParseJournal, EntriesLinesTheRunnerCutAndLinesThatAreNoEntries) {
   FakeJournal journal("packet-forwarder");
   const std::string a = journal.text("started", 5);
@@ -172,6 +180,30 @@ TEST_F(ReadJournal, TheLastLinesThenWhatFollowsACursor) {
   EXPECT_EQ(messages(readNow(newest)), (std::vector<std::string>{"line 5", "line 4"}));
 }
 
+TEST_F(ReadJournal, ATimeRangeAndAPriorityGoToJournalctl) {
+  // Entries half a second apart from 05:46:40.5; the third is a warning.
+  fake.reset();
+  FakeJournal j("packet-forwarder");
+  fake.journal("packet-forwarder", {j.text("one"), j.text("two"), j.text("three", 4),
+                                    j.text("four"), j.text("five", 3)});
+  JournalQuery q = query();
+  q.since = journalTime(1'765'000'001'000'000);  // "two"
+  q.until = journalTime(1'765'000'002'000'000);  // "four"
+  EXPECT_EQ(messages(readNow(q)), (std::vector<std::string>{"two", "three", "four"}));
+  EXPECT_NE(fake.calls("journalctl")
+                .back()
+                .find("[--since=2025-12-06 05:46:41 UTC] "
+                      "[--until=2025-12-06 05:46:42 UTC]"),
+            std::string::npos)
+      << fake.calls("journalctl").back();
+  q.priority = 4;
+  EXPECT_EQ(messages(readNow(q)), std::vector<std::string>{"three"});
+  EXPECT_NE(fake.calls("journalctl").back().find("[--priority=4]"), std::string::npos);
+  q.until.reset();
+  q.newestFirst = true;
+  EXPECT_EQ(messages(readNow(q)), (std::vector<std::string>{"five", "three"}));
+}
+
 TEST_F(ReadJournal, FailuresSayWhatWentWrong) {
   JournalQuery unknown = query();
   unknown.afterCursor = "s=0;i=99";
@@ -219,6 +251,69 @@ TEST_F(ReadJournal, AnOldJournalctlIsAskedAgainWithoutFieldSelection) {
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_NE(calls[0].find("--output-fields"), std::string::npos);
   EXPECT_EQ(calls[1].find("--output-fields"), std::string::npos);
+}
+
+// Scans the query's entries on a loop of its own, taking `wanted` of them at most.
+struct Scan {
+  std::vector<std::string> messages;
+  bool stopped = false;
+};
+Scan scanNow(JournalQuery query, std::size_t wanted = SIZE_MAX) {
+  EventLoop loop;
+  Scan scan;
+  scan.stopped = loop.blockOn(scanJournal(std::move(query), [&](JournalEntry&& entry) {
+    scan.messages.push_back(std::move(entry.message));
+    return scan.messages.size() < wanted;
+  }));
+  return scan;
+}
+
+TEST_F(ReadJournal, AScanHandsOnEachEntryAndStopsJournalctlWhenToldTo) {
+  const Scan all = scanNow(query());
+  EXPECT_EQ(all.messages,
+            (std::vector<std::string>{"line 1", "line 2", "line 3", "line 4", "line 5"}));
+  EXPECT_FALSE(all.stopped);
+  JournalQuery newest = query();
+  newest.newestFirst = true;
+  const Scan two = scanNow(newest, 2);
+  EXPECT_EQ(two.messages, (std::vector<std::string>{"line 5", "line 4"}));
+  EXPECT_TRUE(two.stopped);
+
+  // Far more than a pipe holds at once: every entry whole, in order, none held meanwhile.
+  fake.flood("journalctl", 30'000);
+  JournalQuery flood = query();
+  flood.limits.maxOutput = 200;  // the longest line kept
+  const Scan many = scanNow(flood);
+  ASSERT_EQ(many.messages.size(), 30'000u);
+  for (std::size_t i = 0; i < many.messages.size(); ++i)
+    ASSERT_EQ(many.messages[i], "noise " + std::to_string(i + 1));
+  const Scan stopped = scanNow(flood, 10);
+  EXPECT_EQ(stopped.messages.size(), 10u);
+  EXPECT_TRUE(stopped.stopped);
+}
+
+TEST_F(ReadJournal, AScanSkipsALineTooLongAndFailsAsReadingDoes) {
+  fake.journal("packet-forwarder", {journal.text(std::string(5000, 'x')), journal.text("after")});
+  JournalQuery q = query();
+  q.limits.maxOutput = 1000;
+  EXPECT_EQ(scanNow(q).messages,
+            (std::vector<std::string>{"line 1", "line 2", "line 3", "line 4", "line 5", "after"}));
+
+  fake.oldJournalctl();
+  EXPECT_EQ(scanNow(query(), 1).messages, std::vector<std::string>{"line 1"});
+  const auto calls = fake.calls("journalctl");
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_NE(calls[calls.size() - 2].find("--output-fields"), std::string::npos);
+  EXPECT_EQ(calls.back().find("--output-fields"), std::string::npos);
+
+  fake.answer("journalctl", "1");
+  try {
+    scanNow(query());
+    ADD_FAILURE() << "a failing journalctl";
+  } catch (const CommandError& e) {
+    EXPECT_STREQ(e.what(),
+                 "journalctl failed with status 1: Failed to open journal: simulated failure");
+  }
 }
 
 }  // namespace

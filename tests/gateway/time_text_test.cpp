@@ -39,6 +39,40 @@ TEST(TimeText, CivilDaysRoundTrip) {
   }
 }
 
+TEST(TimeText, IsoTimesAndTheSpanTheirLastDigitStandsFor) {
+  constexpr std::int64_t t = 1'796'778'131 * kSecond;  // 2026-12-09T01:02:11Z
+  const struct {
+    const char* text;
+    std::int64_t start, end;
+  } rows[] = {
+      {"2026-12-09T01:02:11Z", t, t + kSecond - 1},
+      {"2026-12-09T01:02:11.5Z", t + 500'000, t + 599'999},
+      {"2026-12-09T01:02:11.456Z", t + 456'000, t + 456'999},
+      {"2026-12-09T01:02:11.456789Z", t + 456'789, t + 456'789},
+      {"2026-12-09T01:02:11.456789123Z", t + 456'789, t + 456'789},
+      {"1970-01-01T00:00:00Z", 0, kSecond - 1},
+      {"2000-02-29T23:59:59.999Z", 951'868'799 * kSecond + 999'000,
+       951'868'799 * kSecond + 999'999},
+  };
+  for (const auto& row : rows) {
+    const auto time = parseIsoUtc(row.text);
+    ASSERT_TRUE(time) << row.text;
+    EXPECT_EQ(time->start, row.start) << row.text;
+    EXPECT_EQ(time->end, row.end) << row.text;
+  }
+  // What formatIsoUtc writes comes back.
+  EXPECT_EQ(parseIsoUtc(formatIsoUtc(t + 456'789, true))->start, t + 456'000);
+  for (const char* bad :
+       {"", "2026-12-09", "2026-12-09T01:02Z", "2026-12-09T01:02:11", "2026-12-09 01:02:11Z",
+        "2026-12-09T01:02:11+00:00", "2026-12-09T01:02:11z", "2026-12-09T01:02:11.Z",
+        "2026-12-09T01:02:11.1234567890Z", "2026-02-29T00:00:00Z", "2026-04-31T00:00:00Z",
+        "2026-12-09T24:00:00Z", "2026-12-09T01:60:00Z", "2026-12-09T01:02:60Z",
+        "1969-12-31T23:59:59Z", "+026-12-09T01:02:11Z", "2026-12-09T01:02:11Z ",
+        "2026-1-09T01:02:11Z"}) {
+    EXPECT_FALSE(parseIsoUtc(bad)) << bad;
+  }
+}
+
 TEST(TimeText, SystemdTimestamps) {
   const struct {
     const char* text;

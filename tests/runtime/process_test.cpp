@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -23,9 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-ProcessResult run(std::vector<std::string> argv, ProcessLimits limits = {}) {
+ProcessResult run(std::vector<std::string> argv, ProcessLimits limits = {}, OutputSink sink = {}) {
   EventLoop loop;
-  return loop.blockOn(runProcess(std::move(argv), limits));
+  return loop.blockOn(runProcess(std::move(argv), limits, std::move(sink)));
 }
 
 std::vector<std::string> sh(const std::string& script) {
@@ -142,6 +143,41 @@ TEST_P(Process, OutputBeyondTheCapIsCountedAndDropped) {
   EXPECT_EQ(r.errorOutput, std::string(1000, '\0'));
   EXPECT_TRUE(r.truncated);
   EXPECT_EQ(r.droppedBytes, 299000u + 4005u);
+}
+
+TEST_P(Process, ASinkGetsAllTheOutputInPiecesOrStopsTheProgramAndWhatItStarted) {
+  std::string expected;
+  for (int i = 1; i <= 100'000; ++i)
+    expected += std::to_string(i) + "\n";
+  std::string got;
+  int pieces = 0;
+  const ProcessResult all =
+      run(sh("seq 1 100000; echo said >&2"), {.maxOutput = 4}, [&](std::string_view piece) {
+        got.append(piece);
+        ++pieces;
+        return true;
+      });
+  EXPECT_EQ(all.status, 0);
+  EXPECT_FALSE(all.stopped);
+  EXPECT_EQ(got, expected);
+  EXPECT_GT(pieces, 1);
+  // Nothing is kept of what went to the sink; standard error keeps its cap.
+  EXPECT_EQ(all.output, "");
+  EXPECT_EQ(all.errorOutput, "said");
+  EXPECT_TRUE(all.truncated);
+
+  TempDir dir;
+  std::size_t seen = 0;
+  const ProcessResult stopped =
+      run(sh("sleep 30 & echo $! > " + (dir / "pid") + "; yes"), {}, [&](std::string_view piece) {
+        seen += piece.size();
+        return seen < 100'000;
+      });
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_FALSE(stopped.timedOut);
+  EXPECT_EQ(stopped.status, 137);
+  EXPECT_GE(seen, 100'000u);
+  EXPECT_TRUE(gone(readPid(dir / "pid")));
 }
 
 TEST_P(Process, AProgramThatClosesItsOutputIsStillAwaitedToItsExit) {

@@ -1,5 +1,6 @@
 #include "gateway_json.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -40,7 +41,9 @@ const char* timeReferenceText(TimeReference reference) {
   return "";
 }
 
-JsonNodePtr latestReportJson(const LinkReport& r) {
+// `gps` is the newest report that holds a GPS block: a report cut short before it (the rest still
+// in the forwarder's buffer) says nothing of the time reference and the position.
+JsonNodePtr latestReportJson(const LinkReport& r, const LinkReport& gps) {
   JsonNodePtr o = newJObject();
   o->set("time", newJString(formatIsoUtc(r.time)));
   o->set("rfReceived", newJIntOrNull(r.rfReceived));
@@ -60,15 +63,15 @@ JsonNodePtr latestReportJson(const LinkReport& r) {
   o->set("rfSentBytes", newJIntOrNull(r.rfSentBytes));
   o->set("txErrors", newJIntOrNull(r.txErrors));
   o->set("timeReference",
-         r.timeReference ? newJString(timeReferenceText(*r.timeReference)) : newJNull());
-  o->set("timeReferenceAgeSeconds", newJIntOrNull(r.timeReferenceAge));
-  if (r.gps) {
-    JsonNodePtr gps = newJObject();
-    gps->set("latitude", newJFloat(r.gps->latitude));
-    gps->set("longitude", newJFloat(r.gps->longitude));
-    gps->set("altitude", newJFloat(r.gps->altitude));
-    gps->set("source", newJString(r.gps->source));
-    o->set("gps", std::move(gps));
+         gps.timeReference ? newJString(timeReferenceText(*gps.timeReference)) : newJNull());
+  o->set("timeReferenceAgeSeconds", newJIntOrNull(gps.timeReferenceAge));
+  if (gps.gps) {
+    JsonNodePtr position = newJObject();
+    position->set("latitude", newJFloat(gps.gps->latitude));
+    position->set("longitude", newJFloat(gps.gps->longitude));
+    position->set("altitude", newJFloat(gps.gps->altitude));
+    position->set("source", newJString(gps.gps->source));
+    o->set("gps", std::move(position));
   } else {
     o->set("gps", newJNull());
   }
@@ -84,6 +87,15 @@ JsonNodePtr seriesPointJson(const LinkReport& r) {
   o->set("pushDataSent", newJIntOrNull(r.pushDataSent));
   o->set("pushDataAckPercent", floatOrNull(r.pushDataAckPercent));
   o->set("pullDataAckPercent", floatOrNull(r.pullDataAckPercent));
+  o->set("pullDataSent", newJIntOrNull(r.pullDataSent));
+  return o;
+}
+
+JsonNodePtr checkJson(const VerdictCheck& check) {
+  JsonNodePtr o = newJObject();
+  o->set("name", newJString(check.name));
+  o->set("level", newJString(levelName(check.level)));
+  o->set("text", newJString(check.text));
   return o;
 }
 
@@ -201,14 +213,42 @@ JsonNodePtr sideFilesJson(const SideFiles& side) {
   return o;
 }
 
-JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports) {
+JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports, const ReportAge& age) {
   if (reports.empty()) return newJNull();
   JsonNodePtr series = newJArray();
   for (const LinkReport& r : reports)
     series->add(seriesPointJson(r));
+  const auto gps = std::find_if(reports.rbegin(), reports.rend(),
+                                [](const LinkReport& r) { return r.gpsBlock; });
   JsonNodePtr o = newJObject();
-  o->set("latest", latestReportJson(reports.back()));
+  o->set("latest", latestReportJson(reports.back(), gps == reports.rend() ? reports.back() : *gps));
   o->set("series", std::move(series));
+  o->set("statIntervalSeconds", newJInt(age.statIntervalSeconds));
+  o->set("ageSeconds", newJIntOrNull(age.ageSeconds));
+  o->set("stale", newJBool(age.stale));
+  return o;
+}
+
+JsonNodePtr verdictJson(const GatewayVerdict& verdict) {
+  JsonNodePtr o = newJObject();
+  o->set("level", newJString(levelName(verdict.level)));
+  o->set("text", newJString(verdict.text));
+  o->set("since", timeOrNull(verdict.since));
+  o->set("logsFrom", timeOrNull(verdict.logsFrom));
+  if (verdict.change) {
+    JsonNodePtr change = newJObject();
+    change->set("version", newJInt(verdict.change->version));
+    change->set("time", newJString(formatIsoUtc(verdict.change->time, true)));
+    change->set("procedure", newJString(verdict.change->procedure));
+    change->set("user", newJString(verdict.change->user));
+    o->set("change", std::move(change));
+  } else {
+    o->set("change", newJNull());
+  }
+  JsonNodePtr checks = newJArray();
+  for (const VerdictCheck& check : verdict.checks)
+    checks->add(checkJson(check));
+  o->set("checks", std::move(checks));
   return o;
 }
 

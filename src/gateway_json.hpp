@@ -7,6 +7,7 @@
 #include "gateway/forwarder_summary.hpp"
 #include "gateway/journal.hpp"
 #include "gateway/link_health.hpp"
+#include "gateway/link_verdict.hpp"
 #include "gateway/system_facts.hpp"
 #include "gateway/unit_status.hpp"
 #include "json/value.hpp"
@@ -44,9 +45,14 @@ JsonNodePtr forwarderReadingJson(const ForwarderView& view);
 // files the forwarder reads.
 JsonNodePtr sideFilesJson(const SideFiles& side);
 
-// null without reports; otherwise {"latest": every number of the newest report, "series": the
-// main numbers of each report, oldest first}.
-JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports);
+// null without reports; otherwise {"latest": every number of the newest report (its GPS members
+// from the newest report that holds a GPS block), "series": the main numbers of each report,
+// oldest first, "statIntervalSeconds","ageSeconds","stale"}.
+JsonNodePtr linkHealthJson(const std::vector<LinkReport>& reports, const ReportAge& age);
+
+// {"level","text","since","logsFrom","change": null or {"version","time","procedure","user"},
+//  "checks":[{"name","level","text"}]}
+JsonNodePtr verdictJson(const GatewayVerdict& verdict);
 
 // {"time","priority","message"}
 JsonNodePtr journalEntryJson(const JournalEntry& entry);

@@ -4,14 +4,17 @@
 import { activityTable } from '/ui/activity.js';
 import * as api from '/ui/api.js';
 import { linkChart } from '/ui/chart.js';
-import { h, statusLine } from '/ui/dom.js';
+import { h, sentence, statusLine } from '/ui/dom.js';
 import {
-  ackTone, agoText, bytesText, durationText, localTimeText, percentText, startsAtBoot, unitBadge, unitSinceText,
+  VERDICT_MARKS, VERDICT_TONES, ackTone, agoText, bytesText, durationText, localClockText, localTimeText, logsHref,
+  percentText, pullText, startsAtBoot, unitBadge, unitSinceText,
 } from '/ui/gateway.js';
 import { readingProblem, sideFileTexts, tailText } from '/ui/reading.js';
 
 export const REFRESH_MS = 5000;
 export const RECENT_ROWS = 10;
+// How long a refresh may take before the page says it is waiting for the gateway.
+export const WAIT_MS = 1000;
 
 const LAYOUT_NAMES = { SX1301_conf: 'SX1301 (SX1301_conf)', SX130x_conf: 'SX1302/SX1303 (SX130x_conf)' };
 
@@ -56,19 +59,44 @@ function forwarderBody(unit) {
   ];
 }
 
-function linkBody(link, now) {
+// The one line at the top: how the gateway forwards, in the colour of its level, with the log
+// that explains it and the version to restore; the checks it comes from beneath it.
+function verdictBody(v, now) {
+  if (!v) return [];
+  const local = (text) => sentence(localClockText(text, now));
+  const links = [
+    v.logsFrom ? h('a', { href: logsHref({ since: v.logsFrom }) }, `Read the log from ${localTimeText(v.logsFrom).slice(11, 16)}`) : null,
+    v.change ? h('a', { href: `/ui/history?restore=${v.change.version}` }, `Restore version ${v.change.version}`) : null,
+  ].filter(Boolean);
+  return [
+    h('p', { class: `verdict ${VERDICT_TONES[v.level]}`, id: 'verdict' },
+      h('span', { class: 'sr-only' }, `${v.level}: `), local(v.text),
+      links.length ? h('span', { class: 'verdict-links' }, links.map((a) => [' ', a])) : null),
+    h('ul', { class: 'checks' }, v.checks.map((c) => h('li', { class: `check ${VERDICT_TONES[c.level]}`, 'data-check': c.name },
+      h('span', { class: 'mark', 'aria-hidden': 'true' }, VERDICT_MARKS[c.level]), h('span', { class: 'sr-only' }, `${c.level}: `),
+      local(c.text)))),
+  ];
+}
+
+function linkBody(link, now, forwarderSteady) {
   if (!link) {
     return [h('p', { class: 'note' }, 'No statistics report from the forwarder in the last hour. It writes one every ' +
       'stat_interval seconds (30 by default) while it runs; a forwarder that is stopped, or whose log cannot be read, has none.')];
   }
   const r = link.latest;
-  const tone = ackTone(r.pushDataAckPercent, r.pushDataSent);
-  const verdict = {
+  // A report that is old, or from a forwarder that is not running steadily, is no sign that
+  // all is well now: it is never green.
+  let tone = ackTone(r.pushDataAckPercent, r.pushDataSent);
+  const unsure = link.stale ? `This report is ${agoText(r.time, now).replace(' ago', '')} old, and the forwarder writes one every ` +
+    `${link.statIntervalSeconds} s: it tells nothing of the link now.`
+    : forwarderSteady ? null : 'The forwarder is not running steadily: this report tells nothing of the link now.';
+  let verdict = {
     ok: 'The network server acknowledges what the gateway sends.',
     warn: 'The network server acknowledges only part of what the gateway sends.',
     bad: 'The network server does not answer. Check the server address and ports, and the gateway\'s internet connection.',
     muted: 'Nothing was sent to the network server in the latest report.',
   }[tone];
+  if (unsure && tone === 'ok') [tone, verdict] = ['muted', unsure];
   return [
     h('div', { class: `ack ${tone}`, id: 'push-ack' },
       h('span', { class: 'ack-label' }, 'PUSH_DATA acknowledged'),
@@ -79,12 +107,12 @@ function linkBody(link, now) {
       ['Packets received', `${text(r.rfReceived)} (CRC OK ${percentText(r.crcOkPercent)})`],
       ['Packets forwarded', text(r.rfForwarded)],
       ['PUSH_DATA sent', text(r.pushDataSent)],
-      ['PULL_DATA acknowledged', percentText(r.pullDataAckPercent)],
+      ['PULL_DATA acknowledged', pullText(r)],
       ['Downlinks sent', `${text(r.rfSent)}${r.txErrors ? `, ${r.txErrors} TX errors` : ''}`],
       ['Time reference', r.timeReference ? `${r.timeReference}${r.timeReferenceAgeSeconds !== null ? ` (age ${r.timeReferenceAgeSeconds} s)` : ''}` : null],
       ['Position', r.gps ? `${r.gps.latitude.toFixed(5)}, ${r.gps.longitude.toFixed(5)}, ${r.gps.altitude} m (${r.gps.source})` : null],
     ]),
-    h('figure', { class: 'chart-box' }, ...linkChart(link.series, now)),
+    h('figure', { class: 'chart-box' }, ...linkChart(link.series, now, link.statIntervalSeconds)),
   ];
 }
 
@@ -97,8 +125,6 @@ function sshBody(unit) {
 }
 
 function gatewayBody(g) {
-  const clock = g.clockSynchronized === true ? 'synchronised'
-    : g.clockSynchronized === false ? h('span', { class: 'badge warn' }, 'not synchronised') : 'unknown';
   return [facts([
     ['Host name', h('code', {}, text(g.hostname))],
     ['System', text(g.os)],
@@ -107,7 +133,6 @@ function gatewayBody(g) {
     ['Load', g.load ? g.load.map((l) => l.toFixed(2)).join(' · ') : '–'],
     ['Memory', `${bytesText(g.memory.availableBytes)} available of ${bytesText(g.memory.totalBytes)}`],
     ['Storage', g.storage ? `${bytesText(g.storage.freeBytes)} free of ${bytesText(g.storage.totalBytes)} (${g.storage.path})` : '–'],
-    ['Clock', clock],
   ]),
   h('h3', {}, 'Network'),
   g.interfaces.length
@@ -159,7 +184,7 @@ function configBody(c) {
         setIn(c.sideFiles, gw('server_address'), gw('serv_port_up'), gw('serv_port_down'))]],
       ['Concentrator', c.layout ? LAYOUT_NAMES[c.layout] ?? c.layout : '–'],
       ['File', c.sizeBytes === null ? '–' : `${bytesText(c.sizeBytes)}, changed ${localTimeText(c.modified)}`],
-      ['Comments', c.hasComments ? 'yes: the first change made here removes them' : 'none'],
+      ['Comments', c.hasComments ? 'yes: changes made here keep them (one that cannot keep the layout says so)' : 'none'],
     ]),
     h('p', {}, h('a', { href: '/ui/config' }, 'Edit the configuration')),
   ];
@@ -175,10 +200,15 @@ export function statusView(app) {
   const config = card('config-card', 'Configuration at a glance');
   const self = card('self-card', 'relaydash');
   const activity = card('activity-card', 'Recent activity');
+  const verdict = h('div', { class: 'verdict-box' });
+  // Says when what is shown is older than the last refresh: one under way for long, or failed.
+  const freshness = h('p', { class: 'freshness', hidden: true });
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Gateway status'),
     h('p', { class: 'intro' }, `What the gateway and its packet forwarder are doing, refreshed every ${REFRESH_MS / 1000} seconds.`),
     status.el,
+    freshness,
+    verdict,
     h('div', { class: 'status-grid' }, forwarder.el, ssh.el, link.el, config.el, gateway.el, self.el),
     activity.el,
     updated);
@@ -186,12 +216,26 @@ export function statusView(app) {
   let shown = false;
   let timer = null;
   let loaded = false;
+  let shownAsOf = null;
 
-  function render(s, recent) {
+  // What is shown is from before the refresh under way or the one that failed.
+  function showOld(...why) {
+    if (!loaded) return;
+    freshness.replaceChildren(...why, ` Showing the status as of ${localTimeText(new Date(shownAsOf).toISOString()).slice(11)}.`);
+    freshness.hidden = false;
+    el.classList.add('old');
+  }
+
+  function render(s, recent, asked) {
     const now = Date.now();
+    shownAsOf = asked;
+    freshness.hidden = true;
+    el.classList.remove('old');
+    verdict.replaceChildren(...verdictBody(s.verdict, now));
     activity.fill(...activityBody(recent));
     forwarder.fill(...forwarderBody(s.units.forwarder));
-    link.fill(...linkBody(s.linkHealth, now));
+    const steady = !['bad', 'warning'].includes(s.verdict?.checks.find((c) => c.name === 'forwarder')?.level);
+    link.fill(...linkBody(s.linkHealth, now, steady));
     ssh.fill(...sshBody(s.units.ssh));
     config.fill(...configBody(s.forwarderConfig));
     gateway.fill(...gatewayBody(s.gateway));
@@ -203,6 +247,8 @@ export function statusView(app) {
     clearTimeout(timer);
     timer = null;
     if (!loaded) status.busy('Asking the gateway…');
+    const asked = Date.now();
+    const waiting = setTimeout(() => showOld(h('span', { class: 'spinner', 'aria-hidden': 'true' }), 'Waiting for the gateway…'), WAIT_MS);
     try {
       // The trail's own failure is shown in its card; the status is what the page is for.
       const [s, recent] = await Promise.all([
@@ -210,12 +256,15 @@ export function statusView(app) {
         api.call('audit/list', { limit: RECENT_ROWS }).catch((e) => e),
       ]);
       if (!shown || recent.authLost) return;
-      render(s, recent);
+      render(s, recent, asked);
       loaded = true;
       status.clear();
     } catch (e) {
       if (e.authLost) return;
       status.error(`Could not read the gateway's status: ${e.message}`);
+      showOld('The last refresh failed.');
+    } finally {
+      clearTimeout(waiting);
     }
     schedule();
   }

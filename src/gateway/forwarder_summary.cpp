@@ -24,6 +24,17 @@ std::optional<std::int64_t> intMember(const JsonNode* object, std::string_view k
   return value->getInt();
 }
 
+// "line 3, column 12: string literal as key expected": the place counted from 1, as every page
+// shows places in the file (the parser counts columns from 0).
+std::string parsingErrorText(const JsonParsingError& e) {
+  const std::string_view what = e.what();
+  const std::size_t after = what.find(") Error: ");
+  std::string text =
+      "line " + std::to_string(e.line()) + ", column " + std::to_string(e.column() + 1) + ": ";
+  text += after == std::string_view::npos ? what : what.substr(after + 9);
+  return text;
+}
+
 }  // namespace
 
 bool hasJsonComments(std::string_view text) {
@@ -65,6 +76,9 @@ ForwarderSummary summarizeForwarderConfig(const std::string& path) {
   summary.forwarder = viewAsForwarder(path, text);
   try {
     document = readConfigDocument(text);
+  } catch (const JsonParsingError& e) {
+    summary.error = parsingErrorText(e);
+    return summary;
   } catch (const std::exception& e) {
     summary.error = e.what();
     return summary;
@@ -75,6 +89,8 @@ ForwarderSummary summarizeForwarderConfig(const std::string& path) {
   summary.serverAddress = stringMember(gateway.get(), "server_address");
   summary.serverPortUp = intMember(gateway.get(), "serv_port_up");
   summary.serverPortDown = intMember(gateway.get(), "serv_port_down");
+  summary.statInterval = intMember(gateway.get(), "stat_interval");
+  if (summary.statInterval && *summary.statInterval < 1) summary.statInterval.reset();
   for (const char* layout : {"SX1301_conf", "SX130x_conf"}) {
     if (document->hasKey(layout)) {
       summary.layout = layout;

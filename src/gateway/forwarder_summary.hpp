@@ -17,6 +17,8 @@ struct ForwarderSummary {
   std::optional<std::string> serverAddress;  // gateway_conf.server_address
   std::optional<std::int64_t> serverPortUp;  // gateway_conf.serv_port_up
   std::optional<std::int64_t> serverPortDown;
+  // gateway_conf.stat_interval: seconds between the forwarder's statistics reports (from 1).
+  std::optional<std::int64_t> statInterval;
   // "SX1301_conf" (first-generation concentrators) or "SX130x_conf" (SX1302/SX1303).
   std::optional<std::string> layout;
   std::optional<std::int64_t> sizeBytes;

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstddef>
 
+#include "gateway/time_text.hpp"
+
 namespace relaydash {
 namespace {
 
@@ -79,14 +81,19 @@ void readLine(std::string_view line, LinkReport& report) {
     report.rfSentBytes = whole(two[1]);
   } else if (scan(line, "TX errors: {}", one)) {
     report.txErrors = whole(one[0]);
-  } else if (scan(line, "Valid time reference (age: {} sec)", one)) {
+  } else if (scan(line, "Valid time reference (age: {} sec)", one) ||
+             scan(line, "Valid gps time reference (age: {} sec)", one)) {
     report.timeReference = TimeReference::Valid;
     report.timeReferenceAge = whole(one[0]);
-  } else if (scan(line, "Invalid time reference (age: {} sec)", one)) {
+  } else if (scan(line, "Invalid time reference (age: {} sec)", one) ||
+             scan(line, "Invalid gps time reference (age: {} sec)", one)) {
     report.timeReference = TimeReference::Invalid;
     report.timeReferenceAge = whole(one[0]);
   } else if (line == "GPS sync is disabled" || line == "GPS is disabled") {
     report.timeReference = TimeReference::Disabled;
+  } else if (scan(line, "System GPS coordinates: latitude {}, longitude {}, altitude {} m",
+                  three)) {
+    report.gps = GpsPosition{three[0], three[1], three[2], "system"};
   } else if (scan(line, "GPS coordinates: latitude {}, longitude {}, altitude {} m", three)) {
     report.gps = GpsPosition{three[0], three[1], three[2], "gps"};
   } else if (scan(line, "Manual GPS coordinates: latitude {}, longitude {}, altitude {} m",
@@ -108,38 +115,71 @@ bool isDateLine(std::string_view line) {
          line != "##### END #####";
 }
 
+// The time of a "##### 2026-12-09 21:05:00 GMT #####" line; nullopt for a date in any other
+// form or zone.
+std::optional<std::int64_t> dateOf(std::string_view line) {
+  const std::string_view date = trim(line.substr(6, line.size() - 12));
+  if (date.empty() || date.front() < '0' || date.front() > '9') return std::nullopt;
+  if (!date.ends_with(" GMT") && !date.ends_with(" UTC")) return std::nullopt;
+  return parseSystemdTimestamp(date);
+}
+
+// How a report ended.
+enum class Ending { End, NextReport, Cut };
+
 class ReportReader {
  public:
   void line(std::int64_t time, std::string_view text) {
     if (isDateLine(text)) {
-      finish(false);
-      open(time);
+      finish(Ending::NextReport);
+      open(time, dateOf(text));
     } else if (text == "##### END #####") {
-      finish(true);
+      endLines_ = true;
+      finish(Ending::End);
     } else if (text == "### [UPSTREAM] ###") {
       // A forwarder that writes neither date nor end lines starts each report here.
-      if (open_ && upstreamSeen_) finish(false);
-      if (!open_) open(time);
+      if (open_ && upstreamSeen_) finish(Ending::NextReport);
+      if (!open_) open(time, std::nullopt);
       upstreamSeen_ = true;
-    } else if (open_ && text.starts_with("# ")) {
+    } else if (!open_) {
+      return;
+    } else if (text.starts_with("### ")) {
+      inGps_ = text == "### [GPS] ###";
+      if (text.starts_with("### GPS IS DISABLED")) {
+        current_.timeReference = TimeReference::Disabled;
+        current_.gpsBlock = true;
+      }
+    } else if (text.starts_with("# ")) {
       readLine(trim(text.substr(2)), current_);
+      if (inGps_ || current_.timeReference || current_.gps) current_.gpsBlock = true;
     }
   }
 
   std::vector<LinkReport> done() && {
-    finish(false);
+    finish(Ending::Cut);
+    // The next report's start ends one only for a forwarder that writes no end lines; from one
+    // that does, the report before it was cut off.
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+      if (endings_[i] == Ending::NextReport) reports_[i].complete = !endLines_;
+    }
     return std::move(reports_);
   }
 
  private:
-  void open(std::int64_t time) {
+  void open(std::int64_t time, std::optional<std::int64_t> written) {
     current_ = LinkReport();
-    current_.time = time;
+    current_.arrival = time;
+    current_.time = written.value_or(time);
     open_ = true;
     upstreamSeen_ = false;
+    inGps_ = false;
   }
-  void finish(bool ended) {
-    if (open_ && (ended || holdsEveryCounter(current_))) reports_.push_back(std::move(current_));
+  void finish(Ending ending) {
+    if (open_ && (ending == Ending::End || holdsEveryCounter(current_))) {
+      current_.complete = ending == Ending::End;
+      reports_.push_back(std::move(current_));
+      endings_.push_back(ending);
+    }
     open_ = false;
   }
 
@@ -148,7 +188,10 @@ class ReportReader {
   LinkReport current_;
   bool open_ = false;
   bool upstreamSeen_ = false;
+  bool inGps_ = false;
+  bool endLines_ = false;  // the forwarder ends its reports with "##### END #####"
   std::vector<LinkReport> reports_;
+  std::vector<Ending> endings_;
 };
 
 }  // namespace

@@ -18,13 +18,24 @@ struct GpsPosition {
   double latitude = 0;
   double longitude = 0;
   double altitude = 0;
-  std::string source;  // "gps", "manual" (set in the configuration) or "fake"
+  // "gps", "manual" (set in the configuration), "fake", or "system": mp_pkt_fwd's coordinates,
+  // the receiver's or the configuration's, which it does not say
+  std::string source;
 };
 
 // One statistics report of the packet forwarder: what it counted over one stat_interval. A line
 // the report did not hold leaves its numbers nullopt.
 struct LinkReport {
-  std::int64_t time = 0;  // journal time of the report's first line, microseconds UTC
+  // When the forwarder wrote it, microseconds UTC: the time its "##### 2026-12-09 21:05:00 GMT
+  // #####" line gives, or `arrival` when it has none. The journal gets the forwarder's output in
+  // bursts of 4 KiB, up to several reports late and several at once, so its times are no clock.
+  std::int64_t time = 0;
+  std::int64_t arrival = 0;  // the journal's time of the report's first line
+  // It reached its "##### END #####" line or, from a forwarder that writes none, the next report
+  // began. A report cut short (the rest of it still in the forwarder's buffer, or lost when it
+  // stopped) lacks its last blocks: the GPS block comes last.
+  bool complete = false;
+  bool gpsBlock = false;  // it holds a line of its GPS block
   // Upstream: radio packets received and forwarded to the network server.
   std::optional<std::int64_t> rfReceived;
   std::optional<double> crcOkPercent, crcFailPercent, noCrcPercent;
@@ -45,8 +56,9 @@ struct LinkReport {
 // Finds the statistics reports in the forwarder's journal entries (oldest first) and answers them
 // oldest first. A report runs from its "##### <date> #####" line (or, without one, its
 // "### [UPSTREAM] ###" line) to "##### END #####". A report cut off before its end (the
-// forwarder stopped, or it is being written right now) counts only if it holds every counter of
-// the upstream and downstream blocks; lines that belong to no report are ignored.
+// forwarder stopped, or the rest is still in its buffer) counts only if it holds every counter of
+// the upstream and downstream blocks; lines that belong to no report are ignored. Reads the GPS
+// lines of lora_pkt_fwd and of mp_pkt_fwd alike.
 std::vector<LinkReport> parseLinkReports(const std::vector<JournalEntry>& entries);
 
 // The reports of the unit's journal over the last `window` seconds, oldest first; empty when

@@ -202,12 +202,19 @@ export class FakeJournal {
   lines(messages, firstAfter = 30) {
     return messages.map((m, i) => this.entry(m, { seconds: i === 0 ? firstAfter : 0.001 }));
   }
+
+  // A statistics report dated when its first line reaches the journal, `firstAfter` seconds
+  // after the previous entry; edit(lines) may change its lines first.
+  report(received, pushAck, pullAck = '100.00', { firstAfter = 30, edit = (lines) => lines } = {}) {
+    const at = (this.time + firstAfter * 1e6) / 1000;
+    return this.lines(edit(statisticsReport(received, pushAck, pullAck, at)), firstAfter);
+  }
 }
 
-// The lines of one statistics report of the packet forwarder.
-export function statisticsReport(received, pushAck, pullAck = '100.00') {
+// The lines of one statistics report of the packet forwarder, dated `at` (milliseconds).
+export function statisticsReport(received, pushAck, pullAck = '100.00', at = Date.parse('2026-12-09T01:02:03Z')) {
   return [
-    '##### 2026-12-09 01:02:03 GMT #####',
+    `##### ${new Date(at).toISOString().slice(0, 19).replace('T', ' ')} GMT #####`,
     '### [UPSTREAM] ###',
     `# RF packets received by concentrator: ${received}`,
     '# CRC_OK: 100.00%, CRC_FAIL: 0.00%, NO_CRC: 0.00%',

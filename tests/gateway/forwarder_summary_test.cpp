@@ -21,15 +21,16 @@ TEST(ForwarderSummary, EverySampleAtAGlance) {
     const char* address;
     std::int64_t up, down;
     bool comments;
+    std::int64_t statInterval;
   } rows[] = {
       {"sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json", "SX1301_conf", "127.0.0.1",
-       1680, 1681, true},
+       1680, 1681, true, 30},
       {"sx1301-eu868-semtech-basic_pkt_fwd-v1.1.0-strict.global_conf.json", "SX1301_conf",
-       "127.0.0.1", 1780, 1782, false},
+       "127.0.0.1", 1780, 1782, false, 20},
       {"sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json", "SX1301_conf", "localhost",
-       1680, 1680, true},
+       1680, 1680, true, 30},
       {"sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json", "SX130x_conf", "localhost",
-       1730, 1730, true},
+       1730, 1730, true, 30},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
@@ -41,6 +42,7 @@ TEST(ForwarderSummary, EverySampleAtAGlance) {
     EXPECT_EQ(s.serverPortUp, row.up);
     EXPECT_EQ(s.serverPortDown, row.down);
     EXPECT_EQ(s.hasComments, row.comments);
+    EXPECT_EQ(s.statInterval, row.statInterval);
     EXPECT_EQ(s.sizeBytes,
               static_cast<std::int64_t>(std::filesystem::file_size(kSamples + row.file)));
     EXPECT_TRUE(s.modified);
@@ -55,17 +57,19 @@ TEST(ForwarderSummary, FilesThatCannotBeReadOrParsed) {
 
   std::ofstream(dir / "broken.json") << "{\"gateway_conf\": {\"gateway_ID\": ";
   const ForwarderSummary broken = summarizeForwarderConfig(dir / "broken.json");
-  EXPECT_EQ(broken.error, "input(1, 32) Error: { expected");
+  // The place as every page shows it, the column counted from 1.
+  EXPECT_EQ(broken.error, "line 1, column 33: { expected");
   EXPECT_EQ(broken.sizeBytes, 32);
   EXPECT_EQ(broken.gatewayId, std::nullopt);
 
   // Members of the wrong type, and a document with neither layout.
   std::ofstream(dir / "odd.json")
-      << R"({"gateway_conf": {"gateway_ID": 5, "serv_port_up": "1700"}})";
+      << R"({"gateway_conf": {"gateway_ID": 5, "serv_port_up": "1700", "stat_interval": 0}})";
   const ForwarderSummary odd = summarizeForwarderConfig(dir / "odd.json");
   EXPECT_EQ(odd.error, std::nullopt);
   EXPECT_EQ(odd.gatewayId, std::nullopt);
   EXPECT_EQ(odd.serverPortUp, std::nullopt);
+  EXPECT_EQ(odd.statInterval, std::nullopt);
   EXPECT_EQ(odd.layout, std::nullopt);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/time_text.hpp"
 #include "runtime/event_loop.hpp"
 #include "support/fake_journal.hpp"
 #include "support/scripted_systemctl.hpp"
@@ -44,7 +45,11 @@ TEST(LinkReports, EveryNumberOfARealReport) {
       parseLinkReports(entriesOf(statisticsReport("2026-12-09 01:02:03", 12, "92.31")));
   ASSERT_EQ(reports.size(), 1u);
   const LinkReport& r = reports[0];
-  EXPECT_EQ(r.time, 1'765'000'030'000'000);
+  // Its own time, and the journal's.
+  EXPECT_EQ(formatIsoUtc(r.time), "2026-12-09T01:02:03Z");
+  EXPECT_EQ(r.arrival, 1'765'000'030'000'000);
+  EXPECT_TRUE(r.complete);
+  EXPECT_TRUE(r.gpsBlock);
   EXPECT_EQ(r.rfReceived, 12);
   EXPECT_EQ(r.crcOkPercent, 83.33);
   EXPECT_EQ(r.crcFailPercent, 16.67);
@@ -130,6 +135,168 @@ TEST(LinkReports, OtherForwardersWaysOfWritingThem) {
   EXPECT_EQ(kept[0].rfReceived, 1);
 
   EXPECT_TRUE(parseLinkReports(entriesOf(kChatter)).empty());
+}
+
+// Entries whose lines reach the journal in bursts, as the forwarder's buffered output does: every
+// line of a burst has the journal time of the burst.
+std::vector<JournalEntry> burstsOf(const std::vector<std::vector<std::string>>& bursts,
+                                   double secondsApart) {
+  FakeJournal journal("packet-forwarder");
+  std::string output;
+  for (const auto& burst : bursts) {
+    for (std::size_t i = 0; i < burst.size(); ++i)
+      output += journal.text(burst[i], 6, i == 0 ? secondsApart : 0) + "\n";
+  }
+  return parseJournal(output);
+}
+
+std::vector<std::string> linesOf(const std::vector<std::string>& report, std::size_t from,
+                                 std::size_t to) {
+  return {report.begin() + static_cast<std::ptrdiff_t>(from),
+          report.begin() + static_cast<std::ptrdiff_t>(std::min(to, report.size()))};
+}
+
+TEST(LinkReports, ReportsThatReachTheJournalInBursts) {
+  // Three reports 5 s apart in one 4 KiB burst, the fourth cut by the end of the buffer after
+  // its counters: the rest of it comes with the next burst, 20 s later.
+  const auto first = statisticsReport("2026-12-09 21:05:00", 1, "100.00");
+  const auto second = statisticsReport("2026-12-09 21:05:05", 2, "100.00");
+  const auto third = statisticsReport("2026-12-09 21:05:10", 3, "100.00");
+  const auto fourth = statisticsReport("2026-12-09 21:05:15", 4, "100.00");
+  const auto reports = parseLinkReports(burstsOf(
+      {concat({first, second, third, linesOf(fourth, 0, 12)}), linesOf(fourth, 12, 16)}, 20));
+  ASSERT_EQ(reports.size(), 4u);
+  const std::int64_t burst = reports[0].arrival;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(formatIsoUtc(reports[i].time),
+              "2026-12-09T21:05:" + std::to_string(i * 5 / 10) + std::to_string(i * 5 % 10) + "Z");
+    EXPECT_EQ(reports[i].arrival, burst);
+  }
+  EXPECT_EQ(formatIsoUtc(reports[3].time), "2026-12-09T21:05:15Z");
+  EXPECT_EQ(reports[3].arrival, burst);
+  EXPECT_TRUE(reports[3].complete);
+  EXPECT_EQ(reports[3].rfReceived, 4);
+  EXPECT_EQ(reports[3].timeReference, TimeReference::Valid);
+
+  // Read before the rest came, the fourth is cut before its GPS block: it counts, and says
+  // nothing of the GPS.
+  const auto cut = parseLinkReports(burstsOf({concat({first, linesOf(fourth, 0, 12)})}, 20));
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_TRUE(cut[0].complete);
+  EXPECT_FALSE(cut[1].complete);
+  EXPECT_FALSE(cut[1].gpsBlock);
+  EXPECT_EQ(cut[1].pushDataAckPercent, 100.0);
+  EXPECT_EQ(cut[1].timeReference, std::nullopt);
+  EXPECT_FALSE(cut[1].gps);
+  // Cut off when the forwarder stopped: the report after it begins without its end.
+  const auto restarted =
+      parseLinkReports(burstsOf({concat({linesOf(fourth, 0, 12)}),
+                                 statisticsReport("2026-12-09 21:06:01", 0, "100.00", "0.00")},
+                                20));
+  ASSERT_EQ(restarted.size(), 2u);
+  EXPECT_FALSE(restarted[0].complete);
+  EXPECT_TRUE(restarted[1].complete);
+
+  // A date in another zone is no time to go by: the journal's is taken.
+  auto local = statisticsReport("2026-12-09 22:05:00", 1, "100.00");
+  local[0] = "##### 2026-12-09 22:05:00 CET #####";
+  const auto inCet = parseLinkReports(burstsOf({local}, 20));
+  ASSERT_EQ(inCet.size(), 1u);
+  EXPECT_EQ(inCet[0].time, inCet[0].arrival);
+  local[0] = "##### 2026-12-09 22:05:00 UTC #####";
+  EXPECT_EQ(formatIsoUtc(parseLinkReports(burstsOf({local}, 20))[0].time), "2026-12-09T22:05:00Z");
+}
+
+TEST(LinkReports, AServerThatStopsAnsweringAndAnIntervalWithoutKeepAlives) {
+  // Recorded from a forwarder whose network server went away, its keepalive_interval (40 s)
+  // longer than its stat_interval (30 s).
+  const std::vector<std::string> lines{
+      "##### 2026-12-09 21:05:00 GMT #####",
+      "### [UPSTREAM] ###",
+      "# RF packets received by concentrator: 2",
+      "# CRC_OK: 100.00%, CRC_FAIL: 0.00%, NO_CRC: 0.00%",
+      "# RF packets forwarded: 2 (46 bytes)",
+      "# PUSH_DATA datagrams sent: 3 (563 bytes)",
+      "# PUSH_DATA acknowledged: 100.00%",
+      "### [DOWNSTREAM] ###",
+      "# PULL_DATA sent: 1 (100.00% acknowledged)",
+      "# PULL_RESP(onse) datagrams received: 0 (0 bytes)",
+      "# RF packets sent to concentrator: 0 (0 bytes)",
+      "# TX errors: 0",
+      "### [GPS] ###",
+      "# GPS sync is disabled",
+      "##### END #####",
+      "INFO: [down] PULL_ACK received in 38 ms",
+      "WARNING: [up] ignored out-of sync ACK packet",
+      "##### 2026-12-09 21:05:30 GMT #####",
+      "### [UPSTREAM] ###",
+      "# RF packets received by concentrator: 1",
+      "# CRC_OK: 100.00%, CRC_FAIL: 0.00%, NO_CRC: 0.00%",
+      "# RF packets forwarded: 1 (23 bytes)",
+      "# PUSH_DATA datagrams sent: 2 (412 bytes)",
+      "# PUSH_DATA acknowledged: 0.00%",
+      "### [DOWNSTREAM] ###",
+      "# PULL_DATA sent: 0 (0.00% acknowledged)",
+      "# PULL_RESP(onse) datagrams received: 0 (0 bytes)",
+      "# RF packets sent to concentrator: 0 (0 bytes)",
+      "# TX errors: 0",
+      "### [GPS] ###",
+      "# GPS sync is disabled",
+      "##### END #####",
+  };
+  const auto reports = parseLinkReports(entriesOf(lines));
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].pushDataAckPercent, 100.0);
+  EXPECT_EQ(reports[0].pullDataSent, 1);
+  EXPECT_EQ(reports[1].pushDataSent, 2);
+  EXPECT_EQ(reports[1].pushDataAckPercent, 0.0);
+  // Nothing sent, and the forwarder's 0.00 % for it.
+  EXPECT_EQ(reports[1].pullDataSent, 0);
+  EXPECT_EQ(reports[1].pullDataAckPercent, 0.0);
+  EXPECT_EQ(reports[1].timeReference, TimeReference::Disabled);
+  EXPECT_EQ(formatIsoUtc(reports[1].time), "2026-12-09T21:05:30Z");
+}
+
+TEST(LinkReports, TheGpsLinesOfTheMultiProtocolForwarder) {
+  const std::vector<std::string> withGps{
+      "##### 2026-12-09 21:05:00 GMT #####",
+      "### [UPSTREAM] ###",
+      "# RF packets received by concentrator: 5",
+      "# CRC_OK: 80.00%, CRC_FAIL: 20.00%, NO_CRC: 0.00%",
+      "# RF packets forwarded: 4 (92 bytes)",
+      "# PUSH_DATA datagrams sent: 5 (1010 bytes)",
+      "# PUSH_DATA acknowledged: 100.00%",
+      "### [DOWNSTREAM] ###",
+      "# PULL_DATA sent: 3 (100.00% acknowledged)",
+      "# PULL_RESP(onse) datagrams received: 0 (0 bytes)",
+      "# RF packets sent to concentrator: 0 (0 bytes)",
+      "# TX errors: 0",
+      "### [GPS] ###",
+      "# Valid gps time reference (age: 0 sec)",
+      "# System GPS coordinates: latitude 52.09118, longitude 5.12246, altitude 7 m",
+      "##### END #####",
+  };
+  std::vector<std::string> disabled = withGps;
+  disabled[0] = "##### 2026-12-09 21:05:30 GMT #####";
+  disabled.erase(disabled.begin() + 12, disabled.begin() + 15);
+  disabled.insert(disabled.begin() + 12, "### GPS IS DISABLED!");
+  std::vector<std::string> invalid = withGps;
+  invalid[0] = "##### 2026-12-09 21:06:00 GMT #####";
+  invalid[13] = "# Invalid gps time reference (age: 31 sec)";
+  const auto reports = parseLinkReports(entriesOf(concat({withGps, disabled, invalid})));
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[0].timeReference, TimeReference::Valid);
+  EXPECT_EQ(reports[0].timeReferenceAge, 0);
+  ASSERT_TRUE(reports[0].gps);
+  EXPECT_EQ(reports[0].gps->latitude, 52.09118);
+  EXPECT_EQ(reports[0].gps->longitude, 5.12246);
+  EXPECT_EQ(reports[0].gps->altitude, 7);
+  EXPECT_EQ(reports[0].gps->source, "system");
+  EXPECT_EQ(reports[1].timeReference, TimeReference::Disabled);
+  EXPECT_TRUE(reports[1].gpsBlock);
+  EXPECT_FALSE(reports[1].gps);
+  EXPECT_EQ(reports[2].timeReference, TimeReference::Invalid);
+  EXPECT_EQ(reports[2].timeReferenceAge, 31);
 }
 
 TEST(LinkReports, ReadFromTheJournalNewestFirstAndAnsweredOldestFirst) {

@@ -75,14 +75,20 @@ std::string nowUtc() {
 
 void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
                  std::optional<std::int64_t> version) {
+  recordAuditAs(session.context, session.user, session.request.hostname, action, outcome, version);
+}
+
+void recordAuditAs(Context& ctx, std::string_view user, std::string_view peer,
+                   std::string_view action, AuditOutcome outcome,
+                   std::optional<std::int64_t> version) {
   AuditRow row;
   row.time = nowUtc();
-  row.peer = session.request.hostname;
-  row.user = session.user;
+  row.peer = peer;
+  row.user = user;
   row.action = action;
   row.outcome = outcome == AuditOutcome::Success ? "success" : "failure";
   row.version = version;
-  session.context.audit.record(std::move(row));
+  ctx.audit.record(std::move(row));
 }
 
 Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body) {

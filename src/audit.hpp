@@ -24,6 +24,10 @@ inline constexpr std::string_view kAuditConfigPatch = "config-patch";
 inline constexpr std::string_view kAuditConfigApply = "config-apply";
 inline constexpr std::string_view kAuditConfigRestore = "config-restore";
 inline constexpr std::string_view kAuditConfigRollback = "config-rollback";
+// A whole file put in place (forwarder-config/restore with "text" or "upload").
+inline constexpr std::string_view kAuditConfigReplace = "config-replace";
+// A change that a stop of the server interrupted, finished when it started again.
+inline constexpr std::string_view kAuditConfigRecover = "config-recover";
 
 // Records one row for the request in session: the time now (UTC), the request's peer address,
 // session.user, the action, its outcome and, for a configuration change, the history version it
@@ -32,6 +36,12 @@ inline constexpr std::string_view kAuditConfigRollback = "config-rollback";
 // its answer stands.
 void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
                  std::optional<std::int64_t> version = std::nullopt);
+
+// The same for an action no request asked for (the server's own, at start-up say): user and
+// peer as given, peer empty when there is none.
+void recordAuditAs(Context& ctx, std::string_view user, std::string_view peer,
+                   std::string_view action, AuditOutcome outcome,
+                   std::optional<std::int64_t> version = std::nullopt);
 
 // audit/list: the trail, newest first, a page at a time. Input (all optional):
 // {"limit": rows, 1 to kMaxAuditPage (default kDefaultAuditPage), "before": id}; answers

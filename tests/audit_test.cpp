@@ -78,6 +78,27 @@ TEST_F(ManagementApi, EverySignInAndEveryChangeLeavesOneRow) {
   }
 }
 
+// A row no request asked for (the server finishing a change at start-up) carries the user and
+// peer it was given, not a session's.
+TEST_F(ManagementApi, TheServersOwnActionsAreRecordedAsItsOwn) {
+  login("quilm");
+  thread.reset();  // no longer served: the context is this thread's alone
+  recordAuditAs(*context, "relaydash", "", kAuditConfigRecover, AuditOutcome::Success, 7);
+  startServer("packet-forwarder");
+  const Reply reply = call("/rpc/audit/list", R"({"auth":")" + token() + "\"}");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  const JsonNodePtr body = parseJson(reply.body);
+  const JsonNode& entries = *body->at("output")->at("entries");
+  ASSERT_EQ(entries.size(), 3u);
+  const JsonNodePtr own = entries.array()[1];
+  EXPECT_EQ(own->at("action")->getString(), "config-recover");
+  EXPECT_EQ(own->at("user")->getString(), "relaydash");
+  EXPECT_EQ(own->at("peer")->getString(), "");
+  EXPECT_EQ(own->at("outcome")->getString(), "success");
+  EXPECT_EQ(own->at("version")->getInt(), 7);
+  EXPECT_EQ(entries.array()[2]->at("peer")->getString(), "127.0.0.1");
+}
+
 TEST_F(ManagementApi, AuditListPagesBackwardsAndRefusesBadRequests) {
   for (int i = 0; i < 7; ++i)
     login("quilm");

@@ -10,14 +10,32 @@ const ACTIONS = {
   'ssh-stop': 'Disable SSH',
   'config-patch': 'Change the configuration',
   'config-apply': 'Apply a configuration',
+  'config-replace': 'Apply an edited file',
   'config-restore': 'Restore a configuration',
   'config-rollback': 'Roll back the configuration',
+  'config-recover': 'Finish an interrupted change',
 };
+
+// What the version of a row is: a change names the version that kept the file it replaced, a
+// restore the version it put back.
+const KEPT = (what, v) => `${what} (the file before is version ${v})`;
+const WITH_VERSION = {
+  'config-patch': KEPT,
+  'config-apply': KEPT,
+  'config-replace': KEPT,
+  'config-restore': (what, v) => `Restore version ${v}`,
+  'config-rollback': (what, v) => `Roll back to version ${v}`,
+};
+
+// The table's own entry: a name such as "constructor" is no action of these tables.
+const own = (table, key) => (Object.hasOwn(table, key) ? table[key] : undefined);
 
 // An action the page does not know yet is shown as the gateway names it.
 export function actionText(entry) {
-  const what = ACTIONS[entry.action] ?? String(entry.action);
-  return entry.version === null || entry.version === undefined ? what : `${what} (version ${entry.version})`;
+  const what = own(ACTIONS, entry.action) ?? String(entry.action);
+  if (entry.version === null || entry.version === undefined) return what;
+  const withVersion = own(WITH_VERSION, entry.action);
+  return withVersion ? withVersion(what, entry.version) : `${what} (version ${entry.version})`;
 }
 
 export function outcomeBadge(outcome) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,12 +16,28 @@ struct ChangeAuthor {
   std::string procedure;  // "forwarder-config/apply", ...
 };
 
+// What a kept version is and how it ended, as the change that kept it knew.
+struct VersionFacts {
+  // "before": the file that was in place before the change (the version's author made it);
+  // "rejected": a file the change tried and rolled back, or that was refused;
+  // "unknown": a version kept by an earlier build, which did not write these facts.
+  std::string kind = "before";
+  std::string reason;                    // "rejected": why it was rolled back; else empty
+  std::vector<std::string> changed;      // "rejected": members it changed, "gateway_conf.x", ...
+  std::optional<std::int64_t> ranSince;  // "before": when the file had been written, µs UTC
+  std::optional<bool> ranWell;           // "before": the forwarder ran and the server acknowledged
+  std::optional<int> restores;           // the version a restore put back in this file's place
+};
+
 // One kept version of the configuration file: its exact bytes were the file before a write.
 struct ConfigVersion {
   int number = 0;    // 1, 2, 3, ...: never reused while a newer version is kept
   std::string time;  // when it was kept, ISO-8601 UTC with milliseconds
   ChangeAuthor author;
   std::size_t size = 0;  // bytes
+  VersionFacts facts;
+  // How long the file was in place until it was kept (from facts.ranSince); nullopt if unknown.
+  std::optional<std::int64_t> ranSeconds;
 };
 
 // A version with its bytes.
@@ -34,7 +51,8 @@ struct StoredVersion {
 // ConfigVersion holds, then the file's exact bytes. It is written as the configuration itself is
 // (a temporary file synced and renamed), so a version is complete or absent: after a crash at any
 // moment, only a temporary file can be left over, which listings skip and start-up and the next
-// save remove. The newest kKept versions are kept; saving deletes the oldest beyond them.
+// save remove. The newest kKept versions are kept, and beyond them the newest one the forwarder
+// ran well with (facts.ranWell); saving deletes the others.
 //
 // One thread uses it; nothing here blocks for longer than a few small file operations.
 class ConfigHistory {
@@ -54,7 +72,12 @@ class ConfigHistory {
 
   // Keeps the bytes as the next version and answers it; creates the folder when it is missing.
   // Raises OSError (a full disk, a folder that cannot be written, ...): nothing is kept then.
-  ConfigVersion save(std::string_view bytes, const ChangeAuthor& author);
+  ConfigVersion save(std::string_view bytes, const ChangeAuthor& author,
+                     const VersionFacts& facts = {});
+
+  // The newest version whose bytes are these (the file on the gateway now, say); nullopt when
+  // none is. Raises OSError when the folder cannot be read.
+  std::optional<int> newestHolding(std::string_view bytes) const;
 
   // Forgets a version again (when the write it was kept for did not happen). Never raises.
   void remove(int number) noexcept;
@@ -67,8 +90,17 @@ class ConfigHistory {
  private:
   std::string fileOf(int number) const;
   void pruneAndTidy() const;
+  // The newest of these versions with facts.ranWell true; 0 when none has it.
+  int newestRanWell(const std::vector<int>& numbers) const;
 
   std::string directory_;
 };
+
+// When the file at path was last written (its modification time), µs UTC, for
+// VersionFacts::ranSince; nullopt when it cannot be found out.
+std::optional<std::int64_t> fileWrittenAt(const std::string& path) noexcept;
+
+// The newest version with facts.ranWell true in a listing (newest first); nullopt when none.
+std::optional<int> lastGoodOf(const std::vector<ConfigVersion>& newestFirst);
 
 }  // namespace relaydash

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "gateway/time_text.hpp"
 #include "gateway_json.hpp"
 
 namespace relaydash {
@@ -25,6 +26,17 @@ JsonNodePtr configVersionJson(const ConfigVersion& v) {
   o->set("peer", newJString(v.author.peer));
   o->set("procedure", newJString(v.author.procedure));
   o->set("size", newJInt(static_cast<std::int64_t>(v.size)));
+  const VersionFacts& f = v.facts;
+  o->set("kind", newJString(f.kind));
+  o->set("reason", textOrNull(f.reason));
+  JsonNodePtr changed = newJArray();
+  for (const std::string& member : f.changed)
+    changed->add(newJString(member));
+  o->set("changed", std::move(changed));
+  o->set("ranSince", f.ranSince ? newJString(formatIsoUtc(*f.ranSince, true)) : newJNull());
+  o->set("ranSeconds", newJIntOrNull(v.ranSeconds));
+  o->set("ranWell", f.ranWell ? newJBool(*f.ranWell) : newJNull());
+  o->set("restores", newJIntOrNull(f.restores));
   return o;
 }
 
@@ -52,6 +64,7 @@ JsonNodePtr changeOutcomeJson(const ChangeOutcome& outcome) {
   for (const JournalEntry& entry : outcome.journal)
     journal->add(journalEntryJson(entry));
   o->set("journal", std::move(journal));
+  o->set("link", outcome.link.empty() ? newJNull() : newJString(outcome.link));
   return o;
 }
 
@@ -77,6 +90,22 @@ JsonNodePtr changeProgressJson(const std::optional<ChangeProgress>& progress) {
   o->set("reason", progress ? textOrNull(progress->reason) : newJNull());
   o->set("outcome",
          progress && progress->outcome ? changeOutcomeJson(*progress->outcome) : newJNull());
+  o->set("waitingFor",
+         running && !progress->waitingFor.empty() ? newJString(progress->waitingFor) : newJNull());
+  return o;
+}
+
+JsonNodePtr interruptedChangeJson(const std::optional<InterruptedChange>& change) {
+  if (!change) return newJNull();
+  const PendingChange& r = change->record;
+  JsonNodePtr o = newJObject();
+  o->set("time", newJString(r.time));
+  o->set("procedure", newJString(r.author.procedure));
+  o->set("user", newJString(r.author.user));
+  o->set("version", newJInt(r.version));
+  o->set("state", newJString(std::string(interruptedStateName(change->state))));
+  o->set("message", newJString(change->message));
+  o->set("rejectedVersion", newJIntOrNull(change->rejected));
   return o;
 }
 

@@ -33,9 +33,9 @@ constexpr int kMaxSettleSeconds = 120;
 constexpr std::string_view kApply = "forwarder-config/apply";
 constexpr std::string_view kRestore = "forwarder-config/restore";
 
-constexpr std::array<std::string_view, 3> kApplyMembers{"patch", "settleSeconds", "base"};
-constexpr std::array<std::string_view, 5> kRestoreMembers{"version", "text", "upload",
-                                                          "settleSeconds", "base"};
+constexpr std::array<std::string_view, 4> kApplyMembers{"patch", "settleSeconds", "base", "watch"};
+constexpr std::array<std::string_view, 6> kRestoreMembers{"version",       "text", "upload",
+                                                          "settleSeconds", "base", "watch"};
 constexpr std::array<std::string_view, 3> kUploadMembers{"upload", "offset", "text"};
 constexpr std::array<std::string_view, 1> kVersionMembers{"version"};
 
@@ -68,6 +68,17 @@ std::chrono::milliseconds settleOf(const JsonNode& input) {
   return std::chrono::seconds(value->getInt());
 }
 
+// Whether the watch judges the link too ("link", the default) or only the process ("process").
+bool watchLinkOf(const JsonNode& input) {
+  const JsonNodePtr value = input.get("watch");
+  if (!value || value->isNull()) return true;
+  if (!isText(value) || (value->getString() != "link" && value->getString() != "process")) {
+    raiseHttpException(400, ErrorCode::InvalidFormat,
+                       "Field watch must be \"link\" or \"process\"");
+  }
+  return value->getString() == "link";
+}
+
 // The contentHash of the file a change was made against, when the caller gives one.
 std::optional<std::string> baseOf(const JsonNode& input) {
   const JsonNodePtr value = input.get("base");
@@ -96,9 +107,18 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
   const std::optional<std::int64_t> version =
       outcome.version ? std::optional<std::int64_t>(*outcome.version) : std::nullopt;
   const bool applied = outcome.result == ChangeResult::Applied;
-  recordAudit(session,
-              request.author.procedure == kRestore ? kAuditConfigRestore : kAuditConfigApply,
-              applied ? AuditOutcome::Success : AuditOutcome::Failure, version);
+  // A restore of a version names the version restored; a whole file from the editor, which has
+  // no number of its own, the version kept before it.
+  if (request.author.procedure != kRestore) {
+    recordAudit(session, kAuditConfigApply, applied ? AuditOutcome::Success : AuditOutcome::Failure,
+                version);
+  } else if (request.restores) {
+    recordAudit(session, kAuditConfigRestore,
+                applied ? AuditOutcome::Success : AuditOutcome::Failure, *request.restores);
+  } else {
+    recordAudit(session, kAuditConfigReplace,
+                applied ? AuditOutcome::Success : AuditOutcome::Failure, version);
+  }
   if (outcome.result == ChangeResult::RolledBack ||
       outcome.result == ChangeResult::RollbackFailed) {
     // The version put back (or that could not be).
@@ -122,6 +142,7 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
     for (const std::string& more : outcome.notices)
       notice += (notice.empty() ? "" : " ") + more;
     if (!notice.empty()) output->set("notice", newJString(std::move(notice)));
+    if (!outcome.link.empty()) output->set("link", newJString(outcome.link));
     return answer(std::move(output));
   }
   int status = 500;
@@ -232,12 +253,30 @@ Task<PatchTurn> keepVersionForPatch(Session& session) {
     co_return kept;
   }
   try {
-    kept.version = changes.history().save(text, authorOf(session, "forwarder-config/patch")).number;
+    VersionFacts facts;
+    facts.kind = "before";
+    facts.ranSince = fileWrittenAt(changes.settings().configPath);
+    kept.version =
+        changes.history().save(text, authorOf(session, "forwarder-config/patch"), facts).number;
   } catch (const OSError& e) {
     printLine(std::string("the configuration could not be kept in the history before a patch: ") +
               e.what());
   }
   co_return kept;
+}
+
+Task<void> finishInterruptedChange(Context& ctx) {
+  const std::optional<InterruptedChange> found = co_await configChanges(ctx).finishInterrupted();
+  if (!found) co_return;
+  const bool kept = found->state == InterruptedChange::State::Kept;
+  const bool back = found->state == InterruptedChange::State::RolledBack;
+  // The version the change started from; a rollback went back to it.
+  recordAuditAs(ctx, "relaydash", "", kAuditConfigRecover,
+                kept || back ? AuditOutcome::Success : AuditOutcome::Failure,
+                found->record.version);
+  if (back)
+    recordAuditAs(ctx, "relaydash", "", kAuditConfigRollback, AuditOutcome::Success,
+                  found->record.version);
 }
 
 Task<JsonNodePtr> forwarderConfig_apply(Session& session, JsonNodePtr body) {
@@ -247,6 +286,7 @@ Task<JsonNodePtr> forwarderConfig_apply(Session& session, JsonNodePtr body) {
   request.patch = httpJsonMustGet(input, "patch");
   request.settle = settleOf(input);
   request.base = baseOf(input);
+  request.watchLink = watchLinkOf(input);
   co_return co_await runChange(session, std::move(request));
 }
 
@@ -265,11 +305,14 @@ Task<JsonNodePtr> forwarderConfig_restore(Session& session, JsonNodePtr body) {
   request.author = authorOf(session, kRestore);
   request.settle = settleOf(input);
   request.base = baseOf(input);
+  request.watchLink = watchLinkOf(input);
   if (input.hasKey("version")) {
-    std::optional<StoredVersion> stored = changes.history().read(versionOf(input));
+    const int number = versionOf(input);
+    std::optional<StoredVersion> stored = changes.history().read(number);
     if (!stored) raiseHttpException(404, ErrorCode::UnknownId);
     request.text = std::move(stored->bytes);
     request.fromHistory = true;
+    request.restores = number;
   } else if (input.hasKey("text")) {
     request.text = httpJsonMustGetString(input, "text");
   } else {
@@ -360,12 +403,23 @@ Task<JsonNodePtr> forwarderConfig_history(Session& session, JsonNodePtr) {
     raiseHttpException(500, ErrorCode::InternalError,
                        std::string("The history cannot be read: ") + e.what());
   }
+  // The file on the gateway now, as one of the versions.
+  std::optional<int> current;
+  try {
+    current = configChanges(session.context)
+                  .history()
+                  .newestHolding(readTextFile(session.context.forwarderConfigPath));
+  } catch (const OSError&) {
+    // A file that cannot be read is none of them: "current" is null, as the page shows it.
+  }
   JsonNodePtr list = newJArray();
   for (const ConfigVersion& v : versions)
     list->add(configVersionJson(v));
   JsonNodePtr output = newJObject();
   output->set("versions", std::move(list));
   output->set("kept", newJInt(static_cast<std::int64_t>(ConfigHistory::kKept)));
+  output->set("current", newJIntOrNull(current));
+  output->set("lastGood", newJIntOrNull(lastGoodOf(versions)));
   co_return answer(std::move(output));
 }
 

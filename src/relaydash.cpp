@@ -40,6 +40,9 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   printLine("Listening " + listen + ":" + std::to_string(port));
   // Declared last, so it goes first: the tasks it still holds go before what they refer to.
   EventLoop loop;
+  // A change of the forwarder's configuration that a stop of relaydash left unwatched is finished
+  // while the server already answers.
+  loop.spawn(finishInterruptedChange(*context));
   loop.blockOn(serve(
       *server, [&context]() -> Context& { return *context; }, port, listen));
 }

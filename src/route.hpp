@@ -57,4 +57,9 @@ struct PatchTurn {
 };
 Task<PatchTurn> keepVersionForPatch(Session& session);
 
+// At start-up: finishes the watch of a change that a stop of relaydash interrupted (rolling it
+// back when the forwarder does not keep running with it) and records it in the audit trail as
+// the server's own action.
+Task<void> finishInterruptedChange(Context& ctx);
+
 }  // namespace relaydash

@@ -2,12 +2,15 @@
 // upload, progress, text, history and version, and what forwarder-config/patch keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "gateway/config_history.hpp"
+#include "gateway/time_text.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "support/management_api.hpp"
@@ -51,6 +54,19 @@ class ConfigApi : public testing::ManagementApi {
     return body->get("error") ? body->get("error") : newJObject();
   }
 
+  // The trail's rows of these actions, newest first: "action outcome version".
+  std::vector<std::string> auditRows(const std::vector<std::string>& actions) {
+    const JsonNodePtr trail = output(guarded("/rpc/audit/list", R"("input":{})"));
+    std::vector<std::string> rows;
+    for (const JsonNodePtr& row : trail->at("entries")->array()) {
+      const std::string& action = row->at("action")->getString();
+      if (std::find(actions.begin(), actions.end(), action) == actions.end()) continue;
+      rows.push_back(action + " " + row->at("outcome")->getString() + " " +
+                     std::to_string(row->at("version")->getInt()));
+    }
+    return rows;
+  }
+
   std::vector<std::string> versionProcedures() {
     std::vector<std::string> out;
     const JsonNodePtr history = output(withInput("history", "{}"));
@@ -65,7 +81,9 @@ TEST_F(ConfigApi, AGoodApplyStaysAndABadOneIsRolledBackWithTheForwardersWords) {
       withInput("apply", R"({"patch":{"gateway_conf":{"server_address":"eu1.example.net"}},)"
                          R"("settleSeconds":1})"),
       (Reply{200,
-             R"({"output":{"version":1,"applied":true,"keptLayout":true,"restarted":true}})"}));
+             R"({"output":{"version":1,"applied":true,"keptLayout":true,"restarted":true,)"
+             R"("link":"no statistics report of the forwarder from before the change was found, )"
+             R"(so there was no link to compare with"}})"}));
   std::string expected = original;
   expected.replace(expected.find("\"localhost\""), 11, "\"eu1.example.net\"");
   EXPECT_EQ(readFile(configPath), expected);
@@ -111,7 +129,7 @@ TEST_F(ConfigApi, HealthAndProgressAnswerWhileAnApplyWatchesAndASecondIsRefused)
   EXPECT_EQ(withInput("progress", "{}"),
             (Reply{200, R"({"output":{"id":0,"running":false,"procedure":null,"user":null,)"
                         R"("peer":null,"step":null,"version":null,"settleSeconds":null,)"
-                        R"("secondsLeft":null,"reason":null,"outcome":null}})"}));
+                        R"("secondsLeft":null,"reason":null,"outcome":null,"waitingFor":null}})"}));
   Reply applied;
   std::thread apply([&] {
     applied =
@@ -160,6 +178,12 @@ TEST_F(ConfigApi, RefusedRequestsSayWhy) {
        R"({"patch":{},"settleSeconds":121})",
        {400, error(23007, "Field settleSeconds must be a whole number from 0 to 120")}},
       {"apply", R"({"patch":{},"wait":1})", {400, error(22007, "Unknown field wait")}},
+      {"apply",
+       R"({"patch":{},"watch":"nothing"})",
+       {400, error(23001, R"(Field watch must be \"link\" or \"process\")")}},
+      {"restore",
+       R"({"version":1,"watch":true})",
+       {400, error(23001, R"(Field watch must be \"link\" or \"process\")")}},
       {"apply", "[]", {400, error(23001, "Field input is not an object")}},
       {"restore", "{}", {400, error(21031, "Missing field version, text or upload")}},
       {"restore",
@@ -220,6 +244,61 @@ TEST_F(ConfigApi, RestoringTheCommentedOriginalBringsItBackByteForByte) {
   EXPECT_EQ(readFile(configPath), original);
   EXPECT_EQ(versionProcedures(),
             (std::vector<std::string>{"forwarder-config/restore", "forwarder-config/patch"}));
+}
+
+// Each version says what it is and how it ended; the history says which one is on the gateway and
+// which one last ran well; the trail names the version a restore put back, and an edited file as
+// such.
+TEST_F(ConfigApi, TheHistorySaysWhatEachVersionIsAndTheTrailWhatWasRestored) {
+  {
+    ConfigHistory history(dir.file("history"));
+    VersionFacts before;
+    before.ranSince = daysFromCivil(2020, 1, 1) * 86'400'000'000;
+    before.ranWell = true;
+    history.save(original, {"admin", "10.0.0.1", "forwarder-config/apply"}, before);
+    VersionFacts rejected;
+    rejected.kind = "rejected";
+    rejected.reason = "the forwarder stopped";
+    rejected.changed = {"gateway_conf.server_address"};
+    history.save("{}", {"admin", "10.0.0.1", "forwarder-config/apply (rolled back)"}, rejected);
+  }
+  JsonNodePtr history = output(withInput("history", "{}"));
+  EXPECT_EQ(history->at("current")->getInt(), 1);
+  EXPECT_EQ(history->at("lastGood")->getInt(), 1);
+  const std::string rejectedJson =
+      R"("size":2,"kind":"rejected","reason":"the forwarder stopped",)"
+      R"("changed":["gateway_conf.server_address"],"ranSince":null,"ranSeconds":null,)"
+      R"("ranWell":null,"restores":null})";
+  std::string json = toCompact(*history->at("versions")->array()[0]);
+  EXPECT_EQ(json.substr(json.find(R"("size")")), rejectedJson);
+  const JsonNodePtr first = history->at("versions")->array()[1];
+  EXPECT_EQ(first->at("kind")->getString(), "before");
+  EXPECT_TRUE(first->at("reason")->isNull());
+  EXPECT_EQ(first->at("changed")->size(), 0u);
+  EXPECT_EQ(first->at("ranSince")->getString(), "2020-01-01T00:00:00.000Z");
+  EXPECT_GT(first->at("ranSeconds")->getInt(), 6 * 365 * 86400);
+  EXPECT_TRUE(first->at("ranWell")->getBool());
+  json = toCompact(*output(withInput("version", R"({"version":2})")));
+  EXPECT_EQ(json.substr(json.find(R"("size")")),
+            rejectedJson.substr(0, rejectedJson.size() - 1) + R"(,"text":"{}"})");
+
+  // An edited file, then version 1 back.
+  const std::string edited = R"({"gateway_conf":{},"SX130x_conf":{}})";
+  ASSERT_EQ(withInput("restore", R"({"text":)" + quoted(edited) + R"(,"settleSeconds":0})").status,
+            200);
+  EXPECT_TRUE(output(withInput("history", "{}"))->at("current")->isNull());
+  ASSERT_EQ(withInput("restore", R"({"version":1,"settleSeconds":0})").status, 200);
+  EXPECT_EQ(readFile(configPath), original);
+  history = output(withInput("history", "{}"));
+  // Versions 1 and 3 both hold the original: the newest is the one in place.
+  EXPECT_EQ(history->at("current")->getInt(), 3);
+  const JsonNodePtr keptBeforeRestore = history->at("versions")->array()[0];
+  EXPECT_EQ(keptBeforeRestore->at("version")->getInt(), 4);
+  EXPECT_EQ(keptBeforeRestore->at("kind")->getString(), "before");
+  EXPECT_EQ(keptBeforeRestore->at("restores")->getInt(), 1);
+  EXPECT_TRUE(history->at("versions")->array()[1]->at("restores")->isNull());
+  EXPECT_EQ(auditRows({"config-restore", "config-replace", "config-apply"}),
+            (std::vector<std::string>{"config-restore success 1", "config-replace success 3"}));
 }
 
 TEST_F(ConfigApi, AFileTooLargeForOneRequestArrivesInPieces) {

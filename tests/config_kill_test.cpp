@@ -121,6 +121,8 @@ class Killed : public ::testing::Test {
     return n;
   }
 
+  std::string pending() const { return dir.file("history/change-under-way.json"); }
+
   std::string step() {
     const std::string answer =
         post("/rpc/forwarder-config/progress", R"({"auth":")" + token + "\"}");
@@ -189,11 +191,47 @@ TEST_F(Killed, WhileTheForwarderRestartsOrIsWatched) {
   systemctl.reset();
   systemctl.crashWhenConfigHolds("packet-forwarder", config, kMarker);
   start();
+  // The change the kill interrupted is watched to its end first, and kept: the forwarder runs.
+  ASSERT_TRUE(eventually([&] { return !fs::exists(pending()); }, 30s));
+  EXPECT_EQ(readFile(config), withServer(original, "eu1.example.net"));
   apply = applyInBackground(R"({"gateway_conf":{"server_address":"eu2.example.net"}})", 5);
   ASSERT_TRUE(eventually([&] { return step() == "watching"; }));
   kill();
   EXPECT_EQ(readFile(config), withServer(original, "eu2.example.net"));
   EXPECT_EQ(kept(), (std::vector<std::string>{original, withServer(original, "eu1.example.net")}));
+}
+
+// A change that breaks the forwarder, killed while it is watched: the next start finds it, finishes
+// the watch, rolls it back and says so on the status and in the audit trail.
+TEST_F(Killed, WhileWatchingAChangeThatBreaksTheForwarder) {
+  start();
+  // Each look at the forwarder takes a while: the kill comes while the change is watched.
+  systemctl.delay("show", 2);
+  auto apply = applyInBackground(R"({"gateway_conf":{"gateway_ID":")" + kMarker + "\"}}", 60);
+  ASSERT_TRUE(eventually([&] { return step() == "watching"; }));
+  kill();
+  systemctl.delay("show", 0);
+  EXPECT_NE(readFile(config).find(kMarker), std::string::npos);
+  ASSERT_TRUE(fs::exists(pending()));
+
+  start();
+  JsonNodePtr found;
+  ASSERT_TRUE(eventually(
+      [&] {
+        const std::string status = post("/rpc/gateway/status", R"({"auth":")" + token + "\"}");
+        found = parseJson(status.substr(status.find("\r\n\r\n") + 4))
+                    ->at("output")
+                    ->at("interruptedChange");
+        return !found->isNull() && found->at("state")->getString() != "watching";
+      },
+      30s));
+  EXPECT_EQ(found->at("state")->getString(), "rolled-back") << found->at("message")->getString();
+  EXPECT_EQ(found->at("user")->getString(), "admin");
+  EXPECT_FALSE(fs::exists(pending()));
+  EXPECT_EQ(readFile(config), original);
+  EXPECT_EQ(restarts(), 2);  // the change's, and the rollback's after the second start
+  const std::string audit = post("/rpc/audit/list", R"({"auth":")" + token + "\"}");
+  EXPECT_NE(audit.find("\"action\":\"config-recover\""), std::string::npos) << audit;
 }
 
 TEST_F(Killed, WhileRollingBack) {

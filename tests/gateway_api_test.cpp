@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "gateway/time_text.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "support/fake_journal.hpp"
@@ -114,10 +115,15 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   systemctl.journal(
       "packet-forwarder",
       forwarderJournal.lines(statisticsReport("2025-12-06 05:47:40", 3, "0.00", "0.00"), 30));
+  // The newest is cut before its GPS block: the rest of it was still in the forwarder's buffer.
+  std::vector<std::string> cut = statisticsReport("2025-12-06 05:48:10", 5, "0.00", "0.00");
+  cut.resize(12);
+  systemctl.journal("packet-forwarder", forwarderJournal.lines(cut, 30));
 
   const JsonNodePtr status = output(guarded("/rpc/gateway/status"));
-  EXPECT_EQ(keys(*status), (std::vector<std::string>{"units", "gateway", "forwarderConfig",
-                                                     "linkHealth", "relaydash"}));
+  EXPECT_EQ(keys(*status),
+            (std::vector<std::string>{"units", "gateway", "forwarderConfig", "linkHealth",
+                                      "relaydash", "verdict", "interruptedChange"}));
   EXPECT_EQ(toCompact(*status->at("units")->at("forwarder")),
             R"({"unit":"packet-forwarder","loadState":"loaded","activeState":"failed",)"
             R"("subState":"failed","result":"exit-code","unitFileState":"enabled",)"
@@ -140,13 +146,41 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   EXPECT_TRUE(status->at("forwarderConfig")->at("error")->isNull());
 
   const JsonNode& link = *status->at("linkHealth");
-  EXPECT_EQ(link.at("latest")->at("pushDataAckPercent")->getFloat(-1), 0.0);
-  EXPECT_EQ(link.at("latest")->at("rfReceived")->getInt(), 3);
-  EXPECT_EQ(link.at("latest")->at("time")->getString(), "2025-12-06T05:47:40Z");
-  ASSERT_EQ(link.at("series")->size(), 2u);
+  EXPECT_EQ(keys(link), (std::vector<std::string>{"latest", "series", "statIntervalSeconds",
+                                                  "ageSeconds", "stale"}));
+  const JsonNode& latest = *link.at("latest");
+  EXPECT_EQ(latest.at("pushDataAckPercent")->getFloat(-1), 0.0);
+  EXPECT_EQ(latest.at("rfReceived")->getInt(), 5);
+  EXPECT_EQ(latest.at("time")->getString(), "2025-12-06T05:48:10Z");
+  // The time reference and the position of the report before it.
+  EXPECT_EQ(latest.at("timeReference")->getString(), "valid");
+  EXPECT_EQ(latest.at("gps")->at("latitude")->getFloat(), 52.37403);
+  ASSERT_EQ(link.at("series")->size(), 3u);
   EXPECT_EQ(toCompact(*link.at("series")->array()[0]),
             R"({"time":"2025-12-06T05:47:10Z","rfReceived":12,"rfForwarded":12,)"
-            R"("pushDataSent":13,"pushDataAckPercent":100.0,"pullDataAckPercent":100.0})");
+            R"("pushDataSent":13,"pushDataAckPercent":100.0,"pullDataAckPercent":100.0,)"
+            R"("pullDataSent":3})");
+  EXPECT_EQ(link.at("statIntervalSeconds")->getInt(), 30);
+  EXPECT_GT(link.at("ageSeconds")->getInt(), 365 * 24 * 3600);
+  EXPECT_TRUE(link.at("stale")->getBool());
+
+  // The forwarder's failure comes first; the clock is one of the checks.
+  EXPECT_EQ(
+      toCompact(*status->at("verdict")),
+      R"({"level":"bad","text":"The forwarder stopped at 10:15 after failing )"
+      R"((exit-code), 5 restarts before","since":"2026-12-08T10:15:00Z",)"
+      R"("logsFrom":"2026-12-08T10:14:30Z","change":null,"checks":[)"
+      R"({"name":"forwarder","level":"bad","text":"The forwarder stopped at 10:15 after )"
+      R"(failing (exit-code), 5 restarts before"},)"
+      R"({"name":"reports","level":"warning","text":"No report from the forwarder since )"
+      R"(05:48 ()" +
+          std::to_string(link.at("ageSeconds")->getInt() / 3600) + R"( h )" +
+          std::to_string(link.at("ageSeconds")->getInt() % 3600 / 60) +
+          R"( min ago): the forwarder writes one every 30 s"},)"
+          R"({"name":"link","level":"bad","text":"The network server does not acknowledge )"
+          R"(what the gateway sends (PUSH_DATA 0 %) in the report of 05:48"},)"
+          R"({"name":"clock","level":"warning","text":"The system clock is not synchronized: )"
+          R"(the times of reports and packets may be wrong"}]})");
 
   const JsonNode& self = *status->at("relaydash");
   EXPECT_EQ(self.at("version")->getString(), "1.1.1");
@@ -160,6 +194,40 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   EXPECT_FALSE(output(after)->at("relaydash")->at("defaultPassword")->getBool(true));
 }
 
+TEST_F(GatewayApi, TheVerdictNamesTheChangeBeforeACrashLoop) {
+  systemctl.show("packet-forwarder",
+                 "LoadState=loaded\nActiveState=activating\nSubState=auto-restart\n"
+                 "Result=exit-code\nUnitFileState=enabled\nNRestarts=54\nMainPID=0\n");
+  systemctl.timedatectl("NTPSynchronized=yes\n");
+  // Nothing in the history yet: no change to name.
+  JsonNodePtr verdict = output(guarded("/rpc/gateway/status"))->at("verdict");
+  EXPECT_EQ(verdict->at("level")->getString(), "bad");
+  EXPECT_EQ(verdict->at("text")->getString(), "The forwarder keeps restarting (54 restarts)");
+  EXPECT_TRUE(verdict->at("change")->isNull());
+
+  // A patch keeps the file as version 1 and changes it.
+  ASSERT_EQ(
+      guarded("/rpc/forwarder-config/patch", R"("input":{"gateway_conf":{"stat_interval":20}})")
+          .status,
+      200);
+  verdict = output(guarded("/rpc/gateway/status"))->at("verdict");
+  ASSERT_FALSE(verdict->at("change")->isNull()) << toCompact(*verdict);
+  EXPECT_EQ(verdict->at("change")->at("version")->getInt(), 1);
+  EXPECT_EQ(verdict->at("change")->at("procedure")->getString(), "forwarder-config/patch");
+  EXPECT_EQ(verdict->at("change")->at("user")->getString(), "admin");
+  const std::string changed = verdict->at("change")->at("time")->getString();
+  EXPECT_EQ(verdict->at("since")->getString(), changed.substr(0, 19) + "Z");
+  const std::string text = verdict->at("text")->getString();
+  EXPECT_EQ(text, "The forwarder has been restarting since " + changed.substr(11, 5) +
+                      " (54 restarts) — the change at " + changed.substr(11, 5) +
+                      " may be the cause: restore version 1");
+
+  // Put back by hand, the file is that version again: restoring it would change nothing.
+  std::ofstream(configPath, std::ios::binary | std::ios::trunc) << readFile(testing::kSample);
+  verdict = output(guarded("/rpc/gateway/status"))->at("verdict");
+  EXPECT_TRUE(verdict->at("change")->isNull()) << toCompact(*verdict);
+}
+
 TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
   startServer("");
   systemctl.answer("timedatectl", "1");
@@ -168,6 +236,7 @@ TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
   EXPECT_EQ(status->at("units")->at("ssh")->at("unit")->getString(), "ssh");
   EXPECT_TRUE(status->at("linkHealth")->isNull());
   EXPECT_TRUE(status->at("gateway")->at("clockSynchronized")->isNull());
+  EXPECT_EQ(status->at("verdict")->at("level")->getString(), "unknown");
   EXPECT_EQ(systemctl.calls("journalctl"), std::vector<std::string>{});
   EXPECT_EQ(systemctl.calls("systemctl").back().substr(0, 16), "systemctl [show]");
   EXPECT_NE(systemctl.calls("systemctl").back().find("[--] [ssh]"), std::string::npos);
@@ -177,6 +246,8 @@ TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
   systemctl.answer("journalctl", "1");
   status = output(guarded("/rpc/gateway/status"));
   EXPECT_TRUE(status->at("linkHealth")->isNull());
+  EXPECT_EQ(toCompact(*status->at("verdict")->at("checks")->array()[1]),
+            R"({"name":"reports","level":"unknown","text":"The forwarder's log cannot be read"})");
   systemctl.answer("show", "3");
   EXPECT_EQ(guarded("/rpc/gateway/status"),
             (Reply{500, error(10001,
@@ -195,13 +266,17 @@ TEST_F(GatewayApi, LogsOfTheTwoUnitsOnly) {
   const JsonNodePtr all = output(guarded("/rpc/gateway/logs", R"("input":{})"));
   EXPECT_EQ(
       toCompact(*all),
-      R"({"entries":[{"time":"2025-12-06T05:46:40.500Z","priority":5,"message":"concentrator started"},)"
-      R"({"time":"2025-12-06T05:46:41.000Z","priority":3,"message":"bad byte )"
-      "\xEF\xBF\xBD"
-      R"( here"},{"time":"2025-12-06T05:46:41.500Z","priority":7,)"
-      R"("message":"INFO: [down] PULL_ACK received in 41 ms"}],)"
+      R"({"entries":[{"time":"2025-12-06T05:46:40.500Z","priority":5,"message":"concentrator started",)"
       R"("cursor":")" +
-          forwarderJournal.cursor(3) + "\"}");
+          forwarderJournal.cursor(1) +
+          R"("},{"time":"2025-12-06T05:46:41.000Z","priority":3,"message":"bad byte )"
+          "\xEF\xBF\xBD"
+          R"( here","cursor":")" +
+          forwarderJournal.cursor(2) +
+          R"("},{"time":"2025-12-06T05:46:41.500Z","priority":7,)"
+          R"("message":"INFO: [down] PULL_ACK received in 41 ms","cursor":")" +
+          forwarderJournal.cursor(3) + R"("}],"cursor":")" + forwarderJournal.cursor(3) +
+          R"(","more":false})");
 
   const JsonNodePtr last =
       output(guarded("/rpc/v1/gateway/logs", R"("input":{"unit":"forwarder","lines":1})"));
@@ -212,7 +287,7 @@ TEST_F(GatewayApi, LogsOfTheTwoUnitsOnly) {
   const JsonNodePtr nothingNew = output(
       guarded("/rpc/gateway/logs", R"("input":{"after":")" + forwarderJournal.cursor(3) + "\"}"));
   EXPECT_EQ(toCompact(*nothingNew),
-            R"({"entries":[],"cursor":")" + forwarderJournal.cursor(3) + "\"}");
+            R"({"entries":[],"cursor":")" + forwarderJournal.cursor(3) + R"(","more":false})");
   const JsonNodePtr sshLogs = output(guarded("/rpc/gateway/logs", R"("input":{"unit":"ssh"})"));
   EXPECT_EQ(sshLogs->at("entries")->array()[0]->at("message")->getString(),
             "Server listening on 0.0.0.0 port 22.");
@@ -224,6 +299,176 @@ TEST_F(GatewayApi, LogsOfTheTwoUnitsOnly) {
                 call.find("[--unit=ssh]") != std::string::npos)
         << call;
   }
+}
+
+// The messages of a gateway/logs answer, oldest first.
+std::vector<std::string> messagesOf(const JsonNode& logs) {
+  std::vector<std::string> out;
+  for (const JsonNodePtr& entry : logs.at("entries")->array())
+    out.push_back(entry->at("message")->getString());
+  return out;
+}
+
+class GatewayLogs : public GatewayApi {
+ protected:
+  // Three statistics reports 30 s apart, the second while the network server did not answer,
+  // with a warning and an error between them.
+  void SetUp() override {
+    GatewayApi::SetUp();
+    const auto add = [&](const std::vector<std::string>& entries) {
+      systemctl.journal("packet-forwarder", entries);
+    };
+    add({forwarderJournal.text("*** Packet Forwarder ***")});
+    add(forwarderJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
+    add({forwarderJournal.text("WARNING: [up] PUSH_ACK was not received", 4, 10)});
+    secondReport = forwarderJournal.lastTime() + 20'000'000;
+    add(forwarderJournal.lines(statisticsReport("2025-12-06 05:47:40", 3, "0.00", "0.00"), 20));
+    add({forwarderJournal.text("ERROR: [up] failed to send PUSH_DATA", 3, 5)});
+    thirdReport = forwarderJournal.lastTime() + 25'000'000;
+    add(forwarderJournal.lines(statisticsReport("2025-12-06 05:48:10", 9, "100.00"), 25));
+  }
+
+  JsonNodePtr logs(const std::string& input) {
+    return output(guarded("/rpc/gateway/logs", R"("input":)" + input));
+  }
+
+  std::int64_t secondReport = 0, thirdReport = 0;  // their first lines' times
+};
+
+TEST_F(GatewayLogs, APhraseIsFoundWholeAndItsCapitalsAskForExactCase) {
+  EXPECT_EQ(messagesOf(*logs(R"({"match":"acknowledged: 0.00"})")),
+            std::vector<std::string>{"# PUSH_DATA acknowledged: 0.00%"});
+  EXPECT_EQ(messagesOf(*logs(R"({"match":"ERROR"})")),
+            std::vector<std::string>{"ERROR: [up] failed to send PUSH_DATA"});
+  EXPECT_EQ(messagesOf(*logs(R"({"match":"error"})")),
+            (std::vector<std::string>{"# TX errors: 0", "# TX errors: 0",
+                                      "ERROR: [up] failed to send PUSH_DATA", "# TX errors: 0"}));
+  // The newest matches, and whether older ones come before them.
+  const JsonNodePtr two = logs(R"({"match":"TX errors","lines":2})");
+  EXPECT_EQ(two->at("entries")->size(), 2u);
+  EXPECT_TRUE(two->at("more")->getBool());
+  EXPECT_FALSE(logs(R"({"match":"TX errors","lines":3})")->at("more")->getBool(true));
+  // The cursor is the newest entry read, so that following goes on from there.
+  EXPECT_EQ(two->at("cursor")->getString(), forwarderJournal.lastCursor());
+  const JsonNodePtr none = logs(R"({"match":"no such words"})");
+  EXPECT_EQ(toCompact(*none),
+            R"({"entries":[],"cursor":")" + forwarderJournal.lastCursor() + R"(","more":false})");
+  // 200 characters of two bytes each are a phrase still.
+  std::string accents;
+  for (int i = 0; i < 200; ++i)
+    accents += "\xC3\xA9";
+  EXPECT_TRUE(logs(R"({"match":")" + accents + "\"}")->at("entries")->array().empty());
+  // journalctl only ever saw its own options: the phrase is looked for here.
+  for (const std::string& call : systemctl.calls("journalctl"))
+    EXPECT_EQ(call.find("TX"), std::string::npos) << call;
+}
+
+TEST_F(GatewayLogs, ATimeRangeAndAPriorityWithTheMoreThatComeBefore) {
+  const std::string second = formatIsoUtc(secondReport, true);
+  const std::string third = formatIsoUtc(thirdReport, true);
+  // The second report: from its first line to the millisecond before the error.
+  const JsonNodePtr range = logs(R"({"since":")" + second + R"(","until":")" +
+                                 formatIsoUtc(thirdReport - 25'000'000 - 1000, true) + "\"}");
+  const std::vector<std::string> report =
+      statisticsReport("2025-12-06 05:47:40", 3, "0.00", "0.00");
+  EXPECT_EQ(messagesOf(*range), report);
+  EXPECT_FALSE(range->at("more")->getBool(true));
+  EXPECT_NE(systemctl.calls("journalctl").back().find("[--since=2025-12-06 05:47:40.5"),
+            std::string::npos)
+      << systemctl.calls("journalctl").back();
+  // Within the range, the newest lines; "more" counts only what the range holds.
+  const JsonNodePtr last = logs(R"({"since":")" + second + R"(","lines":17})");
+  EXPECT_EQ(messagesOf(*last).front(), "ERROR: [up] failed to send PUSH_DATA");
+  EXPECT_TRUE(last->at("more")->getBool());
+  EXPECT_FALSE(logs(R"({"since":")" + third + R"(","lines":16})")->at("more")->getBool(true));
+  EXPECT_TRUE(logs(R"({"since":")" + third + R"(","lines":15})")->at("more")->getBool());
+  EXPECT_FALSE(logs(R"({"since":")" + second + R"(","match":"TX errors","lines":2})")
+                   ->at("more")
+                   ->getBool(true));
+
+  // Warnings and worse; errors and worse; as journalctl's --priority.
+  EXPECT_EQ(messagesOf(*logs(R"({"priority":4})")),
+            (std::vector<std::string>{"WARNING: [up] PUSH_ACK was not received",
+                                      "ERROR: [up] failed to send PUSH_DATA"}));
+  EXPECT_NE(systemctl.calls("journalctl").back().find("[--priority=4]"), std::string::npos);
+  EXPECT_EQ(messagesOf(*logs(R"({"priority":3,"match":"PUSH"})")),
+            std::vector<std::string>{"ERROR: [up] failed to send PUSH_DATA"});
+  // Members given as null are left out.
+  EXPECT_EQ(logs(R"({"since":null,"until":null,"priority":null,"match":null,"after":null})")
+                ->at("entries")
+                ->size(),
+            51u);
+}
+
+TEST_F(GatewayLogs, LoadingOlderWithTheOldestTimeMissesAndRepeatsNothing) {
+  // Entries within one millisecond: the page asks with the time it shows, to the millisecond,
+  // for as many more lines as it holds of that millisecond.
+  systemctl.journal("packet-forwarder",
+                    {forwarderJournal.text("a", 6, 1), forwarderJournal.text("b", 6, 0.0002),
+                     forwarderJournal.text("c", 6, 0.0002), forwarderJournal.text("d", 6, 0.0002)});
+  const std::vector<std::string> everything = messagesOf(*logs(R"({"lines":2000})"));
+  ASSERT_EQ(everything.size(), 55u);
+  for (const int page : {1, 2, 3, 7}) {
+    SCOPED_TRACE(page);
+    std::vector<std::string> cursors, times, shown;
+    for (int ask = 0; ask < 100; ++ask) {
+      std::string input = R"({"lines":)";
+      if (times.empty()) {
+        input += std::to_string(page);
+      } else {
+        const auto held = std::count(times.begin(), times.end(), times.front());
+        input += std::to_string(page + held) + R"(,"until":")" + times.front() + "\"";
+      }
+      const JsonNodePtr answer = logs(input + "}");
+      const auto& entries = answer->at("entries")->array();
+      for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        const std::string cursor = (*entry)->at("cursor")->getString();
+        if (std::find(cursors.begin(), cursors.end(), cursor) != cursors.end()) continue;
+        cursors.push_back(cursor);
+        times.insert(times.begin(), (*entry)->at("time")->getString());
+        shown.insert(shown.begin(), (*entry)->at("message")->getString());
+      }
+      if (!answer->at("more")->getBool()) break;
+    }
+    EXPECT_EQ(shown, everything);
+  }
+}
+
+TEST_F(GatewayLogs, FollowingWithAPhraseGoesOnFromTheLastEntryRead) {
+  const JsonNodePtr first =
+      logs(R"({"after":")" + forwarderJournal.cursor(1) + R"(","match":"acknowledged","lines":2})");
+  EXPECT_EQ(messagesOf(*first),
+            (std::vector<std::string>{"# PUSH_DATA acknowledged: 100.00%",
+                                      "# PULL_DATA sent: 3 (100.00% acknowledged)"}));
+  EXPECT_EQ(first->at("cursor")->getString(),
+            first->at("entries")->array()[1]->at("cursor")->getString());
+  const JsonNodePtr rest =
+      logs(R"({"after":")" + first->at("cursor")->getString() + R"(","match":"acknowledged"})");
+  EXPECT_EQ(rest->at("entries")->size(), 4u);
+  EXPECT_FALSE(rest->at("more")->getBool(true));
+  // The lines after the last match were read too: the next question starts after them.
+  EXPECT_EQ(rest->at("cursor")->getString(), forwarderJournal.lastCursor());
+  systemctl.journal("packet-forwarder",
+                    {forwarderJournal.text("INFO: [down] PULL_ACK received"),
+                     forwarderJournal.text("# PUSH_DATA acknowledged: 50.00%")});
+  EXPECT_EQ(messagesOf(*logs(R"({"after":")" + rest->at("cursor")->getString() +
+                             R"(","match":"acknowledged"})")),
+            std::vector<std::string>{"# PUSH_DATA acknowledged: 50.00%"});
+  // Without a phrase, the first lines after the cursor, and the cursor where they end.
+  const JsonNodePtr two = logs(R"({"after":")" + forwarderJournal.cursor(1) + R"(","lines":2})");
+  EXPECT_EQ(messagesOf(*two), (std::vector<std::string>{"##### 2025-12-06 05:47:10 GMT #####",
+                                                        "### [UPSTREAM] ###"}));
+  EXPECT_EQ(two->at("cursor")->getString(), forwarderJournal.cursor(3));
+}
+
+TEST_F(GatewayLogs, ASearchStopsAtItsBoundAndSaysMoreMayComeBefore) {
+  systemctl.flood("journalctl", 60'000);
+  const JsonNodePtr cut = logs(R"({"match":"no such words"})");
+  EXPECT_TRUE(cut->at("entries")->array().empty());
+  EXPECT_TRUE(cut->at("more")->getBool());
+  EXPECT_NE(systemctl.calls("journalctl").back().find("[--lines=50001]"), std::string::npos);
+  systemctl.flood("journalctl", 40'000);
+  EXPECT_FALSE(logs(R"({"match":"no such words"})")->at("more")->getBool(true));
 }
 
 TEST_F(GatewayApi, LogsRequestsThatAreRefused) {
@@ -250,6 +495,31 @@ TEST_F(GatewayApi, LogsRequestsThatAreRefused) {
       {R"("input":{"after":"s=1;i=2 --x"})",
        {400, error(23001, "Field after is not a journal cursor")}},
       {R"("input":["ssh"])", {400, error(23001, "Field input is not an object")}},
+      {R"("input":{"since":"yesterday"})",
+       {400,
+        error(23004, "Field since must be an ISO-8601 UTC time such as 2026-12-09T21:05:00Z")}},
+      {R"("input":{"since":1796778131})",
+       {400,
+        error(23004, "Field since must be an ISO-8601 UTC time such as 2026-12-09T21:05:00Z")}},
+      {R"("input":{"until":"2026-12-09T21:05:00+01:00"})",
+       {400,
+        error(23004, "Field until must be an ISO-8601 UTC time such as 2026-12-09T21:05:00Z")}},
+      {R"("input":{"until":"2026-02-30T21:05:00Z"})",
+       {400,
+        error(23004, "Field until must be an ISO-8601 UTC time such as 2026-12-09T21:05:00Z")}},
+      {R"("input":{"since":"2026-12-09T21:05:00Z","until":"2026-12-09T21:04:59.999Z"})",
+       {400, error(23007, "Field until must not be before since")}},
+      {R"("input":{"priority":8})",
+       {400, error(23007, "Field priority must be a whole number from 0 (emerg) to 7 (debug)")}},
+      {R"("input":{"priority":-1})",
+       {400, error(23007, "Field priority must be a whole number from 0 (emerg) to 7 (debug)")}},
+      {R"("input":{"priority":"4"})",
+       {400, error(23007, "Field priority must be a whole number from 0 (emerg) to 7 (debug)")}},
+      {R"("input":{"match":""})",
+       {400, error(23007, "Field match must be a phrase of 1 to 200 characters")}},
+      {R"("input":{"match":")" + std::string(201, 'x') + "\"}",
+       {400, error(23007, "Field match must be a phrase of 1 to 200 characters")}},
+      {R"("input":{"match":["ERROR"]})", {400, error(23001, "Field match is not a string")}},
       {R"("input":{"after":"s=0;i=99"})",
        {500, error(10001,
                    "journalctl failed with status 1: Failed to seek to cursor: Invalid argument")}},

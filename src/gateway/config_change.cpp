@@ -4,11 +4,14 @@
 #include <utility>
 
 #include "gateway/atomic_file.hpp"
+#include "gateway/change_watch.hpp"
 #include "gateway/command.hpp"
 #include "gateway/config_text_edit.hpp"
 #include "gateway/content_hash.hpp"
 #include "gateway/forwarder_config.hpp"
 #include "gateway/text_file.hpp"
+#include "gateway/time_text.hpp"
+#include "gateway/unit_status.hpp"
 #include "gateway/unit_watch.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
@@ -23,6 +26,18 @@ using Clock = EventLoop::Clock;
 constexpr int kJournalLines = 20;
 // A patch waiting for its turn looks this often.
 constexpr std::chrono::milliseconds kTurnPoll{100};
+
+std::int64_t nowUtc() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// "The change was…" → "the change was…", to go on a sentence.
+std::string lowerFirst(std::string text) {
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
 
 // A step that ends the change early, with how it ended.
 struct Stop {
@@ -128,7 +143,22 @@ struct ConfigChanges::Prepared {
   bool keptLayout = true;
   bool wholeText = false;
   std::vector<std::string> notices;
+  ForwarderTiming timing;  // of the new file, as the forwarder reads it
 };
+
+std::string_view interruptedStateName(InterruptedChange::State state) {
+  switch (state) {
+    case InterruptedChange::State::Watching:
+      return "watching";
+    case InterruptedChange::State::Kept:
+      return "kept";
+    case InterruptedChange::State::RolledBack:
+      return "rolled-back";
+    case InterruptedChange::State::RollbackFailed:
+      return "rollback-failed";
+  }
+  return "";
+}
 
 ConfigChanges::ConfigChanges(ChangeSettings settings)
     : settings_(std::move(settings)), history_(settings_.historyDirectory) {}
@@ -238,6 +268,8 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
     }
   }
   const JsonNodePtr document = judgeAsForwarder(p, intended, before.document != nullptr);
+  const SideFiles side = readSideFiles(settings_.configPath, *document);
+  p.timing = timingOf(*effectiveDocument(*document, side));
 
   ChangeOutcome outcome;
   outcome.problems = checkForwarderConfig(*document);
@@ -247,7 +279,6 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
     throw Stop{std::move(outcome)};
   }
   if (before.document) {
-    const SideFiles side = readSideFiles(settings_.configPath, *document);
     outcome.overrides = overridesTouched(*before.document, *document, side);
     if (!outcome.overrides.empty() && request.fromHistory) {
       p.notices.push_back("Note: " + describeOverrides(outcome.overrides) + ".");
@@ -306,13 +337,14 @@ JsonNodePtr ConfigChanges::judgeAsForwarder(Prepared& p, const JsonNodePtr& inte
 
 Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
   const Prepared prepared = prepare(request);
+  const VersionFacts facts = co_await factsBefore(request);
 
   ChangeOutcome outcome;
   outcome.keptLayout = prepared.keptLayout;
   outcome.notices = prepared.notices;
   step(ChangeStep::Saving);
   try {
-    outcome.version = history_.save(prepared.oldText, request.author).number;
+    outcome.version = history_.save(prepared.oldText, request.author, facts).number;
   } catch (const OSError& e) {
     stop(ChangeResult::Failed, std::string("The history could not be written (") + e.what() +
                                    "), so nothing was changed");
@@ -337,36 +369,105 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
 
   step(ChangeStep::Restarting);
   const Clock::time_point restartedAt = Clock::now();
+  WatchPlan plan{.unit = settings_.unit,
+                 .settle = request.settle,
+                 .link = request.watchLink,
+                 .timing = prepared.timing,
+                 .reportMargin = settings_.reportMargin,
+                 .restartedAtUtc = nowUtc(),
+                 .interval = settings_.lookInterval};
+  // Written down before the restart: a relaydash stopped from here on finishes the watch when it
+  // starts again.
+  try {
+    writePendingChange(pendingPath(),
+                       PendingChange{*outcome.version, request.author, formatIsoUtc(nowUtc()),
+                                     contentHash(prepared.newText), plan.restartedAtUtc,
+                                     request.settle.count(), request.watchLink});
+  } catch (const OSError& e) {
+    std::fprintf(stderr, "the change under way could not be written down: %s\n", e.what());
+  }
   if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
-    co_return co_await rollBack(request, prepared, std::move(outcome),
-                                "the restart failed: " + failure, restartedAt);
+    co_return co_await rollBack(request.author, request.settle, prepared.oldText, prepared.newText,
+                                std::move(outcome), "the restart failed: " + failure, restartedAt);
   }
   outcome.restarted = true;
-  step(ChangeStep::Watching).watchUntil = Clock::now() + request.settle;
-  WatchVerdict verdict = co_await watchUnit(settings_.unit, request.settle, settings_.lookInterval);
-  if (verdict.healthy) co_return outcome;
-  co_return co_await rollBack(request, prepared, std::move(outcome), std::move(verdict.reason),
-                              restartedAt);
+  // Until the link is judged the watch may last longer than the process's.
+  const Clock::time_point processUntil = Clock::now() + processWatchFor(plan);
+  step(ChangeStep::Watching).watchUntil =
+      plan.link ? std::max(processUntil, Clock::now() + reportWaitFor(plan)) : processUntil;
+  ChangeVerdict verdict = co_await watchChange(plan, [this, processUntil](std::string what) {
+    if (what.empty()) progress_->watchUntil = processUntil;
+    progress_->waitingFor = std::move(what);
+  });
+  progress_->waitingFor.clear();
+  outcome.link = std::move(verdict.link);
+  if (verdict.healthy) {
+    removePendingChange(pendingPath());
+    co_return outcome;
+  }
+  co_return co_await rollBack(request.author, request.settle, prepared.oldText, prepared.newText,
+                              std::move(outcome), std::move(verdict.reason), restartedAt);
 }
 
-Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeRequest& request, const Prepared& prepared,
+Task<VersionFacts> ConfigChanges::factsBefore(const ChangeRequest& request) {
+  VersionFacts facts;
+  facts.ranSince = fileWrittenAt(settings_.configPath);
+  facts.restores = request.restores;
+  if (settings_.unit.empty()) co_return facts;
+  std::vector<std::string> names{settings_.unit};
+  try {
+    const std::vector<UnitStatus> units = co_await readUnitStatus(std::move(names));
+    const UnitStatus& unit = units.front();
+    if (unit.activeState != "active" || unit.subState != "running") {
+      facts.ranWell = false;
+      co_return facts;
+    }
+    facts.ranWell = true;
+    const std::vector<LinkReport> reports = co_await readLinkReports(settings_.unit, 300);
+    const LinkBefore before = linkBefore(reports, nowUtc());
+    if (before.pushAckPercent || before.pullAckPercent) {
+      facts.ranWell =
+          before.pushAckPercent.value_or(0) > 0 || before.pullAckPercent.value_or(0) > 0;
+    }
+  } catch (const CommandError& e) {
+    std::fprintf(stderr, "how the forwarder ran before the change could not be read: %s\n",
+                 e.what());
+  }
+  co_return facts;
+}
+
+std::string ConfigChanges::pendingPath() const {
+  return settings_.historyDirectory + "/change-under-way.json";
+}
+
+Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeAuthor& changeAuthor,
+                                            std::chrono::milliseconds settle,
+                                            const std::string& oldText, const std::string& newText,
                                             ChangeOutcome outcome, std::string reason,
                                             Clock::time_point restartedAt) {
   outcome.journal = co_await journalSince(settings_.unit, restartedAt);
-  step(ChangeStep::RollingBack).reason = reason;
+  if (progress_) step(ChangeStep::RollingBack).reason = reason;
   // The rejected file is kept too, so the operator can look at it and mend it; but nothing may
   // delay putting the old one back.
   try {
-    ChangeAuthor author = request.author;
+    ChangeAuthor author = changeAuthor;
     author.procedure += " (rolled back)";
-    outcome.rejected = history_.save(prepared.newText, author).number;
+    VersionFacts facts;
+    facts.kind = "rejected";
+    facts.reason = reason;
+    const ForwarderReading oldReading = readAsForwarder(oldText);
+    const ForwarderReading newReading = readAsForwarder(newText);
+    if (oldReading.document && newReading.document)
+      facts.changed = differingMembers(*oldReading.document, *newReading.document);
+    outcome.rejected = history_.save(newText, author, facts).number;
   } catch (const OSError& e) {
     std::printf("the rolled back configuration could not be kept in the history: %s\n", e.what());
     std::fflush(stdout);
   }
   try {
-    replaceFile(settings_.configPath, prepared.oldText);
+    replaceFile(settings_.configPath, oldText);
   } catch (const OSError& e) {
+    removePendingChange(pendingPath());
     outcome.result = ChangeResult::RollbackFailed;
     outcome.message = "The change did not work (" + reason +
                       "), and putting the previous file back failed (" + e.what() +
@@ -374,16 +475,85 @@ Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeRequest& request, const 
                       std::to_string(*outcome.version) + " of the history holds the previous one";
     co_return outcome;
   }
+  removePendingChange(pendingPath());
   outcome.result = ChangeResult::RolledBack;
   outcome.message = "The change was rolled back: " + reason + ". The previous file is back";
   if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
     outcome.message += ", but restarting the forwarder with it failed too: " + failure;
-  } else if (co_await waitUntilRunning(settings_.unit, request.settle, settings_.lookInterval)) {
+  } else if (co_await waitUntilRunning(settings_.unit, settle, settings_.lookInterval)) {
     outcome.message += " and the forwarder runs with it again";
   } else {
     outcome.message += ", but the forwarder is not running yet";
   }
   co_return outcome;
+}
+
+Task<std::optional<InterruptedChange>> ConfigChanges::finishInterrupted() {
+  std::optional<PendingChange> record = readPendingChange(pendingPath());
+  if (!record) co_return std::nullopt;
+  const Turn turn = co_await waitTurn();
+  interrupted_ = InterruptedChange{*record, InterruptedChange::State::Watching, {}, {}};
+  InterruptedChange& found = *interrupted_;
+  const PendingChange& r = found.record;
+  const std::string what = "The change of " + r.time + " (" + r.author.procedure +
+                           (r.author.user.empty() ? "" : " by " + r.author.user) +
+                           "), interrupted when relaydash stopped,";
+  found.message = what + " is being watched again";
+  const auto finish = [&](InterruptedChange::State state, std::string message) {
+    found.state = state;
+    found.message = std::move(message);
+    removePendingChange(pendingPath());
+    std::printf("%s\n", found.message.c_str());
+    std::fflush(stdout);
+  };
+  try {
+    const std::string text = readTextFile(settings_.configPath);
+    std::optional<StoredVersion> old = history_.read(r.version);
+    if (contentHash(text) != r.hash) {
+      finish(InterruptedChange::State::Kept,
+             what +
+                 " was not watched to its end: the file has been changed since, and is left "
+                 "as it is");
+      co_return interrupted_;
+    }
+    if (!old) {
+      finish(InterruptedChange::State::Kept,
+             what + " could not be checked: version " + std::to_string(r.version) +
+                 " of the history, the file before it, is gone. The file is left as it is");
+      co_return interrupted_;
+    }
+    if (settings_.unit.empty()) {
+      finish(InterruptedChange::State::Kept, what + " is kept: no forwarder unit to watch");
+      co_return interrupted_;
+    }
+    const ForwarderReading reading = readAsForwarder(text);
+    WatchPlan plan{.unit = settings_.unit,
+                   .settle = std::chrono::milliseconds(r.settleMilliseconds),
+                   .link = r.link,
+                   .timing = reading.document ? timingOf(*reading.document) : ForwarderTiming{},
+                   .reportMargin = settings_.reportMargin,
+                   .restartedAtUtc = r.restartedAtUtc,
+                   .interval = settings_.lookInterval};
+    ChangeVerdict verdict = co_await watchChange(plan);
+    if (verdict.healthy) {
+      finish(InterruptedChange::State::Kept,
+             what + " was watched to its end: the forwarder runs with it" +
+                 (verdict.link.empty() ? "" : "; " + verdict.link));
+      co_return interrupted_;
+    }
+    ChangeOutcome outcome;
+    outcome.version = r.version;
+    outcome = co_await rollBack(r.author, plan.settle, old->bytes, text, std::move(outcome),
+                                verdict.reason, Clock::now());
+    found.rejected = outcome.rejected;
+    finish(outcome.result == ChangeResult::RolledBack ? InterruptedChange::State::RolledBack
+                                                      : InterruptedChange::State::RollbackFailed,
+           what + " " + lowerFirst(outcome.message));
+  } catch (const std::exception& e) {
+    finish(InterruptedChange::State::Kept,
+           what + " could not be finished (" + e.what() + "); the file is left as it is");
+  }
+  co_return interrupted_;
 }
 
 }  // namespace relaydash

@@ -11,6 +11,7 @@
 #include "gateway/config_rules.hpp"
 #include "gateway/forwarder_reader.hpp"
 #include "gateway/journal.hpp"
+#include "gateway/pending_change.hpp"
 #include "gateway/service_control.hpp"
 #include "gateway/side_files.hpp"
 #include "gateway/staged_texts.hpp"
@@ -62,6 +63,9 @@ struct ChangeOutcome {
   std::vector<ConfigOverride> overrides;  // Overridden: the side file's members changed
   std::string currentHash;                // Stale: the contentHash of the file as it is
   std::vector<std::string> notices;       // Applied: what the operator should know of it
+  // Once the forwarder was restarted: what the network server did after the change, or why that
+  // could not be told ("PUSH_DATA acknowledged 100 % in the first report after the change").
+  std::string link;
 };
 
 struct ChangeRequest {
@@ -77,6 +81,11 @@ struct ChangeRequest {
   // The text is a version from the history: putting a known file back is never refused for
   // members a side file sets, only noted.
   bool fromHistory = false;
+  // The number of that version: the version kept of the file it replaces says it restored it.
+  std::optional<int> restores;
+  // Judge the link too (the network server's acknowledgements before and after the change), not
+  // only whether the process keeps running.
+  bool watchLink = true;
 };
 
 // What a change is doing, for the page that polls it.
@@ -88,6 +97,7 @@ struct ChangeProgress {
   std::chrono::milliseconds settle{};
   EventLoop::Clock::time_point watchUntil{};  // while Watching
   std::string reason;                         // while RollingBack: why
+  std::string waitingFor;                     // while Watching: what it waits for, if anything
   std::optional<ChangeOutcome> outcome;       // once Finished
 };
 
@@ -97,7 +107,19 @@ struct ChangeSettings {
   std::string historyDirectory;
   std::chrono::milliseconds lookInterval{1000};                 // between looks at the unit
   std::chrono::milliseconds restartTimeout{kSystemctlTimeout};  // for `systemctl restart`
+  // Allowed for a statistics report to reach the journal late (the forwarder's output is buffered).
+  std::chrono::milliseconds reportMargin{10'000};
 };
+
+// A change that a previous run of relaydash was watching when it stopped, found at start-up.
+struct InterruptedChange {
+  enum class State { Watching, Kept, RolledBack, RollbackFailed };
+  PendingChange record;
+  State state = State::Watching;
+  std::string message;          // for the operator
+  std::optional<int> rejected;  // RolledBack: the history's version of the file taken away
+};
+std::string_view interruptedStateName(InterruptedChange::State state);  // "watching", ...
 
 // One per server. A change runs on the event loop, every other request is served meanwhile; one
 // change at a time: another is refused at once (Busy), a forwarder-config/patch waits its turn.
@@ -138,6 +160,13 @@ class ConfigChanges {
   // Waits until no change runs, then takes the turn.
   Task<Turn> waitTurn();
 
+  // At start-up: finds a change that was being watched when relaydash stopped, finishes its watch
+  // and rolls it back when the forwarder does not keep running with it (or loses the link).
+  // Answers nullopt when there was none. Holds the turn meanwhile. Never raises.
+  Task<std::optional<InterruptedChange>> finishInterrupted();
+  // The change finishInterrupted found (also while it is being watched); nullopt when none.
+  const std::optional<InterruptedChange>& interrupted() const noexcept { return interrupted_; }
+
  private:
   struct Prepared;
   Prepared prepare(const ChangeRequest& request);
@@ -146,15 +175,21 @@ class ConfigChanges {
   static JsonNodePtr judgeAsForwarder(Prepared& p, const JsonNodePtr& intended,
                                       bool readableBefore);
   Task<ChangeOutcome> run(const ChangeRequest& request);
-  Task<ChangeOutcome> rollBack(const ChangeRequest& request, const Prepared& prepared,
+  // What was true of the forwarder as the change began, for the version kept of the old file.
+  Task<VersionFacts> factsBefore(const ChangeRequest& request);
+  // Puts oldText back in newText's place after a change that did not work.
+  Task<ChangeOutcome> rollBack(const ChangeAuthor& author, std::chrono::milliseconds settle,
+                               const std::string& oldText, const std::string& newText,
                                ChangeOutcome outcome, std::string reason,
                                EventLoop::Clock::time_point restartedAt);
+  std::string pendingPath() const;
   ChangeProgress& step(ChangeStep step);
 
   ChangeSettings settings_;
   ConfigHistory history_;
   StagedTexts uploads_;
   std::optional<ChangeProgress> progress_;
+  std::optional<InterruptedChange> interrupted_;
   std::uint64_t changes_ = 0;
   bool busy_ = false;
 };

@@ -50,38 +50,49 @@ std::string after(Clock::time_point since) {
 
 }  // namespace
 
+Task<std::optional<std::string>> UnitFollower::first() {
+  start_ = Clock::now();
+  const Look now = co_await look(unit_);
+  if (!now.status) co_return "its state could not be read: " + now.error;
+  const UnitStatus& s = *now.status;
+  if (!running(s)) co_return "the forwarder was not running after the restart (" + state(s) + ")";
+  restarts_ = s.restarts;
+  mainPid_ = s.mainPid;
+  co_return std::nullopt;
+}
+
+Task<std::optional<std::string>> UnitFollower::next() {
+  const Look now = co_await look(unit_);
+  if (!now.status) co_return "its state could not be read: " + now.error;
+  const UnitStatus& s = *now.status;
+  if (!running(s)) {
+    std::string how = "the forwarder stopped " + after(start_) + " (now " + state(s);
+    if (s.result) how += ", result " + *s.result;
+    co_return how + ")";
+  }
+  if (s.restarts != restarts_) {
+    co_return "systemd restarted the forwarder " + after(start_) + " (NRestarts " +
+        number(restarts_) + " → " + number(s.restarts) + ")";
+  }
+  if (s.mainPid != mainPid_) {
+    co_return "the forwarder's process ended " + after(start_) +
+        " and another took its place (PID " + number(mainPid_) + " → " + number(s.mainPid) + ")";
+  }
+  co_return std::nullopt;
+}
+
 Task<WatchVerdict> watchUnit(std::string unit, std::chrono::milliseconds settle,
                              std::chrono::milliseconds interval) {
-  const Clock::time_point start = Clock::now();
-  const Clock::time_point deadline = start + settle;
-  const Look first = co_await look(unit);
-  if (!first.status) co_return WatchVerdict{false, "its state could not be read: " + first.error};
-  const UnitStatus& base = *first.status;
-  if (!running(base)) {
-    co_return WatchVerdict{false,
-                           "the forwarder was not running after the restart (" + state(base) + ")"};
-  }
+  const Clock::time_point deadline = Clock::now() + settle;
+  UnitFollower follower(std::move(unit));
+  if (std::optional<std::string> failure = co_await follower.first())
+    co_return WatchVerdict{false, std::move(*failure)};
   while (Clock::now() < deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     co_await SleepFor(std::min(interval, left));
-    const Look now = co_await look(unit);
-    if (!now.status) co_return WatchVerdict{false, "its state could not be read: " + now.error};
-    const UnitStatus& s = *now.status;
-    if (!running(s)) {
-      co_return WatchVerdict{false,
-                             "the forwarder stopped " + after(start) + " (now " + state(s) + ")"};
-    }
-    if (s.restarts != base.restarts) {
-      co_return WatchVerdict{false, "systemd restarted the forwarder " + after(start) +
-                                        " (NRestarts " + number(base.restarts) + " → " +
-                                        number(s.restarts) + ")"};
-    }
-    if (s.mainPid != base.mainPid) {
-      co_return WatchVerdict{false, "the forwarder's process ended " + after(start) +
-                                        " and another took its place (PID " + number(base.mainPid) +
-                                        " → " + number(s.mainPid) + ")"};
-    }
+    if (std::optional<std::string> failure = co_await follower.next())
+      co_return WatchVerdict{false, std::move(*failure)};
   }
   co_return WatchVerdict{};
 }

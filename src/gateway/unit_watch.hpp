@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "runtime/task.hpp"
@@ -13,6 +15,23 @@ struct WatchVerdict {
   // Why it is not, for the operator: "the forwarder stopped 3 s after the restart (now
   // activating/auto-restart)".
   std::string reason;
+};
+
+// Follows a unit from its first look after a restart: it must be active and running then and
+// stay so, with the MainPID and NRestarts of that first look. A look that fails counts as
+// unhealthy, as nothing can then vouch for the forwarder. Each look answers why the unit is no
+// longer healthy, or nullopt.
+class UnitFollower {
+ public:
+  explicit UnitFollower(std::string unit) : unit_(std::move(unit)) {}
+  Task<std::optional<std::string>> first();
+  Task<std::optional<std::string>> next();
+
+ private:
+  std::string unit_;
+  std::chrono::steady_clock::time_point start_{};
+  std::optional<std::int64_t> restarts_;
+  std::optional<std::int64_t> mainPid_;
 };
 
 // Watches the unit from just after a restart for `settle`: it must be active and running at the

@@ -50,6 +50,17 @@ class ScriptedSystemctl {
     for (const std::string& entry : entries)
       out << entry << '\n';
   }
+  // Entries appended to the unit's journal at each start or restart; "@NOW@" stands for the time
+  // in microseconds, "@DATE@" for the date line of a statistics report a second later.
+  void restartJournal(const std::string& unit, const std::vector<std::string>& entries) {
+    std::ofstream out(dir_.file("state/restart-journal-" + unit));
+    for (const std::string& entry : entries)
+      out << entry << '\n';
+  }
+  // That many looks after each start or restart, the unit has ended by itself with status 0.
+  void quitAfterLooks(const std::string& unit, int looks) {
+    write("quit-" + unit, std::to_string(looks));
+  }
   // journalctl prints this many lines of noise instead of the journal.
   void flood(const std::string& verb, int lines) { write("flood-" + verb, std::to_string(lines)); }
   void timedatectl(const std::string& show) { write("timedatectl-show", show); }

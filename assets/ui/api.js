@@ -4,6 +4,7 @@
 import { MAX_REQUEST_BYTES, requestBody } from '/ui/patch.js';
 
 const TOKEN_KEY = 'relaydash.auth';
+const USER_KEY = 'relaydash.user';
 const PASSWORD_LATER_KEY = 'relaydash.passwordLater';
 // What the tab knows about the gateway it manages, for its header and title.
 const GATEWAY_KEYS = { id: 'relaydash.gateway', host: 'relaydash.host' };
@@ -38,6 +39,8 @@ export class ApiError extends Error {
 
 // sessionStorage: the sign-in lasts as long as the browser tab, and other tabs sign in on their own.
 export const token = () => sessionStorage.getItem(TOKEN_KEY);
+// The user name this tab signed in with.
+export const user = () => sessionStorage.getItem(USER_KEY) ?? '';
 export const remembered = (what) => sessionStorage.getItem(GATEWAY_KEYS[what]) ?? '';
 export const remember = (what, value) => sessionStorage.setItem(GATEWAY_KEYS[what], value);
 
@@ -46,7 +49,7 @@ export const passwordPutOff = () => sessionStorage.getItem(PASSWORD_LATER_KEY) =
 export const putOffPassword = () => sessionStorage.setItem(PASSWORD_LATER_KEY, '1');
 
 export function forget() {
-  for (const key of [TOKEN_KEY, PASSWORD_LATER_KEY, ...Object.values(GATEWAY_KEYS)]) sessionStorage.removeItem(key);
+  for (const key of [TOKEN_KEY, USER_KEY, PASSWORD_LATER_KEY, ...Object.values(GATEWAY_KEYS)]) sessionStorage.removeItem(key);
 }
 
 let authLostHandler = () => {};
@@ -106,6 +109,7 @@ export async function signIn(username, password) {
   const output = await post('/rpc/v1/login/password', JSON.stringify({ username, password }));
   if (!output || typeof output.auth !== 'string') throw new ApiError('The gateway sent no sign-in token.');
   sessionStorage.setItem(TOKEN_KEY, output.auth);
+  sessionStorage.setItem(USER_KEY, username);
 }
 
 // A call that needs the sign-in. When the gateway no longer accepts the token, the handler set

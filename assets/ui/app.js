@@ -2,9 +2,9 @@
 // boot.js loads it once it knows the page is not inside another page's frame.
 
 import * as api from '/ui/api.js';
-import { h } from '/ui/dom.js';
+import { ask, h } from '/ui/dom.js';
 import { gatewayIdOf } from '/ui/forwarder.js';
-import { IDLE_LIMIT_MS, watchIdle } from '/ui/session.js';
+import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/session.js';
 import { activityView } from '/ui/view-activity.js';
 import { newPasswordView, passwordView, signInView, sshView } from '/ui/view-account.js';
 import { configView, rawView } from '/ui/view-config.js';
@@ -33,6 +33,9 @@ const banner = document.getElementById('password-banner');
 
 // Whether the administrator's password is still the factory one; null until the gateway said.
 let defaultPassword = null;
+// The status asked for at sign-in, for the first view after it (past the page that asks for a
+// password of one's own): it needs no second asking.
+let signInStatus = null;
 
 function showPasswordBanner(on) {
   defaultPassword = on;
@@ -50,31 +53,24 @@ const app = {
   showGateway,
   // The gateway's status, for every view that shows part of it; it also tells whether the
   // factory password is still in use.
-  async fetchStatus() {
-    const status = await api.call('gateway/status');
-    const wasKnown = defaultPassword !== null;
-    showPasswordBanner(Boolean(status.relaydash?.defaultPassword));
-    showGateway({ id: status.forwarderConfig?.gatewayId, host: status.gateway?.hostname });
-    // Learnt only now, after a reload: the new password comes first all the same. (Right after
-    // signing in, the sign-in decides where to go.)
-    if (!wasKnown && mustSetPassword() && ![SIGN_IN, NEW_PASSWORD].includes(routePath(location.pathname))) render();
-    return status;
-  },
+  fetchStatus: () => signInStatus ?? askStatus(),
   passwordChanged() {
     showPasswordBanner(false);
-    app.fetchStatus().catch(() => {});
+    askStatus().catch(() => {});
   },
   async signedIn() {
     const next = safeTarget(new URLSearchParams(location.search).get('next'));
     watchSession();
     // Whether the factory password is in use decides the first page, so it is asked first.
+    const status = askStatus();
     try {
-      await app.fetchStatus();
+      await status;
     } catch {
       // The pages say what went wrong; a refused token has already led back to the sign-in.
     }
     if (!api.token()) return;
     history.replaceState(null, '', mustSetPassword() ? withNext(NEW_PASSWORD, next) : next);
+    signInStatus = status;
     render({ moveFocus: true });
   },
   leaveNewPassword() {
@@ -86,6 +82,17 @@ const app = {
     app.leaveNewPassword();
   },
 };
+
+async function askStatus() {
+  const status = await api.call('gateway/status');
+  const wasKnown = defaultPassword !== null;
+  showPasswordBanner(Boolean(status.relaydash?.defaultPassword));
+  showGateway({ id: status.forwarderConfig?.gatewayId, host: status.gateway?.hostname });
+  // Learnt only now, after a reload: the new password comes first all the same. (Right after
+  // signing in, the sign-in decides where to go.)
+  if (!wasKnown && mustSetPassword() && ![SIGN_IN, NEW_PASSWORD].includes(routePath(location.pathname))) render();
+  return status;
+}
 
 // The gateway's EUI and host name in the header and in the tab's title, so that several
 // gateways open in tabs can be told apart. Facts the gateway did not give keep what is known.
@@ -135,14 +142,20 @@ function routePath(pathname) {
   return p === '/ui' || p === '/ui/index.html' ? HOME : p;
 }
 
-// Only our own views are a place to return to after signing in.
-function safeTarget(path) {
-  return typeof path === 'string' && views.has(routePath(path)) ? routePath(path) : HOME;
+// Only our own views are a place to return to after signing in, with what their address asks.
+function safeTarget(target) {
+  if (typeof target !== 'string' || !target.startsWith('/')) return HOME;
+  const url = new URL(target, location.origin);
+  const path = routePath(url.pathname);
+  return url.origin === location.origin && views.has(path) ? path + url.search : HOME;
 }
+
+// Where the tab is: the view and what its address asks.
+const here = () => routePath(location.pathname) + location.search;
 
 // The path with "?next=" the place to go on to afterwards, unless that is the first page anyway.
 function withNext(path, next) {
-  return next && views.has(next) && next !== HOME ? `${path}?next=${encodeURIComponent(next)}` : path;
+  return next && next !== HOME && safeTarget(next) === next ? `${path}?next=${encodeURIComponent(next)}` : path;
 }
 
 function toSignIn(notice, from) {
@@ -152,8 +165,14 @@ function toSignIn(notice, from) {
   render();
 }
 
-// Signing out by hand or for want of activity: nothing of this sign-in is kept in the tab.
-function signOut(notice, from) {
+// Signing out by hand or for want of activity: nothing of this sign-in is kept in the tab but,
+// after a sign-out for want of activity, the edits not yet applied, for the next sign-in.
+function signOut(notice, from, { keepEdits = false } = {}) {
+  if (!keepEdits) dropDrafts([...views.keys()]);
+  for (const v of keepEdits ? views.values() : []) {
+    const draft = v.draft?.();
+    if (draft) keepDraft(v.path, draft);
+  }
   api.forget();
   showPasswordBanner(false);
   defaultPassword = null;
@@ -165,7 +184,7 @@ function signOut(notice, from) {
 // The sign-in of this tab ends after a while without activity.
 let idleWatch = null;
 function watchSession() {
-  idleWatch ??= watchIdle(() => signOut(NOTICES.idle, routePath(location.pathname)));
+  idleWatch ??= watchIdle(() => signOut(NOTICES.idle, here(), { keepEdits: true }));
 }
 function endSession() {
   idleWatch?.stop();
@@ -176,11 +195,11 @@ function render({ moveFocus = false } = {}) {
   const path = routePath(location.pathname);
   if (path !== location.pathname) history.replaceState(null, '', path + location.search);
   const signedIn = Boolean(api.token());
-  if (path !== SIGN_IN && !signedIn) return toSignIn(null, path);
+  if (path !== SIGN_IN && !signedIn) return toSignIn(null, here());
   if (path === SIGN_IN && signedIn) return app.signedIn();
   if (signedIn) watchSession();
   if (signedIn && path !== NEW_PASSWORD && mustSetPassword()) {
-    history.replaceState(null, '', withNext(NEW_PASSWORD, path));
+    history.replaceState(null, '', withNext(NEW_PASSWORD, here()));
     return render();
   }
   if (path === NEW_PASSWORD && defaultPassword === false) return app.leaveNewPassword();
@@ -196,10 +215,15 @@ function render({ moveFocus = false } = {}) {
     if (a.getAttribute('href') === path) a.setAttribute('aria-current', 'page');
     else a.removeAttribute('aria-current');
   }
+  // On a narrow screen the links scroll sideways: the current one is brought into sight.
+  const at = nav.querySelector('[aria-current]')?.getBoundingClientRect();
+  const box = nav.getBoundingClientRect();
+  if (at && (at.left < box.left || at.right > box.right)) nav.scrollLeft += at.left - box.left - (box.width - at.width) / 2;
   showTitle();
   // After a move within the application, start reading at the new view's heading.
   if (moveFocus && view !== signIn) view.el.querySelector('h1').focus();
   view.show?.();
+  if (view !== newPassword) signInStatus = null;
   if (signedIn && !view.show && !api.remembered('id')) {
     api.call('forwarder-config/get').then(app.setDocument, () => {});
   }
@@ -214,7 +238,8 @@ export function navigate(path) {
 
 document.addEventListener('click', (event) => {
   const a = event.target.closest('a[href^="/ui"]');
-  if (!a || a.target || event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey || event.altKey) return;
+  // hasAttribute: an SVG link's target is an object, never empty.
+  if (!a || a.hasAttribute('target') || event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey || event.altKey) return;
   event.preventDefault();
   navigate(a.getAttribute('href'));
 });
@@ -246,11 +271,21 @@ document.addEventListener('focusin', ({ target }) => {
   else if (r.bottom > bottom - CLEARANCE) scrollBy(0, r.bottom - bottom + CLEARANCE);
 });
 
-document.getElementById('sign-out').addEventListener('click', () => signOut(NOTICES.signedOut));
+// Edits not yet applied are lost with a sign-out by hand: the operator may stay.
+document.getElementById('sign-out').addEventListener('click', async () => {
+  const editing = [...views.values()].filter((v) => v.dirty?.()).map((v) => v.title);
+  if (editing.length && !(await ask({
+    title: 'Sign out and lose your edits?',
+    text: `Your edits to the ${editing.join(' and the ').toLowerCase()} are not applied: signing out loses them.`,
+    confirm: 'Sign out',
+    cancel: 'Stay signed in',
+  }))) return;
+  signOut(NOTICES.signedOut);
+});
 
 api.onAuthLost((e) => {
   if (routePath(location.pathname) === SIGN_IN) return;
-  toSignIn(e.code === api.EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, routePath(location.pathname));
+  toSignIn(e.code === api.EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, here());
 });
 
 if (api.remembered('id')) showGateway({});

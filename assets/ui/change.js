@@ -36,12 +36,22 @@ export function pieces(text, auth) {
 
 // The gateway's answer when the file is no longer the one the page's edits were based on.
 export const STALE = 24005;
+// Its answer while another change is under way.
+export const BUSY = 28003;
+
+// The gateway names the change under way by its procedure: the page says what it is.
+const DOING = {
+  apply: 'an apply of a changed configuration',
+  restore: 'a restore of a whole file',
+  patch: 'a patch by a script',
+};
+export const busyText = (message) => message.replace(/forwarder-config\/(\w+)/g, (name, p) => DOING[p] ?? name);
 
 // Replaces the whole file (forwarder-config/restore with the text, sent in pieces when needed),
 // provided the file on the gateway is still the one whose hash is base.
-export async function replaceWholeFile(text, settleSeconds, base) {
+export async function replaceWholeFile(text, { base, ...watch }) {
   const auth = api.token() ?? '';
-  const input = { text, settleSeconds, base };
+  const input = { text, ...watch, base };
   if (byteLength(requestBody(auth, input)) <= MAX_REQUEST_BYTES) return api.call('forwarder-config/restore', input);
   let upload = null;
   let offset = 0;
@@ -50,7 +60,7 @@ export async function replaceWholeFile(text, settleSeconds, base) {
     upload = out.upload;
     offset = out.size;
   }
-  return api.call('forwarder-config/restore', { upload, settleSeconds, base });
+  return api.call('forwarder-config/restore', { upload, ...watch, base });
 }
 
 const place = (n) => `line ${n.line}, column ${n.column}: ${n.message}`;
@@ -74,8 +84,24 @@ const STEPS = [
   ['writing', () => 'Write the new file'],
   ['restarting', () => 'Restart the packet forwarder'],
   ['watching', (p) => `Watch the forwarder for ${p.settleSeconds} s` +
-    (p.secondsLeft !== null && p.secondsLeft !== undefined ? `: ${p.secondsLeft} s left` : '')],
+    (p.secondsLeft !== null && p.secondsLeft !== undefined ? `: ${p.secondsLeft} s left` : '') +
+    (p.waitingFor ? `, waiting for ${p.waitingFor}` : '')],
 ];
+
+// What the operator reads for a step, given the progress answer p.
+export const stepText = (name, p) => STEPS.find(([n]) => n === name)[1](p);
+
+// The gateway's words on the link as a sentence of their own.
+const said = (text) => sentence(text.charAt(0).toUpperCase() + text.slice(1));
+
+// How each step of a change that has ended is shown: done, failed where it went wrong, and not
+// done after that; the rollback, when there was one, done or failed. Nothing is under way.
+export function endedSteps({ skipped = [], failedAt = null, rollback = null }) {
+  const failed = STEPS.findIndex(([name]) => name === failedAt);
+  const states = STEPS.map(([name], i) => [name, failed < 0 ? (skipped.includes(name) ? 'skipped' : 'done')
+    : i < failed ? 'done' : i === failed ? 'failed' : 'skipped']);
+  return rollback ? [...states, ['rolling-back', rollback]] : states;
+}
 
 // The progress view: the steps as they happen, then the outcome.
 export function progressPanel({ onClose }) {
@@ -89,27 +115,23 @@ export function progressPanel({ onClose }) {
     h('div', { class: 'actions' }, closeBtn));
   closeBtn.addEventListener('click', () => onClose());
 
-  // p: a progress answer. `failedAt` marks the step that went wrong once the change has ended.
-  function draw(p, { finished = false, failedAt = null } = {}) {
+  // p: a progress answer; `ended` (for endedSteps) once the change has ended.
+  function draw(p, ended = null) {
     const rollingBack = p.step === 'rolling-back';
     const at = rollingBack ? STEPS.length : STEPS.findIndex(([name]) => name === p.step);
-    const failed = STEPS.findIndex(([name]) => name === failedAt);
-    const spinner = () => h('span', { class: 'spinner', 'aria-hidden': 'true' });
-    steps.replaceChildren(...STEPS.map(([name, text], i) => {
-      const state = failed >= 0 ? (i < failed ? 'done' : i === failed ? 'failed' : 'todo')
-        : finished ? (p.skipped?.includes(name) ? 'skipped' : 'done')
-          : i < at ? 'done' : i === at ? 'current' : 'todo';
-      return h('li', { class: state, 'data-step': name, 'aria-current': state === 'current' ? 'step' : null },
-        text(p), state === 'skipped' ? ' (not needed)' : '', state === 'current' ? spinner() : null);
-    }));
-    if (rollingBack || failedAt) {
-      steps.append(h('li', { class: rollingBack ? 'current' : 'done', 'data-step': 'rolling-back' },
-        'Put the previous file back and restart the forwarder with it', rollingBack ? spinner() : null));
-    }
+    const states = ended ? endedSteps(ended)
+      : [...STEPS.map(([name], i) => [name, i < at ? 'done' : i === at ? 'current' : 'todo']),
+        ...(rollingBack ? [['rolling-back', 'current']] : [])];
+    const texts = Object.fromEntries([...STEPS, ['rolling-back', () => 'Put the previous file back and restart the forwarder with it']]);
+    const aside = { skipped: ended?.failedAt ? ' (not done)' : ' (not needed)' };
+    steps.replaceChildren(...states.map(([name, state]) => h('li',
+      { class: state, 'data-step': name, 'aria-current': state === 'current' ? 'step' : null },
+      texts[name](p), aside[state] ?? '', state === 'current' ? h('span', { class: 'spinner', 'aria-hidden': 'true' }) : null)));
     now.textContent = rollingBack ? `Putting the previous file back: ${p.reason}` : `${STEPS[at]?.[1](p) ?? 'Finished'}…`;
   }
 
-  function finish({ ok, title, text, journal = [], problems = [], reasons = [] }) {
+  // links: [{ href, text }] to where the operator goes on from the outcome.
+  function finish({ ok, title, text, journal = [], problems = [], reasons = [], links = [] }) {
     now.hidden = true;
     heading.textContent = title;
     outcome.className = `outcome status ${ok ? 'ok' : 'error'}`;
@@ -117,6 +139,7 @@ export function progressPanel({ onClose }) {
     outcome.replaceChildren(h('p', {}, sentence(text)));
     const items = [...problems.map(problemText), ...reasons];
     if (items.length) outcome.append(h('ul', {}, items.map((t) => h('li', {}, t))));
+    for (const l of links) outcome.append(h('p', {}, h('a', { href: l.href }, l.text)));
     if (journal.length) {
       outcome.append(h('h3', {}, 'What the forwarder wrote to its log'),
         h('ol', { class: 'log journal' }, journal.map((e) => h('li', { class: `line ${e.priority !== null && e.priority <= 3 ? 'bad' : ''}` },
@@ -128,8 +151,10 @@ export function progressPanel({ onClose }) {
     announce(`${title}. ${sentence(text)}`);
   }
 
-  return {
+  const panel = {
     el,
+    // The error of the change that ended last without being applied, or null.
+    error: null,
     // Runs start() (the apply or restore call) and follows it; answers 'applied', 'rolled-back'
     // (the forwarder did not keep running with it: the gateway keeps the refused file in its
     // history), 'refused' (nothing was written), 'stale' (nothing was written: the file changed
@@ -142,6 +167,7 @@ export function progressPanel({ onClose }) {
       closeBtn.hidden = true;
       now.hidden = false;
       el.hidden = false;
+      panel.error = null;
       heading.focus();
       let before = 0;
       try {
@@ -168,14 +194,14 @@ export function progressPanel({ onClose }) {
         const out = await start();
         done = true;
         await follow;
-        draw({ step: 'finished', version: out.version, settleSeconds, skipped: out.restarted ? [] : ['restarting', 'watching'] },
-          { finished: true });
+        draw({ version: out.version, settleSeconds }, { skipped: out.restarted ? [] : ['restarting', 'watching'] });
         finish({
           ok: true,
           title: 'Change applied',
           text: (out.restarted
             ? 'The packet forwarder runs with the new configuration.'
             : 'The new file is written. The forwarder is not run as a systemd unit here, so nothing was restarted.') +
+            (out.link ? ` ${said(out.link)}` : '') +
             (out.version ? ` The previous file is kept as version ${out.version} in the history.` : '') +
             (out.notice ? ` ${out.notice}` : ''),
         });
@@ -187,18 +213,24 @@ export function progressPanel({ onClose }) {
           el.hidden = true;
           return e.authLost ? 'auth-lost' : 'stale';
         }
+        panel.error = e;
         const d = e.details ?? {};
         const rolledBack = d.result === 'rolled-back';
+        const rejected = rejectedOf(d);
         // A rollback went as far as the restart, or the watch; anything else stopped before a write.
-        if (rolledBack) draw({ ...last, version: d.version, secondsLeft: null }, { failedAt: d.restarted ? 'watching' : 'restarting' });
-        else steps.replaceChildren();
+        if (rolledBack || d.result === 'rollback-failed') {
+          draw({ ...last, version: d.version, secondsLeft: null, waitingFor: null },
+            { failedAt: d.restarted ? 'watching' : 'restarting', rollback: rolledBack ? 'done' : 'failed' });
+        } else steps.replaceChildren();
         finish({
           ok: false,
           title: rolledBack ? 'Change rolled back' : 'Change not applied',
-          text: e.message,
+          text: e.code === BUSY ? busyText(e.message) : e.message,
           journal: Array.isArray(d.journal) ? d.journal : [],
           problems: Array.isArray(d.problems) && d.problems.some((p) => p.path) ? d.problems : [],
-          reasons: refusalLines(d),
+          reasons: [...(d.link ? [said(d.link)] : []), ...refusalLines(d)],
+          links: rejected && d.version ? [{ href: compareAddress(d.version, rejected),
+            text: `Compare the file that was refused (version ${rejected}) with the one put back (version ${d.version})` }] : [],
         });
         return rolledBack ? 'rolled-back' : 'refused';
       }
@@ -207,20 +239,44 @@ export function progressPanel({ onClose }) {
       el.hidden = true;
     },
   };
+  return panel;
 }
 
-// A field for how long the forwarder is watched after the restart.
+// The history version that holds the file a rolled-back change tried.
+export const rejectedOf = (details) => details?.rejectedVersion ?? details?.rejected ?? null;
+// The history page comparing two versions, the older first.
+export const compareAddress = (a, b) => `/ui/history?compare=${a},${b}`;
+
+// The fields for how the forwarder is watched after the restart: for how long, and whether the
+// network server's answers in its first report count too (the gateway's default).
 export function settleField() {
   const id = `settle-${Math.random().toString(36).slice(2, 8)}`;
   const input = h('input', { id, type: 'text', inputmode: 'numeric', value: String(DEFAULT_SETTLE_SECONDS), class: 'short' });
+  const link = h('input', { id: `${id}-link`, type: 'checkbox', checked: true });
   const wrap = h('div', { class: 'field settle' },
     h('label', { for: id }, 'Watch the forwarder after the restart (seconds)'), input,
-    h('p', { class: 'hint' }, `If it stops or restarts within this time, the previous file is put back. 0 to ${MAX_SETTLE_SECONDS}.`));
+    h('p', { class: 'hint' }, `If it stops or restarts within this time, the previous file is put back. 0 to ${MAX_SETTLE_SECONDS}.`),
+    h('div', { class: 'field check' }, link, h('label', { for: link.id },
+      'Also wait for its first report, to tell whether the network server answers')));
+  const error = h('p', { class: 'error', role: 'alert', hidden: true });
+  wrap.append(error);
+  const text = () => input.value.trim();
+  const valid = () => /^\d{1,3}$/.test(text()) && Number(text()) <= MAX_SETTLE_SECONDS;
+  // A time out of range is said, never silently replaced by another.
+  const value = () => (valid() ? Number(text()) : DEFAULT_SETTLE_SECONDS);
+  input.addEventListener('input', () => { if (valid()) error.hidden = true; });
   return {
     wrap,
-    value() {
-      const n = Number(input.value.trim());
-      return Number.isInteger(n) && n >= 0 && n <= MAX_SETTLE_SECONDS ? n : DEFAULT_SETTLE_SECONDS;
+    value,
+    // True (and the field says why) when the time given cannot be sent.
+    refuse() {
+      error.textContent = valid() ? '' : `The time to watch must be a whole number of seconds from 0 to ${MAX_SETTLE_SECONDS}.`;
+      error.hidden = valid();
+      input.setAttribute('aria-invalid', String(!valid()));
+      if (!valid()) input.focus();
+      return !valid();
     },
+    // The members of the apply or restore that say how to watch.
+    watch: () => ({ settleSeconds: value(), ...(link.checked ? {} : { watch: 'process' }) }),
   };
 }

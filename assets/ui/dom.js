@@ -113,3 +113,19 @@ export function textField({ label, hint, value = '', type = 'text', autocomplete
   const wrap = h('div', { class: 'field' }, h('label', { for: id }, label), input, hintEl, errorEl);
   return { wrap, input, setError: (text) => setFieldError(input, errorEl, text) };
 }
+
+// Asks in a modal dialog of the page's own; answers true when the operator confirms. The focus
+// starts on the button that changes nothing, so a key pressed once too often changes nothing.
+export function ask({ title, text, confirm, cancel = 'Cancel' }) {
+  const id = newId('ask');
+  const dialog = h('dialog', { 'aria-labelledby': id },
+    h('form', { method: 'dialog' }, h('h2', { id }, title), h('p', {}, text),
+      h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary', value: 'yes' }, confirm),
+        h('button', { type: 'submit', value: 'no', autofocus: true }, cancel))));
+  document.body.append(dialog);
+  dialog.showModal();
+  return new Promise((resolve) => dialog.addEventListener('close', () => {
+    dialog.remove();
+    resolve(dialog.returnValue === 'yes');
+  }));
+}

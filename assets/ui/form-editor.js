@@ -210,11 +210,13 @@ export function formEditor(app) {
     documentOf: (file) => file.doc,
     sameAs: (a, b) => a.text === b.text && JSON.stringify(a.sideFiles) === JSON.stringify(b.sideFiles),
     dirty: () => controls.some((c) => c.value() !== c.f.initial),
-    // The file changed on the gateway while the operator edited the form: the form shows the
-    // new file with the operator's edits on top, and answers what changed underneath (rows
-    // marked `mine` where the operator had changed the same member).
-    rebase(old, next) {
-      const mine = new Map(controls.filter((c) => c.value() !== c.f.initial).map((c) => [c.f.id, c.value()]));
+    // The values of the fields the operator changed, by field.
+    edits: () => Object.fromEntries(controls.filter((c) => c.value() !== c.f.initial).map((c) => [c.f.id, c.value()])),
+    // The file changed on the gateway while the operator edited the form (or edits kept over a
+    // sign-out come back): the form shows the new file with the edits on top, and answers what
+    // changed underneath (rows marked `mine` where the edits change the same member).
+    rebase(old, next, edits = this.edits()) {
+      const mine = new Map(Object.entries(edits));
       load(next);
       for (const c of controls) if (mine.has(c.f.id)) c.set(mine.get(c.f.id));
       update();
@@ -230,7 +232,7 @@ export function formEditor(app) {
         summary: `${n === 1 ? 'One setting changes' : `${n} settings change`}; nothing else is sent.`,
         rows,
         layoutNote: 'The file keeps its comments, order and indentation: only the values that change are rewritten.',
-        send: (settleSeconds) => api.call('forwarder-config/apply', { patch: p.patch, settleSeconds, base: base.hash }),
+        send: (watch) => api.call('forwarder-config/apply', { patch: p.patch, ...watch, base: base.hash }),
       };
     },
     // The edited document, or the number of problems (each field marked, the first focused; the

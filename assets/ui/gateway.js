@@ -40,6 +40,43 @@ export function percentText(percent) {
   return `${Number.isInteger(percent) ? percent : percent.toFixed(percent >= 99.95 || percent < 0.05 ? 0 : 1)} %`;
 }
 
+// PULL_DATA's acknowledgement: the forwarder prints 0 % for an interval in which it sent none.
+export const pullText = (r) => (r.pullDataSent === 0 ? 'none sent' : percentText(r.pullDataAckPercent));
+
+// The verdict's levels as tones, and as a mark beside each check.
+export const VERDICT_TONES = { good: 'ok', warning: 'warn', bad: 'bad', unknown: 'muted' };
+export const VERDICT_MARKS = { good: '✓', warning: '!', bad: '✗', unknown: '?' };
+
+const pad2 = (n) => String(n).padStart(2, '0');
+
+// The gateway writes the clock times of its sentences in UTC ("since 21:05"): each becomes the
+// browser's local time of that reading within the day before `now`.
+export function localClockText(text, now = Date.now()) {
+  return text.replace(/\b([01]\d|2[0-3]):([0-5]\d)\b/g, (m, hh, mm) => {
+    const d = new Date(now);
+    let t = Date.UTC(d.getUTCFullYear(), d.getUTCMonth(), d.getUTCDate(), Number(hh), Number(mm));
+    // A report may be dated a little ahead of the clock.
+    if (t > now + 3_600_000) t -= 86_400_000;
+    const l = new Date(t);
+    return `${pad2(l.getHours())}:${pad2(l.getMinutes())}`;
+  });
+}
+
+// The Logs page on the forwarder's log, from and up to ISO times (either may be missing).
+export function logsHref({ since, until } = {}) {
+  const q = new URLSearchParams({ unit: 'forwarder' });
+  if (since) q.set('since', since);
+  if (until) q.set('until', until);
+  return `/ui/logs?${q}`;
+}
+
+// The log around a report: the two intervals before it and the one after it.
+export function reportLogsHref(iso, intervalSeconds) {
+  const t = Date.parse(iso);
+  const at = (ms) => new Date(t + ms).toISOString().replace('.000Z', 'Z');
+  return logsHref({ since: at(-2000 * intervalSeconds), until: at(1000 * intervalSeconds) });
+}
+
 export function bytesText(n) {
   if (n === null || n === undefined) return '–';
   const units = ['bytes', 'KiB', 'MiB', 'GiB', 'TiB'];
@@ -103,12 +140,35 @@ export function priorityTone(p) {
 // A journal entry as a line of the downloaded file.
 export const entryText = (e) => `${e.time} ${priorityName(e.priority).padEnd(7)} ${e.message}`;
 
-// Whether an entry matches the filter: every word of it, in any case, in the message.
-export function matchesFilter(entry, filter) {
-  const words = filter.toLowerCase().split(/\s+/).filter(Boolean);
-  if (!words.length) return true;
-  const text = entry.message.toLowerCase();
-  return words.every((w) => text.includes(w));
+// Where a phrase is in a text, as gateway/logs looks for it: as a whole, in any case when it has
+// no capital letter (A to Z), in exactly its case when it has one. Answers [start, end] of each
+// place, none for an empty phrase.
+export function phraseSpans(text, phrase) {
+  if (!phrase) return [];
+  const hay = /[A-Z]/.test(phrase) ? text : text.replace(/[A-Z]+/g, (m) => m.toLowerCase());
+  const spans = [];
+  for (let at = hay.indexOf(phrase); at >= 0; at = hay.indexOf(phrase, at + phrase.length)) spans.push([at, at + phrase.length]);
+  return spans;
+}
+
+// Whether an entry holds the phrase (every entry does when there is none).
+export const matchesFilter = (entry, phrase) => !phrase || phraseSpans(entry.message, phrase).length > 0;
+
+// The question for the lines before those held (oldest first): the same one up to the oldest
+// time shown, with room for the lines of that very millisecond already held, which come again.
+export function olderQuery(asked, entries) {
+  const until = entries[0].time;
+  let held = 0;
+  while (held < entries.length && entries[held].time === until) held++;
+  return { ...asked, until, lines: Math.min(2000, asked.lines + held) };
+}
+
+// A datetime-local field's value for an ISO time, in the browser's zone, and back: whole seconds,
+// which gateway/logs reads as all of that second when it ends a range.
+export const localInputValue = (iso) => (Number.isNaN(Date.parse(iso)) ? '' : localTimeText(iso).replace(' ', 'T'));
+export function isoFromLocalInput(value) {
+  const t = new Date(value);
+  return value && !Number.isNaN(t.getTime()) ? t.toISOString().replace(/\.\d+Z$/, 'Z') : null;
 }
 
 // Where the chart draws each report: x across the hour that ends at `end` (milliseconds), the
@@ -125,7 +185,21 @@ export function chartPoints(series, end, { width, height, hour = 3_600_000 }) {
       x: x(p.time),
       received: p.rfReceived === null ? null : y(p.rfReceived / maxReceived),
       push: p.pushDataAckPercent === null || p.pushDataSent === 0 ? null : y(p.pushDataAckPercent / 100),
-      pull: p.pullDataAckPercent === null ? null : y(p.pullDataAckPercent / 100),
+      pull: p.pullDataAckPercent === null || p.pullDataSent === 0 ? null : y(p.pullDataAckPercent / 100),
     })),
   };
+}
+
+// The local times on the chart's axis: every quarter of an hour of the browser's clock between
+// start and end (milliseconds), as [time, "21:15"].
+export function chartTicks(start, end) {
+  const d = new Date(start);
+  d.setSeconds(0, 0);
+  for (let i = 0; i < 15 && (d.getTime() < start || d.getMinutes() % 15); i++) d.setMinutes(d.getMinutes() + 1);
+  const ticks = [];
+  for (let t = d.getTime(); t <= end; t += 900_000) {
+    const l = new Date(t);
+    ticks.push([t, `${pad2(l.getHours())}:${pad2(l.getMinutes())}`]);
+  }
+  return ticks;
 }

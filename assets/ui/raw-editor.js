@@ -6,7 +6,7 @@ import * as api from '/ui/api.js';
 import { replaceWholeFile } from '/ui/change.js';
 import { h, newId, setFieldError } from '/ui/dom.js';
 import { gatewayIdInText } from '/ui/forwarder.js';
-import { offsetAt } from '/ui/jsonc.js';
+import { blankComments, offsetAt, placeOf } from '/ui/jsonc.js';
 import { countChanges, diffLines } from '/ui/linediff.js';
 import { merge3 } from '/ui/merge3.js';
 import {
@@ -27,6 +27,63 @@ export function indentUnit(text) {
 export function indentLines(block, unit, outdent) {
   const less = new RegExp(`^(\\t| {1,${unit === '\t' ? 4 : unit.length}})`);
   return block.split('\n').map((line) => (outdent ? line.replace(less, '') : line && unit + line)).join('\n');
+}
+
+// Where a member ("gateway_conf.servers[0].serv_port_up") is in a text that parses: the offset
+// of its value, or of the value of the nearest of its parents the text holds ("" is the document).
+// Of a member written twice, the last counts, as in the document read.
+export function memberOffset(text, path) {
+  const t = blankComments(text);
+  let p = 0;
+  const ws = () => {
+    while (/\s/.test(t[p] ?? '')) p += 1;
+  };
+  const string = () => {
+    const start = p;
+    for (p += 1; p < t.length && t[p] !== '"'; p += t[p] === '\\' ? 2 : 1);
+    p += 1;
+    return JSON.parse(t.slice(start, p));
+  };
+  // Past one value, strings and nested brackets included.
+  const skip = () => {
+    for (let depth = 0; p < t.length;) {
+      const c = t[p];
+      if (c === '"') string();
+      else if (depth === 0 && /[,}\]]/.test(c)) return;
+      else {
+        if (c === '{' || c === '[') depth += 1;
+        if (c === '}' || c === ']') depth -= 1;
+        p += 1;
+        if (depth === 0 && (c === '}' || c === ']')) return;
+      }
+    }
+  };
+  ws();
+  let found = p;
+  for (const key of path.match(/[^.[\]]+/g) ?? []) {
+    const open = t[p];
+    if (open !== '{' && open !== '[') break;
+    let at = -1;
+    p += 1;
+    for (let i = 0; ; i += 1) {
+      ws();
+      if (t[p] === '}' || t[p] === ']' || p >= t.length) break;
+      let name = String(i);
+      if (open === '{') {
+        name = string();
+        ws();
+        p += 1;
+        ws();
+      }
+      if (name === key) at = p;
+      skip();
+      ws();
+      if (t[p] === ',') p += 1;
+    }
+    if (at < 0) break;
+    found = p = at;
+  }
+  return found;
 }
 
 // A textarea with a gutter of line numbers that scrolls with it.
@@ -206,11 +263,12 @@ export function rawEditor(app) {
       setError('');
       showReading(file);
     },
-    // The file changed on the gateway while the operator edited it: the edits are carried onto
-    // the new file, except where both changed the same lines; answers what changed underneath as
-    // a line diff, and those conflicts, each with a way to its place in the text.
-    rebase(old, file) {
-      const merged = merge3(old.text, textarea.value, file.text);
+    // The file changed on the gateway while the operator edited it: the edits (mine, or a text
+    // kept over a sign-out) are carried onto the new file, except where both changed the same
+    // lines; answers what changed underneath as a line diff, and those conflicts, each with a
+    // way to its place in the text.
+    rebase(old, file, mine = textarea.value) {
+      const merged = merge3(old.text, mine, file.text);
       initial = file.text;
       code.set(merged.text);
       setError('');
@@ -224,6 +282,7 @@ export function rawEditor(app) {
       onUpload = f;
     },
     dirty: () => textarea.value !== initial,
+    edits: () => textarea.value,
     collect() {
       const text = textarea.value;
       const r = readText(text);
@@ -238,8 +297,10 @@ export function rawEditor(app) {
       }
       const problems = checkConfig(r.doc);
       if (problems.length) {
-        setError(problems.map(problemText).join('; ') + '.');
-        textarea.focus();
+        // Each problem with its place; the cursor goes to the first.
+        const placed = problems.map((p) => ({ ...placeOf(text, memberOffset(text, p.path)), text: problemText(p) }));
+        setError(placed.map((p) => `Line ${p.line}, column ${p.column}: ${p.text}`).join('; ') + '.', placed[0].pos);
+        code.goTo(placed[0].pos);
         return { invalid: problems.length };
       }
       return { text, doc: r.doc, tail: r.ignoredTail ? tailText(r) : null };
@@ -255,7 +316,7 @@ export function rawEditor(app) {
         diff,
         layoutNote: 'The file is written exactly as shown, comments included.',
         note: r.tail ? `${r.tail}.` : null,
-        send: (settleSeconds) => replaceWholeFile(r.text, settleSeconds, base.hash),
+        send: (watch) => replaceWholeFile(r.text, { ...watch, base: base.hash }),
       };
     },
   };

@@ -72,3 +72,27 @@ export const clearFailures = (storage = sessionStorage) => storage.removeItem(FA
 export function signInSlowed({ failures, tookMs = 0 }) {
   return failures >= FAILURES_BEFORE_SLOW || tookMs >= SLOW_ANSWER_MS;
 }
+
+// Edits not yet applied outlive a sign-out for want of activity: an editor's draft (the hash and
+// text of the file it was made on, and the edits) waits in the tab until the editor takes it
+// back, or the operator signs out.
+const DRAFT_KEY = 'relaydash.draft';
+
+export function keepDraft(path, draft, storage = sessionStorage) {
+  storage.setItem(`${DRAFT_KEY}:${path}`, JSON.stringify(draft));
+}
+
+// The draft kept for path, once: it is no longer kept afterwards. null when there is none.
+export function takeDraft(path, storage = sessionStorage) {
+  const key = `${DRAFT_KEY}:${path}`;
+  const text = storage.getItem(key);
+  storage.removeItem(key);
+  try {
+    const d = JSON.parse(text ?? 'null');
+    return typeof d?.hash === 'string' && typeof d.text === 'string' && d.edits !== undefined ? d : null;
+  } catch {
+    return null;
+  }
+}
+
+export const dropDrafts = (paths, storage = sessionStorage) => paths.forEach((p) => storage.removeItem(`${DRAFT_KEY}:${p}`));

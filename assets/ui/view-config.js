@@ -1,12 +1,14 @@
 // The two editors of the forwarder configuration, the structured form and the file's own text,
 // the review step they share, and the progress of the change once it is applied.
 
-import { progressPanel, settleField } from '/ui/change.js';
+import { BUSY, compareAddress, progressPanel, rejectedOf, settleField } from '/ui/change.js';
 import { diffView } from '/ui/diff-view.js';
-import { h, statusLine, whileBusy } from '/ui/dom.js';
+import { ask, h, statusLine, whileBusy } from '/ui/dom.js';
 import { formEditor } from '/ui/form-editor.js';
 import { formatPath } from '/ui/patch.js';
 import { rawEditor } from '/ui/raw-editor.js';
+import { readText } from '/ui/reading.js';
+import { takeDraft } from '/ui/session.js';
 
 // Rows of changes in the operator's words: the setting, what it is, what it becomes.
 function changeTable(rows, [now, next] = ['Now', 'After applying']) {
@@ -56,7 +58,7 @@ function reviewPanel({ onBack, onDone, onStale }) {
   const progress = progressPanel({
     onClose() {
       progress.hide();
-      onDone(ended);
+      onDone(ended, progress.error);
     },
   });
   let plan = null;
@@ -64,10 +66,11 @@ function reviewPanel({ onBack, onDone, onStale }) {
   backBtn.addEventListener('click', onBack);
   el.addEventListener('keydown', (event) => event.key === 'Escape' && onBack());
   applyBtn.addEventListener('click', async () => {
+    if (settle.refuse()) return;
     el.hidden = true;
     // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
     // the operator to sign in again and apply.
-    ended = await progress.run(() => plan.send(settle.value()), settle.value());
+    ended = await progress.run(() => plan.send(settle.watch()), settle.value());
     if (ended === 'auth-lost') el.hidden = false;
     if (ended === 'stale') onStale();
   });
@@ -106,6 +109,13 @@ function editorView({ path, title, intro, editor, app }) {
   const formStatus = statusLine();
   // What changed on the gateway underneath the operator's edits.
   const changed = h('div', { class: 'notice warn', role: 'status', hidden: true });
+  // Why the edits on screen are not the file on the gateway: a change refused or rolled back, a
+  // draft kept over a sign-out.
+  const kept = h('p', { class: 'notice', role: 'status', hidden: true });
+  const showKept = (...content) => {
+    kept.replaceChildren(...content);
+    kept.hidden = false;
+  };
   const reviewBtn = h('button', { type: 'submit', class: 'primary' }, 'Review changes');
   const reloadBtn = h('button', { type: 'button' }, 'Discard and reload');
   const area = h('fieldset', { class: 'plain' }, editor.el,
@@ -125,12 +135,25 @@ function editorView({ path, title, intro, editor, app }) {
       form.hidden = false;
       reviewBtn.focus();
     },
-    async onDone(ended) {
+    // Edits that were not applied stay for the operator to mend or to apply again.
+    async onDone(ended, error) {
       sent = ended === 'applied' || ended === 'rolled-back';
       review.close();
       form.hidden = false;
       heading.focus();
-      await load(true);
+      if (ended === 'applied') return load(true);
+      const rejected = rejectedOf(error?.details);
+      const version = error?.details?.version;
+      if (ended === 'rolled-back') {
+        showKept('The forwarder did not keep running with your change, so the previous file was put back. Your edits ' +
+          'are kept here to mend. ', rejected && version ? h('a', { href: compareAddress(version, rejected) },
+          `Compare the refused file (version ${rejected}) with the one put back`) : '');
+      } else {
+        showKept(error?.code === BUSY
+          ? 'Nothing was applied because another change was under way. Your edits are kept: review and apply them once it has finished.'
+          : 'Nothing was applied. Your edits are kept: mend them and review them again.');
+      }
+      await load(false);
     },
     // The gateway wrote nothing: the file is no longer the one the edits were based on.
     async onStale() {
@@ -180,10 +203,19 @@ function editorView({ path, title, intro, editor, app }) {
       status.clear();
       if (!force && base !== null && same(loaded, base)) return 'same';
       const keep = base !== null && !force && editor.dirty();
+      // Edits kept over a sign-out come back, carried onto the file when it changed since.
+      const draft = base === null && takeDraft(path);
       if (keep) showChanged(editor.rebase(base, loaded));
-      else {
+      else if (draft) {
+        const old = draft.hash === loaded.hash ? loaded : { text: draft.text, doc: readText(draft.text).doc };
+        const rebased = editor.rebase(old, loaded, draft.edits);
+        if (old === loaded) changed.hidden = true;
+        else showChanged(rebased);
+        showKept('Your edits from before you were signed out are back: they are not applied yet.');
+      } else {
         editor.load(loaded);
         changed.hidden = true;
+        kept.hidden = true;
       }
       // The next change is based on this file, so the gateway accepts it.
       base = loaded;
@@ -226,17 +258,27 @@ function editorView({ path, title, intro, editor, app }) {
   form.addEventListener('input', () => {
     sent = false;
   });
-  reloadBtn.addEventListener('click', () => load(true));
+  reloadBtn.addEventListener('click', async () => {
+    if (editor.dirty() && !(await ask({
+      title: 'Discard your edits?',
+      text: 'The changes you made here are lost, and the file on the gateway is loaded again.',
+      confirm: 'Discard and reload',
+      cancel: 'Keep editing',
+    }))) return;
+    load(true);
+  });
   // Back in the tab after a while: the file may have changed meanwhile.
   document.addEventListener('visibilitychange', () => shown && !document.hidden && load(false));
 
-  const el = h('section', { class: 'view', hidden: true }, heading, intro, status.el, changed, form, review.el);
+  const el = h('section', { class: 'view', hidden: true }, heading, intro, status.el, kept, changed, form, review.el);
   return {
     path,
     title,
     el,
     // Edits not yet applied; once a change is under way or done, leaving loses nothing.
     dirty: () => base !== null && !review.applying() && !sent && editor.dirty(),
+    // The edits to keep over a sign-out, with the file they were made on; null when there are none.
+    draft: () => (base !== null && editor.dirty() ? { hash: base.hash, text: base.text, edits: editor.edits() } : null),
     show() {
       shown = true;
       load(false);

@@ -1,12 +1,13 @@
 // Applying safely: the progress view through a change that stays and one that is rolled back,
-// restoring from the history page, repairing a file the forwarder cannot read, and uploading a whole
-// vendor file larger than one request.
+// restoring from the history page, repairing a file the forwarder cannot read, uploading a whole
+// vendor file larger than one request, and edits that stay when a change is refused.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
 import { describe, test } from 'node:test';
 import {
-  Gateway, SX1301, applyReviewed, browser, gw, holdNextConfigLoad, newPage, screenshot, shows, signIn, usesBrowser, view,
+  INITIAL_PASSWORD, SX1301, applyReviewed, browser, gw, holdNextConfigLoad, newPage, rpc, screenshot, shows, signIn, usesBrowser,
+  view,
 } from './support.mjs';
 
 const MARKER = 'DEADBEEFDEADBEEF';
@@ -67,7 +68,8 @@ describe('the progress view', () => {
     await shows(v.getByRole('alert'), 'The change was rolled back: the forwarder stopped');
     await shows(v.locator('.journal'), `failed to start the concentrator: gateway_ID ${MARKER} refused`);
     assert.equal(await v.locator('.steps li.failed').innerText(), 'Watch the forwarder for 3 s');
-    await shows(v.locator('.steps li').last(), 'Put the previous file back');
+    await shows(v.locator('.steps li.done').last(), 'Put the previous file back');
+    assert.equal(await v.locator('.steps .spinner').count(), 0);
     await screenshot(page, 'apply-rolled-back');
     assert.equal(gw.configText(), before);
     assert.deepEqual(gw.commands().slice(commands), [RESTART, RESTART]);
@@ -91,7 +93,7 @@ describe('whole files', () => {
     const table = page.locator('table.versions');
     await table.locator('tbody tr').first().waitFor();
     const oldest = table.locator('tbody tr').last();
-    assert.match(await oldest.innerText(), /^1\t.*\tadmin from 127\.0\.0\.1\tchange applied\t/);
+    assert.match(await oldest.innerText(), /^1\t.*\tadmin from 127\.0\.0\.1\t.*before your change at \d\d:\d\d/);
     await page.getByRole('button', { name: 'Compare version 1' }).click();
     await shows(page.locator('.diff .del'), '"gateway_ID": "AA555A0000000000"');
     await screenshot(page, 'history');
@@ -142,6 +144,62 @@ describe('whole files', () => {
         .then(() => view(page).getByRole('button', { name: 'Download the current file' }).click())]);
     assert.equal(readFileSync(await download.path(), 'utf8'), bytes);
     assert.ok(pieces.length >= 2 && pieces.every((n) => n <= 4096), `pieces of ${pieces}`);
+    assert.deepEqual(page.errors, []);
+  });
+});
+
+describe('edits that were not applied', () => {
+  test('refused while another change is under way: the form and the raw text keep them, and discarding asks', async () => {
+    // A script applies a change with a long watch; the gateway takes no other change meanwhile.
+    const { output: { auth } } = await rpc(gw, 'login/password', { username: 'admin', password: INITIAL_PASSWORD });
+    // Its answer never comes: the gateway is stopped after the file's last test.
+    rpc(gw, 'forwarder-config/apply', { auth, input: { patch: { gateway_conf: { gateway_ID: 'AA555A00000000BB' } }, settleSeconds: 120 } })
+      .catch(() => null);
+    const watching = async () => (await rpc(gw, 'forwarder-config/progress', { auth })).output.step === 'watching';
+    for (let i = 0; i < 200 && !(await watching()); i++) await new Promise((r) => setTimeout(r, 50));
+    assert.ok(await watching());
+    const before = gw.configText();
+
+    const page = await open('/ui/config');
+    const keepalive = page.getByLabel('Keep-alive interval (s)');
+    await keepalive.fill('25');
+    await page.getByRole('button', { name: 'Review changes' }).click();
+    assert.equal(await applyReviewed(page), 'Change not applied');
+    const outcome = view(page).locator('.outcome');
+    // The change under way is named in words, not by the gateway's procedure.
+    await shows(outcome, 'an apply of a changed configuration by admin from 127.0.0.1');
+    assert.doesNotMatch(await outcome.innerText(), /forwarder-config\//);
+    await view(page).getByRole('button', { name: 'Back to the configuration' }).click();
+    await shows(view(page).locator('.notice'), 'another change was under way. Your edits are kept');
+    assert.equal(await keepalive.inputValue(), '25');
+
+    await page.getByRole('navigation').getByRole('link', { name: 'Raw JSON' }).click();
+    const text = page.getByLabel('Configuration file');
+    await page.waitForFunction(() => document.querySelector('main > section.view:not([hidden]) textarea')?.value);
+    const edited = before.replace('"keepalive_interval": 10', '"keepalive_interval": 26');
+    assert.notEqual(edited, before);
+    await text.fill(edited);
+    await page.getByRole('button', { name: 'Review changes' }).click();
+    assert.equal(await applyReviewed(page), 'Change not applied');
+    await view(page).getByRole('button', { name: 'Back to the configuration' }).click();
+    await shows(view(page).locator('.notice'), 'Your edits are kept');
+    assert.equal(await text.inputValue(), edited);
+
+    // Discarding asks in the page's own dialog; its focus starts on keeping the edits.
+    const dialogs = [];
+    page.on('dialog', (d) => dialogs.push(d.type()) && d.dismiss());
+    const ask = page.getByRole('dialog', { name: 'Discard your edits?' });
+    await page.getByRole('button', { name: 'Discard and reload' }).click();
+    await ask.waitFor();
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Keep editing');
+    await page.keyboard.press('Enter');
+    await ask.waitFor({ state: 'detached' });
+    assert.equal(await text.inputValue(), edited);
+    await page.getByRole('button', { name: 'Discard and reload' }).click();
+    await ask.getByRole('button', { name: 'Discard and reload' }).click();
+    await page.waitForFunction((t) => document.querySelector('main > section.view:not([hidden]) textarea')?.value === t, before);
+    assert.deepEqual(dialogs, []);
+    assert.equal(gw.configText(), before);
     assert.deepEqual(page.errors, []);
   });
 });

@@ -112,6 +112,14 @@ describe('first generation (SX1301_conf)', () => {
     await text.fill(original.replace('"antenna_gain": 0,', '"antenna_gain": 0'));
     await page.getByRole('button', { name: 'Review changes' }).click();
     await shows(page.locator('.field-error'), 'The packet forwarder cannot read this text (line');
+    // A value the gateway's rules refuse is placed too: its line and column, the cursor there.
+    const line = original.slice(0, original.indexOf('"serv_port_up": 1680')).split('\n').length;
+    await text.fill(original.replace('"serv_port_up": 1680', '"serv_port_up": 70000'));
+    await page.getByRole('button', { name: 'Review changes' }).click();
+    await shows(page.locator('.field-error'), `Line ${line}, column 25: gateway_conf.serv_port_up must be`);
+    assert.equal(await text.evaluate((t) => [document.activeElement === t, t.value.slice(0, t.selectionStart).split('\n').length])
+      .then(([focused, at]) => focused && at), line);
+    assert.equal(await view(page).locator('.gutter .mark').isVisible(), true);
 
     const edited = original.replace('"antenna_gain": 0,', '"antenna_gain": 3,')
       .replace(/\],\n\s*"sx127x_rssi_offset": -4 \/\* dB \*\/\n/, ']\n');

@@ -1,7 +1,8 @@
-// Signing in and out, deep links, and a server restart that invalidates the sign-in.
+// Signing in and out, deep links, a server restart that invalidates the sign-in, and edits not yet
+// applied over a sign-out.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { SX1301, applyReviewed, browser, gw, newPage, screenshot, shows, signIn, usesBrowser } from './support.mjs';
+import { SX1301, applyReviewed, browser, gw, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
 
 usesBrowser(SX1301);
 
@@ -88,5 +89,87 @@ test('a server restart sends the operator to sign in and back to the pending cha
   assert.equal(new URL(page.url()).pathname, '/ui/raw');
   assert.equal(await applyReviewed(page), 'Change applied');
   assert.equal(gw.config().gateway_conf.keepalive_interval, 15);
+  assert.deepEqual(page.errors, []);
+});
+
+test('the sign-in page shows no navigation, and the keyboard starts on its form', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/config');
+  await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+  assert.equal(await page.getByRole('navigation', { name: 'Views' }).isVisible(), false);
+  assert.equal(await page.evaluate(() => document.activeElement.id), await page.getByLabel('Password', { exact: true }).getAttribute('id'));
+  // Round the whole page by Tab: nothing of the navigation takes the focus.
+  const seen = [];
+  for (let i = 0; i < 20; i++) {
+    await page.keyboard.press('Tab');
+    seen.push(await page.evaluate(() => `${document.activeElement.closest('#nav') ? 'NAV ' : ''}${document.activeElement.tagName} ` +
+      `${document.activeElement.textContent.trim() || document.activeElement.id}`));
+  }
+  assert.ok(seen.some((s) => s === 'BUTTON Sign in'), seen.join(', '));
+  assert.ok(seen.every((s) => !s.startsWith('NAV')), seen.join(', '));
+});
+
+test('signing in asks the gateway for its status once for the banner and the status page', async () => {
+  const page = await newPage(browser, gw);
+  const asked = [];
+  page.on('request', (r) => r.url().endsWith('/rpc/gateway/status') && asked.push(r.url()));
+  await page.goto('/ui/status');
+  await signIn(page);
+  // The status page shows what it was answered; its next look is seconds away.
+  await shows(view(page), 'Updated');
+  assert.equal(asked.length, 1);
+  assert.deepEqual(page.errors, []);
+});
+
+test('on a phone the navigation scrolls to the current page', async () => {
+  const page = await newPage(browser, gw, { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+  await page.goto('/ui/password');
+  await signIn(page);
+  await page.getByRole('heading', { name: 'Password' }).waitFor();
+  const nav = page.getByRole('navigation', { name: 'Views' });
+  const [box, link] = await Promise.all([nav.boundingBox(), nav.getByRole('link', { name: 'Password' }).boundingBox()]);
+  assert.ok(link.x >= box.x && link.x + link.width <= box.x + box.width, `${JSON.stringify(link)} in ${JSON.stringify(box)}`);
+});
+
+test('signing out with edits not applied asks first; after the sign-out for want of activity they come back', async () => {
+  const page = await newPage(browser, gw);
+  await page.clock.install();
+  await page.goto('/ui/config');
+  await signIn(page);
+  const keepalive = page.getByLabel('Keep-alive interval (s)');
+  await keepalive.fill('21');
+  const question = page.getByRole('dialog', { name: 'Sign out and lose your edits?' });
+  await page.getByRole('button', { name: 'Sign out' }).click();
+  await shows(question, 'Your edits to the forwarder configuration are not applied');
+  await question.getByRole('button', { name: 'Stay signed in' }).click();
+  await question.waitFor({ state: 'detached' });
+  assert.equal(await keepalive.inputValue(), '21');
+
+  // Half an hour without a key press: signed out, the edits kept for the next sign-in.
+  await page.clock.fastForward('31:00');
+  await shows(page.locator('.notice'), 'without activity');
+  await signIn(page);
+  assert.equal(new URL(page.url()).pathname, '/ui/config');
+  await shows(view(page).locator('.notice'), 'Your edits from before you were signed out are back');
+  assert.equal(await keepalive.inputValue(), '21');
+
+  // Signed out by hand, they are gone.
+  await page.getByRole('button', { name: 'Sign out' }).click();
+  await question.getByRole('button', { name: 'Sign out' }).click();
+  await shows(page.getByRole('status'), 'You have signed out.');
+  await page.goto('/ui/config');
+  await signIn(page);
+  await page.locator('.sections input').first().waitFor();
+  assert.equal(await keepalive.inputValue(), String(gw.config().gateway_conf.keepalive_interval));
+  assert.deepEqual(page.errors, []);
+});
+
+test('what an address asks of its view survives the sign-in it leads to', async () => {
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/history?compare=1,current');
+  await page.getByRole('heading', { name: 'Sign in' }).waitFor();
+  await signIn(page);
+  await page.getByRole('heading', { name: 'Version 1 compared with the current file' }).waitFor();
+  assert.equal(new URL(page.url()).pathname + new URL(page.url()).search, '/ui/history?compare=1,current');
   assert.deepEqual(page.errors, []);
 });

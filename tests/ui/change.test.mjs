@@ -8,7 +8,7 @@ import { loadUi, samples } from './support.mjs';
 const { describeChanges } = await loadUi('review.js');
 const { diffLines, hunks, countChanges } = await loadUi('linediff.js');
 const { parseConfigText, blankComments } = await loadUi('jsonc.js');
-const { pieces } = await loadUi('change.js');
+const { busyText, endedSteps, pieces, stepText } = await loadUi('change.js');
 const { MAX_REQUEST_BYTES, byteLength, requestBody } = await loadUi('patch.js');
 
 const rows = (before, after) => describeChanges(before, after).map((r) => `${r.label}: ${r.from} → ${r.to}`);
@@ -91,4 +91,27 @@ test('a file too large for one request goes in pieces that each fit, and come to
     offset += byteLength(p);
   }
   assert.deepEqual(pieces('', auth), ['']);
+});
+
+test('the watch counts down, and says what it waits for; a change that has ended shows every step ended', () => {
+  assert.equal(stepText('watching', { settleSeconds: 15, secondsLeft: 12, waitingFor: 'the forwarder\'s first report after the restart' }),
+    'Watch the forwarder for 15 s: 12 s left, waiting for the forwarder\'s first report after the restart');
+  assert.equal(stepText('watching', { settleSeconds: 15, secondsLeft: 0, waitingFor: null }), 'Watch the forwarder for 15 s: 0 s left');
+  assert.equal(stepText('watching', { settleSeconds: 3, secondsLeft: null }), 'Watch the forwarder for 3 s');
+
+  const states = (ended) => endedSteps(ended).map(([name, state]) => `${name} ${state}`);
+  assert.deepEqual(states({}), ['validating done', 'saving done', 'writing done', 'restarting done', 'watching done']);
+  assert.deepEqual(states({ skipped: ['restarting', 'watching'] }).slice(3), ['restarting skipped', 'watching skipped']);
+  // Rolled back after the restart failed: the watch never ran, the rollback did.
+  assert.deepEqual(states({ failedAt: 'restarting', rollback: 'done' }),
+    ['validating done', 'saving done', 'writing done', 'restarting failed', 'watching skipped', 'rolling-back done']);
+  assert.deepEqual(states({ failedAt: 'watching', rollback: 'failed' }).slice(-2), ['watching failed', 'rolling-back failed']);
+});
+
+test('a refusal while another change is under way names that change in words', () => {
+  assert.equal(busyText('Another change of the forwarder\'s configuration is under way (forwarder-config/apply by admin from ' +
+    '10.0.0.5); try again once it has finished'), 'Another change of the forwarder\'s configuration is under way (an apply ' +
+    'of a changed configuration by admin from 10.0.0.5); try again once it has finished');
+  assert.match(busyText('(forwarder-config/restore by admin)'), /^\(a restore of a whole file by admin\)$/);
+  assert.equal(busyText('(forwarder-config/reboot)'), '(forwarder-config/reboot)');
 });

@@ -45,15 +45,58 @@ test('sizes and durations', () => {
   assert.equal(g.agoText('2026-12-09T01:00:00Z', Date.parse('2026-12-09T01:00:02Z')), 'just now');
 });
 
-test('the log filter wants every word, in any case', () => {
-  const e = { message: 'INFO: [up] PUSH_ACK received in 39 ms' };
-  for (const [filter, match] of [['', true], ['push_ack', true], ['ack 39', true], ['  RECEIVED  ', true], ['pull', false], ['ack pull', false]]) {
-    assert.equal(g.matchesFilter(e, filter), match, filter);
+test('a phrase is found as a whole, in any case unless it has capitals, and marked where it is', () => {
+  const ackFull = { message: '# PUSH_DATA acknowledged: 100.00%' };
+  const ackNone = { message: '# PUSH_DATA acknowledged: 0.00%' };
+  const txErrors = { message: '# TX errors: 0' };
+  const error = { message: 'ERROR: [up] send failed' };
+  for (const [phrase, entry, match] of [
+    ['', txErrors, true],
+    ['acknowledged: 0.00', ackNone, true],
+    ['acknowledged: 0.00', ackFull, false],
+    ['100.00% acknowledged', ackFull, false],
+    ['error', txErrors, true],
+    ['error', error, true],
+    ['ERROR', txErrors, false],
+    ['ERROR', error, true],
+    ['Error', error, false],
+    ['push_data', ackFull, true],
+    ['PUSH_DATA ack', ackFull, true],
+    ['café', { message: 'CAFÉ' }, false],
+  ]) {
+    assert.equal(g.matchesFilter(entry, phrase), match, `${phrase} in ${entry.message}`);
   }
+  // Every place, none overlapping; positions in the text as it is.
+  assert.deepEqual(g.phraseSpans('ACK ack Ack', 'ack'), [[0, 3], [4, 7], [8, 11]]);
+  assert.deepEqual(g.phraseSpans('ACK ack Ack', 'Ack'), [[8, 11]]);
+  assert.deepEqual(g.phraseSpans('aaaa', 'aa'), [[0, 2], [2, 4]]);
+  assert.deepEqual(g.phraseSpans('x', ''), []);
   assert.equal(g.entryText({ time: '2026-12-09T01:02:03.456Z', priority: 3, message: 'x' }), '2026-12-09T01:02:03.456Z err     x');
   assert.equal(g.priorityTone(3), 'bad');
   assert.equal(g.priorityTone(4), 'warn');
   assert.equal(g.priorityTone(null), 'info');
+});
+
+test('older lines are asked for up to the oldest time shown, with room for that millisecond', () => {
+  const asked = { unit: 'forwarder', lines: 200, since: '2026-12-09T00:00:00.000Z', match: 'ack' };
+  const at = (time, cursor) => ({ time, cursor, message: 'ack' });
+  const entries = [at('2026-12-09T01:00:00.001Z', 'a'), at('2026-12-09T01:00:00.001Z', 'b'), at('2026-12-09T01:00:00.002Z', 'c')];
+  assert.deepEqual(g.olderQuery(asked, entries), { ...asked, until: '2026-12-09T01:00:00.001Z', lines: 202 });
+  assert.equal(g.olderQuery({ ...asked, lines: 2000 }, entries).lines, 2000);
+  // The question itself is left as it was.
+  assert.equal(asked.until, undefined);
+});
+
+test('a time goes into a datetime-local field in the browser\'s zone and comes back', () => {
+  const iso = '2026-12-09T21:05:07Z';
+  const value = g.localInputValue(iso);
+  assert.match(value, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$/);
+  assert.equal(g.isoFromLocalInput(value), iso);
+  // The field holds whole seconds.
+  assert.equal(g.localInputValue('2026-12-09T21:05:07.999Z'), value);
+  assert.equal(g.localInputValue(null), '');
+  assert.equal(g.localInputValue('yesterday'), '');
+  assert.equal(g.isoFromLocalInput(''), null);
 });
 
 test('the chart places reports across the hour and scales to the busiest', () => {

@@ -43,3 +43,20 @@ test('messages end with exactly one full stop; member paths read as in the file'
   assert.equal(formatPath(['gateway_conf', 'servers', 0, 'serv_port_up']), 'gateway_conf.servers[0].serv_port_up');
   assert.equal(formatPath([]), '(whole document)');
 });
+
+test('a member named by a rule\'s path is found in the text, past comments and texts that look like JSON', () => {
+  const text = '{ // "gateway_conf": 0\n  "gateway_conf": {\n    "servers": [{"a": "}]"}, /* {x} */ {"serv_port_up": 0}],\n' +
+    '    "stat_interval": 1,\n    "stat_interval": 0\n  }\n}';
+  const at = (path) => {
+    const o = raw.memberOffset(text, path);
+    return [placeOf(text, o).line, text.slice(o, o + 4)];
+  };
+  assert.deepEqual(at('gateway_conf.servers[1].serv_port_up'), [3, '0}],']);
+  assert.deepEqual(at('gateway_conf.servers[1]'), [3, '{"se']);
+  // Written twice, the member read is the last.
+  assert.deepEqual(at('gateway_conf.stat_interval'), [5, '0\n  ']);
+  // A member the text lacks: its nearest parent; the document itself for "".
+  assert.deepEqual(at('gateway_conf.radio_0.type'), [2, '{\n  ']);
+  assert.deepEqual(at('gateway_conf.servers[4].serv_port_up'), [3, '[{"a']);
+  assert.deepEqual(at(''), [1, '{ //']);
+});

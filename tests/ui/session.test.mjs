@@ -3,7 +3,6 @@ import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
 const s = await loadUi('session.js');
-const { actionText, outcomeBadge } = await loadUi('activity.js');
 
 class MemoryStorage {
   items = new Map();
@@ -54,13 +53,19 @@ test('the page counts its failed sign-ins within the gateway\'s fifteen minutes'
   assert.ok(s.isSignInFailure(23009) && s.isSignInFailure(24004) && !s.isSignInFailure(23010));
 });
 
-test('audit entries read as actions, with the version where there is one', () => {
-  assert.equal(actionText({ action: 'ssh-start', version: null }), 'Enable SSH');
-  assert.equal(actionText({ action: 'config-apply', version: 12 }), 'Apply a configuration (version 12)');
-  assert.equal(actionText({ action: 'config-rollback', version: 0 }), 'Roll back the configuration (version 0)');
-  // An action this page does not know yet is shown as the gateway names it.
-  assert.equal(actionText({ action: 'firmware-update', version: null }), 'firmware-update');
-  assert.deepEqual(outcomeBadge('success'), { label: 'done', tone: 'ok' });
-  assert.deepEqual(outcomeBadge('failure'), { label: 'failed', tone: 'bad' });
-  assert.deepEqual(outcomeBadge('partial'), { label: 'partial', tone: 'muted' });
+test('edits kept over a sign-out come back once, for their own editor, and go with a sign-out by hand', () => {
+  const storage = new MemoryStorage();
+  const draft = { hash: 'abc', text: '{"a": 1}', edits: { 'gateway_conf.keepalive_interval': '20' } };
+  s.keepDraft('/ui/config', draft, storage);
+  s.keepDraft('/ui/raw', { hash: 'abc', text: '{"a": 1}', edits: '{"a": 2}' }, storage);
+  assert.deepEqual(s.takeDraft('/ui/config', storage), draft);
+  assert.equal(s.takeDraft('/ui/config', storage), null);
+  s.dropDrafts(['/ui/config', '/ui/raw'], storage);
+  assert.equal(s.takeDraft('/ui/raw', storage), null);
+  // What is not a draft is none, and is not kept either.
+  for (const text of ['not json', '{"hash": 1, "text": "", "edits": {}}', '{"hash": "a", "text": "x"}', 'null']) {
+    storage.setItem('relaydash.draft:/ui/raw', text);
+    assert.equal(s.takeDraft('/ui/raw', storage), null, text);
+    assert.equal(storage.getItem('relaydash.draft:/ui/raw'), null);
+  }
 });

@@ -284,7 +284,7 @@ TEST(ConfigHistory, FileWrittenAtIsTheModificationTime) {
   std::ofstream(path) << "{}";
   // 2026-12-09 21:05:00.250 UTC
   const std::int64_t when = (daysFromCivil(2026, 12, 9) * 86400 + 21 * 3600 + 5 * 60) * 1'000'000;
-  const timespec times[2] = {{0, UTIME_OMIT}, {when / 1'000'000, 250'000'000}};
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when / 1'000'000), 250'000'000}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   EXPECT_EQ(fileWrittenAt(path), when + 250'000);
 }

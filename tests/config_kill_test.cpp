@@ -193,7 +193,8 @@ TEST_F(Killed, WhileTheForwarderRestartsOrIsWatched) {
   start();
   // The change the kill interrupted is watched to its end first, and kept: the forwarder runs.
   ASSERT_TRUE(eventually([&] { return !fs::exists(pending()); }, 30s));
-  EXPECT_EQ(readFile(config), withServer(original, "eu1.example.net"));
+  EXPECT_EQ(readFile(config), withServer(original, "eu1.example.net"))
+      << post("/rpc/gateway/status", R"({"auth":")" + token + "\"}");
   apply = applyInBackground(R"({"gateway_conf":{"server_address":"eu2.example.net"}})", 5);
   ASSERT_TRUE(eventually([&] { return step() == "watching"; }));
   kill();

@@ -154,24 +154,48 @@ class Killed : public ::testing::Test {
     return names;
   }
 
-  // Kills the server, and the fake tools it left running: this test process is their subreaper
-  // (SetUpTestSuite), so they are our children now, and none lives on into the next step.
+  // Kills the server, and the fake tools it left running, so that none lives on into the next
+  // step (a restart that finishes after the kill would look like the forwarder crashing). The
+  // server is stopped first and its descendants gathered and stopped until no new one appears,
+  // then all of them are killed: this does not rely on being their subreaper, which qemu-user
+  // refuses.
   void kill() {
+    ::kill(server->pid(), SIGSTOP);
+    std::vector<pid_t> tree{server->pid()};
+    for (std::size_t known = 0; known != tree.size();) {
+      known = tree.size();
+      for (const auto& [pid, parent] : processesWithParents()) {
+        if (std::find(tree.begin(), tree.end(), parent) == tree.end()) continue;
+        if (std::find(tree.begin(), tree.end(), pid) != tree.end()) continue;
+        ::kill(pid, SIGSTOP);
+        tree.push_back(pid);
+      }
+    }
+    for (const pid_t pid : tree)
+      ::kill(pid, SIGKILL);
     server->kill(SIGKILL);
+    // Those the subreaper took in are this process's children now: reaped here.
+    for (const pid_t pid : tree)
+      if (pid != server->pid()) ::waitpid(pid, nullptr, 0);
+  }
+
+  static std::vector<std::pair<pid_t, pid_t>> processesWithParents() {
+    std::vector<std::pair<pid_t, pid_t>> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
       std::ifstream stat(entry.path() / "stat");
       std::string text;
       if (!std::getline(stat, text) || text.rfind(')') == std::string::npos) continue;
       char state = 0;
       long parent = 0;
       std::istringstream(text.substr(text.rfind(')') + 2)) >> state >> parent;
-      if (parent != ::getpid()) continue;
-      const pid_t pid = std::stoi(entry.path().filename());
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
+      found.emplace_back(std::stoi(name), static_cast<pid_t>(parent));
     }
+    return found;
   }
 
+  // Where the kernel allows it, the fake tools the server leaves are this process's children.
   static void SetUpTestSuite() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 };
 

@@ -190,8 +190,10 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
       const bool ended =
           sink ? drainInto(out.fd(), sink, result.stopped)
                : drain(out.fd(), result.output, limits.maxOutput, result.droppedBytes);
-      if (ended) out.close();
+      // Killed before its output closes: a program writing on would otherwise die of SIGPIPE
+      // first, or not, as the scheduler has it.
       if (ended && result.stopped && !exit.reaped()) killGroup(child.pid);
+      if (ended) out.close();
     }
     if (!err.closed() && drain(err.fd(), result.errorOutput, limits.maxOutput, result.droppedBytes))
       err.close();

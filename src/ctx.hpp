@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "audit_trail.hpp"
 #include "model/account_cache.hpp"
 #include "model/database.hpp"
+#include "runtime/slots.hpp"
 #include "security_clock.hpp"
 #include "sign_in_throttle.hpp"
 #include "token_keys.hpp"
@@ -40,6 +42,11 @@ struct Context {
   SignInThrottle signIns;
   // What token lifetimes and sign-in failures are measured on.
   SecurityClock clock;
+  // The reads that run programs and parse their output (gateway/status, gateway/logs): this
+  // many at once, the others wait their turn, so many clients asking at once cost the gateway no
+  // more than a few.
+  static constexpr std::size_t kGatewayReadsAtOnce = 3;
+  Slots gatewayReads{kGatewayReadsAtOnce};
   // For the server's uptime.
   std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
   // Changes of the forwarder's configuration and their history; made when first needed

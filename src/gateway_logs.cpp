@@ -215,6 +215,7 @@ Task<LogsAnswer> readNewest(const LogsRequest& request) {
 
 Task<JsonNodePtr> gateway_logs(Session& session, JsonNodePtr body) {
   const LogsRequest request = readRequest(session.context, *body);
+  const Slots::Permit turn = co_await session.context.gatewayReads.take();
   LogsAnswer read;
   try {
     if (request.after) {

@@ -123,6 +123,7 @@ JsonNodePtr relaydashJson(Context& ctx) {
 
 Task<JsonNodePtr> gateway_status(Session& session, JsonNodePtr) {
   Context& ctx = session.context;
+  const Slots::Permit turn = co_await ctx.gatewayReads.take();
   const Units units = co_await readUnits(ctx);
   const std::optional<bool> clock = co_await readClockSynchronized();
   const ForwarderSummary summary = summarizeForwarderConfig(ctx.forwarderConfigPath);

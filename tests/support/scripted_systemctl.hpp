@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,6 +40,16 @@ class ScriptedSystemctl {
   // Seconds the verb (or "journalctl") sleeps before answering.
   void delay(const std::string& verb, double seconds) {
     write("delay-" + verb, std::to_string(seconds));
+  }
+  // journalctl waits until open("journalctl") is called; how many waited at once at most.
+  void gate(const std::string& program) { write("gate-" + program, ""); }
+  void open(const std::string& program) { write("open-" + program, ""); }
+  int mostHeldAtOnce() const {
+    std::ifstream log(dir_.file("state/held"));
+    int now = 0, most = 0;
+    for (std::string word, pid; log >> word >> pid;)
+      most = std::max(most, now += word == "start" ? 1 : -1);
+    return most;
   }
   // What `systemctl show` prints for the unit.
   void show(const std::string& unit, const std::string& properties) {

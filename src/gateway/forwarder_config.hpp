@@ -21,7 +21,9 @@ namespace relaydash {
 // reads it. Raises the parser's JsonParsingError when neither reads it.
 JsonNodePtr readConfigDocument(std::string_view text);
 
-// The parsed file.
+// The parsed file. The document of the last file read is remembered, and given again (the same
+// nodes: callers do not change them) while the file keeps its inode, size and times and those
+// times are more than two seconds old: reading the same unchanged file again costs a stat.
 Task<JsonNodePtr> getForwarderConfig(std::string path);
 
 // Reads the file, merges patch into it and replaces the file with the merged document in the

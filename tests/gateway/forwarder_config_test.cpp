@@ -1,5 +1,6 @@
 #include "gateway/forwarder_config.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -96,6 +98,64 @@ TEST(Merge, SharesNoNodeWithItsArguments) {
   merged->at("added")->set("w", newJNull());
   EXPECT_EQ(toCompact(*base), R"({"kept":{"x":[1]},"both":{"y":1}})");
   EXPECT_EQ(toCompact(*patch), R"({"both":{"z":[2]},"added":{"w":3}})");
+}
+
+// Sets a file's modification time to a minute ago, as a file left alone would have it. Its
+// change time, which nothing can set, is now.
+void age(const std::string& path) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 60;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Waits (a few seconds at most) until the clock has passed the file's change time by more than
+// two seconds.
+void waitUntilSettled(const std::string& path) {
+  struct stat s {};
+  ASSERT_EQ(::stat(path.c_str(), &s), 0);
+  while (std::time(nullptr) <= s.st_ctim.tv_sec + 2)
+    ::usleep(100'000);
+}
+
+// The document of an unchanged file is taken again without parsing; every kind of change is
+// seen at the next read, also one that keeps the size and sets the modification time back.
+TEST(ForwarderConfig, ReadingAgainSeesEveryChange) {
+  TempDir dir;
+  const std::string path = dir.file("global_conf.json");
+  EventLoop loop;
+  const auto read = [&] { return loop.blockOn(getForwarderConfig(path)); };
+
+  writeFile(path, R"({"gateway_conf":{"gateway_ID":"AA"}})");
+  // Changed just now: its times could stay the same through another change, so it is read again.
+  const JsonNodePtr fresh = read();
+  EXPECT_NE(read(), fresh);
+
+  age(path);
+  waitUntilSettled(path);
+  const JsonNodePtr first = read();
+  // The same nodes: nothing was parsed again.
+  EXPECT_EQ(read(), first);
+
+  // Written in place, same size, the modification time set back: the change time tells.
+  writeFile(path, R"({"gateway_conf":{"gateway_ID":"BB"}})");
+  age(path);
+  EXPECT_EQ(toCompact(*read()), R"({"gateway_conf":{"gateway_ID":"BB"}})");
+
+  // Replaced by a file renamed over it, with the old times.
+  const std::string other = dir.file("new.json");
+  writeFile(other, R"({"gateway_conf":{"gateway_ID":"CC"}})");
+  age(other);
+  fs::rename(other, path);
+  EXPECT_EQ(toCompact(*read()), R"({"gateway_conf":{"gateway_ID":"CC"}})");
+
+  // Another file is another file.
+  const std::string second = dir.file("second.json");
+  writeFile(second, R"({"gateway_conf":{"gateway_ID":"DD"}})");
+  age(second);
+  EXPECT_EQ(toCompact(*loop.blockOn(getForwarderConfig(second))),
+            R"({"gateway_conf":{"gateway_ID":"DD"}})");
 }
 
 TEST(ForwarderConfig, RewrittenSamplesArePrettyCommentFreeAndStable) {

@@ -320,7 +320,7 @@ Task<JsonNodePtr> forwarderConfig_restore(Session& session, JsonNodePtr body) {
     const std::string& id = httpJsonMustGetString(input, "upload");
     // Busy: the change is refused without its text, which stays staged for another try.
     if (changes.busy()) co_return co_await runChange(session, std::move(request));
-    std::optional<std::string> text = changes.uploads().take(id);
+    std::optional<std::string> text = changes.uploads().take(session.signIn, id);
     if (!text) raiseHttpException(404, ErrorCode::UnknownId);
     request.text = std::move(*text);
   }
@@ -344,7 +344,7 @@ Task<JsonNodePtr> forwarderConfig_upload(Session& session, JsonNodePtr body) {
   try {
     appended = configChanges(session.context)
                    .uploads()
-                   .append(id, static_cast<std::size_t>(offset->getInt()), piece);
+                   .append(session.signIn, id, static_cast<std::size_t>(offset->getInt()), piece);
   } catch (const StagingError& e) {
     switch (e.kind()) {
       case StagingError::Kind::UnknownId:

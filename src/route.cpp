@@ -70,6 +70,7 @@ Task<JsonNodePtr> withToken(std::shared_ptr<const JsonHandler> handler, Session&
   }
   if (!payload->hasKey("username")) raiseHttpException(403, ErrorCode::InsufficientAccessRight);
   session.user = payload->at("username")->getString();
+  session.signIn = std::hash<std::string_view>{}(token);
   co_return co_await (*handler)(session, std::move(input));
 }
 

@@ -41,6 +41,12 @@ class ConfigApi : public testing::ManagementApi {
   Reply withInput(const std::string& procedure, const std::string& input) {
     return guarded("/rpc/forwarder-config/" + procedure, R"("input":)" + input);
   }
+  // The same within one sign-in.
+  Reply withInput(const std::string& token, const std::string& procedure,
+                  const std::string& input) {
+    return call("/rpc/forwarder-config/" + procedure,
+                R"({"auth":")" + token + R"(","input":)" + input + "}");
+  }
 
   JsonNodePtr output(const Reply& reply) {
     EXPECT_EQ(reply.status, 200) << reply.body;
@@ -301,28 +307,39 @@ TEST_F(ConfigApi, TheHistorySaysWhatEachVersionIsAndTheTrailWhatWasRestored) {
             (std::vector<std::string>{"config-restore success 1", "config-replace success 3"}));
 }
 
+// The pieces of an upload come within one sign-in; to any other its id is unknown.
 TEST_F(ConfigApi, AFileTooLargeForOneRequestArrivesInPieces) {
   const std::string vendor =
       readFile("tests/data/forwarder/sx1301-eu868-kersing-mp_pkt_fwd-multiserver.global_conf.json");
   ASSERT_GT(vendor.size(), 7000u);
   // As a whole it does not fit a request.
   EXPECT_EQ(withInput("restore", R"({"text":)" + quoted(vendor) + "}").status, 413);
+  const std::string mine = token();
+  const std::string other = token();
   std::string id = "null";
+  const auto piece = [&](const std::string& token, std::size_t offset) {
+    return withInput(token, "upload",
+                     R"({"upload":)" + id + R"(,"offset":)" + std::to_string(offset) +
+                         R"(,"text":)" + quoted(vendor.substr(offset, 2000)) + "}");
+  };
   for (std::size_t offset = 0; offset < vendor.size(); offset += 2000) {
-    const JsonNodePtr piece =
-        output(withInput("upload", R"({"upload":)" + id + R"(,"offset":)" + std::to_string(offset) +
-                                       R"(,"text":)" + quoted(vendor.substr(offset, 2000)) + "}"));
-    id = quoted(piece->at("upload")->getString());
-    EXPECT_EQ(piece->at("size")->getInt(),
+    if (offset == 2000) {
+      EXPECT_EQ(piece(other, offset).status, 404);
+    }
+    const JsonNodePtr answer = output(piece(mine, offset));
+    id = quoted(answer->at("upload")->getString());
+    EXPECT_EQ(answer->at("size")->getInt(),
               static_cast<std::int64_t>(std::min(offset + 2000, vendor.size())));
   }
-  EXPECT_EQ(output(withInput("restore", R"({"upload":)" + id + R"(,"settleSeconds":0})"))
+  EXPECT_EQ(withInput(other, "restore", R"({"upload":)" + id + R"(,"settleSeconds":0})"),
+            (Reply{404, error(22002, "Unknown ID")}));
+  EXPECT_EQ(output(withInput(mine, "restore", R"({"upload":)" + id + R"(,"settleSeconds":0})"))
                 ->at("applied")
                 ->getBool(),
             true);
   EXPECT_EQ(readFile(configPath), vendor);
   // An upload is used once.
-  EXPECT_EQ(withInput("restore", R"({"upload":)" + id + "}").status, 404);
+  EXPECT_EQ(withInput(mine, "restore", R"({"upload":)" + id + "}").status, 404);
 }
 
 TEST_F(ConfigApi, TheTextAsItIsAndWhereItDoesNotParse) {

@@ -13,9 +13,10 @@ export const DEFAULT_SETTLE_SECONDS = 15;
 export const MAX_SETTLE_SECONDS = 120;
 const POLL_MS = 500;
 
-// A whole file is sent in one request when it fits, otherwise in pieces that each do.
+// A whole file is sent in one request when it fits, otherwise in pieces that each do (an upload's
+// id is 32 hexadecimal digits).
 export function pieces(text, auth) {
-  const overhead = byteLength(requestBody(auth, { upload: '9999999999', offset: 99_999_999, text: '' }));
+  const overhead = byteLength(requestBody(auth, { upload: 'f'.repeat(32), offset: 99_999_999, text: '' }));
   const budget = MAX_REQUEST_BYTES - overhead;
   const out = [];
   let piece = '';

@@ -28,6 +28,9 @@ class StagingError : public std::runtime_error {
 // has an id; a piece names the offset it starts at, so a piece sent twice or lost is noticed
 // rather than stitched in. A handful of texts of at most kMaxBytes are kept, each for kIdle after
 // its last piece; beyond that the least recently used one goes.
+//
+// A text belongs to the owner that started it (the sign-in whose token sent the first piece):
+// for anyone else its id is unknown. Ids are 128 random bits, so one cannot be guessed either.
 class StagedTexts {
  public:
   using Clock = std::chrono::steady_clock;
@@ -43,24 +46,25 @@ class StagedTexts {
   // Appends the piece to the text `id`, or starts a new text when id is empty (offset must then be
   // 0). Raises StagingError: an id that is not (or no longer) kept, an offset other than the
   // text's size, a text that would grow past kMaxBytes (it is dropped).
-  Appended append(const std::string& id, std::size_t offset, std::string_view piece,
-                  Clock::time_point now = Clock::now());
+  Appended append(std::uint64_t owner, const std::string& id, std::size_t offset,
+                  std::string_view piece, Clock::time_point now = Clock::now());
 
-  // Hands the whole text over and forgets it; nullopt for an unknown id.
-  std::optional<std::string> take(const std::string& id, Clock::time_point now = Clock::now());
+  // Hands the whole text over and forgets it; nullopt for an id unknown to this owner.
+  std::optional<std::string> take(std::uint64_t owner, const std::string& id,
+                                  Clock::time_point now = Clock::now());
 
  private:
   struct Text {
+    std::uint64_t owner;
     std::string id;
     std::string bytes;
     Clock::time_point touched;
   };
 
   void dropIdle(Clock::time_point now);
-  Text* find(const std::string& id);
+  Text* find(std::uint64_t owner, const std::string& id);
 
   std::vector<Text> texts_;
-  std::uint64_t next_ = 1;
 };
 
 }  // namespace relaydash

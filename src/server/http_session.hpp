@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ struct Session {
   // The signed-in user, as the API's token check found it in the token; empty for a procedure
   // that needs no token.
   std::string user;
+  // Tells apart the sign-ins whose tokens the requests carry (a digest of the token), for what
+  // belongs to one sign-in alone; 0 for a procedure that needs no token.
+  std::uint64_t signIn = 0;
 };
 
 // Answers. Each form writes one answer through the connection's writer (transport/answer.hpp):

@@ -138,6 +138,9 @@ std::string_view resultName(ChangeResult result) {
 }
 
 struct ConfigChanges::Prepared {
+  // The file the configuration's path leads to, resolved once: the change and its rollback
+  // write the file that was read, whatever becomes of a symbolic link on the way meanwhile.
+  std::string target;
   std::string oldText;
   std::string newText;
   bool keptLayout = true;
@@ -208,8 +211,9 @@ Task<ChangeOutcome> ConfigChanges::change(ChangeRequest request) {
 
 ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
   Prepared p;
+  p.target = resolvedPath(settings_.configPath);
   try {
-    p.oldText = readTextFile(settings_.configPath);
+    p.oldText = readTextFile(p.target);
   } catch (const OSError& e) {
     stop(ChangeResult::Failed, std::string("The configuration file cannot be read: ") + e.what() +
                                    "; nothing was changed");
@@ -350,9 +354,9 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
                                    "), so nothing was changed");
   }
   step(ChangeStep::Writing).version = outcome.version;
-  removeLeftoverFiles(settings_.configPath);
+  removeLeftoverFiles(prepared.target);
   try {
-    replaceFile(settings_.configPath, prepared.newText, prepared.oldText);
+    replaceFile(prepared.target, prepared.newText, prepared.oldText);
   } catch (const FileChangedError&) {
     history_.remove(*outcome.version);
     stop(ChangeResult::Changed,
@@ -387,8 +391,9 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
     std::fprintf(stderr, "the change under way could not be written down: %s\n", e.what());
   }
   if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
-    co_return co_await rollBack(request.author, request.settle, prepared.oldText, prepared.newText,
-                                std::move(outcome), "the restart failed: " + failure, restartedAt);
+    co_return co_await rollBack(request.author, request.settle, prepared.target, prepared.oldText,
+                                prepared.newText, std::move(outcome),
+                                "the restart failed: " + failure, restartedAt);
   }
   outcome.restarted = true;
   // Until the link is judged the watch may last longer than the process's.
@@ -405,8 +410,9 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
     removePendingChange(pendingPath());
     co_return outcome;
   }
-  co_return co_await rollBack(request.author, request.settle, prepared.oldText, prepared.newText,
-                              std::move(outcome), std::move(verdict.reason), restartedAt);
+  co_return co_await rollBack(request.author, request.settle, prepared.target, prepared.oldText,
+                              prepared.newText, std::move(outcome), std::move(verdict.reason),
+                              restartedAt);
 }
 
 Task<VersionFacts> ConfigChanges::factsBefore(const ChangeRequest& request) {
@@ -442,9 +448,9 @@ std::string ConfigChanges::pendingPath() const {
 
 Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeAuthor& changeAuthor,
                                             std::chrono::milliseconds settle,
-                                            const std::string& oldText, const std::string& newText,
-                                            ChangeOutcome outcome, std::string reason,
-                                            Clock::time_point restartedAt) {
+                                            const std::string& target, const std::string& oldText,
+                                            const std::string& newText, ChangeOutcome outcome,
+                                            std::string reason, Clock::time_point restartedAt) {
   outcome.journal = co_await journalSince(settings_.unit, restartedAt);
   if (progress_) step(ChangeStep::RollingBack).reason = reason;
   // The rejected file is kept too, so the operator can look at it and mend it; but nothing may
@@ -465,7 +471,7 @@ Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeAuthor& changeAuthor,
     std::fflush(stdout);
   }
   try {
-    replaceFile(settings_.configPath, oldText);
+    replaceFile(target, oldText);
   } catch (const OSError& e) {
     removePendingChange(pendingPath());
     outcome.result = ChangeResult::RollbackFailed;
@@ -507,7 +513,8 @@ Task<std::optional<InterruptedChange>> ConfigChanges::finishInterrupted() {
     std::fflush(stdout);
   };
   try {
-    const std::string text = readTextFile(settings_.configPath);
+    const std::string target = resolvedPath(settings_.configPath);
+    const std::string text = readTextFile(target);
     std::optional<StoredVersion> old = history_.read(r.version);
     if (contentHash(text) != r.hash) {
       finish(InterruptedChange::State::Kept,
@@ -543,7 +550,7 @@ Task<std::optional<InterruptedChange>> ConfigChanges::finishInterrupted() {
     }
     ChangeOutcome outcome;
     outcome.version = r.version;
-    outcome = co_await rollBack(r.author, plan.settle, old->bytes, text, std::move(outcome),
+    outcome = co_await rollBack(r.author, plan.settle, target, old->bytes, text, std::move(outcome),
                                 verdict.reason, Clock::now());
     found.rejected = outcome.rejected;
     finish(outcome.result == ChangeResult::RolledBack ? InterruptedChange::State::RolledBack

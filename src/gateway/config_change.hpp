@@ -177,11 +177,11 @@ class ConfigChanges {
   Task<ChangeOutcome> run(const ChangeRequest& request);
   // What was true of the forwarder as the change began, for the version kept of the old file.
   Task<VersionFacts> factsBefore(const ChangeRequest& request);
-  // Puts oldText back in newText's place after a change that did not work.
+  // Puts oldText back at target, the file the change wrote, after a change that did not work.
   Task<ChangeOutcome> rollBack(const ChangeAuthor& author, std::chrono::milliseconds settle,
-                               const std::string& oldText, const std::string& newText,
-                               ChangeOutcome outcome, std::string reason,
-                               EventLoop::Clock::time_point restartedAt);
+                               const std::string& target, const std::string& oldText,
+                               const std::string& newText, ChangeOutcome outcome,
+                               std::string reason, EventLoop::Clock::time_point restartedAt);
   std::string pendingPath() const;
   ChangeProgress& step(ChangeStep step);
 

@@ -91,7 +91,7 @@ void readFacts(const JsonNode& meta, ConfigVersion& v) {
 std::optional<StoredVersion> readVersion(const std::string& path, int number) {
   std::string text;
   try {
-    text = readTextFile(path);
+    text = readOwnFile(path);
   } catch (const OSError&) {
     return std::nullopt;
   }

@@ -31,7 +31,7 @@ void writePendingChange(const std::string& path, const PendingChange& change) {
 std::optional<PendingChange> readPendingChange(const std::string& path) {
   std::string text;
   try {
-    text = readTextFile(path);
+    text = readOwnFile(path);
   } catch (const OSError& e) {
     if (e.errorCode() != ENOENT)
       std::fprintf(stderr, "the record of a change under way cannot be read: %s\n", e.what());

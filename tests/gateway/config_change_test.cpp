@@ -117,6 +117,50 @@ TEST_F(ConfigChange, AForwarderThatCrashLoopsGetsItsOldFileBack) {
                                       "systemctl [restart] [packet-forwarder]"}));
 }
 
+// The configuration's path is a symbolic link that someone points elsewhere while the change is
+// watched: the rollback puts the old file back where the change wrote, never through the link.
+TEST_F(ConfigChange, ARollbackWritesTheFileTheChangeWroteWhateverTheLinkSaysNow) {
+  const std::string real = dir.file("real_conf.json");
+  const std::string victim = dir.file("victim");
+  const std::string link = dir.file("linked_conf.json");
+  std::ofstream(real, std::ios::binary) << original;
+  std::ofstream(victim) << "not a configuration";
+  fs::create_symlink(real, link);
+  systemctl.crashWhenConfigHolds(kUnit, real, kMarker);
+  ConfigChanges linked{ChangeSettings{.configPath = link,
+                                      .unit = kUnit,
+                                      .historyDirectory = dir.file("linked-history"),
+                                      .lookInterval = 100ms}};
+  const auto repoint = [&]() -> Task<void> {
+    while (!linked.progress() || linked.progress()->step != ChangeStep::Watching)
+      co_await SleepFor(10ms);
+    fs::remove(link);
+    fs::create_symlink(victim, link);
+  };
+  loop.spawn(repoint());
+  const ChangeOutcome outcome =
+      loop.blockOn(linked.change(patch(R"({"gateway_conf":{"gateway_ID":")" + kMarker + "\"}}")));
+  EXPECT_EQ(outcome.result, ChangeResult::RolledBack) << outcome.message;
+  EXPECT_EQ(readFile(real), original);
+  EXPECT_EQ(readFile(victim), "not a configuration");
+}
+
+// Whatever is planted in the history's folder in a version's place is no version.
+TEST_F(ConfigChange, TheHistoryFollowsNoLinkPlantedInItsFolder) {
+  ASSERT_EQ(change(patch(R"({"gateway_conf":{"stat_interval":60}})")).result,
+            ChangeResult::Applied);
+  ASSERT_TRUE(changes.history().read(1));
+  // A version file's exact copy, elsewhere, in its place as a link.
+  const std::string elsewhere = dir.file("elsewhere");
+  for (const auto& entry : fs::directory_iterator(dir.file("history"))) {
+    if (!entry.is_regular_file()) continue;
+    fs::copy_file(entry.path(), elsewhere, fs::copy_options::overwrite_existing);
+    fs::remove(entry.path());
+    fs::create_symlink(elsewhere, entry.path());
+  }
+  EXPECT_EQ(changes.history().read(1), std::nullopt);
+}
+
 TEST_F(ConfigChange, ARestartThatFailsIsRolledBackToo) {
   systemctl.answer("restart", "1");
   const ChangeOutcome outcome = change(patch(R"({"gateway_conf":{"stat_interval":60}})"));

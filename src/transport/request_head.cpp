@@ -172,7 +172,8 @@ HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress
       }
       head.headers.clear();
       progress.headBytes = line.size();
-      progress.heldBytes = headerLineHeld(line, 1, true);
+      // Its parts are kept in several strings of the request and the target.
+      progress.heldBytes = 2 * limits::kHeldPerHeaderName + line.size() * limits::kHeldPerLineByte;
       progress.phase = Phase::HeaderLines;
       continue;
     }

@@ -364,7 +364,8 @@ TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
   for (int i = 0; i < 9990; ++i)
     names.append("a").append(std::to_string(i)).append(":\r\n");
   std::vector<std::unique_ptr<LoopbackClient>> clients;
-  for (int i = 0; i < 160; ++i) {
+  // 64 of them would hold 130 MB if they were not counted as they are parsed.
+  for (int i = 0; i < 64; ++i) {
     clients.push_back(std::make_unique<LoopbackClient>(server.port()));
     try {
       clients.back()->send(i % 2 ? names : names + "Content-Length: 100\r\n\r\n");
@@ -372,8 +373,9 @@ TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
       // Refused while it was still sending.
     }
   }
+  // Answered once the server has read the heads sent before (unoptimised builds parse slowly).
   LoopbackClient after(server.port());
-  EXPECT_TRUE(answered(server.get(after, "/health"), "kit"));
+  EXPECT_TRUE(answered(server.get(after, "/health", 60s), "kit"));
   // 32 MiB for the requests in hand, and room for the allocator's own waste.
   const long grownKiB = server.peakResidentKiB() - idleKiB;
   if (!kSanitized) {

@@ -10,9 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -22,6 +25,7 @@
 #include "support/child_process.hpp"
 #include "support/free_port.hpp"
 #include "support/loopback_client.hpp"
+#include "support/scripted_systemctl.hpp"
 #include "support/temp_dir.hpp"
 
 namespace relaydash::testing {
@@ -75,13 +79,22 @@ FileDescriptor connectTo(int port, Clock::time_point deadline) {
 // relaydash on its own port, database and configuration, optionally with few descriptors.
 class Relaydash {
  public:
-  explicit Relaydash(rlim_t openFiles = 0) {
+  // With a unit, the forwarder runs as that unit (under the stand-in for systemctl).
+  explicit Relaydash(rlim_t openFiles = 0, const std::string& unit = "") {
     std::filesystem::copy_file(kSample, dir_ / "global_conf.json");
-    process_.emplace(kBinary,
-                     std::vector<std::string>{
-                         "--listen", "127.0.0.1", "--port", std::to_string(port_), "--dataPath",
-                         dir_ / "db.sqlite3", "--forwarderConfigPath", dir_ / "global_conf.json"},
-                     dir_.path().string(), openFiles);
+    std::vector<std::string> arguments{"--listen",
+                                       "127.0.0.1",
+                                       "--port",
+                                       std::to_string(port_),
+                                       "--dataPath",
+                                       dir_ / "db.sqlite3",
+                                       "--forwarderConfigPath",
+                                       dir_ / "global_conf.json"};
+    if (!unit.empty()) {
+      arguments.push_back("--forwarderUnitServiceName");
+      arguments.push_back(unit);
+    }
+    process_.emplace(kBinary, arguments, dir_.path().string(), openFiles);
     EXPECT_EQ(process_->readLine(), "starting relaydash v1.1.1");
     EXPECT_EQ(process_->readLine(), "Listening 127.0.0.1:" + std::to_string(port_));
     for (int i = 0; i < 200; ++i) {
@@ -97,12 +110,17 @@ class Relaydash {
   int port() const noexcept { return port_; }
 
   // VmRSS in KiB.
-  long residentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
+  long residentKiB() const { return statusKiB("VmRSS:"); }
+  // The most it was resident at once, in KiB.
+  long peakResidentKiB() const { return statusKiB("VmHWM:"); }
+
+  // One call of the JSON API on a connection of its own; the whole answer.
+  std::string call(const std::string& procedure, const std::string& body,
+                   std::chrono::milliseconds limit = 10s) {
+    LoopbackClient client(port_, limit);
+    client.send("POST /rpc/v1/" + procedure +
+                " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    return client.readAnswer(limit);
   }
 
   std::string get(LoopbackClient& client, const std::string& path,
@@ -112,6 +130,14 @@ class Relaydash {
   }
 
  private:
+  long statusKiB(const std::string& field) const {
+    std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    }
+    return -1;
+  }
+
   TempDir dir_;
   const int port_ = freePort();
   std::optional<ChildProcess> process_;
@@ -119,6 +145,26 @@ class Relaydash {
 
 bool answered(const std::string& answer, const std::string& body) {
   return answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.find(body) != std::string::npos;
+}
+
+// Lets this process hold that many connections itself; false when the hard limit is lower.
+bool canHold(rlim_t connections) {
+  rlimit own{};
+  ::getrlimit(RLIMIT_NOFILE, &own);
+  if (own.rlim_max != RLIM_INFINITY && own.rlim_max < connections + 100) return false;
+  own.rlim_cur = std::max<rlim_t>(own.rlim_cur, connections + 100);
+  return ::setrlimit(RLIMIT_NOFILE, &own) == 0;
+}
+
+const std::string kCredentials = R"({"username":"admin","password":"quilm"})";
+
+// The token in a sign-in's answer.
+std::string tokenOf(const std::string& answer) {
+  const std::string key = R"("auth":")";
+  const std::size_t at = answer.find(key);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size();
+  return answer.substr(from, answer.find('"', from) - from);
 }
 
 TEST(UnderPressure, IdleAndTricklingConnectionsDoNotLockOperatorsOut) {
@@ -246,6 +292,144 @@ TEST(UnderPressure, OversizedHeadsAreRefusedAndTheirMemoryGivenBack) {
   }
   for (const auto& client : keptOpen)
     EXPECT_TRUE(answered(server.get(*client, "/health"), "kit"));
+}
+
+TEST(UnderPressure, ConnectionsThatSendNothingLeaveDescriptorsForTheWork) {
+  ASSERT_TRUE(canHold(600));
+  ScriptedSystemctl::instance().reset();
+  Relaydash server(256, "packet-forwarder");
+  // Twice as many as the table holds: the server makes room for each newcomer.
+  const auto attackDeadline = Clock::now() + 5s;
+  std::vector<FileDescriptor> silent;
+  for (int i = 0; i < 500; ++i)
+    silent.push_back(connectTo(server.port(), attackDeadline));
+
+  // A sign-in (which loads SQLite again, the database having been closed), a status and the
+  // forwarder's log (each runs a program), and an apply with its kept version, its rewritten
+  // file, its restart and its watch: every one of them has the descriptors it needs.
+  const std::string signedIn = server.call("login/password", kCredentials);
+  ASSERT_TRUE(answered(signedIn, R"({"output":{"auth":")")) << signedIn;
+  const std::string auth = R"("auth":")" + tokenOf(signedIn) + R"(")";
+  const std::string status = server.call("gateway/status", "{" + auth + "}");
+  EXPECT_TRUE(answered(status, R"("activeState":"active")")) << status;
+  const std::string logs =
+      server.call("gateway/logs", "{" + auth + R"(,"input":{"unit":"forwarder"}})");
+  EXPECT_TRUE(answered(logs, R"({"output":{"entries":)")) << logs;
+  const std::string applied = server.call(
+      "forwarder-config/apply",
+      "{" + auth +
+          R"(,"input":{"patch":{"gateway_conf":{"keepalive_interval":11}},"settleSeconds":1,)"
+          R"("watch":"process"}})",
+      30s);
+  EXPECT_TRUE(answered(applied, R"("applied":true)")) << applied;
+}
+
+TEST(UnderPressure, StalledBodiesMakeRoomAndAreClosedInTheEnd) {
+  ASSERT_TRUE(canHold(400));
+  // Bodies stall for at most a few seconds here, not a minute.
+  ::setenv("RELAYDASH_BODY_STALL_MS", "3000", 1);
+  Relaydash server(256);
+  ::unsetenv("RELAYDASH_BODY_STALL_MS");
+  // More connections than the table holds, each sending a head and part of its body.
+  const auto attackDeadline = Clock::now() + 5s;
+  std::vector<FileDescriptor> stalled;
+  const std::string start =
+      "POST /rpc/v1/login/password HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"user";
+  for (int i = 0; i < 300; ++i) {
+    stalled.push_back(connectTo(server.port(), attackDeadline));
+    ::send(stalled.back().get(), start.data(), start.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  // The oldest stalled bodies make room for an operator and a script.
+  LoopbackClient script(server.port(), 10s);
+  EXPECT_TRUE(answered(server.get(script, "/health"), "kit"));
+  EXPECT_TRUE(answered(server.call("login/password", kCredentials), "auth"));
+
+  // Without any pressure, a body that stalls past the limit is closed.
+  LoopbackClient late(server.port(), 10s);
+  late.send(start);
+  EXPECT_EQ(late.readUntilClosed(30s), "");
+  LoopbackClient after(server.port(), 10s);
+  EXPECT_TRUE(answered(server.get(after, "/health"), "kit"));
+}
+
+TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
+  Relaydash server;
+  LoopbackClient warmUp(server.port());
+  EXPECT_TRUE(answered(server.get(warmUp, "/health"), "kit"));
+  const long idleKiB = server.residentKiB();
+
+  // Heads of 9,990 names of a few characters: 50 KB each on the wire, 2 MB each as parsed. Half
+  // of the connections leave their head unfinished, half complete it and never send the body.
+  std::string names = "POST /health HTTP/1.1\r\n";
+  for (int i = 0; i < 9990; ++i)
+    names.append("a").append(std::to_string(i)).append(":\r\n");
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  // 64 of them would hold 130 MB if they were not counted as they are parsed.
+  for (int i = 0; i < 64; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(server.port()));
+    try {
+      clients.back()->send(i % 2 ? names : names + "Content-Length: 100\r\n\r\n");
+    } catch (const std::runtime_error&) {
+      // Refused while it was still sending.
+    }
+  }
+  // Answered once the server has read the heads sent before (unoptimised builds parse slowly).
+  LoopbackClient after(server.port());
+  EXPECT_TRUE(answered(server.get(after, "/health", 60s), "kit"));
+  // 32 MiB for the requests in hand, and room for the allocator's own waste.
+  const long grownKiB = server.peakResidentKiB() - idleKiB;
+  if (!kSanitized) {
+    EXPECT_LT(grownKiB, 48 * 1024) << "grew by " << grownKiB << " KiB";
+  }
+}
+
+// What the kernel holds of answers that this server's sockets on the port have not had taken
+// by their peers, in bytes, from /proc/net/tcp: the most on one connection.
+long largestSendQueue(int port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the titles
+  long largest = 0;
+  char localPort[5] = {};
+  std::snprintf(localPort, sizeof localPort, "%04X", port);
+  while (std::getline(table, line)) {
+    // "  12: 0100007F:1F90 0100007F:D2C4 01 0001F400:00000000 …"
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;
+    if (local.substr(local.find(':') + 1) != localPort || state != "01") continue;
+    largest = std::max(largest, std::stol(queues.substr(0, queues.find(':')), nullptr, 16));
+  }
+  return largest;
+}
+
+TEST(UnderPressure, APeerThatDoesNotReadItsAnswersIsNoLongerRead) {
+  Relaydash server;
+  const std::string request = "GET /ui/style.css HTTP/1.1\r\n\r\n";
+  std::string burst;
+  for (int i = 0; i < 20'000; ++i)
+    burst += request;
+  std::vector<FileDescriptor> pipelining;
+  for (int c = 0; c < 8; ++c) {
+    pipelining.push_back(connectTo(server.port(), Clock::now() + 5s));
+    const int fd = pipelining.back().get();
+    // Far more answers than any buffer holds are asked for, as far as the buffers take the
+    // requests.
+    std::size_t sent = 0;
+    for (int round = 0; round < 200 && sent < burst.size(); ++round) {
+      const ssize_t n = ::send(fd, burst.data() + sent, burst.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+      pollfd writable{fd, POLLOUT, 0};
+      if (::poll(&writable, 1, 200) <= 0) break;
+    }
+  }
+  // Each connection stopped being read with its answers' buffer full: it holds about what the
+  // send buffer does (the kernel counts twice the size set), not the megabytes the kernel would
+  // grow it to.
+  EXPECT_LE(largestSendQueue(server.port()), 256 * 1024);
+  LoopbackClient other(server.port());
+  EXPECT_TRUE(answered(server.get(other, "/health"), "kit"));
 }
 
 }  // namespace

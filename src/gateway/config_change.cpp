@@ -1,5 +1,6 @@
 #include "gateway/config_change.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -57,16 +58,23 @@ ProcessLimits restartLimits(const ChangeSettings& settings) {
   return limits;
 }
 
-// Runs `systemctl restart`; answers why it failed, or an empty text.
+// Runs `systemctl restart`; answers why it failed, or an empty text. When relaydash is out of
+// descriptors systemctl is not run at all, which says nothing about the change: it is tried
+// again a few times, a second apart, before the change is given up.
 Task<std::string> restartUnit(const ChangeSettings& settings) {
-  std::vector<std::string> argv{"systemctl", "restart"};
-  argv.push_back(settings.unit);
-  try {
-    co_await runTool(std::move(argv), restartLimits(settings));
-  } catch (const CommandError& e) {
-    co_return std::string(e.what());
+  constexpr int kTries = 5;
+  for (int tried = 1;; ++tried) {
+    std::vector<std::string> argv{"systemctl", "restart"};
+    argv.push_back(settings.unit);
+    try {
+      co_await runTool(std::move(argv), restartLimits(settings));
+      co_return std::string();
+    } catch (const CommandError& e) {
+      const int error = e.result().startError;
+      if ((error != EMFILE && error != ENFILE) || tried == kTries) co_return std::string(e.what());
+    }
+    co_await SleepFor(std::chrono::seconds(1));
   }
-  co_return std::string();
 }
 
 // What the forwarder wrote since it was restarted (and a little before), newest last. A journal

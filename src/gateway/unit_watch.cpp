@@ -1,5 +1,6 @@
 #include "gateway/unit_watch.hpp"
 
+#include <cerrno>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -9,17 +10,22 @@
 #include "runtime/event_loop.hpp"
 
 namespace relaydash {
+
+// One look at the unit.
+struct UnitLook {
+  std::optional<UnitStatus> status;
+  std::string error;  // why there is no status
+  // systemctl could not be started because relaydash itself is out of descriptors: that says
+  // nothing about the forwarder.
+  bool starved = false;
+};
+
 namespace {
 
 using Clock = EventLoop::Clock;
 
-struct Look {
-  std::optional<UnitStatus> status;
-  std::string error;  // why there is no status
-};
-
-Task<Look> look(const std::string& unit) {
-  Look result;
+Task<UnitLook> look(const std::string& unit) {
+  UnitLook result;
   // Named: GCC 12 cannot build a braced temporary inside a co_await expression.
   std::vector<std::string> names{unit};
   try {
@@ -27,6 +33,8 @@ Task<Look> look(const std::string& unit) {
     result.status = std::move(statuses.front());
   } catch (const CommandError& e) {
     result.error = e.what();
+    const int error = e.result().startError;
+    result.starved = error == EMFILE || error == ENFILE;
   }
   co_return result;
 }
@@ -52,17 +60,27 @@ std::string after(Clock::time_point since) {
 
 Task<std::optional<std::string>> UnitFollower::first() {
   start_ = Clock::now();
-  const Look now = co_await look(unit_);
-  if (!now.status) co_return "its state could not be read: " + now.error;
+  const UnitLook now = co_await look(unit_);
+  co_return judgeFirst(now);
+}
+
+std::optional<std::string> UnitFollower::judgeFirst(const UnitLook& now) {
+  // A look relaydash could not make is no verdict: the next one sets what the unit is compared
+  // with.
+  if (now.starved) return std::nullopt;
+  if (!now.status) return "its state could not be read: " + now.error;
   const UnitStatus& s = *now.status;
-  if (!running(s)) co_return "the forwarder was not running after the restart (" + state(s) + ")";
+  if (!running(s)) return "the forwarder was not running after the restart (" + state(s) + ")";
   restarts_ = s.restarts;
   mainPid_ = s.mainPid;
-  co_return std::nullopt;
+  firstSeen_ = true;
+  return std::nullopt;
 }
 
 Task<std::optional<std::string>> UnitFollower::next() {
-  const Look now = co_await look(unit_);
+  const UnitLook now = co_await look(unit_);
+  if (now.starved) co_return std::nullopt;
+  if (!firstSeen_) co_return judgeFirst(now);
   if (!now.status) co_return "its state could not be read: " + now.error;
   const UnitStatus& s = *now.status;
   if (!running(s)) {
@@ -101,7 +119,7 @@ Task<bool> waitUntilRunning(std::string unit, std::chrono::milliseconds limit,
                             std::chrono::milliseconds interval) {
   const Clock::time_point deadline = Clock::now() + limit;
   for (;;) {
-    const Look now = co_await look(unit);
+    const UnitLook now = co_await look(unit);
     if (now.status && running(*now.status)) co_return true;
     if (Clock::now() >= deadline) co_return false;
     const auto left =

@@ -17,10 +17,13 @@ struct WatchVerdict {
   std::string reason;
 };
 
+struct UnitLook;
+
 // Follows a unit from its first look after a restart: it must be active and running then and
 // stay so, with the MainPID and NRestarts of that first look. A look that fails counts as
-// unhealthy, as nothing can then vouch for the forwarder. Each look answers why the unit is no
-// longer healthy, or nullopt.
+// unhealthy, as nothing can then vouch for the forwarder; but one that relaydash could not make
+// for want of descriptors counts for nothing (the next look is the first when it was). Each
+// look answers why the unit is no longer healthy, or nullopt.
 class UnitFollower {
  public:
   explicit UnitFollower(std::string unit) : unit_(std::move(unit)) {}
@@ -28,10 +31,13 @@ class UnitFollower {
   Task<std::optional<std::string>> next();
 
  private:
+  std::optional<std::string> judgeFirst(const UnitLook& now);
+
   std::string unit_;
   std::chrono::steady_clock::time_point start_{};
   std::optional<std::int64_t> restarts_;
   std::optional<std::int64_t> mainPid_;
+  bool firstSeen_ = false;
 };
 
 // Watches the unit from just after a restart for `settle`: it must be active and running at the

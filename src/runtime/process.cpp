@@ -170,17 +170,27 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
   const std::string path = searchPath();
   const std::string program = findProgram(argv[0], path);
   if (program.empty()) co_return notStarted(argv[0], errno);
+  // Every descriptor the run needs is made before the program starts, but the exit notice,
+  // which needs the child: one that cannot be made (the process is out of descriptors) stops
+  // the program, and the run reports it as a program that could not be started.
+  std::optional<Alarm> alarm;
   SpawnedProgram child;
   try {
+    alarm.emplace();
     child = spawnProgram(program, argv, {"PATH=" + path, "LANG=C"});
   } catch (const OSError& e) {
     co_return notStarted(argv[0], e.errorCode());
   }
   ChildGuard guard(child.pid, true);
-  ChildExit exit(child.pid);
+  std::optional<ChildExit> watched;
+  try {
+    watched.emplace(child.pid);
+  } catch (const OSError& e) {
+    co_return notStarted(argv[0], e.errorCode());
+  }
+  ChildExit& exit = *watched;
   Socket out(std::move(child.output));
   Socket err(std::move(child.errorOutput));
-  Alarm alarm;
 
   ProcessResult result;
   const auto deadline = Clock::now() + limits.timeout;
@@ -217,11 +227,11 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
       wake = result.timedOut ? now + kAfterKill : deadline;
       if (const auto poll = exit.pollInterval()) wake = std::min(wake, now + *poll);
     }
-    alarm.set(wake);
+    alarm->set(wake);
 
     std::array<Socket*, ReadableAny::kMaxSockets> sockets{};
     std::size_t count = 0;
-    sockets[count++] = &alarm.socket();
+    sockets[count++] = &alarm->socket();
     if (!exit.reaped()) sockets[count++] = &exit.socket();
     if (!out.closed()) sockets[count++] = &out;
     if (!err.closed()) sockets[count++] = &err;

@@ -111,7 +111,7 @@ Task<void> serve(HttpServer& server, ContextFactory newContext, int port, std::s
     return dispatchRequest(server, newContext, request);
   };
   co_await server.server->serve(port, std::move(callback), std::move(address),
-                                limits::kDescriptorsPerRequest);
+                                limits::kReservedDescriptors);
 }
 
 Task<void> defaultOnError(Session& session, std::exception_ptr error) {

@@ -1,15 +1,18 @@
 #include "transport/async_http_server.hpp"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <stdexcept>
 
@@ -27,6 +30,19 @@ long descriptorCeiling() {
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return limits::kDefaultMaxFDs;
   if (limit.rlim_cur == RLIM_INFINITY) return limits::kDefaultMaxFDs;
   return static_cast<long>(limit.rlim_cur) - 1;
+}
+
+// Descriptors open now that the loop does not watch (standard streams, the loop's own, the
+// database): counted once, as they change little; the reserve covers what comes and goes.
+long unwatchedDescriptors(std::size_t watched) {
+  DIR* folder = ::opendir("/proc/self/fd");
+  if (!folder) return limits::kDescriptorsForFiles;
+  long open = -1;  // the folder's own descriptor is listed too
+  while (const dirent* entry = ::readdir(folder)) {
+    if (entry->d_name[0] != '.') ++open;
+  }
+  ::closedir(folder);
+  return std::max(0L, open - static_cast<long>(watched));
 }
 
 sockaddr_in resolve(const std::string& address, int port) {
@@ -65,6 +81,10 @@ FileDescriptor listenOn(const sockaddr_in& address, bool reuseAddr, bool reusePo
   // peer's delayed acknowledgement, which would stall pipelined requests by tens of
   // milliseconds.
   if (::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) raiseOSError();
+  // Inherited too: a peer that does not read its answers holds only this much of them.
+  const int sendBuffer = limits::kSendBuffer;
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer) != 0)
+    raiseOSError();
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     raiseOSError();
   if (::listen(fd.get(), limits::kListenBacklog) != 0) raiseOSError();
@@ -92,6 +112,18 @@ PeerAddress peerAddress(const sockaddr_in& peer) {
   return PeerAddress(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
+// How long a body may stall: limits::kBodyStallLimit, or the milliseconds that
+// RELAYDASH_BODY_STALL_MS names (for tests, which cannot wait a minute).
+std::chrono::milliseconds bodyStallLimit() {
+  const char* text = std::getenv("RELAYDASH_BODY_STALL_MS");
+  if (!text || !*text) return limits::kBodyStallLimit;
+  long value = 0;
+  const char* end = text + std::char_traits<char>::length(text);
+  const auto [at, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || at != end || value < 1) return limits::kBodyStallLimit;
+  return std::chrono::milliseconds(value);
+}
+
 // True when a connection is waiting in the listen backlog (accept would not wait).
 bool connectionWaiting(const Socket& listener) {
   pollfd ready{listener.fd(), POLLIN, 0};
@@ -101,27 +133,33 @@ bool connectionWaiting(const Socket& listener) {
 }  // namespace
 
 AsyncHttpServer::AsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody)
-    : reuseAddr_(reuseAddr), reusePort_(reusePort), connections_(maxBody, true) {}
+    : reuseAddr_(reuseAddr), reusePort_(reusePort), connections_(maxBody, true) {
+  connections_.bodyStallLimit = bodyStallLimit();
+}
 
 std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody) {
   return std::make_unique<AsyncHttpServer>(reuseAddr, reusePort, maxBody);
 }
 
 Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::string address,
-                                  int assumedDescriptorsPerRequest) {
+                                  int reservedDescriptors) {
   connections_.callback = std::move(callback);
   const long maxFDs = descriptorCeiling();
   // The listening socket lives in this frame: it goes away with the task, before the loop.
   Socket listener(listenOn(resolve(address, port), reuseAddr_, reusePort_));
   boundPort_ = boundPort(listener.fd());
+  EventLoop& loop = EventLoop::current();
+  // Connections may take descriptors up to here; the rest is kept for the work.
+  const long usable = maxFDs - reservedDescriptors;
+  const long unwatched = reservedDescriptors >= 0 ? unwatchedDescriptors(loop.watchedCount()) : 0;
+  loop.spawn(closeStalledConnections(connections_));
   // Listening now: a service manager that waits for this (systemd, Type=notify) may go on.
   notifyReady();
   listener.setLevelTriggered();
-  EventLoop& loop = EventLoop::current();
 
   for (;;) {
-    if (assumedDescriptorsPerRequest >= 0 &&
-        static_cast<long>(loop.watchedCount()) + assumedDescriptorsPerRequest >= maxFDs) {
+    if (reservedDescriptors >= 0 &&
+        static_cast<long>(loop.watchedCount()) + unwatched + 1 >= usable) {
       co_await makeRoom(listener);
       continue;
     }
@@ -140,13 +178,20 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
       co_await makeRoom(listener);
       continue;
     }
+    // A descriptor is the lowest number free: this one says that at least that many are open.
+    // Past the usable ones (the work opened more than was counted), the connection that is
+    // best spared makes room at once, or else the new one is closed unanswered.
+    if (reservedDescriptors >= 0 && accepted.fd.get() >= usable &&
+        !connections_.registry.reclaimOne(TrackedConnection::Clock::now())) {
+      continue;
+    }
     loop.spawn(serveConnection(std::move(accepted.fd), peerAddress(accepted.peer), connections_));
   }
 }
 
 Task<void> AsyncHttpServer::makeRoom(Socket& listener) {
   ConnectionRegistry& registry = connections_.registry;
-  if (!registry.canReclaim()) {
+  if (!registry.canReclaim(TrackedConnection::Clock::now())) {
     co_await SleepFor(limits::kThrottlePoll);
     co_return;
   }
@@ -156,7 +201,7 @@ Task<void> AsyncHttpServer::makeRoom(Socket& listener) {
     co_await listener.readable();
     co_return;
   }
-  registry.reclaimOne();
+  registry.reclaimOne(TrackedConnection::Clock::now());
   // The connections accepted so far read what has arrived for them before the next one comes
   // in, so a fresh client's request is read before the newer arrivals could push it out.
   co_await Yield();

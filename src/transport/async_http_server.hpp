@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -20,12 +21,21 @@ class AsyncHttpServer {
 
   // Listens on the IPv4 address and port (an empty address means every interface), then
   // accepts forever. Fails with OSError when the socket cannot be set up or accepting fails.
-  // With assumedDescriptorsPerRequest >= 0, the descriptors the loop watches plus that many
-  // must stay below the open-files ceiling: there, a connection waiting to be accepted makes
-  // room by closing one that waits for its next request or has not completed its head, and
-  // accepting pauses while there is none (and while the process is out of descriptors).
+  // With reservedDescriptors >= 0, that many descriptors below the open-files ceiling are kept
+  // for the work the requests do: there, a connection waiting to be accepted makes room by
+  // closing the connection best spared (see ConnectionRegistry::reclaimOne), and accepting
+  // pauses while there is none (and while the process is out of descriptors).
   Task<void> serve(int port, RequestCallback callback, std::string address,
-                   int assumedDescriptorsPerRequest);
+                   int reservedDescriptors);
+
+  // When a body counts as stalled (see ConnectionRegistry::reclaimOne), and when it is closed
+  // whatever the pressure: limits::kStalledAfter and kBodyStallLimit unless set here (or, for the
+  // limit, in the environment: see bodyStallLimit in the source).
+  void setStallLimits(std::chrono::milliseconds stalledAfter,
+                      std::chrono::milliseconds bodyStallLimit) noexcept {
+    connections_.registry.setStalledAfter(stalledAfter);
+    connections_.bodyStallLimit = bodyStallLimit;
+  }
 
   // The port actually bound (useful after listening on port 0); 0 before listening.
   int localPort() const noexcept { return boundPort_; }

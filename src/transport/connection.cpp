@@ -47,6 +47,8 @@ void dropPendingLf(HeadProgress& progress, ReadBuffer& input) {
 
 Task<void> trimAfterBurst(Connections& shared);
 
+using Clock = TrackedConnection::Clock;
+
 // One connection's state between its suspensions: its socket, its place in the registry, where
 // its head stands, and the workspace it borrows while it works. Lives in its coroutine's frame,
 // which an idle connection is all but made of: kept small on purpose.
@@ -85,7 +87,10 @@ class Connection {
     workspace_->request.hostname = peer_.text();
   }
   // Gives the workspace back: nothing of the next request has arrived.
-  void giveBack() noexcept { shared_.workspaces.release(std::move(workspace_)); }
+  void giveBack() noexcept {
+    tracked_.hold(0);
+    shared_.workspaces.release(std::move(workspace_));
+  }
 
   // Nothing is buffered and no head or body has begun: the connection may wait without a
   // workspace.
@@ -105,15 +110,12 @@ class Connection {
         // The connection is in Head only while it waits for the rest of a head: a head that
         // arrives whole takes it from Idle to Busy at once.
         tracked_.enter(ConnectionState::Head);
-        // What an unfinished head holds counts against the budget of all unfinished heads.
-        if (progress_.phase == HeadProgress::Phase::HeaderLines &&
-            progress_.headBytes > tracked_.headBytes() &&
-            !tracked_.chargeHead(progress_.headBytes - tracked_.headBytes())) {
-          return refuseHead();
-        }
+        // What the head holds so far counts against the memory of all requests in hand.
+        if (!holdWorkspace()) return refuseHead();
         return Next::ReadMore;
       case HeadStatus::Complete:
         tracked_.enter(ConnectionState::Busy);
+        if (!holdWorkspace()) return refuseHead();
         return startBody();
       case HeadStatus::BadRequestLine:
         tracked_.enter(ConnectionState::Busy);
@@ -140,6 +142,7 @@ class Connection {
     w.request.body.append(unread.substr(0, take));
     w.input.consume(take);
     bodyLeft_ -= take;
+    if (take > 0) tracked_.progressed(Clock::now());
     readingBody_ = bodyLeft_ > 0;
     if (!readingBody_) return Next::Call;
     if (!atEnd) return Next::ReadMore;
@@ -156,11 +159,13 @@ class Connection {
     Workspace& w = *workspace_;
     if (w.writer.closing() || !keepAlive(w.request)) return Next::Close;
     // A large request leaves nothing behind.
-    if (progress_.headBytes > limits::kKeptHeaderStorage / 2) {
+    if (progress_.heldBytes > limits::kKeptHeaderStorage) {
       w.trim();
     } else {
       w.input.shrink();
     }
+    // Answered: what the connection keeps for its next request is bounded by the workspace.
+    tracked_.hold(0);
     return Next::Continue;
   }
 
@@ -204,11 +209,22 @@ class Connection {
     if (bodyLeft_ == 0) return Next::Call;
     request.body.reserve(bodyLeft_);
     readingBody_ = true;
+    tracked_.enter(ConnectionState::Body, Clock::now());
+    if (!holdWorkspace()) return refuseHead();
     return readBody(false);
+  }
+
+  // Counts what the workspace holds for the request in hand: the head as parsed and the
+  // buffers. False when the connection is to be refused.
+  bool holdWorkspace() noexcept {
+    const Workspace& w = *workspace_;
+    return tracked_.hold(sizeof(Workspace) + progress_.heldBytes + w.input.capacity() +
+                         w.request.body.capacity());
   }
 
   Next refuseHead() {
     tracked_.enter(ConnectionState::Busy);
+    readingBody_ = false;
     workspace_->releaseHeaders();
     workspace_->writer.queue(TransportAnswer::HeadRefused);
     return Next::Close;
@@ -235,6 +251,19 @@ Task<void> trimAfterBurst(Connections& shared) {
 }
 
 }  // namespace
+
+Task<void> closeStalledConnections(Connections& shared) {
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    const std::optional<Clock::time_point> due =
+        shared.registry.endStalledBodies(now - shared.bodyStallLimit, shared.bodyStallLimit);
+    // With no body open, a look every quarter of the limit: a body that starts meanwhile is
+    // closed at most that much later than due.
+    const auto wait =
+        due ? std::chrono::ceil<std::chrono::milliseconds>(*due - now) : shared.bodyStallLimit / 4;
+    co_await SleepFor(std::max(wait, std::chrono::milliseconds(1)));
+  }
+}
 
 Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& shared) {
   Connection c(std::move(fd), peer, shared);

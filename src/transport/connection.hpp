@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include "runtime/file_descriptor.hpp"
 #include "runtime/task.hpp"
 #include "transport/connection_registry.hpp"
+#include "transport/limits.hpp"
 #include "transport/request.hpp"
 #include "transport/workspace.hpp"
 
@@ -26,6 +28,8 @@ struct Connections {
 
   RequestCallback callback;
   long maxBody;
+  // A body that receives nothing for this long is closed.
+  std::chrono::milliseconds bodyStallLimit = limits::kBodyStallLimit;
   // TCP sockets: a read that returns less than asked for has emptied the socket.
   bool shortReadsDrain;
   ConnectionRegistry registry;
@@ -58,5 +62,9 @@ class PeerAddress {
 // inside: a failing connection is closed (its error printed on standard error) and nothing else
 // is affected.
 Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& connections);
+
+// Runs as long as the loop: closes the connections whose body has stalled for
+// connections.bodyStallLimit, waking only when the oldest one would be due.
+Task<void> closeStalledConnections(Connections& connections);
 
 }  // namespace relaydash

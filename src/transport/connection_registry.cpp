@@ -8,45 +8,65 @@ TrackedConnection::TrackedConnection(ConnectionRegistry& registry, Socket& socke
 }
 
 TrackedConnection::~TrackedConnection() {
-  registry_.releaseHead(*this);
+  registry_.release(*this);
   if (ending_ == Ending::None) registry_.remove(*this);
 }
 
-bool TrackedConnection::chargeHeadOverTotal(std::size_t bytes) noexcept {
+bool TrackedConnection::holdOverTotal(std::size_t bytes) noexcept {
   ConnectionRegistry& r = registry_;
-  const std::size_t wanted = headBytes_ + bytes;
-  while (r.headBytes_ + bytes > r.maxHeadBytesInTotal_) {
-    TrackedConnection* other = r.largestHeadBesides(*this);
-    if (!other || other->headBytes_ <= wanted) return false;
+  while (r.held_ - held_ + bytes > r.maxHeldInTotal_) {
+    TrackedConnection* other = r.largestBesides(*this);
+    if (!other || other->held_ <= bytes) return false;
     // Ending it runs its coroutine to its answer; this connection is not touched meanwhile.
     r.end(*other, Ending::Refused);
   }
-  headBytes_ = wanted;
-  r.headBytes_ += bytes;
+  r.held_ = r.held_ - held_ + bytes;
+  held_ = bytes;
   return true;
 }
 
-ConnectionRegistry::ConnectionRegistry(std::size_t maxHeadBytes, std::size_t maxHeadBytesInTotal)
-    : maxHeadBytes_(maxHeadBytes), maxHeadBytesInTotal_(maxHeadBytesInTotal) {}
+ConnectionRegistry::ConnectionRegistry(std::size_t maxHeldInTotal,
+                                       std::chrono::milliseconds stalledAfter)
+    : maxHeldInTotal_(maxHeldInTotal), stalledAfter_(stalledAfter) {}
 
-bool ConnectionRegistry::canReclaim() const noexcept {
-  return queues_[index(ConnectionState::Idle)].first || queues_[index(ConnectionState::Head)].first;
+TrackedConnection* ConnectionRegistry::stalledBody(Clock::time_point now) const noexcept {
+  TrackedConnection* body = queue(ConnectionState::Body).first;
+  return body && now - body->lastProgress_ >= stalledAfter_ ? body : nullptr;
 }
 
-bool ConnectionRegistry::reclaimOne() noexcept {
-  TrackedConnection* victim = queues_[index(ConnectionState::Idle)].first;
-  if (!victim) victim = queues_[index(ConnectionState::Head)].first;
+bool ConnectionRegistry::canReclaim(Clock::time_point now) const noexcept {
+  return queue(ConnectionState::Idle).first || queue(ConnectionState::Head).first ||
+         stalledBody(now);
+}
+
+bool ConnectionRegistry::reclaimOne(Clock::time_point now) noexcept {
+  TrackedConnection* victim = queue(ConnectionState::Idle).first;
+  if (!victim) victim = queue(ConnectionState::Head).first;
+  if (!victim) victim = stalledBody(now);
   if (!victim) return false;
   end(*victim, TrackedConnection::Ending::Reclaimed);
   return true;
 }
 
-TrackedConnection* ConnectionRegistry::largestHeadBesides(
+std::optional<ConnectionRegistry::Clock::time_point> ConnectionRegistry::endStalledBodies(
+    Clock::time_point before, std::chrono::milliseconds limit) noexcept {
+  // Ordered by last progress: the stalled ones are at the front.
+  for (;;) {
+    TrackedConnection* body = queue(ConnectionState::Body).first;
+    if (!body) return std::nullopt;
+    if (body->lastProgress_ > before) return body->lastProgress_ + limit;
+    end(*body, TrackedConnection::Ending::Reclaimed);
+  }
+}
+
+TrackedConnection* ConnectionRegistry::largestBesides(
     const TrackedConnection& connection) const noexcept {
-  // Only reached when the heads together are over their limit, so a walk is cheap enough.
+  // Only reached when the requests together are over their limit, so a walk is cheap enough.
   TrackedConnection* largest = nullptr;
-  for (TrackedConnection* c = queues_[index(ConnectionState::Head)].first; c; c = c->next_) {
-    if (c != &connection && (!largest || c->headBytes_ > largest->headBytes_)) largest = c;
+  for (const ConnectionState state : {ConnectionState::Head, ConnectionState::Body}) {
+    for (TrackedConnection* c = queue(state).first; c; c = c->next_) {
+      if (c != &connection && (!largest || c->held_ > largest->held_)) largest = c;
+    }
   }
   return largest;
 }
@@ -54,7 +74,7 @@ TrackedConnection* ConnectionRegistry::largestHeadBesides(
 void ConnectionRegistry::end(TrackedConnection& connection,
                              TrackedConnection::Ending why) noexcept {
   // Everything about it is settled before its coroutine runs: that may destroy it.
-  releaseHead(connection);
+  release(connection);
   remove(connection);
   connection.ending_ = why;
   connection.socket_.interrupt();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 
 #include "runtime/socket.hpp"
 #include "transport/limits.hpp"
@@ -11,16 +13,19 @@ namespace relaydash {
 enum class ConnectionState {
   Idle,  // kept alive after a request; nothing of the next one has arrived
   Head,  // just accepted, or receiving a request line and headers
-  Busy,  // reading a body, waiting for the request's procedure, or answering
+  Body,  // receiving a request's body
+  Busy,  // waiting for the request's procedure, or answering
 };
 
 class ConnectionRegistry;
 
-// One open connection as its server sees it: its state, and the bytes its unfinished head
+// One open connection as its server sees it: its state, and the memory its request in hand
 // holds. It lives in the connection's coroutine frame and is registered from construction to
 // destruction. Neither copyable nor movable: the registry links it by address.
 class TrackedConnection {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Starts in Head: a connection that has sent nothing has not completed a head either.
   TrackedConnection(ConnectionRegistry& registry, Socket& socket) noexcept;
   TrackedConnection(const TrackedConnection&) = delete;
@@ -29,16 +34,23 @@ class TrackedConnection {
 
   ConnectionState state() const noexcept { return state_; }
   // Moves the connection to the back of the state's queue, so each queue is ordered by how
-  // long its connections have been in that state; the same state keeps the place. Leaving
-  // Head releases the head's bytes. Does nothing once the registry has ended the connection.
-  void enter(ConnectionState state) noexcept;
+  // long its connections have been in that state; the same state keeps the place. Entering
+  // Body takes `now` as the time of its last progress. Does nothing once the registry has
+  // ended the connection.
+  void enter(ConnectionState state, Clock::time_point now = {}) noexcept;
+  // Bytes of the body arrived: the connection goes to the back of the bodies, which are
+  // ordered by their last progress.
+  void progressed(Clock::time_point now) noexcept;
+  // When the body last progressed (in Body).
+  Clock::time_point lastProgress() const noexcept { return lastProgress_; }
 
-  // Adds bytes to what the unfinished head holds. False when this head must be refused: it
-  // would go past the limit of one head, or past the limit of all unfinished heads together
-  // while it is the largest of them. When another head is the largest, that connection is
-  // refused instead (see refused()) and this one goes on.
-  bool chargeHead(std::size_t bytes) noexcept;
-  std::size_t headBytes() const noexcept { return headBytes_; }
+  // Sets the bytes of memory the request in hand holds (its head as parsed, its buffers), which
+  // count against the limit of all requests together until the connection sets them back to 0.
+  // False when this connection must be refused: the total would go past the limit while it
+  // holds the most of those that can be refused (see ConnectionRegistry). When another holds
+  // the most, that connection is refused instead (see refused()) and this one goes on.
+  bool hold(std::size_t bytes) noexcept;
+  std::size_t heldBytes() const noexcept { return held_; }
 
   // The registry ended the connection to make room: its socket was interrupted, so its reads
   // now see end of stream. A refused connection should give the answer to a refused head.
@@ -49,40 +61,55 @@ class TrackedConnection {
   friend class ConnectionRegistry;
   enum class Ending { None, Reclaimed, Refused };
 
-  // chargeHead when the heads together would go past their limit.
-  bool chargeHeadOverTotal(std::size_t bytes) noexcept;
+  // hold() when the requests together would go past their limit.
+  bool holdOverTotal(std::size_t bytes) noexcept;
 
   ConnectionRegistry& registry_;
   Socket& socket_;
   ConnectionState state_ = ConnectionState::Head;
   Ending ending_ = Ending::None;
-  std::size_t headBytes_ = 0;
+  std::size_t held_ = 0;
+  Clock::time_point lastProgress_{};
   TrackedConnection* previous_ = nullptr;
   TrackedConnection* next_ = nullptr;
 };
 
-// The open connections of one server: the idle ones and those reading a head each in a queue,
-// the busy ones only counted. Frees room on demand: at the descriptor ceiling by closing the
-// connection that is best spared, and when unfinished heads hold too much memory by refusing
-// the largest. Must outlive its connections.
+// The open connections of one server: the idle ones, those reading a head and those reading a
+// body each in a queue, the busy ones only counted. Frees room on demand: at the descriptor
+// ceiling by closing the connection that is best spared, and when the requests in hand hold
+// too much memory by refusing the one holding most that is still being read. Closes bodies
+// that have stalled for long. Must outlive its connections.
 class ConnectionRegistry {
  public:
-  explicit ConnectionRegistry(std::size_t maxHeadBytes = limits::kMaxHeadBytes,
-                              std::size_t maxHeadBytesInTotal = limits::kMaxHeadBytesInTotal);
+  using Clock = TrackedConnection::Clock;
+
+  explicit ConnectionRegistry(std::size_t maxHeldInTotal = limits::kMaxHeldInTotal,
+                              std::chrono::milliseconds stalledAfter = limits::kStalledAfter);
   ConnectionRegistry(const ConnectionRegistry&) = delete;
   ConnectionRegistry& operator=(const ConnectionRegistry&) = delete;
 
-  // True when some connection waits for its next request or has not completed its head.
-  bool canReclaim() const noexcept;
-  // Ends the connection idle longest, or else the one that has been reading its head longest:
-  // it is taken out of the registry and its socket interrupted, so the connection's coroutine
-  // sees end of stream and closes (normally before this returns). A connection reading a
-  // body, waiting for its procedure or answering is never chosen. False when none can be.
-  bool reclaimOne() noexcept;
+  // True when some connection waits for its next request, has not completed its head, or has
+  // a body that stalled.
+  bool canReclaim(Clock::time_point now) const noexcept;
+  // Ends the connection idle longest, or else the one that has been reading its head longest,
+  // or else the one whose body has stalled longest (no byte for stalledAfter): it is taken out
+  // of the registry and its socket interrupted, so the connection's coroutine sees end of
+  // stream and closes (normally before this returns). A connection waiting for its procedure
+  // or answering is never chosen. False when none can be.
+  bool reclaimOne(Clock::time_point now) noexcept;
+  // Ends every connection whose body has had no byte since `before`; answers when the next
+  // one would be due, the last progress of the oldest body left plus `limit` (nullopt: none).
+  std::optional<Clock::time_point> endStalledBodies(Clock::time_point before,
+                                                    std::chrono::milliseconds limit) noexcept;
+
+  // A body that has had no byte for this long may be reclaimed.
+  void setStalledAfter(std::chrono::milliseconds stalledAfter) noexcept {
+    stalledAfter_ = stalledAfter;
+  }
 
   std::size_t count(ConnectionState state) const noexcept { return queues_[index(state)].size; }
-  // The bytes all unfinished heads hold together.
-  std::size_t headBytes() const noexcept { return headBytes_; }
+  // The bytes all requests in hand hold together.
+  std::size_t heldBytes() const noexcept { return held_; }
 
  private:
   friend class TrackedConnection;
@@ -94,18 +121,21 @@ class ConnectionRegistry {
   static std::size_t index(ConnectionState state) noexcept {
     return static_cast<std::size_t>(state);
   }
+  const Queue& queue(ConnectionState state) const noexcept { return queues_[index(state)]; }
 
   void append(TrackedConnection& connection) noexcept;
   void remove(TrackedConnection& connection) noexcept;
-  void releaseHead(TrackedConnection& connection) noexcept;
-  // The other connection whose unfinished head holds the most bytes, or nullptr.
-  TrackedConnection* largestHeadBesides(const TrackedConnection& connection) const noexcept;
+  void release(TrackedConnection& connection) noexcept;
+  // The other connection that may be refused (reading a head or a body) holding the most, or
+  // nullptr.
+  TrackedConnection* largestBesides(const TrackedConnection& connection) const noexcept;
+  TrackedConnection* stalledBody(Clock::time_point now) const noexcept;
   void end(TrackedConnection& connection, TrackedConnection::Ending why) noexcept;
 
-  Queue queues_[3];
-  std::size_t headBytes_ = 0;
-  std::size_t maxHeadBytes_;
-  std::size_t maxHeadBytesInTotal_;
+  Queue queues_[4];
+  std::size_t held_ = 0;
+  std::size_t maxHeldInTotal_;
+  std::chrono::milliseconds stalledAfter_;
 };
 
 // Every request passes through these a few times: defined here so they are inlined.
@@ -130,25 +160,32 @@ inline void ConnectionRegistry::remove(TrackedConnection& connection) noexcept {
   connection.previous_ = connection.next_ = nullptr;
 }
 
-inline void ConnectionRegistry::releaseHead(TrackedConnection& connection) noexcept {
-  headBytes_ -= connection.headBytes_;
-  connection.headBytes_ = 0;
+inline void ConnectionRegistry::release(TrackedConnection& connection) noexcept {
+  held_ -= connection.held_;
+  connection.held_ = 0;
 }
 
-inline void TrackedConnection::enter(ConnectionState state) noexcept {
+inline void TrackedConnection::enter(ConnectionState state, Clock::time_point now) noexcept {
   if (ending_ != Ending::None || state == state_) return;
-  if (state_ == ConnectionState::Head) registry_.releaseHead(*this);
   registry_.remove(*this);
   state_ = state;
+  lastProgress_ = now;
   registry_.append(*this);
 }
 
-inline bool TrackedConnection::chargeHead(std::size_t bytes) noexcept {
+inline void TrackedConnection::progressed(Clock::time_point now) noexcept {
+  if (ending_ != Ending::None || state_ != ConnectionState::Body) return;
+  registry_.remove(*this);
+  lastProgress_ = now;
+  registry_.append(*this);
+}
+
+inline bool TrackedConnection::hold(std::size_t bytes) noexcept {
   ConnectionRegistry& r = registry_;
-  if (ending_ != Ending::None || headBytes_ + bytes > r.maxHeadBytes_) return false;
-  if (r.headBytes_ + bytes > r.maxHeadBytesInTotal_) return chargeHeadOverTotal(bytes);
-  headBytes_ += bytes;
-  r.headBytes_ += bytes;
+  if (ending_ != Ending::None) return bytes == 0;
+  if (bytes > held_ && r.held_ + (bytes - held_) > r.maxHeldInTotal_) return holdOverTotal(bytes);
+  r.held_ = r.held_ - held_ + bytes;
+  held_ = bytes;
   return true;
 }
 

@@ -23,9 +23,20 @@ inline constexpr std::size_t kMaxHeaderNames = 10000;
 // off, since each is stored as a string of its own.
 inline constexpr std::size_t kMaxHeadBytes = 1024 * 1024;
 inline constexpr std::size_t kBytesPerExtraValue = 32;
-// The heads still being read, on all connections together, may hold this many bytes. A read
-// that would go past it refuses the connection holding the largest unfinished head.
-inline constexpr std::size_t kMaxHeadBytesInTotal = 32 * 1024 * 1024;
+// What a head really costs in memory as it is parsed, counted from what the parse stores (an
+// upper bound of what the header map allocates, measured with the allocator's own sizes): a
+// name it has not seen yet costs kHeldPerHeaderName (its entry, the list of its values, its
+// place in the index, with the slack of their growth), and every character of a line
+// kHeldPerLineByte (the name is kept twice, in the entry and in the index); every value after
+// the first kBytesPerExtraValue. One header line of a few characters costs about 200 bytes,
+// 40 times what it takes on the wire.
+inline constexpr std::size_t kHeldPerHeaderName = 256;
+inline constexpr std::size_t kHeldPerLineByte = 3;
+// The requests in hand, on all connections together, may hold this much memory: from their
+// first byte until they are answered, the heads as parsed and the buffers that hold them and
+// their bodies. Past it, the connection holding the most of those still reading their head or
+// body is refused.
+inline constexpr std::size_t kMaxHeldInTotal = 32 * 1024 * 1024;
 // The largest request body this system accepts: start-up gives it to the server, the web
 // application keeps its requests below it.
 inline constexpr long kMaxRequestBody = 4096;
@@ -39,8 +50,11 @@ static_assert(kMaxHeaderNames * kMaxLineLength > kMaxHeadBytes);
 // 10,000 header lines of an ordinary 100 characters fit, so the name limit stays what a caller
 // meets first.
 static_assert(kMaxHeaderNames * 100 <= kMaxHeadBytes);
-// A head of the largest size fits the total many times over: one connection cannot take it all.
-static_assert(kMaxHeadBytesInTotal / kMaxHeadBytes >= 32);
+// The most one head allowed by the limits above may hold: several fit the total at once, so one
+// connection cannot take it all.
+inline constexpr std::size_t kMaxHeldByHead =
+    kMaxHeaderNames * kHeldPerHeaderName + kMaxHeadBytes * kHeldPerLineByte;
+static_assert(kMaxHeldInTotal / kMaxHeldByHead >= 4);
 static_assert(kMaxRequestBody <= kMaxContentLength);
 
 // --- Accepting
@@ -52,10 +66,31 @@ inline constexpr int kListenBacklog = 4096;
 inline constexpr std::chrono::milliseconds kThrottlePoll{500};
 // The ceiling when the open-files limit cannot be read.
 inline constexpr long kDefaultMaxFDs = 16000;
-// The descriptors one request may need while it runs: its socket, and for a program it runs two
-// pipes, the exit notice and a timer, plus the child's ends of the pipes while it starts (a file
-// it reads or rewrites is never open at the same time). The framework tells the accept throttle.
-inline constexpr int kDescriptorsPerRequest = 7;
+// Descriptors kept free for the work itself at all times: accepting makes room (or pauses)
+// before a new connection would take one of them, so a sign-in, a status or an apply never
+// fails for want of a descriptor because connections filled the table. What they are for:
+// - a program a request runs (systemctl, journalctl, timedatectl): its two pipes, the child's
+//   ends of them while it starts, the exit notice and a timer. A request runs one program at a
+//   time, and this many requests may run theirs at once;
+inline constexpr int kDescriptorsPerProgram = 6;
+inline constexpr int kProgramsAtOnce = 8;
+// - files: the account database and its journal, the SQLite library loaded again at sign-in
+//   and the loader's cache, a kept version and its folder, the configuration's temporary file
+//   and its folder, the note of a change under way.
+inline constexpr int kDescriptorsForFiles = 10;
+inline constexpr int kReservedDescriptors =
+    kDescriptorsPerProgram * kProgramsAtOnce + kDescriptorsForFiles;
+// The reserve still leaves most of the smallest table a gateway runs with to connections.
+static_assert(kReservedDescriptors < 256 / 3);
+
+// --- Stalled connections
+
+// A body that has received no byte for this long is stalled: at the descriptor ceiling, the
+// one stalled longest is closed to make room, after the idle connections and those sending
+// their head. A client that sends some bytes every second is never closed for this.
+inline constexpr std::chrono::milliseconds kStalledAfter{1000};
+// A body that has received no byte for this long is closed, whatever the pressure.
+inline constexpr std::chrono::milliseconds kBodyStallLimit{60'000};
 
 // --- What a connection keeps
 
@@ -82,6 +117,12 @@ inline constexpr std::size_t kMaxQueuedAnswers = 64 * 1024;
 // A body up to this size is copied into the queue; a larger one is written from where it lies,
 // together with what the queue holds.
 inline constexpr std::size_t kMaxCopiedBody = 2048;
+// The kernel's buffer for a connection's answers not yet taken by its peer (the kernel makes
+// room for twice this, for its own bookkeeping). Left to itself the kernel grows it to megabytes
+// for a peer that sends requests but does not read the answers; with this size a connection
+// stops being read once that much of its answers waits, besides what its queue holds. Enough
+// for the largest file of the web application, and for a LAN's round trips.
+inline constexpr int kSendBuffer = 64 * 1024;
 // The queue keeps its storage up to this size between requests.
 inline constexpr std::size_t kKeptAnswerQueue = 16 * 1024;
 

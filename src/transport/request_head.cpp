@@ -49,6 +49,14 @@ std::size_t headerLineBytes(std::string_view line, std::size_t values) {
   return line.size() + (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0);
 }
 
+// What storing a header line costs in memory: its characters, the values split off, and a new
+// name's entry.
+std::size_t headerLineHeld(std::string_view line, std::size_t values, bool newName) {
+  return line.size() * limits::kHeldPerLineByte +
+         (values > 1 ? (values - 1) * limits::kBytesPerExtraValue : 0) +
+         (newName ? limits::kHeldPerHeaderName : 0);
+}
+
 // Finds line ends in one input: the first CR or LF at or after a place. Each byte is looked at
 // once (the last sixteen at most twice), so a head of many short lines costs no more than one
 // long one.
@@ -164,6 +172,8 @@ HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress
       }
       head.headers.clear();
       progress.headBytes = line.size();
+      // Its parts are kept in several strings of the request and the target.
+      progress.heldBytes = 2 * limits::kHeldPerHeaderName + line.size() * limits::kHeldPerLineByte;
       progress.phase = Phase::HeaderLines;
       continue;
     }
@@ -172,8 +182,10 @@ HeadResult parseRequestHead(std::string_view input, bool inputEnds, HeadProgress
       progress.phase = Phase::RequestLine;
       return {HeadStatus::Complete, pos};
     }
+    const std::size_t names = head.headers.size();
     const std::size_t values = parseHeaderLine(line, head.headers);
     progress.headBytes += headerLineBytes(line, values);
+    progress.heldBytes += headerLineHeld(line, values, head.headers.size() > names);
     if (head.headers.size() > limits::kMaxHeaderNames ||
         progress.headBytes > limits::kMaxHeadBytes) {
       progress.phase = Phase::RequestLine;
@@ -223,6 +235,7 @@ void HeadMemo::remember(std::string_view bytes, const HeadProgress& progress) {
   previous_.target.assign(progress.previous.target);
   previous_.version.assign(progress.previous.version);
   headBytes_ = progress.headBytes;
+  heldBytes_ = progress.heldBytes;
 }
 
 HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress& progress,
@@ -231,6 +244,7 @@ HeadResult readRequestHead(std::string_view input, bool inputEnds, HeadProgress&
     // The parse would leave the progress as it is, but for what the head holds and the parts of
     // its request line, which come into force.
     progress.headBytes = memo.headBytes_;
+    progress.heldBytes = memo.heldBytes_;
     storeText(progress.previous.target, memo.previous_.target);
     storeText(progress.previous.version, memo.previous_.version);
     return {HeadStatus::Complete, memo.bytes_.size()};

@@ -33,6 +33,8 @@ struct HeadProgress {
   bool lfPending = false;
   // What the head's lines hold so far, as limits::kMaxHeadBytes counts it.
   std::size_t headBytes = 0;
+  // The memory the head's parse has stored so far, as limits::kHeldPerHeaderName counts it.
+  std::size_t heldBytes = 0;
   // Bytes at the start of the next input, the line an Incomplete parse stopped in, that are
   // known to hold no line end.
   std::size_t scanned = 0;
@@ -73,6 +75,7 @@ class HeadMemo {
   PreviousRequestLine previous_;
   bool wholeRequestLine_ = false;
   std::size_t headBytes_ = 0;
+  std::size_t heldBytes_ = 0;
 };
 
 // parseRequestHead, for a head that `memo` stays beside: a head that repeats the remembered one

@@ -18,6 +18,7 @@ class ReadBuffer {
  public:
   std::string_view unread() const noexcept { return {data_.get() + begin_, end_ - begin_}; }
   bool empty() const noexcept { return begin_ == end_; }
+  std::size_t capacity() const noexcept { return capacity_; }
   void consume(std::size_t n) noexcept;
   // Where the next read goes: never empty. Moves the unread bytes to the front, or grows the
   // buffer up to limits::kMaxReadBuffer, when the end is reached. Precondition: fewer unread

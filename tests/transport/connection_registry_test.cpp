@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
@@ -29,7 +30,7 @@ class Registry : public ::testing::Test {
   };
 
   EventLoop loop;
-  ConnectionRegistry registry{100, 250};
+  ConnectionRegistry registry{250};
   std::deque<Connection> connections;
 
   TrackedConnection& open() {
@@ -41,9 +42,9 @@ class Registry : public ::testing::Test {
   }
 
   // Reclaims until nothing can be, and says which connections went, in order.
-  std::vector<std::size_t> reclaimAll() {
+  std::vector<std::size_t> reclaimAll(TrackedConnection::Clock::time_point now) {
     std::vector<std::size_t> order;
-    while (registry.reclaimOne()) {
+    while (registry.reclaimOne(now)) {
       for (std::size_t i = 0; i < connections.size(); ++i) {
         const Connection& c = connections[i];
         if (c.tracked->reclaimed() && c.socket.interrupted() &&
@@ -56,7 +57,10 @@ class Registry : public ::testing::Test {
   }
 };
 
-TEST_F(Registry, ReclaimsIdleThenHeadsLongestWaitingFirstAndNeverBusy) {
+using namespace std::chrono_literals;
+const TrackedConnection::Clock::time_point t0{};
+
+TEST_F(Registry, ReclaimsIdleThenHeadsThenStalledBodiesLongestWaitingFirstAndNeverBusy) {
   TrackedConnection& busy = open();  // 0: the oldest, but busy
   busy.enter(State::Busy);
   TrackedConnection& fresh = open();  // 1: accepted, nothing read yet
@@ -69,55 +73,94 @@ TEST_F(Registry, ReclaimsIdleThenHeadsLongestWaitingFirstAndNeverBusy) {
   nextRequest.enter(State::Idle);
   nextRequest.enter(State::Head);  // 4: its next request started after 1 was accepted
   fresh.enter(State::Head);        // staying in a state keeps the place
+  // Bodies are taken by their last progress, once they have had none for a second.
+  TrackedConnection& steady = open();  // 5: started first, but a byte arrived just now
+  steady.enter(State::Body, t0);
+  TrackedConnection& stalledFirst = open();  // 6
+  stalledFirst.enter(State::Body, t0 + 100ms);
+  TrackedConnection& stalledLater = open();  // 7
+  stalledLater.enter(State::Body, t0 + 200ms);
+  steady.progressed(t0 + 1500ms);
 
-  EXPECT_TRUE(registry.canReclaim());
   EXPECT_EQ(registry.count(State::Idle), 2u);
   EXPECT_EQ(registry.count(State::Head), 2u);
-  EXPECT_EQ(reclaimAll(), (std::vector<std::size_t>{3, 2, 1, 4}));
-  EXPECT_FALSE(registry.canReclaim());
+  EXPECT_EQ(registry.count(State::Body), 3u);
+  EXPECT_EQ(reclaimAll(t0 + 1999ms), (std::vector<std::size_t>{3, 2, 1, 4, 6, 7}));
+  EXPECT_FALSE(registry.canReclaim(t0 + 1999ms));
+  EXPECT_FALSE(steady.reclaimed());
+  EXPECT_TRUE(registry.canReclaim(t0 + 2500ms));  // now it has stalled too
   EXPECT_EQ(registry.count(State::Busy), 1u);
   EXPECT_FALSE(busy.reclaimed());
   EXPECT_FALSE(connections[0].socket.interrupted());
 
   // An ended connection stays out of the queues whatever it does next, and when it goes.
   idleFirst.enter(State::Busy);
+  stalledFirst.progressed(t0 + 3s);
   connections.pop_back();
   EXPECT_EQ(registry.count(State::Busy), 1u);
-  EXPECT_FALSE(registry.canReclaim());
+  EXPECT_EQ(registry.count(State::Body), 1u);
 }
 
-TEST_F(Registry, HeadBytesAreLimitedPerHeadAndInTotal) {
+TEST_F(Registry, BodiesWithoutProgressForTheLimitAreEndedOldestFirst) {
   TrackedConnection& a = open();
   TrackedConnection& b = open();
   TrackedConnection& c = open();
-  EXPECT_TRUE(a.chargeHead(60));
-  EXPECT_FALSE(a.chargeHead(41));  // 101 bytes for one head
-  EXPECT_EQ(a.headBytes(), 60u);
-  EXPECT_TRUE(a.chargeHead(40));  // exactly the limit
-  EXPECT_TRUE(b.chargeHead(90));
-  EXPECT_TRUE(c.chargeHead(60));
-  EXPECT_EQ(registry.headBytes(), 250u);  // exactly the total
+  a.enter(State::Body, t0);
+  b.enter(State::Body, t0 + 10s);
+  c.enter(State::Body, t0 + 20s);
+  a.progressed(t0 + 30s);                                        // a byte keeps a body alive
+  EXPECT_EQ(registry.endStalledBodies(t0 + 5s, 60s), t0 + 70s);  // b's turn comes next
+  EXPECT_EQ(registry.endStalledBodies(t0 + 20s, 60s), t0 + 90s);
+  EXPECT_TRUE(b.reclaimed());
+  EXPECT_TRUE(c.reclaimed());
+  EXPECT_TRUE(connections[2].socket.interrupted());
+  EXPECT_FALSE(a.reclaimed());
+  a.enter(State::Busy);  // its procedure runs: no longer a body, however long that takes
+  EXPECT_EQ(registry.endStalledBodies(t0 + 1h, 60s), std::nullopt);
+  EXPECT_FALSE(a.reclaimed());
+}
 
-  // One byte more: the largest other head is refused to make room (the first of equals).
-  EXPECT_TRUE(c.chargeHead(1));
+TEST_F(Registry, MemoryOfRequestsInHandIsLimitedInTotalRefusingTheLargestStillBeingRead) {
+  TrackedConnection& a = open();
+  TrackedConnection& b = open();
+  TrackedConnection& c = open();
+  EXPECT_TRUE(a.hold(100));
+  EXPECT_TRUE(b.hold(90));
+  b.enter(State::Body, t0);  // a head that is complete still holds its memory
+  EXPECT_TRUE(c.hold(60));
+  EXPECT_EQ(registry.heldBytes(), 250u);  // exactly the total
+
+  // One byte more: the largest other is refused to make room.
+  EXPECT_TRUE(c.hold(61));
   EXPECT_TRUE(a.refused());
   EXPECT_TRUE(connections[0].socket.interrupted());
-  EXPECT_EQ(registry.headBytes(), 151u);
-  EXPECT_EQ(registry.count(State::Head), 2u);
+  EXPECT_EQ(registry.heldBytes(), 151u);
+  EXPECT_EQ(registry.count(State::Head), 1u);
 
-  // When this head is the largest, it is the one refused, and nothing is counted.
+  // A body being read may be refused too, but a request whose procedure runs never is: when
+  // this one holds the most of those that may be, it is the one refused, and nothing changes.
   TrackedConnection& d = open();
-  EXPECT_TRUE(d.chargeHead(95));
-  EXPECT_FALSE(d.chargeHead(5));  // 251 in total; d (100) is larger than b (90)
-  EXPECT_FALSE(b.refused());
-  EXPECT_EQ(registry.headBytes(), 246u);
-
-  // A completed head no longer counts, nor does a connection that has gone.
+  EXPECT_TRUE(d.hold(95));  // 246
   b.enter(State::Busy);
-  EXPECT_EQ(b.headBytes(), 0u);
-  EXPECT_EQ(registry.headBytes(), 156u);
+  EXPECT_FALSE(d.hold(100));  // 251: b (90) cannot be refused, c (61) holds less than d would
+  EXPECT_FALSE(b.refused());
+  EXPECT_FALSE(c.refused());
+  EXPECT_EQ(registry.heldBytes(), 246u);
+  // Back to reading a body, it may be refused again when it holds the most.
+  EXPECT_TRUE(c.hold(0));
+  EXPECT_TRUE(d.hold(80));
+  b.enter(State::Body, t0);
+  EXPECT_TRUE(c.hold(85));  // 255: b (90) holds more than d (80) and c
+  EXPECT_TRUE(b.refused());
+  EXPECT_FALSE(d.refused());
+
+  // An answered request holds nothing, nor does a connection that has gone.
+  EXPECT_EQ(registry.heldBytes(), 165u);
+  EXPECT_TRUE(d.hold(0));
+  EXPECT_EQ(registry.heldBytes(), 85u);
   connections.pop_back();
-  EXPECT_EQ(registry.headBytes(), 61u);
+  connections.pop_back();
+  EXPECT_EQ(registry.heldBytes(), 0u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "model/account_cache.hpp"
 #include "model/database.hpp"
 #include "security_clock.hpp"
+#include "server/request_origin.hpp"
 #include "sign_in_throttle.hpp"
 #include "token_keys.hpp"
 
@@ -38,6 +39,9 @@ struct Context {
   // Never stored, so that a restart refuses every token issued before it.
   TokenKeys tokenKeys;
   SignInThrottle signIns;
+  // The names besides IP literals and "localhost" by which the API may be reached (read at
+  // start-up: allowed_hosts.hpp); none when left empty.
+  AllowedHosts allowedHosts;
   // What token lifetimes and sign-in failures are measured on.
   SecurityClock clock;
   // For the server's uptime.

@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "allowed_hosts.hpp"
 #include "constant_answers.hpp"
 #include "ctx.hpp"
 #include "error_hook.hpp"
@@ -23,6 +24,7 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   std::signal(SIGXFSZ, SIG_IGN);
   const std::shared_ptr<Context> context =
       newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
+  context->allowedHosts = allowedHostsAtStart();
   init(*context);
   for (const std::string& problem : removeInterruptedWrites(*context))
     printLine(problem);

@@ -15,6 +15,7 @@
 #include "runtime/event_loop.hpp"
 #include "server/http_error.hpp"
 #include "server/http_json.hpp"
+#include "server/request_origin.hpp"
 #include "transport/request.hpp"
 
 namespace relaydash {
@@ -79,6 +80,18 @@ void signInFailed(Session& session) {
   recordAudit(session, kAuditSignIn, AuditOutcome::Failure);
 }
 
+// The API serves pages of its own origin reached by a name this gateway answers to, and clients
+// that are no browser page at all; anything else is refused before a procedure runs. The
+// preflight runs nothing and answers everyone alike, so it is left as it is.
+HttpHandler fromOwnPagesOnly(HttpHandler handler) {
+  return [handler = std::move(handler)](Session& session) {
+    if (session.request.reqMethod != HttpMethod::HttpOptions) {
+      checkRequestOrigin(session.request, session.context.allowedHosts);
+    }
+    return handler(session);
+  };
+}
+
 }  // namespace
 
 JsonNodePtr answer(JsonNodePtr output) {
@@ -93,7 +106,7 @@ void setupJsonApiRoute(HttpServer& server) {
     procedures->mount(route.path,
                       route.tokenRequired ? loginOnly(route.procedure) : route.procedure);
   }
-  const HttpHandler handler = jsonApiHandler(procedures);
+  const HttpHandler handler = fromOwnPagesOnly(jsonApiHandler(procedures));
   mount(server, "rpc", handler);
   mount(server, "rpc/v1", handler);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,8 @@ namespace relaydash {
 
 class ConfigChanges;
 
-// The administrator, whom start-up creates with the factory password.
+// The administrator, whom start-up creates with the factory password unless an initial password
+// file gives another.
 inline constexpr std::string_view kAdminName = "admin";
 inline constexpr std::string_view kAdminInitialPassword = "quilm";
 
@@ -34,6 +36,10 @@ struct Context {
   Database database;
   // The account a sign-in checks, read again only when the database file has changed.
   AccountCache accounts;
+  // The file that holds the administrator's initial password, empty for none, and that password
+  // while the file holds it (initial_password.hpp).
+  std::string initialPasswordFile;
+  std::optional<std::string> initialPassword;
   // Rows of the audit trail on their way into the database.
   AuditTrail audit{database};
   // Never stored, so that a restart refuses every token issued before it.
@@ -56,8 +62,8 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
                                     std::string forwarderUnitServiceName, std::string dataPath);
 
 // Creates the account table and the audit trail when they are missing, and the account "admin" with
-// the password "quilm" when the table holds no account at all. Raises DbError when a statement
-// fails, as on a file that is not a database.
+// the password "quilm" (or the initial password file's: firstPassword) when the table holds no
+// account at all. Raises DbError when a statement fails, as on a file that is not a database.
 void init(Context& ctx);
 
 // Removes the temporary files that writes of the forwarder's configuration and of its history

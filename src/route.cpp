@@ -11,6 +11,7 @@
 #include "audit.hpp"
 #include "auth.hpp"
 #include "ctx.hpp"
+#include "initial_password.hpp"
 #include "model/account_model.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_error.hpp"
@@ -176,6 +177,7 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
   // Whoever knew the old password is signed out; a script that changes the password goes on
   // with the token it changed it with.
   ctx.tokenKeys.endSessionsBut(input->at("auth")->getString(), ctx.clock.now());
+  forgetInitialPassword(ctx);
   recordAudit(session, kAuditPasswordChange, AuditOutcome::Success);
   co_return answer(newJObject());
 }

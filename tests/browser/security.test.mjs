@@ -2,7 +2,10 @@
 // replaced first, idle sign-out, a warning while sign-in is slowed, no running in a frame, and no
 // use of the API from another site's page or under a name that is not the gateway's.
 import assert from 'node:assert/strict';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
 import { test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { Gateway, SX130X, browser, newPage, rpc, screenshot, shows, signIn, usesBrowser } from './support.mjs';
@@ -73,6 +76,39 @@ test('with the factory password, a page asking for one\'s own comes first and re
     await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
     assert.deepEqual(page.errors, []);
   }));
+
+test('with a first password made for this gateway, the page asking for one\'s own replaces it', async () => {
+  const dir = mkdtempSync(path.join(os.tmpdir(), 'relaydash-first-'));
+  const file = path.join(dir, 'initial-password');
+  // As the package's unit sets it; relaydash writes the file as it makes the database.
+  process.env.RELAYDASH_INITIAL_PASSWORD_FILE = file;
+  let gw;
+  try {
+    gw = await Gateway.start(SX130X);
+  } finally {
+    delete process.env.RELAYDASH_INITIAL_PASSWORD_FILE;
+  }
+  try {
+    const first = readFileSync(file, 'utf8').trim();
+    const page = await newPage(browser, gw);
+    await page.goto('/ui/');
+    await page.getByLabel('Password', { exact: true }).fill(first);
+    await page.getByRole('button', { name: 'Sign in' }).click();
+    await page.getByRole('heading', { name: 'Set your own password' }).waitFor();
+    await page.getByLabel('Your own password', { exact: true }).fill('relay-s3cret');
+    await page.getByLabel('Your own password again').fill('relay-s3cret');
+    await page.getByRole('button', { name: 'Set password' }).click();
+    await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
+    assert.equal(existsSync(file), false);
+    assert.equal((await rpc(gw, 'login/password', { username: 'admin', password: first })).error?.message,
+      'Invalid password');
+    assert.ok((await rpc(gw, 'login/password', { username: 'admin', password: 'relay-s3cret' })).output);
+    assert.deepEqual(page.errors, []);
+  } finally {
+    await gw.close();
+    rmSync(dir, { recursive: true, force: true });
+  }
+});
 
 test('after 30 minutes without activity the tab signs out and says why', () =>
   withGateway(async (gw) => {

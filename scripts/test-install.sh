@@ -99,7 +99,12 @@ echo "$output" | sed -n '/relaydash did not start/,/^$/p'
 [[ -L $target/etc/systemd/system/multi-user.target.wants/relaydash.service ]] ||
   fail "the unit is not enabled"
 [[ $output == *"journalctl -u relaydash"* && $output == *":9992/ui"* &&
-  $output == *"password quilm"* ]] || fail "the message: $output"
+  $output == *"password in /etc/relaydash/initial-password"* ]] || fail "the message: $output"
+password_file=$target/etc/relaydash/initial-password
+[[ $(stat -c %a "$password_file" 2>&1) == 600 ]] ||
+  fail "the first password's file: $(stat -c %a "$password_file" 2>&1)"
+first_password=$(cat "$password_file" 2>/dev/null || true)
+[[ ${#first_password} -ge 16 ]] || fail "the first password: '$first_password'"
 
 echo "== the operator's port, then a start by hand"
 port=$((20000 + RANDOM % 40000))
@@ -107,12 +112,16 @@ sed -i "s/^RELAYDASH_PORT=.*/RELAYDASH_PORT=$port/" "$target/etc/default/relayda
 rm "$target/run/fake-systemd/refuse-start"
 in_root systemctl restart relaydash.service || fail "no start: $(cat "$target/run/fake-systemd/output")"
 [[ $(answer "http://127.0.0.1:$port/health") == '{"kit":"1.4.2"}' ]] || fail "/health on $port"
-auth=$(sign_in quilm | sed -n 's/^{"output":{"auth":"\([^"]*\)"}}$/\1/p')
+[[ $(sign_in quilm) == '{"error":{"code":23009,'* ]] || fail "the factory password: $(sign_in quilm)"
+auth=$(sign_in "$first_password" | sed -n 's/^{"output":{"auth":"\([^"]*\)"}}$/\1/p')
 [[ -n $auth ]] || fail "no sign-in with the first password"
-changed=$(answer -X POST --data "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"quilm\",\"newPassword\":\"gateway-1\"}}" \
+changed=$(answer -X POST --data "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"$first_password\",\"newPassword\":\"gateway-1\"}}" \
   "http://127.0.0.1:$port/rpc/v1/password/update")
 [[ $changed == '{"output":{}}' ]] || fail "password change: $changed"
+[[ ! -e $password_file ]] || fail "the first password's file is left after the change"
 [[ -f $target/var/lib/relaydash/relaydash.sqlite3 ]] || fail "no database in /var/lib/relaydash"
+[[ $(stat -c %a "$target/var/lib/relaydash/relaydash.sqlite3") == 600 ]] ||
+  fail "the account database's mode: $(stat -c %a "$target/var/lib/relaydash/relaydash.sqlite3")"
 echo "serving on $port, password changed"
 
 # After each step: running with the port and the password of before.
@@ -131,9 +140,9 @@ echo "== upgrading to $version+1"
 output=$(apt_in_root install /tmp/relaydash-next.deb 2>&1) || fail "upgrade: $output"
 [[ $(status) == "install ok installed $version+1" ]] || fail "upgrade: $(status)"
 echo "$output" | sed -n '/relaydash is running/,/^$/p'
-# Running again, and no word of the first password: this database may have another one.
+# Running again, and no word of a first password: it has been changed.
 [[ $output == *"relaydash is running. Open http://"*":$port/ui"* &&
-  $output != *"password quilm"* ]] || fail "upgrade: the message: $output"
+  $output != *"initial-password"* ]] || fail "upgrade: the message: $output"
 still_serving upgrade
 
 echo "== removing"
@@ -154,6 +163,7 @@ apt_in_root purge relaydash >/dev/null 2>&1 || fail "purge"
 [[ -z $(status) || $(status) == "unknown ok not-installed"* ]] || fail "purge: $(status)"
 [[ ! -e $target/var/lib/relaydash ]] || fail "purge: /var/lib/relaydash is left"
 [[ ! -e $target/etc/default/relaydash ]] || fail "purge: /etc/default/relaydash is left"
+[[ ! -e $target/etc/relaydash ]] || fail "purge: /etc/relaydash is left"
 left=$(find "$target/etc/systemd" -name 'relaydash*')
 [[ -z $left ]] || fail "purge: left $left"
 [[ -z $(answer "http://127.0.0.1:$port/health") ]] || fail "purge: still serving"

@@ -7,8 +7,9 @@
 # unit is enabled and running; gateway/status (units, network interfaces, clock) and
 # gateway/logs; a good change restarts the forwarder, a change that makes it exit is rolled back;
 # sshd/stop and sshd/start; a restore; systemd starts relaydash again after kill -9; the unit's
-# `systemd-analyze security` exposure is at most 3.5; an edited /etc/default/relaydash survives
-# an upgrade; remove keeps the account database, purge deletes it.
+# `systemd-analyze security` exposure is at most 3.5; the first password is the gateway's own
+# (a file for root alone, removed once the password is changed); an edited
+# /etc/default/relaydash survives an upgrade; remove keeps the account database, purge deletes it.
 #
 # The root (debootstrap, minbase and what the checks need) is kept in .cache/test-systemd and
 # made again only when its package list changes; every run boots a fresh overlay of it, so runs
@@ -239,6 +240,7 @@ output=$(apt_inside install /var/tmp/relaydash/relaydash.deb 2>&1) || fail "apt 
 echo "$output" | sed -n '/relaydash did not start/,/^$/p'
 [[ $(status) == "install ok installed $version" ]] || fail "status: $(status)"
 [[ $output == *"relaydash did not start; see: journalctl -u relaydash"* &&
+  $output == *"password in /etc/relaydash/initial-password"* &&
   $output != *"relaydash is running"* ]] || fail "the message: $output"
 [[ $(inside systemctl is-active relaydash) != active ]] || fail "active while the port is taken"
 inside journalctl -q -u relaydash -g 'Address already in use' >/dev/null ||
@@ -257,7 +259,17 @@ inside systemctl restart relaydash || fail "systemctl restart relaydash"
 [[ $(inside systemctl is-enabled relaydash) == enabled ]] || fail "relaydash is not enabled"
 [[ $(inside systemctl is-active relaydash) == active ]] || fail "relaydash is not active"
 [[ $(health) == '{"kit":"1.4.2"}' ]] || fail "/health: $(health)"
-sign_in quilm
+# The administrator's first password is this gateway's own, in a file for root alone.
+password_file=$files/etc/relaydash/initial-password
+[[ $(stat -c %a "$password_file" 2>&1) == 600 ]] ||
+  fail "the first password's file: $(stat -c %a "$password_file" 2>&1)"
+first_password=$(cat "$password_file" 2>/dev/null || true)
+[[ ${#first_password} -ge 16 ]] || fail "the first password: '$first_password'"
+[[ $(stat -c %a "$files/var/lib/relaydash/relaydash.sqlite3" 2>&1) == 600 ]] ||
+  fail "the account database's mode: $(stat -c %a "$files/var/lib/relaydash/relaydash.sqlite3" 2>&1)"
+call login/password '{"username":"admin","password":"quilm"}'
+[[ $code == 403 ]] || fail "the factory password: $code $answer"
+sign_in "$first_password"
 
 echo "== gateway/status and gateway/logs"
 call gateway/status "{\"auth\":\"$auth\"}"
@@ -355,15 +367,16 @@ if [[ -z $exposure ]] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 3.5) }'; th
 fi
 
 echo "== upgrading to $version+1"
-sign_in quilm
-call password/update "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"quilm\",\"newPassword\":\"gateway-1\"}}"
+sign_in "$first_password"
+call password/update "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"$first_password\",\"newPassword\":\"gateway-1\"}}"
 [[ $answer == '{"output":{}}' ]] || fail "password change: $code $answer"
+[[ ! -e $password_file ]] || fail "the first password's file is left after the change"
 before=$(unit_property relaydash MainPID)
 output=$(apt_inside install /var/tmp/relaydash/relaydash-next.deb 2>&1) || fail "upgrade: $output"
 echo "$output" | sed -n '/relaydash is running/,/^$/p'
 [[ $(status) == "install ok installed $version+1" ]] || fail "upgrade: $(status)"
 [[ $output == *"relaydash is running. Open http://192.0.2.1:$port/ui"* &&
-  $output != *"password quilm"* ]] || fail "upgrade: the message: $output"
+  $output != *"initial-password"* ]] || fail "upgrade: the message: $output"
 cmp -s "$work/options" "$options" || fail "upgrade: /etc/default/relaydash changed"
 [[ $(unit_property relaydash MainPID) != "$before" ]] || fail "upgrade: relaydash not restarted"
 sign_in gateway-1

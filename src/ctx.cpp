@@ -4,6 +4,7 @@
 
 #include "gateway/atomic_file.hpp"
 #include "gateway/config_change.hpp"
+#include "initial_password.hpp"
 #include "model/account_model.hpp"
 #include "model/audit_log.hpp"
 #include "route.hpp"
@@ -28,7 +29,7 @@ void init(Context& ctx) {
   // Any account, whatever its name, means the database has been set up before: an operator who
   // renamed or replaced the administrator must not find it back after a restart.
   if (!getAllRows(db, "select * from account limit 1").empty()) return;
-  createAccount(db, kAdminName, kAdminInitialPassword);
+  createAccount(db, kAdminName, firstPassword(ctx));
 }
 
 std::vector<std::string> removeInterruptedWrites(Context& ctx) {

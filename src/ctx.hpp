@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "model/database.hpp"
 #include "runtime/slots.hpp"
 #include "security_clock.hpp"
+#include "server/request_origin.hpp"
 #include "sign_in_throttle.hpp"
 #include "token_keys.hpp"
 
@@ -19,7 +21,8 @@ namespace relaydash {
 
 class ConfigChanges;
 
-// The administrator, whom start-up creates with the factory password.
+// The administrator, whom start-up creates with the factory password unless an initial password
+// file gives another.
 inline constexpr std::string_view kAdminName = "admin";
 inline constexpr std::string_view kAdminInitialPassword = "quilm";
 
@@ -35,11 +38,18 @@ struct Context {
   Database database;
   // The account a sign-in checks, read again only when the database file has changed.
   AccountCache accounts;
+  // The file that holds the administrator's initial password, empty for none, and that password
+  // while the file holds it (initial_password.hpp).
+  std::string initialPasswordFile;
+  std::optional<std::string> initialPassword;
   // Rows of the audit trail on their way into the database.
   AuditTrail audit{database};
   // Never stored, so that a restart refuses every token issued before it.
   TokenKeys tokenKeys;
   SignInThrottle signIns;
+  // The names besides IP literals and "localhost" by which the API may be reached (read at
+  // start-up: allowed_hosts.hpp); none when left empty.
+  AllowedHosts allowedHosts;
   // What token lifetimes and sign-in failures are measured on.
   SecurityClock clock;
   // The reads that run programs and parse their output (gateway/status, gateway/logs): this
@@ -59,8 +69,8 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
                                     std::string forwarderUnitServiceName, std::string dataPath);
 
 // Creates the account table and the audit trail when they are missing, and the account "admin" with
-// the password "quilm" when the table holds no account at all. Raises DbError when a statement
-// fails, as on a file that is not a database.
+// the password "quilm" (or the initial password file's: firstPassword) when the table holds no
+// account at all. Raises DbError when a statement fails, as on a file that is not a database.
 void init(Context& ctx);
 
 // Removes the temporary files that writes of the forwarder's configuration and of its history

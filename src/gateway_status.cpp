@@ -14,6 +14,7 @@
 #include "gateway/text_file.hpp"
 #include "gateway/time_text.hpp"
 #include "gateway_json.hpp"
+#include "initial_password.hpp"
 #include "model/account_model.hpp"
 #include "print_line.hpp"
 #include "relaydash.hpp"
@@ -103,7 +104,7 @@ std::int64_t nowMicros() {
 // Through the account cache: a status page left open does not keep the database open.
 bool stillFactoryPassword(Context& ctx) {
   try {
-    return passwordMatches(ctx.accounts.get(ctx.database, kAdminName), kAdminInitialPassword);
+    return hasGivenPassword(ctx, ctx.accounts.get(ctx.database, kAdminName));
   } catch (const UserNotFoundError&) {
     return false;
   }

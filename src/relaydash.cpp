@@ -1,10 +1,13 @@
 #include "relaydash.hpp"
 
 #include <csignal>
+#include <cstdlib>
 
+#include "allowed_hosts.hpp"
 #include "constant_answers.hpp"
 #include "ctx.hpp"
 #include "error_hook.hpp"
+#include "initial_password.hpp"
 #include "print_line.hpp"
 #include "route.hpp"
 #include "runtime/event_loop.hpp"
@@ -23,7 +26,11 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   std::signal(SIGXFSZ, SIG_IGN);
   const std::shared_ptr<Context> context =
       newContext(forwarderConfigPath, forwarderUnitServiceName, dataPath);
+  context->allowedHosts = allowedHostsAtStart();
+  const char* passwordFile = std::getenv(kInitialPasswordVariable);
+  useInitialPasswordFile(*context, passwordFile ? passwordFile : "");
   init(*context);
+  if (const std::optional<std::string> notice = initialPasswordNotice(*context)) printLine(*notice);
   for (const std::string& problem : removeInterruptedWrites(*context))
     printLine(problem);
   // Nothing needs the database until a request does: SQLite leaves the process meanwhile.

@@ -11,10 +11,12 @@
 #include "audit.hpp"
 #include "auth.hpp"
 #include "ctx.hpp"
+#include "initial_password.hpp"
 #include "model/account_model.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_error.hpp"
 #include "server/http_json.hpp"
+#include "server/request_origin.hpp"
 #include "transport/request.hpp"
 
 namespace relaydash {
@@ -80,6 +82,18 @@ void signInFailed(Session& session) {
   recordAudit(session, kAuditSignIn, AuditOutcome::Failure);
 }
 
+// The API serves pages of its own origin reached by a name this gateway answers to, and clients
+// that are no browser page at all; anything else is refused before a procedure runs. The
+// preflight runs nothing and answers everyone alike, so it is left as it is.
+HttpHandler fromOwnPagesOnly(HttpHandler handler) {
+  return [handler = std::move(handler)](Session& session) {
+    if (session.request.reqMethod != HttpMethod::HttpOptions) {
+      checkRequestOrigin(session.request, session.context.allowedHosts);
+    }
+    return handler(session);
+  };
+}
+
 }  // namespace
 
 JsonNodePtr answer(JsonNodePtr output) {
@@ -94,7 +108,7 @@ void setupJsonApiRoute(HttpServer& server) {
     procedures->mount(route.path,
                       route.tokenRequired ? loginOnly(route.procedure) : route.procedure);
   }
-  const HttpHandler handler = jsonApiHandler(procedures);
+  const HttpHandler handler = fromOwnPagesOnly(jsonApiHandler(procedures));
   mount(server, "rpc", handler);
   mount(server, "rpc/v1", handler);
 }
@@ -164,6 +178,7 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
   // Whoever knew the old password is signed out; a script that changes the password goes on
   // with the token it changed it with.
   ctx.tokenKeys.endSessionsBut(input->at("auth")->getString(), ctx.clock.now());
+  forgetInitialPassword(ctx);
   recordAudit(session, kAuditPasswordChange, AuditOutcome::Success);
   co_return answer(newJObject());
 }

@@ -14,7 +14,8 @@
 namespace relaydash {
 
 // Mounts the management API's procedures on a JSON API router and mounts that router's handler
-// on the server under "rpc" and "rpc/v1".
+// on the server under "rpc" and "rpc/v1". A request other than the preflight is answered only
+// when checkRequestOrigin lets it through with the context's allowed host names.
 void setupJsonApiRoute(HttpServer& server);
 
 // Lets a request through to the procedure only when its "auth" member holds a token that opens

@@ -2,6 +2,7 @@
 // redirect, the error hook's three cases, and full operator sessions over HTTP.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -69,13 +70,16 @@ class Gateway {
 
   std::string config() const { return dir / "global_conf.json"; }
 
-  void start() {
+  // The lines the server prints between the banner and "Listening" are given.
+  void start(const std::vector<std::string>& notices = {}) {
     process.emplace(kBinary,
                     std::vector<std::string>{"--listen", "127.0.0.1", "--port",
                                              std::to_string(port), "--dataPath", dir / "db.sqlite3",
                                              "--forwarderConfigPath", config()},
                     dir.path().string());
     ASSERT_EQ(process->readLine(), "starting relaydash v1.1.1");
+    for (const std::string& notice : notices)
+      ASSERT_EQ(process->readLine(), notice);
     ASSERT_EQ(process->readLine(), "Listening 127.0.0.1:" + std::to_string(port));
     for (int i = 0; i < 200 && !accepts(port); ++i)
       std::this_thread::sleep_for(10ms);
@@ -165,6 +169,94 @@ TEST(StartUp, HelpAndParseErrorsNeverStartTheServer) {
   EXPECT_EQ(bad.wait(), 1);
   EXPECT_EQ(bad.standardError().rfind("Bad value: \"x\" for option \"port\"; expecting int\n", 0),
             0u);
+}
+
+// The packaged service names a file of the administrator's initial password, made per gateway.
+class InitialPassword : public ::testing::Test {
+ protected:
+  Gateway gateway;
+  const std::string file = gateway.dir / "etc/initial-password";
+
+  std::string notice() const {
+    return "Sign in as admin with the password in " + file +
+           "; it is removed once the password is changed";
+  }
+
+  // Started with RELAYDASH_INITIAL_PASSWORD_FILE naming the file.
+  void start(const std::vector<std::string>& notices) {
+    ::setenv("RELAYDASH_INITIAL_PASSWORD_FILE", file.c_str(), 1);
+    gateway.start(notices);
+    ::unsetenv("RELAYDASH_INITIAL_PASSWORD_FILE");
+  }
+
+  int signIn(const std::string& password) {
+    return gateway
+        .post("/rpc/login/password", R"({"username":"admin","password":")" + password + "\"}")
+        .status;
+  }
+
+  bool defaultPassword(const std::string& token) {
+    const Answer a = gateway.post("/rpc/gateway/status", R"({"auth":")" + token + "\"}");
+    EXPECT_EQ(a.status, 200) << a.body;
+    return a.json()->at("output")->at("relaydash")->at("defaultPassword")->getBool();
+  }
+
+  static unsigned modeOf(const std::string& path) {
+    struct stat s {};
+    return ::stat(path.c_str(), &s) == 0 ? s.st_mode & 07777 : 0;
+  }
+};
+
+TEST_F(InitialPassword, TheFilesPasswordIsTheOnlyOneUntilItIsChangedThenTheFileGoes) {
+  std::filesystem::create_directory(gateway.dir / "etc");
+  std::ofstream(file) << "kq7m-first-password\n";
+  start({notice()});
+  EXPECT_EQ(signIn("quilm"), 403);
+  const std::string token = gateway.login("kq7m-first-password");
+  // The web application still asks for a password of the operator's own.
+  EXPECT_TRUE(defaultPassword(token));
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  const Answer changed = gateway.post(
+      "/rpc/password/update",
+      R"({"auth":")" + token +
+          R"(","input":{"currentPassword":"kq7m-first-password","newPassword":"own-choice"}})");
+  EXPECT_EQ(changed.status, 200) << changed.body;
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(defaultPassword(token));
+
+  // Nothing more to say at the next start, which changes nothing.
+  start({});
+  EXPECT_EQ(signIn("kq7m-first-password"), 403);
+  EXPECT_EQ(signIn("own-choice"), 200);
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(InitialPassword, ANewDatabaseWithoutTheFileMakesOneForItsOwnerAlone) {
+  start({notice()});
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(modeOf(file), 0600u);
+  const std::string text = fileText(file);
+  ASSERT_EQ(text.size(), 21u);
+  EXPECT_EQ(text.find_first_not_of("abcdefghijkmnpqrstuvwxyz23456789"), 20u);
+  EXPECT_EQ(signIn("quilm"), 403);
+  const std::string password = text.substr(0, 20);
+  EXPECT_TRUE(defaultPassword(gateway.login(password)));
+  // The database is its owner's alone too.
+  EXPECT_EQ(modeOf(gateway.dir / "db.sqlite3"), 0600u);
+
+  // A restart reads the same file again and says so again.
+  start({notice()});
+  EXPECT_EQ(fileText(file), text);
+  EXPECT_EQ(signIn(password), 200);
+}
+
+TEST_F(InitialPassword, WithoutTheVariableTheFactoryPasswordStaysAndNoFileIsRead) {
+  std::filesystem::create_directory(gateway.dir / "etc");
+  std::ofstream(file) << "unused-password\n";
+  gateway.start();
+  EXPECT_EQ(signIn("unused-password"), 403);
+  EXPECT_TRUE(defaultPassword(gateway.login("quilm")));
 }
 
 class Running : public ::testing::Test {

@@ -9,6 +9,9 @@ import {
 import { FACTORY_PASSWORD, checkNewPassword } from '/ui/validate.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
+// The password of this sign-in, which the page asking for one's own replaces: the factory one or
+// the one made for this gateway at installation. Kept in memory alone, until it is replaced.
+let signInPassword = null;
 const SLOWED_TEXT = 'Sign-in is slowed down after repeated failures: the gateway now waits about a second before ' +
   'it checks each attempt from this computer. Check the user name and the password (upper and lower case count).';
 
@@ -35,6 +38,7 @@ export function signInView(app) {
     const started = performance.now();
     try {
       await whileBusy(area, () => api.signIn(user.input.value.trim(), pass.input.value));
+      signInPassword = pass.input.value;
       status.clear();
       pass.input.value = '';
       notice.hidden = true;
@@ -212,9 +216,9 @@ export function newPasswordView(app) {
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Set your own password'),
     h('div', { class: 'card narrow' },
-      h('p', { class: 'intro' }, 'This gateway still signs in with its factory password, which is the same on every ' +
-        'gateway of its kind: anyone on this network who knows it can change the forwarder and open SSH. Choose a ' +
-        'password of your own before anything else.'),
+      h('p', { class: 'intro' }, 'This gateway still signs in with the password it came with (the factory one, the ' +
+        'same on every gateway of its kind, or one written in a file on it): anyone who knows it can change the ' +
+        'forwarder and open SSH. Choose a password of your own before anything else.'),
       form));
 
   form.addEventListener('submit', async (event) => {
@@ -227,7 +231,8 @@ export function newPasswordView(app) {
     status.busy('Setting the password…');
     try {
       await whileBusy(area, () =>
-        api.call('password/update', { currentPassword: FACTORY_PASSWORD, newPassword: next.input.value }));
+        api.call('password/update', { currentPassword: signInPassword ?? FACTORY_PASSWORD, newPassword: next.input.value }));
+      signInPassword = null;
       next.input.value = '';
       again.input.value = '';
       status.clear();
@@ -235,9 +240,10 @@ export function newPasswordView(app) {
       app.leaveNewPassword();
     } catch (e) {
       if (e.authLost) return status.clear();
-      // A mismatch here means someone changed it meanwhile: there is nothing left to do here.
+      // A mismatch: someone changed it meanwhile, or the page was reloaded and no longer knows
+      // the password of the sign-in; the Password page asks for it.
       status.error(e.code === api.PASSWORD_MISMATCH
-        ? 'The password was not changed: the gateway no longer uses the factory password. Sign in with the new one next time.'
+        ? 'The password was not changed: the gateway no longer has the password you signed in with. Change it under Password.'
         : `The password was not changed: ${e.message}`);
     }
   });

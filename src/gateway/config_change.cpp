@@ -273,7 +273,8 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
       try {
         parseJson(p.newText);
       } catch (const JsonParsingError& e) {
-        // A number beyond a double's range would be written as "inf", which no reader accepts.
+        // Never expected (the parser refuses the numbers a double cannot hold): the last guard
+        // against writing a file that does not read back.
         stop(ChangeResult::Invalid,
              std::string("The changed configuration would not be valid JSON: ") + e.what());
       }

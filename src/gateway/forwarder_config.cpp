@@ -91,8 +91,8 @@ Task<JsonNodePtr> getForwarderConfig(std::string path) {
 Task<void> updateForwarderConfig(std::string path, JsonNodePtr patch) {
   const JsonNodePtr current = readConfigDocument(readTextFile(path));
   const std::string text = toPretty(*merge(*current, *patch), 2);
-  // A number beyond a double's range reads as infinity and would be written as "inf", which no
-  // reader accepts, the forwarder's included: a file that cannot be read back is never written.
+  // A file that cannot be read back is never written (the parser refuses the numbers a double
+  // cannot hold, so none reaches the writer; this stays the last guard).
   try {
     parseJson(text);
   } catch (const JsonParsingError& e) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -22,6 +23,7 @@ constexpr std::string_view kColonItem = ":";
 constexpr std::string_view kObjectEndItem = "}";
 constexpr std::string_view kArrayEndItem = "]";
 constexpr std::string_view kEndItem = "EOF";
+constexpr std::string_view kFiniteNumberItem = "number within a double's range";
 
 // skipSpace() results that are not a byte.
 constexpr int kEndOfText = -1;
@@ -312,6 +314,11 @@ class Parser {
       double value = 0.0;
       if (std::from_chars(first, last, value).ec == std::errc::result_out_of_range) {
         value = outOfRange(text);
+      }
+      // Beyond a double's range there is no number to keep, and no writer could give one back.
+      if (std::isinf(value)) {
+        pos_ = start;
+        fail(kFiniteNumberItem);
       }
       return std::make_shared<JsonNode>(value);
     }

@@ -13,7 +13,9 @@ namespace relaydash {
 // expected". LINE counts from 1 (only LF ends a line); COLUMN is the number of bytes before the
 // offending token on its line, so it counts from 0; at the end of the text it points just past
 // the last byte. ITEM is what the parser wanted there: "{" (a value), "string literal as key",
-// ":", "}", "]", "EOF", or "nesting depth of at most N" with N = kMaxJsonDepth.
+// ":", "}", "]", "EOF", "number within a double's range" (a float literal too large for a
+// double, such as 1e999; one too small reads as zero), or "nesting depth of at most N" with
+// N = kMaxJsonDepth.
 class JsonParsingError : public std::runtime_error {
  public:
   JsonParsingError(std::size_t line, std::size_t column, std::string_view item);

@@ -50,10 +50,9 @@ void writeString(std::string& out, std::string_view text) {
 }
 
 void writeFloat(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "nan";
-  } else if (std::isinf(value)) {
-    out += value < 0 ? "-inf" : "inf";
+  if (!std::isfinite(value)) {
+    // JSON has no number for these: null, as browsers write them.
+    out += "null";
   } else {
     // to_chars with a precision formats exactly as printf's "%.16g" in the C locale, whatever
     // locale the process has set.

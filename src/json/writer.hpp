@@ -9,7 +9,7 @@ namespace relaydash {
 // Both writers append to out, which the caller owns and may reuse between documents, and never
 // fail. Members are written in their order; strings are escaped byte by byte (bytes of 127 and
 // above and "/" as they are); floats as "%.16g" would give in the C locale, with ".0" added when
-// that text reads as an integer, and nan, inf, -inf for the values that have no number; raw
+// that text reads as an integer, and null for nan and the infinities, which have no number; raw
 // numbers as their text. They recurse once per level: documents from parseJson are shallow
 // enough, one built by hand must be too.
 

@@ -1,5 +1,8 @@
 #include "model/db.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <limits>
 
 #include "model/sqlite.hpp"
@@ -68,6 +71,15 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
+// The file holds password hashes: a new one is made readable by its owner alone, whatever the
+// umask. SQLite takes an empty file for an empty database and gives its journal the file's mode.
+// An existing file keeps its mode; a path that cannot be created is left for SQLite to report.
+void createPrivately(const std::string& path) {
+  if (path.empty() || path == ":memory:") return;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
 }  // namespace
 
 void Db::close() noexcept {
@@ -78,6 +90,7 @@ void Db::close() noexcept {
 Db open(const std::string& path) {
   SqliteHold sqlite = holdSqlite();
   sqlite3* connection = nullptr;
+  createPrivately(path);
   const int result = sqlite->open(path.c_str(), &connection);
   // The connection exists also when opening failed (unless memory ran out) and carries the
   // message; the owner closes it either way.

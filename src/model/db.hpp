@@ -53,7 +53,8 @@ class Db {
 
 using Row = std::vector<std::string>;
 
-// Opens the database file at path, creating it when it is missing. A file that is not a
+// Opens the database file at path, creating it when it is missing (mode 0600, readable by its
+// owner alone, whatever the umask; an existing file keeps its mode). A file that is not a
 // database opens; the first statement then fails.
 Db open(const std::string& path);
 

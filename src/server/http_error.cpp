@@ -71,9 +71,11 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::PrivilegedAccountOnly, "Privileged account only"},
     CatalogueRow{ErrorCode::InsufficientAccessRight, "Insufficient access right"},
     CatalogueRow{ErrorCode::SessionAlreadyEstablished, "Another session has already established"},
+    CatalogueRow{ErrorCode::CrossSiteRequest, "Request from another site's page"},
+    CatalogueRow{ErrorCode::UnknownHost, "Unknown host name"},
 };
 
-static_assert(kCatalogue.size() == 58, "the catalogue has 58 codes");
+static_assert(kCatalogue.size() == 60, "the catalogue has 60 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -70,6 +70,8 @@ enum class ErrorCode : int {
   PrivilegedAccountOnly = 28001,
   InsufficientAccessRight = 28002,
   SessionAlreadyEstablished = 28003,
+  CrossSiteRequest = 28004,
+  UnknownHost = 28005,
 };
 
 // The catalogue message of a code ("Unknown path"); empty for a value outside the catalogue.

@@ -1,7 +1,13 @@
 // What the application does against the usual tricks on a shared network: the factory password
-// replaced first, idle sign-out, a warning while sign-in is slowed, and no running in a frame.
+// replaced first, idle sign-out, a warning while sign-in is slowed, no running in a frame, and no
+// use of the API from another site's page or under a name that is not the gateway's.
 import assert from 'node:assert/strict';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
 import { test } from 'node:test';
+import { chromium } from 'playwright-core';
 import { Gateway, SX130X, browser, newPage, rpc, screenshot, shows, signIn, usesBrowser } from './support.mjs';
 
 usesBrowser();
@@ -70,6 +76,39 @@ test('with the factory password, a page asking for one\'s own comes first and re
     await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
     assert.deepEqual(page.errors, []);
   }));
+
+test('with a first password made for this gateway, the page asking for one\'s own replaces it', async () => {
+  const dir = mkdtempSync(path.join(os.tmpdir(), 'relaydash-first-'));
+  const file = path.join(dir, 'initial-password');
+  // As the package's unit sets it; relaydash writes the file as it makes the database.
+  process.env.RELAYDASH_INITIAL_PASSWORD_FILE = file;
+  let gw;
+  try {
+    gw = await Gateway.start(SX130X);
+  } finally {
+    delete process.env.RELAYDASH_INITIAL_PASSWORD_FILE;
+  }
+  try {
+    const first = readFileSync(file, 'utf8').trim();
+    const page = await newPage(browser, gw);
+    await page.goto('/ui/');
+    await page.getByLabel('Password', { exact: true }).fill(first);
+    await page.getByRole('button', { name: 'Sign in' }).click();
+    await page.getByRole('heading', { name: 'Set your own password' }).waitFor();
+    await page.getByLabel('Your own password', { exact: true }).fill('relay-s3cret');
+    await page.getByLabel('Your own password again').fill('relay-s3cret');
+    await page.getByRole('button', { name: 'Set password' }).click();
+    await page.getByRole('heading', { name: 'Gateway status' }).waitFor();
+    assert.equal(existsSync(file), false);
+    assert.equal((await rpc(gw, 'login/password', { username: 'admin', password: first })).error?.message,
+      'Invalid password');
+    assert.ok((await rpc(gw, 'login/password', { username: 'admin', password: 'relay-s3cret' })).output);
+    assert.deepEqual(page.errors, []);
+  } finally {
+    await gw.close();
+    rmSync(dir, { recursive: true, force: true });
+  }
+});
 
 test('after 30 minutes without activity the tab signs out and says why', () =>
   withGateway(async (gw) => {
@@ -159,4 +198,63 @@ test('inside another page\'s frame the application shows a warning instead of it
       assert.ok(policy.includes(directive), directive);
     }
     assert.deepEqual(page.errors, []);
+  }));
+
+// The audit trail's actions and outcomes, after a sign-in of the test's own.
+async function trail(gw) {
+  const { output } = await rpc(gw, 'login/password', { username: 'admin', password: 'quilm' });
+  const answer = await rpc(gw, 'audit/list', { auth: output.auth });
+  return answer.output.entries.map((e) => `${e.action} ${e.outcome}`);
+}
+
+test('a page of another site cannot sign in, not even to count failures', () =>
+  withGateway(async (gw) => {
+    // Another site, on another loopback address.
+    const site = http.createServer((req, res) => res.end('<p>another site</p>'));
+    await new Promise((resolve) => site.listen(0, '127.0.0.2', resolve));
+    try {
+      const page = await newPage(browser, gw);
+      await page.goto(`http://127.0.0.2:${site.address().port}/`);
+      const statuses = await page.evaluate(async (url) => {
+        const sent = [];
+        for (const password of ['quilm', ...Array(6).fill('guess')]) {
+          // A form's or a no-cors fetch's text/plain body needs no permission to be sent.
+          const res = await fetch(`${url}/rpc/v1/login/password`, {
+            method: 'POST', mode: 'no-cors', body: JSON.stringify({ username: 'admin', password }),
+          });
+          sent.push(res.type);
+        }
+        return sent;
+      }, gw.url);
+      assert.deepEqual(statuses, Array(7).fill('opaque'));
+    } finally {
+      site.close();
+    }
+    // None of them signed in or failed: the operator is not slowed down, the trail holds only the
+    // test's own sign-in.
+    assert.deepEqual(await trail(gw), ['sign-in success']);
+  }));
+
+test('under a name a rebinding attack gives the gateway, the application cannot sign in and says why', () =>
+  withGateway(async (gw) => {
+    // The attacker's name resolves to the gateway, as its DNS would answer after the rebinding.
+    const rebound = await chromium.launch({
+      executablePath: '/usr/bin/chromium',
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+        '--host-resolver-rules=MAP rebound.test 127.0.0.1'],
+      timeout: 30_000,
+    });
+    try {
+      const page = await newPage(rebound, gw);
+      await page.goto(`http://rebound.test:${gw.port}/ui/login`);
+      await page.getByLabel('Password', { exact: true }).fill('quilm');
+      await page.getByRole('button', { name: 'Sign in' }).click();
+      await shows(page.getByRole('alert'), 'does not answer to the name rebound.test');
+      await shows(page.getByRole('alert'), 'RELAYDASH_ALLOWED_HOSTS');
+      assert.equal(await page.locator('#sign-out').isVisible(), false);
+      assert.deepEqual(page.errors, []);
+    } finally {
+      await rebound.close();
+    }
+    assert.deepEqual(await trail(gw), ['sign-in success']);
   }));

@@ -1,6 +1,7 @@
 #include "model/db.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -54,6 +55,31 @@ TEST(Db, FailuresCarrySqlitesMessageAndChangeNothing) {
     }
   }
   EXPECT_EQ(getAllRows(db, "select k from t"), (Rows{{"one"}}));
+}
+
+// The file holds password hashes.
+TEST(Db, ANewFileIsTheOwnersAloneAndAnExistingOneKeepsItsMode) {
+  TempDir dir;
+  const auto modeOf = [](const std::string& path) {
+    struct stat s {};
+    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
+    return s.st_mode & 07777;
+  };
+  const mode_t saved = ::umask(022);
+  const std::string fresh = dir.file("fresh.sqlite3");
+  {
+    const Db db = open(fresh);
+    exec(db, "create table t (k text)");
+    exec(db, "insert into t (k) values ('x')");
+  }
+  const std::string existing = dir.file("existing.sqlite3");
+  { const Db made = open(existing); }
+  ::chmod(existing.c_str(), 0640);
+  { const Db db = open(existing); }
+  ::umask(saved);
+  EXPECT_EQ(modeOf(fresh), 0600u);
+  EXPECT_EQ(modeOf(existing), 0640u);
+  EXPECT_EQ(getAllRows(open(fresh), "select k from t"), (Rows{{"x"}}));
 }
 
 }  // namespace

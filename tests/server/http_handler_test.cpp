@@ -65,6 +65,13 @@ TEST_F(JsonApi, PinIsEchoed) {
             jsonAnswer(500, "Internal Server Error",
                        R"({"error":{"code":10000,"message":"Unspecified error"}})"));
   EXPECT_EQ(ask(post("/rpc/scalar", R"({})")), jsonAnswer(200, "OK", "5"));
+  // Every answer is JSON: a number no double holds is refused as the invalid JSON it cannot be
+  // echoed as, and one too small for a double echoes as the zero it reads as.
+  EXPECT_EQ(ask(post("/rpc/login/password", R"({"pin":1e999})")),
+            jsonAnswer(500, "Internal Server Error",
+                       R"({"error":{"code":10000,"message":"Unspecified error"}})"));
+  EXPECT_EQ(ask(post("/rpc/login/password", R"({"pin":-1e-999})")),
+            jsonAnswer(200, "OK", R"({"output":{"pin":-0.0,"path":"login/password"},"pin":-0.0})"));
 }
 
 TEST_F(JsonApi, FailureRows) {

@@ -79,6 +79,21 @@ void signInFailed(Session& session) {
   recordAudit(session, kAuditSignIn, AuditOutcome::Failure);
 }
 
+// Waits for the request's turn to have a password checked: an address, a network or a gateway
+// that keeps failing waits its turn, and the answer, when it comes, is the same. The ticket is to
+// be held until the check is done. Raises SignInDropped when the attempt cannot even wait.
+Task<SignInThrottle::Ticket> turnToCheckPassword(Session& session) {
+  Context& ctx = session.context;
+  std::optional<SignInThrottle::Ticket> place =
+      ctx.signIns.admit(session.request.hostname, ctx.clock.now());
+  if (!place)
+    throw SignInDropped("password checks queued from " + std::string(session.request.hostname));
+  if (place->wait() > SignInThrottle::Duration::zero()) {
+    co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
+  }
+  co_return std::move(*place);
+}
+
 }  // namespace
 
 JsonNodePtr answer(JsonNodePtr output) {
@@ -110,14 +125,7 @@ Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
   Context& ctx = session.context;
   const std::string& username = httpJsonMustGetString(*input, "username");
   const std::string& password = httpJsonMustGetString(*input, "password");
-  // An address that keeps failing waits its turn; the answer, when it comes, is the same.
-  const std::optional<SignInThrottle::Ticket> place =
-      ctx.signIns.admit(session.request.hostname, ctx.clock.now());
-  if (!place)
-    throw SignInDropped("sign-in attempts queued from " + std::string(session.request.hostname));
-  if (place->wait() > SignInThrottle::Duration::zero()) {
-    co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
-  }
+  const SignInThrottle::Ticket turn = co_await turnToCheckPassword(session);
   session.user = username;
   bool matches = false;
   try {
@@ -151,11 +159,18 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
     // an empty password.
     const std::string& currentPassword = httpJsonStringOf(current, "currentPassword");
     const std::string& newPassword = httpJsonStringOf(next, "newPassword");
+    // The current password is checked as a sign-in's is: held alike, its failures counted alike.
+    const SignInThrottle::Ticket turn = co_await turnToCheckPassword(session);
     try {
       updateAccountPassword(ctx.database.connection(), kAdminName, currentPassword, newPassword);
     } catch (const HashNotMatchError&) {
+      ctx.signIns.failed(session.request.hostname, ctx.clock.now());
       raiseHttpException(400, ErrorCode::PasswordMismatch);
     }
+    ctx.signIns.succeeded(session.request.hostname);
+  } catch (const SignInDropped&) {
+    // Not checked, so neither a failure nor a change.
+    throw;
   } catch (...) {
     recordAudit(session, kAuditPasswordChange, AuditOutcome::Failure);
     throw;

@@ -183,26 +183,28 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
 }
 
 Task<JsonNodePtr> sshd_start(Session& session, JsonNodePtr) {
+  const PendingAudit audit = beginAudit(session, kAuditSshStart);
   try {
     co_await start(std::string(kSshUnit));
     co_await enable(std::string(kSshUnit));
   } catch (...) {
-    recordAudit(session, kAuditSshStart, AuditOutcome::Failure);
+    completeAudit(session, audit, AuditOutcome::Failure);
     throw;
   }
-  recordAudit(session, kAuditSshStart, AuditOutcome::Success);
+  completeAudit(session, audit, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
 Task<JsonNodePtr> sshd_stop(Session& session, JsonNodePtr) {
+  const PendingAudit audit = beginAudit(session, kAuditSshStop);
   try {
     co_await stop(std::string(kSshUnit));
     co_await disable(std::string(kSshUnit));
   } catch (...) {
-    recordAudit(session, kAuditSshStop, AuditOutcome::Failure);
+    completeAudit(session, audit, AuditOutcome::Failure);
     throw;
   }
-  recordAudit(session, kAuditSshStop, AuditOutcome::Success);
+  completeAudit(session, audit, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
@@ -213,10 +215,12 @@ Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
   std::optional<std::int64_t> version;
+  std::optional<PendingAudit> audit;
   try {
     JsonNodePtr patch = input->at("input");
     const PatchTurn turn = co_await keepVersionForPatch(session);
     version = turn.version;
+    audit = beginAudit(session, kAuditConfigPatch, version);
     co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
     // An empty name means the forwarder is not run as a unit: nothing to restart.
     if (!ctx.forwarderUnitServiceName.empty()) {
@@ -227,10 +231,14 @@ Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
       }
     }
   } catch (...) {
-    recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
+    if (audit) {
+      completeAudit(session, *audit, AuditOutcome::Failure, version);
+    } else {
+      recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
+    }
     throw;
   }
-  recordAudit(session, kAuditConfigPatch, AuditOutcome::Success, version);
+  completeAudit(session, *audit, AuditOutcome::Success, version);
   co_return answer(newJObject());
 }
 

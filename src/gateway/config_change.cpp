@@ -350,6 +350,7 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
                                    "), so nothing was changed");
   }
   step(ChangeStep::Writing).version = outcome.version;
+  if (request.beforeWrite) request.beforeWrite(*outcome.version);
   removeLeftoverFiles(settings_.configPath);
   try {
     replaceFile(settings_.configPath, prepared.newText, prepared.oldText);

@@ -63,12 +63,34 @@ JsonNodePtr auditRowJson(const AuditRow& row) {
   o->set("action", newJString(row.action));
   o->set("outcome", newJString(row.outcome));
   o->set("version", newJIntOrNull(row.version));
+  o->set("count", newJInt(row.count));
+  o->set("lastTime", newJString(row.lastTime));
   return o;
 }
+
+std::string_view outcomeText(AuditOutcome outcome) {
+  return outcome == AuditOutcome::Success ? "success" : "failure";
+}
+
+AuditRow rowOf(std::string_view user, std::string_view peer, std::string_view action,
+               std::string_view outcome, std::optional<std::int64_t> version);
 
 std::string nowUtc() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return formatIsoUtc(std::chrono::duration_cast<std::chrono::microseconds>(now).count(), true);
+}
+
+AuditRow rowOf(std::string_view user, std::string_view peer, std::string_view action,
+               std::string_view outcome, std::optional<std::int64_t> version) {
+  AuditRow row;
+  row.time = nowUtc();
+  row.peer = peer;
+  row.user = user;
+  row.action = action;
+  row.outcome = outcome;
+  row.version = version;
+  row.lane = action == kAuditSignIn ? AuditLane::SignIns : AuditLane::Changes;
+  return row;
 }
 
 }  // namespace
@@ -81,14 +103,33 @@ void recordAudit(const Session& session, std::string_view action, AuditOutcome o
 void recordAuditAs(Context& ctx, std::string_view user, std::string_view peer,
                    std::string_view action, AuditOutcome outcome,
                    std::optional<std::int64_t> version) {
-  AuditRow row;
-  row.time = nowUtc();
-  row.peer = peer;
-  row.user = user;
-  row.action = action;
-  row.outcome = outcome == AuditOutcome::Success ? "success" : "failure";
-  row.version = version;
-  ctx.audit.record(std::move(row));
+  AuditRow row = rowOf(user, peer, action, outcomeText(outcome), version);
+  if (outcome == AuditOutcome::Failure &&
+      (action == kAuditSignIn || action == kAuditPasswordChange)) {
+    // The same ten minutes of the clock: "2026-12-09T01:0".
+    row.repeats = row.time.substr(0, 15);
+  }
+  if (row.lane == AuditLane::SignIns) {
+    ctx.audit.record(std::move(row));
+  } else {
+    ctx.audit.recordNow(std::move(row));
+  }
+}
+
+PendingAudit beginAudit(const Session& session, std::string_view action,
+                        std::optional<std::int64_t> version) {
+  return {session.context.audit.begin(
+              rowOf(session.user, session.request.hostname, action, kAuditPending, version)),
+          std::string(action)};
+}
+
+void completeAudit(const Session& session, const PendingAudit& begun, AuditOutcome outcome,
+                   std::optional<std::int64_t> version) {
+  if (begun.id) {
+    session.context.audit.complete(*begun.id, outcomeText(outcome), version);
+  } else {
+    recordAudit(session, begun.action, outcome, version);
+  }
 }
 
 Task<JsonNodePtr> audit_list(Session& session, JsonNodePtr body) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "json/value.hpp"
@@ -14,6 +15,10 @@ namespace relaydash {
 // change of the forwarder's configuration, with who did it and from where.
 
 enum class AuditOutcome { Success, Failure };
+// The outcome of a change's row while the change is under way, and of one that a stop of the
+// server cut short (set at the next start).
+inline constexpr std::string_view kAuditPending = "pending";
+inline constexpr std::string_view kAuditInterrupted = "interrupted";
 
 // The actions, as the trail names them.
 inline constexpr std::string_view kAuditSignIn = "sign-in";
@@ -31,9 +36,10 @@ inline constexpr std::string_view kAuditConfigRecover = "config-recover";
 
 // Records one row for the request in session: the time now (UTC), the request's peer address,
 // session.user, the action, its outcome and, for a configuration change, the history version it
-// made or went back to. The row reaches the database within about a second (AuditTrail); a
-// database failure is printed on standard output and not raised: the action has happened, and
-// its answer stands.
+// made or went back to. A sign-in's row reaches the database within about a second (AuditTrail),
+// any other at once. Failed sign-ins and password changes of one peer and user within the same
+// ten minutes of the clock are one row that counts them. A database failure is printed on
+// standard output and not raised: the action has happened, and its answer stands.
 void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
                  std::optional<std::int64_t> version = std::nullopt);
 
@@ -43,9 +49,22 @@ void recordAuditAs(Context& ctx, std::string_view user, std::string_view peer,
                    std::string_view action, AuditOutcome outcome,
                    std::optional<std::int64_t> version = std::nullopt);
 
+// A change's row, written with the outcome "pending" before the change takes effect, and
+// completed once it has ended: a stop of the server in between leaves the row.
+struct PendingAudit {
+  std::optional<std::int64_t> id;  // none when the row could not be written
+  std::string action;
+};
+PendingAudit beginAudit(const Session& session, std::string_view action,
+                        std::optional<std::int64_t> version = std::nullopt);
+// Sets the row's outcome and version (or, when it could not be written, records it whole now).
+void completeAudit(const Session& session, const PendingAudit& begun, AuditOutcome outcome,
+                   std::optional<std::int64_t> version = std::nullopt);
+
 // audit/list: the trail, newest first, a page at a time. Input (all optional):
 // {"limit": rows, 1 to kMaxAuditPage (default kDefaultAuditPage), "before": id}; answers
-// {"entries": [{"id","time","peer","user","action","outcome","version"}], "more": bool}, where
+// {"entries": [{"id","time","peer","user","action","outcome","version","count","lastTime"}],
+// "more": bool}, where
 // "more" tells whether older rows follow (ask again with "before" set to the last id).
 inline constexpr int kDefaultAuditPage = 50;
 inline constexpr int kMaxAuditPage = 500;

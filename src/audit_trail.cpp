@@ -33,6 +33,35 @@ void AuditTrail::flush() noexcept {
   waiting_.clear();
 }
 
+void AuditTrail::recordNow(AuditRow row) noexcept {
+  flush();
+  try {
+    appendAuditRow(database_.connection(), row);
+  } catch (const std::exception& e) {
+    printLine("the audit trail could not be written (1 rows lost): " + std::string(e.what()));
+  }
+}
+
+std::optional<std::int64_t> AuditTrail::begin(AuditRow row) noexcept {
+  flush();
+  try {
+    return insertAuditRow(database_.connection(), row);
+  } catch (const std::exception& e) {
+    printLine("the audit trail could not be written (1 rows lost): " + std::string(e.what()));
+  }
+  return std::nullopt;
+}
+
+void AuditTrail::complete(std::int64_t id, std::string_view outcome,
+                          std::optional<std::int64_t> version) noexcept {
+  try {
+    completeAuditRow(database_.connection(), id, outcome, version);
+  } catch (const std::exception& e) {
+    printLine("the audit trail's row " + std::to_string(id) +
+              " could not be completed: " + e.what());
+  }
+}
+
 Task<void> AuditTrail::flushLater() {
   co_await SleepFor(delay_);
   flushPending_ = false;

@@ -100,24 +100,32 @@ ChangeAuthor authorOf(const Session& session, std::string_view procedure) {
   return {session.user, std::string(session.request.hostname), std::string(procedure)};
 }
 
+// The audit trail's action for a change, and the version its row names: a restore of a version
+// names the version restored; an apply, and a whole file from the editor (which has no number of
+// its own), the version kept before it.
+std::string_view auditActionOf(const ChangeRequest& request) {
+  if (request.author.procedure != kRestore) return kAuditConfigApply;
+  return request.restores ? kAuditConfigRestore : kAuditConfigReplace;
+}
+
+std::optional<std::int64_t> auditVersionOf(const ChangeRequest& request, std::optional<int> kept) {
+  if (request.author.procedure == kRestore && request.restores) return *request.restores;
+  return kept ? std::optional<std::int64_t>(*kept) : std::nullopt;
+}
+
 // Every apply and restore ends here, whatever its outcome: the one place that learns what
 // became of a change (the request, who made it, and how it ended) and turns it into the answer.
+// The change's row was begun when it wrote the file, if it got that far.
 JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
-                         const ChangeOutcome& outcome) {
+                         const ChangeOutcome& outcome, const std::optional<PendingAudit>& begun) {
   const std::optional<std::int64_t> version =
       outcome.version ? std::optional<std::int64_t>(*outcome.version) : std::nullopt;
   const bool applied = outcome.result == ChangeResult::Applied;
-  // A restore of a version names the version restored; a whole file from the editor, which has
-  // no number of its own, the version kept before it.
-  if (request.author.procedure != kRestore) {
-    recordAudit(session, kAuditConfigApply, applied ? AuditOutcome::Success : AuditOutcome::Failure,
-                version);
-  } else if (request.restores) {
-    recordAudit(session, kAuditConfigRestore,
-                applied ? AuditOutcome::Success : AuditOutcome::Failure, *request.restores);
+  const AuditOutcome audited = applied ? AuditOutcome::Success : AuditOutcome::Failure;
+  if (begun) {
+    completeAudit(session, *begun, audited, auditVersionOf(request, outcome.version));
   } else {
-    recordAudit(session, kAuditConfigReplace,
-                applied ? AuditOutcome::Success : AuditOutcome::Failure, version);
+    recordAudit(session, auditActionOf(request), audited, auditVersionOf(request, outcome.version));
   }
   if (outcome.result == ChangeResult::RolledBack ||
       outcome.result == ChangeResult::RollbackFailed) {
@@ -217,8 +225,12 @@ JsonNodePtr finishChange(Session& session, const ChangeRequest& request,
 }
 
 Task<JsonNodePtr> runChange(Session& session, ChangeRequest request) {
+  std::optional<PendingAudit> begun;
+  request.beforeWrite = [&session, &begun, &request](int kept) {
+    begun = beginAudit(session, auditActionOf(request), auditVersionOf(request, kept));
+  };
   ChangeOutcome outcome = co_await configChanges(session.context).change(request);
-  co_return finishChange(session, request, outcome);
+  co_return finishChange(session, request, outcome, begun);
 }
 
 }  // namespace

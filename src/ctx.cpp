@@ -2,11 +2,13 @@
 
 #include <utility>
 
+#include "audit.hpp"
 #include "gateway/atomic_file.hpp"
 #include "gateway/config_change.hpp"
 #include "initial_password.hpp"
 #include "model/account_model.hpp"
 #include "model/audit_log.hpp"
+#include "model/compaction.hpp"
 #include "route.hpp"
 
 namespace relaydash {
@@ -26,6 +28,9 @@ void init(Context& ctx) {
   const Db& db = ctx.database.connection();
   exec(db, kCreateAccountTable);
   createAuditLog(db);
+  // Rows of changes that a stop of relaydash cut short.
+  settleAuditRows(db, kAuditPending, kAuditInterrupted);
+  useIncrementalVacuum(db);
   // Any account, whatever its name, means the database has been set up before: an operator who
   // renamed or replaced the administrator must not find it back after a restart.
   if (!getAllRows(db, "select * from account limit 1").empty()) return;

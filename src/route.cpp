@@ -94,6 +94,21 @@ HttpHandler fromOwnPagesOnly(HttpHandler handler) {
   };
 }
 
+// Waits for the request's turn to have a password checked: an address, a network or a gateway
+// that keeps failing waits its turn, and the answer, when it comes, is the same. The ticket is to
+// be held until the check is done. Raises SignInDropped when the attempt cannot even wait.
+Task<SignInThrottle::Ticket> turnToCheckPassword(Session& session) {
+  Context& ctx = session.context;
+  std::optional<SignInThrottle::Ticket> place =
+      ctx.signIns.admit(session.request.hostname, ctx.clock.now());
+  if (!place)
+    throw SignInDropped("password checks queued from " + std::string(session.request.hostname));
+  if (place->wait() > SignInThrottle::Duration::zero()) {
+    co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
+  }
+  co_return std::move(*place);
+}
+
 }  // namespace
 
 JsonNodePtr answer(JsonNodePtr output) {
@@ -125,14 +140,7 @@ Task<JsonNodePtr> login_password(Session& session, JsonNodePtr input) {
   Context& ctx = session.context;
   const std::string& username = httpJsonMustGetString(*input, "username");
   const std::string& password = httpJsonMustGetString(*input, "password");
-  // An address that keeps failing waits its turn; the answer, when it comes, is the same.
-  const std::optional<SignInThrottle::Ticket> place =
-      ctx.signIns.admit(session.request.hostname, ctx.clock.now());
-  if (!place)
-    throw SignInDropped("sign-in attempts queued from " + std::string(session.request.hostname));
-  if (place->wait() > SignInThrottle::Duration::zero()) {
-    co_await SleepFor(std::chrono::ceil<std::chrono::milliseconds>(place->wait()));
-  }
+  const SignInThrottle::Ticket turn = co_await turnToCheckPassword(session);
   session.user = username;
   bool matches = false;
   try {
@@ -166,11 +174,18 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
     // an empty password.
     const std::string& currentPassword = httpJsonStringOf(current, "currentPassword");
     const std::string& newPassword = httpJsonStringOf(next, "newPassword");
+    // The current password is checked as a sign-in's is: held alike, its failures counted alike.
+    const SignInThrottle::Ticket turn = co_await turnToCheckPassword(session);
     try {
       updateAccountPassword(ctx.database.connection(), kAdminName, currentPassword, newPassword);
     } catch (const HashNotMatchError&) {
+      ctx.signIns.failed(session.request.hostname, ctx.clock.now());
       raiseHttpException(400, ErrorCode::PasswordMismatch);
     }
+    ctx.signIns.succeeded(session.request.hostname);
+  } catch (const SignInDropped&) {
+    // Not checked, so neither a failure nor a change.
+    throw;
   } catch (...) {
     recordAudit(session, kAuditPasswordChange, AuditOutcome::Failure);
     throw;
@@ -184,26 +199,28 @@ Task<JsonNodePtr> password_update(Session& session, JsonNodePtr input) {
 }
 
 Task<JsonNodePtr> sshd_start(Session& session, JsonNodePtr) {
+  const PendingAudit audit = beginAudit(session, kAuditSshStart);
   try {
     co_await start(std::string(kSshUnit));
     co_await enable(std::string(kSshUnit));
   } catch (...) {
-    recordAudit(session, kAuditSshStart, AuditOutcome::Failure);
+    completeAudit(session, audit, AuditOutcome::Failure);
     throw;
   }
-  recordAudit(session, kAuditSshStart, AuditOutcome::Success);
+  completeAudit(session, audit, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
 Task<JsonNodePtr> sshd_stop(Session& session, JsonNodePtr) {
+  const PendingAudit audit = beginAudit(session, kAuditSshStop);
   try {
     co_await stop(std::string(kSshUnit));
     co_await disable(std::string(kSshUnit));
   } catch (...) {
-    recordAudit(session, kAuditSshStop, AuditOutcome::Failure);
+    completeAudit(session, audit, AuditOutcome::Failure);
     throw;
   }
-  recordAudit(session, kAuditSshStop, AuditOutcome::Success);
+  completeAudit(session, audit, AuditOutcome::Success);
   co_return answer(newJObject());
 }
 
@@ -214,10 +231,12 @@ Task<JsonNodePtr> fowarderConfig_get(Session& session, JsonNodePtr) {
 Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
   const Context& ctx = session.context;
   std::optional<std::int64_t> version;
+  std::optional<PendingAudit> audit;
   try {
     JsonNodePtr patch = input->at("input");
     const PatchTurn turn = co_await keepVersionForPatch(session);
     version = turn.version;
+    audit = beginAudit(session, kAuditConfigPatch, version);
     co_await updateForwarderConfig(ctx.forwarderConfigPath, std::move(patch));
     // An empty name means the forwarder is not run as a unit: nothing to restart.
     if (!ctx.forwarderUnitServiceName.empty()) {
@@ -228,10 +247,14 @@ Task<JsonNodePtr> fowarderConfig_patch(Session& session, JsonNodePtr input) {
       }
     }
   } catch (...) {
-    recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
+    if (audit) {
+      completeAudit(session, *audit, AuditOutcome::Failure, version);
+    } else {
+      recordAudit(session, kAuditConfigPatch, AuditOutcome::Failure, version);
+    }
     throw;
   }
-  recordAudit(session, kAuditConfigPatch, AuditOutcome::Success, version);
+  completeAudit(session, *audit, AuditOutcome::Success, version);
   co_return answer(newJObject());
 }
 

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json/parser.hpp"
@@ -97,6 +100,34 @@ TEST_F(ManagementApi, TheServersOwnActionsAreRecordedAsItsOwn) {
   EXPECT_EQ(own->at("outcome")->getString(), "success");
   EXPECT_EQ(own->at("version")->getInt(), 7);
   EXPECT_EQ(entries.array()[2]->at("peer")->getString(), "127.0.0.1");
+}
+
+TEST_F(ManagementApi, RepeatedFailuresAreOneRowThatCountsThemAndLongNamesAreCut) {
+  context->signIns.setHold(std::chrono::milliseconds(1));
+  const std::string longName(300, 'n');
+  for (int i = 0; i < 7; ++i)
+    login("guess");
+  call("/rpc/v1/login/password", R"({"username":")" + longName + R"(","password":"quilm"})");
+  call("/rpc/v1/login/password", R"({"username":")" + longName + R"(x","password":"quilm"})");
+  const Reply reply = call("/rpc/audit/list", R"({"auth":")" + token() + "\"}");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  // Failures of one peer and user within ten minutes of the clock are one row: two when the
+  // clock happened to pass a tenth minute meanwhile.
+  std::map<std::string, std::pair<int, std::int64_t>> failures;  // user: rows, attempts
+  const JsonNodePtr body = parseJson(reply.body);
+  for (const JsonNodePtr& e : body->at("output")->at("entries")->array()) {
+    if (e->at("outcome")->getString() != "failure") continue;
+    EXPECT_LE(e->at("time")->getString(), e->at("lastTime")->getString());
+    auto& [rows, attempts] = failures[e->at("user")->getString()];
+    ++rows;
+    attempts += e->at("count")->getInt();
+  }
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_LE(failures["admin"].first, 2);
+  EXPECT_EQ(failures["admin"].second, 7);
+  const auto& [cutRows, cutAttempts] = failures[std::string(64, 'n') + "\u2026"];
+  EXPECT_LE(cutRows, 2);
+  EXPECT_EQ(cutAttempts, 2);
 }
 
 TEST_F(ManagementApi, AuditListPagesBackwardsAndRefusesBadRequests) {

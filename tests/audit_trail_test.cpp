@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,27 @@ TEST_F(AuditTrailTest, AFullBatchAReaderOrTheEndWritesAtOnce) {
     trail.record(row("ssh-stop"));
   }
   EXPECT_EQ(listAuditRows(db(), 1).front().action, "ssh-stop");
+}
+
+TEST_F(AuditTrailTest, AChangesRowIsWrittenAtOnceAfterTheRowsWaitingAndCanBeCompleted) {
+  EventLoop loop;
+  AuditTrail trail(database_, 1h);
+  trail.record(row("sign-in"));
+  trail.recordNow(row("ssh-stop"));
+  AuditRow apply = row("config-apply");
+  apply.outcome = "pending";
+  const std::optional<std::int64_t> id = trail.begin(apply);
+  ASSERT_TRUE(id);
+  std::vector<AuditRow> rows = listAuditRows(db(), 10);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].id, *id);
+  EXPECT_EQ(rows[0].outcome, "pending");
+  EXPECT_EQ(rows[1].action, "ssh-stop");
+  EXPECT_EQ(rows[2].action, "sign-in");
+  trail.complete(*id, "failure", 3);
+  rows = listAuditRows(db(), 1);
+  EXPECT_EQ(rows[0].outcome, "failure");
+  EXPECT_EQ(rows[0].version, 3);
 }
 
 TEST_F(AuditTrailTest, AFailedWriteIsPrintedAndItsRowsDropped) {

@@ -153,6 +153,21 @@ TEST_F(ConfigApi, HealthAndProgressAnswerWhileAnApplyWatchesAndASecondIsRefused)
   EXPECT_EQ(progress->at("peer")->getString(), "127.0.0.1");
   EXPECT_EQ(progress->at("version")->getInt(), 1);
   EXPECT_GE(progress->at("secondsLeft")->getInt(), 2);
+  // Its row in the audit trail is written before the file, and says so until it ends.
+  // The newest config-apply row, or the one with that id.
+  const auto applyRow = [this](std::int64_t id = 0) {
+    const JsonNodePtr rows = output(guarded("/rpc/audit/list"))->at("entries");
+    for (const JsonNodePtr& row : rows->array()) {
+      if (row->at("action")->getString() == "config-apply" &&
+          (id == 0 || row->at("id")->getInt() == id))
+        return row;
+    }
+    return newJObject();
+  };
+  const JsonNodePtr pending = applyRow();
+  ASSERT_TRUE(pending->hasKey("id"));
+  EXPECT_EQ(pending->at("outcome")->getString(), "pending");
+  EXPECT_EQ(pending->at("version")->getInt(), 1);
 
   LoopbackClient health(thread->port());
   health.send("GET /health HTTP/1.1\r\n\r\n");
@@ -165,6 +180,9 @@ TEST_F(ConfigApi, HealthAndProgressAnswerWhileAnApplyWatchesAndASecondIsRefused)
   apply.join();
   EXPECT_EQ(applied.status, 200) << applied.body;
   EXPECT_NE(readFile(configPath).find("\"stat_interval\": 60"), std::string::npos);
+  const JsonNodePtr done = applyRow(pending->at("id")->getInt());
+  ASSERT_TRUE(done->hasKey("outcome"));
+  EXPECT_EQ(done->at("outcome")->getString(), "success");
 }
 
 TEST_F(ConfigApi, RefusedRequestsSayWhy) {

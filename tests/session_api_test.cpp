@@ -15,6 +15,7 @@ namespace relaydash {
 namespace {
 
 using testing::error;
+using testing::kDone;
 using testing::LoopbackClient;
 using testing::Reply;
 using ManagementApi = testing::ManagementApi;
@@ -111,6 +112,51 @@ TEST_F(ManagementApi, ManyConnectionsFromAHeldAddressGetOneAttemptAtATimeAndTheR
   const auto next = Clock::now();
   EXPECT_EQ(post("/rpc/v1/login/password", kWrong), first);
   EXPECT_GE(Clock::now() - next, kHold);
+}
+
+TEST_F(ManagementApi, AWrongCurrentPasswordIsHeldAndCountedAsAFailedSignIn) {
+  constexpr auto kHold = 700ms;
+  context->signIns.setHold(kHold);
+  const std::string auth = token();
+  const auto update = [&](const std::string& current) {
+    return call("/rpc/password/update", R"({"auth":")" + auth +
+                                            R"(","input":{"currentPassword":")" + current +
+                                            R"(","newPassword":"quilm"}})");
+  };
+  const Reply mismatch{400, error(24004, "Password mismatch")};
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(login("guess").status, 403) << i;
+  for (int i = 0; i < 2; ++i)
+    ASSERT_EQ(update("guess"), mismatch) << i;
+  // The address has failed five times: the next check of a password waits, whichever procedure.
+  auto start = Clock::now();
+  EXPECT_EQ(update("guess"), mismatch);
+  EXPECT_GE(Clock::now() - start, kHold);
+  start = Clock::now();
+  EXPECT_EQ(update("quilm"), kDone);
+  EXPECT_GE(Clock::now() - start, kHold);
+  // The right one cleared the address.
+  start = Clock::now();
+  EXPECT_EQ(update("guess"), mismatch);
+  EXPECT_LT(Clock::now() - start, kHold);
+}
+
+TEST_F(ManagementApi,
+       GuessingFromEverywhereKeepsNewcomersWaitingButNotAnAddressThatSignedInBefore) {
+  ASSERT_EQ(login("quilm").status, 200);
+  // Failures from far more networks than the overall pace allows in the time anyone waits.
+  for (int i = 0; i < 100; ++i)
+    context->signIns.failed("10." + std::to_string(i) + ".0.1", context->clock.now());
+  const std::string wrong = request(kWrong);
+  LoopbackClient newcomer(thread->port(), {}, "127.0.5.1");
+  newcomer.send(wrong);
+  EXPECT_EQ(newcomer.readAnswer(), "");
+  EXPECT_TRUE(newcomer.closedByPeer());
+  // The operator's address gets its answer at once, right or wrong.
+  const auto start = Clock::now();
+  EXPECT_EQ(login("guess").status, 403);
+  EXPECT_EQ(login("quilm").status, 200);
+  EXPECT_LT(Clock::now() - start, 2s);
 }
 
 TEST_F(ManagementApi, ATokenIsRefusedTwelveHoursAfterSignInAndForgottenTwelveHoursLater) {

@@ -48,11 +48,8 @@ TEST(SignInThrottle, FiveFailuresWithinFifteenMinutesSlowTheirAddressOnly) {
 
 TEST(SignInThrottle, HeldAttemptsGoOneAfterTheOtherAndFewWaitAtOnce) {
   SignInThrottle throttle(100ms);
-  const auto slow = [&](const std::string& peer) {
-    for (int i = 0; i < SignInThrottle::kFailuresBeforeHold; ++i)
-      throttle.failed(peer, t0);
-  };
-  slow("192.0.2.7");
+  for (int i = 0; i < SignInThrottle::kFailuresBeforeHold; ++i)
+    throttle.failed("192.0.2.7", t0);
   {
     std::vector<SignInThrottle::Ticket> line;
     for (std::size_t i = 0; i < SignInThrottle::kMaxWaitingPerAddress; ++i) {
@@ -68,47 +65,97 @@ TEST(SignInThrottle, HeldAttemptsGoOneAfterTheOtherAndFewWaitAtOnce) {
   EXPECT_EQ(throttle.waitingCount(), 0u);
   // Once the line has been checked, the next waits one hold again.
   EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0 + 1s), 100);
-
-  // Across addresses, only so many wait at once; an address that is not slowed never waits.
-  std::vector<SignInThrottle::Ticket> waiting;
-  for (int a = 0; waiting.size() < SignInThrottle::kMaxWaiting; ++a) {
-    const std::string peer = "198.51.100." + std::to_string(a);
-    slow(peer);
-    while (auto ticket = throttle.admit(peer, t0)) {
-      waiting.push_back(std::move(*ticket));
-      if (waiting.size() == SignInThrottle::kMaxWaiting) break;
-    }
-  }
-  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0 + 2s), -1);
-  EXPECT_EQ(waitMs(throttle, "203.0.113.1", t0 + 2s), 0);
-  waiting.pop_back();
-  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0 + 2s), 100);
 }
 
-TEST(SignInThrottle, TheTableKeepsTheAddressesUsedLast) {
+TEST(SignInThrottle, FailuresSpreadOverAddressesAndNetworksAreHeldToTheOverallPace) {
+  constexpr SignInThrottle::Pace overall = SignInThrottle::kOverallPace;
   SignInThrottle throttle;
-  const auto failMany = [&](const std::string& prefix, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-      throttle.failed(prefix + std::to_string(i), t0);
+  // One failure each from as many networks as the burst lets through at once.
+  for (int i = 0; i < overall.burst; ++i)
+    throttle.failed("10." + std::to_string(i) + ".0.1", t0);
+  // Anyone else then waits a pace, and the next one more; each is checked a pace after the other,
+  // until waiting would take longer than anyone should: those are dropped.
+  std::vector<SignInThrottle::Ticket> line;
+  for (int i = 1;; ++i) {
+    std::optional<SignInThrottle::Ticket> ticket =
+        throttle.admit("172.16." + std::to_string(i) + ".1", t0);
+    if (!ticket) {
+      EXPECT_GT(overall.interval * i, SignInThrottle::kMaxWait) << i;
+      break;
+    }
+    ASSERT_LE(i, 100);
+    EXPECT_EQ(ticket->wait(), overall.interval * i) << i;
+    line.push_back(std::move(*ticket));
+  }
+  EXPECT_EQ(throttle.waitingCount(), line.size());
+  // A turn given back is taken by the next newcomer.
+  line.erase(line.begin() + 2);
+  EXPECT_EQ(waitMs(throttle, "172.17.0.1", t0), 3 * overall.interval / 1ms);
+  line.clear();
+  // An address that signed in before is not held by anyone else's failures.
+  throttle.succeeded("192.0.2.7");
+  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0), 0);
+  // Failures paid off at the pace leave room again.
+  EXPECT_EQ(waitMs(throttle, "172.18.0.1", t0 + overall.interval * overall.burst), 0);
+}
+
+TEST(SignInThrottle, OneNetworkIsHeldToItsOwnPaceWhateverAddressesItUses) {
+  constexpr SignInThrottle::Pace network = SignInThrottle::kNetworkPace;
+  static_assert(network.burst < SignInThrottle::kOverallPace.burst);
+  SignInThrottle throttle;
+  for (int i = 0; i < network.burst; ++i)
+    throttle.failed("198.51.100." + std::to_string(i), t0);
+  {
+    const std::optional<SignInThrottle::Ticket> first = throttle.admit("198.51.100.201", t0);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->wait(), network.interval);
+    // Its attempts are checked a pace apart, from whichever address.
+    EXPECT_EQ(waitMs(throttle, "198.51.100.202", t0), 2 * network.interval / 1ms);
+  }
+  EXPECT_EQ(waitMs(throttle, "198.51.101.1", t0), 0);
+  EXPECT_EQ(waitMs(throttle, "198.51.100.203", t0 + network.interval * network.burst), 0);
+
+  // IPv6 peers share the budget of their /64; an IPv4 address written the IPv6 way is itself.
+  const struct {
+    const char* peer;
+    const char* network;
+  } rows[] = {
+      {"192.0.2.7", "192.0.2"},
+      {"2001:db8:0:1:aaaa::1", "2001:db8:0:1"},
+      {"2001:db8::1", "2001:db8:0:0"},
+      {"::ffff:192.0.2.7", "192.0.2"},
+      {"not an address", "not an address"},
   };
-  for (int i = 0; i < SignInThrottle::kFailuresBeforeHold; ++i)
-    throttle.failed("192.0.2.7", t0);
-  failMany("10.0.", SignInThrottle::kMaxAddresses - 1);
-  EXPECT_EQ(throttle.addressCount(), SignInThrottle::kMaxAddresses);
-  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0), 1000);
-  // Asking made it the most recently used: newcomers push out all the others first, and then it.
-  failMany("10.1.", SignInThrottle::kMaxAddresses - 1);
-  EXPECT_EQ(throttle.addressCount(), SignInThrottle::kMaxAddresses);
-  failMany("10.2.", 1);
+  for (const auto& row : rows)
+    EXPECT_EQ(SignInThrottle::networkOf(row.peer), row.network) << row.peer;
+}
+
+TEST(SignInThrottle, AnAddressThatSignedInBeforeIsHeldByItsOwnFailuresOnly) {
+  SignInThrottle throttle;
+  throttle.succeeded("192.0.2.7");
+  // Guessing from its own network and from everywhere else spends every other budget.
+  for (int i = 0; i < 200; ++i) {
+    throttle.failed("192.0.2." + std::to_string(100 + i % 100), t0);
+    throttle.failed("10." + std::to_string(i) + ".0.1", t0);
+  }
+  EXPECT_EQ(waitMs(throttle, "192.0.2.8", t0), -1);
+  EXPECT_EQ(waitMs(throttle, "203.0.113.1", t0), -1);
   EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0), 0);
 
-  // An address with an attempt in line is never pushed out.
+  // Its own mistakes slow it as any address, in a line of its own that guessers cannot fill.
   for (int i = 0; i < SignInThrottle::kFailuresBeforeHold; ++i)
-    throttle.failed("192.0.2.9", t0);
-  const std::optional<SignInThrottle::Ticket> held = throttle.admit("192.0.2.9", t0);
-  failMany("10.3.", 2 * SignInThrottle::kMaxAddresses);
+    throttle.failed("192.0.2.7", t0);
+  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0), 1000);
+  // A stream of addresses that fail once each pushes out none that keeps failing.
+  for (std::size_t i = 0; i < 2 * SignInThrottle::kMaxAddresses; ++i)
+    throttle.failed("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), t0);
   EXPECT_EQ(throttle.addressCount(), SignInThrottle::kMaxAddresses);
-  EXPECT_EQ(waitMs(throttle, "192.0.2.9", t0), 2000);
+  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0 + 1s), 1000);
+
+  // Only the last addresses that signed in are remembered.
+  for (std::size_t i = 0; i < SignInThrottle::kMaxKnownGood; ++i)
+    throttle.succeeded("198.18.0." + std::to_string(i));
+  EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0), -1);
 }
 
 }  // namespace

@@ -30,17 +30,21 @@ const WITH_VERSION = {
 // The table's own entry: a name such as "constructor" is no action of these tables.
 const own = (table, key) => (Object.hasOwn(table, key) ? table[key] : undefined);
 
-// An action the page does not know yet is shown as the gateway names it.
+// An action the page does not know yet is shown as the gateway names it. A row that stands for
+// repeated attempts says how many.
 export function actionText(entry) {
   const what = own(ACTIONS, entry.action) ?? String(entry.action);
-  if (entry.version === null || entry.version === undefined) return what;
+  const times = entry.count > 1 ? `, ${entry.count} times until ${localTimeText(entry.lastTime)}` : '';
+  if (entry.version === null || entry.version === undefined) return what + times;
   const withVersion = own(WITH_VERSION, entry.action);
-  return withVersion ? withVersion(what, entry.version) : `${what} (version ${entry.version})`;
+  return (withVersion ? withVersion(what, entry.version) : `${what} (version ${entry.version})`) + times;
 }
 
 export function outcomeBadge(outcome) {
   if (outcome === 'success') return { label: 'done', tone: 'ok' };
   if (outcome === 'failure') return { label: 'failed', tone: 'bad' };
+  if (outcome === 'pending') return { label: 'under way', tone: 'muted' };
+  if (outcome === 'interrupted') return { label: 'interrupted', tone: 'bad' };
   return { label: String(outcome), tone: 'muted' };
 }
 

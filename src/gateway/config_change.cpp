@@ -363,6 +363,7 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
                                    "), so nothing was changed");
   }
   step(ChangeStep::Writing).version = outcome.version;
+  if (request.beforeWrite) request.beforeWrite(*outcome.version);
   removeLeftoverFiles(prepared.target);
   try {
     replaceFile(prepared.target, prepared.newText, prepared.oldText);

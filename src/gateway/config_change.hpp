@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,6 +87,9 @@ struct ChangeRequest {
   // Judge the link too (the network server's acknowledgements before and after the change), not
   // only whether the process keeps running.
   bool watchLink = true;
+  // Called once the old file is kept in the history, with its version, just before the new file
+  // is written: where the caller writes down that the change is under way. Must not raise.
+  std::function<void(int version)> beforeWrite;
 };
 
 // What a change is doing, for the page that polls it.

@@ -20,8 +20,19 @@ class LoopbackClient {
  public:
   // A connectLimit above zero bounds how long connecting may take (a server that does not
   // accept leaves a connection waiting for as long as the kernel retries).
-  explicit LoopbackClient(int port, std::chrono::milliseconds connectLimit = {}) {
+  // A source address (one of 127.0.0.0/8) makes the connection come from it.
+  explicit LoopbackClient(int port, std::chrono::milliseconds connectLimit = {},
+                          const char* source = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (source != nullptr) {
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      if (::inet_pton(AF_INET, source, &from.sin_addr) != 1 ||
+          ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        ::close(fd_);
+        throw std::runtime_error("cannot connect from " + std::string(source));
+      }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -23,4 +23,11 @@ test('audit entries read as actions, each with what its version is', () => {
   assert.deepEqual(outcomeBadge('success'), { label: 'done', tone: 'ok' });
   assert.deepEqual(outcomeBadge('failure'), { label: 'failed', tone: 'bad' });
   assert.deepEqual(outcomeBadge('partial'), { label: 'partial', tone: 'muted' });
+  // A change under way, and one a stop of the gateway's server cut short.
+  assert.deepEqual(outcomeBadge('pending'), { label: 'under way', tone: 'muted' });
+  assert.deepEqual(outcomeBadge('interrupted'), { label: 'interrupted', tone: 'bad' });
+  // A row that stands for repeated attempts says how many, and until when.
+  assert.match(actionText({ action: 'sign-in', version: null, count: 7, lastTime: '2026-12-09T01:02:03.004Z' }),
+    /^Sign in, 7 times until 2026-12-\d\d \d\d:\d\d:03$/);
+  assert.equal(actionText({ action: 'sign-in', version: null, count: 1, lastTime: '2026-12-09T01:02:03.004Z' }), 'Sign in');
 });

@@ -450,6 +450,18 @@ FileDescriptor pipelineUnread(int port, const std::string& burst, Clock::time_po
   return fd;
 }
 
+// The kernel's memory for TCP on the whole machine, both ends of every connection, in KiB.
+long tcpMemoryKiB() {
+  std::ifstream table("/proc/net/sockstat");
+  for (std::string word; table >> word;) {
+    if (word != "TCP:") continue;
+    for (std::string name, value; table >> name >> value;) {
+      if (name == "mem") return std::stol(value) * (::sysconf(_SC_PAGESIZE) / 1024);
+    }
+  }
+  return -1;
+}
+
 TEST(UnderPressure, AnswersNobodyTakesMakeRoomAndAreClosedInTheEnd) {
   ASSERT_TRUE(canHold(1100));
   // Answers stall for at most a few seconds here, not a minute.
@@ -466,13 +478,25 @@ TEST(UnderPressure, AnswersNobodyTakesMakeRoomAndAreClosedInTheEnd) {
     pipelining.push_back(pipelineUnread(server.port(), burst, attackDeadline));
   // What the server's sockets hold for their peers while the attack is on.
   const SendQueues during = sendQueues(server.port());
+  const long tcpKiB = tcpMemoryKiB();
 
   // The answers stalled longest make room for an operator and a script.
+  const auto start = Clock::now();
   LoopbackClient script(server.port(), 60s);
   EXPECT_TRUE(answered(server.get(script, "/health", 60s), "kit"));
   EXPECT_TRUE(answered(server.call("login/password", kCredentials, 60s), "auth"));
-  std::printf("during the attack: %ld KiB of answers held for peers, at most %ld KiB on one\n",
-              during.total / 1024, during.largest / 1024);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  std::vector<pollfd> ended;
+  for (const FileDescriptor& fd : pipelining)
+    ended.push_back({fd.get(), 0, 0});
+  ::poll(ended.data(), ended.size(), 0);
+  std::printf(
+      "during the attack: %ld KiB of answers held for peers (at most %ld KiB on one), %ld KiB "
+      "of TCP memory on the machine; health and sign-in answered in %lld ms; %ld of the "
+      "connections reset by then\n",
+      during.total / 1024, during.largest / 1024, tcpKiB, static_cast<long long>(elapsed.count()),
+      static_cast<long>(std::count_if(ended.begin(), ended.end(),
+                                      [](const pollfd& p) { return p.revents != 0; })));
 
   // Without any pressure, a connection whose peer takes nothing past the limit is closed, and
   // what the kernel held for it is let go.

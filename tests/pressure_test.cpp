@@ -387,10 +387,15 @@ TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
 }
 
 // What the kernel holds of answers that this server's sockets on the port have not had taken
-// by their peers, in bytes, from /proc/net/tcp: the most on one connection, and all together.
+// by their peers, in bytes, from /proc/net/tcp: the most on one connection, and all together;
+// how many connections are open and how many of them hold some, and how many connections wait
+// to be accepted.
 struct SendQueues {
   long largest = 0;
   long total = 0;
+  int open = 0;
+  int holding = 0;
+  long backlog = 0;
 };
 
 SendQueues sendQueues(int port) {
@@ -405,10 +410,14 @@ SendQueues sendQueues(int port) {
     std::istringstream fields(line);
     std::string slot, local, remote, state, pair;
     fields >> slot >> local >> remote >> state >> pair;
-    if (local.substr(local.find(':') + 1) != localPort || state != "01") continue;
+    if (local.substr(local.find(':') + 1) != localPort) continue;
     const long queued = std::stol(pair.substr(0, pair.find(':')), nullptr, 16);
+    if (state == "0A") queues.backlog = std::stol(pair.substr(pair.find(':') + 1), nullptr, 16);
+    if (state != "01") continue;
     queues.largest = std::max(queues.largest, queued);
     queues.total += queued;
+    ++queues.open;
+    queues.holding += queued > 0;
   }
   return queues;
 }
@@ -476,8 +485,15 @@ TEST(UnderPressure, AnswersNobodyTakesMakeRoomAndAreClosedInTheEnd) {
   std::vector<FileDescriptor> pipelining;
   for (int i = 0; i < 1000; ++i)
     pipelining.push_back(pipelineUnread(server.port(), burst, attackDeadline));
-  // What the server's sockets hold for their peers while the attack is on.
-  const SendQueues during = sendQueues(server.port());
+  // The attack settles: no connection waits to be accepted, and every one the server holds
+  // has answers waiting for its peer, none of which can be closed as idle or unfinished.
+  SendQueues during;
+  for (int look = 0; look < 3000; ++look) {
+    during = sendQueues(server.port());
+    if (during.backlog == 0 && during.open > 100 && during.holding == during.open) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(during.holding, during.open);
   const long tcpKiB = tcpMemoryKiB();
 
   // The answers stalled longest make room for an operator and a script.
@@ -491,10 +507,11 @@ TEST(UnderPressure, AnswersNobodyTakesMakeRoomAndAreClosedInTheEnd) {
     ended.push_back({fd.get(), 0, 0});
   ::poll(ended.data(), ended.size(), 0);
   std::printf(
-      "during the attack: %ld KiB of answers held for peers (at most %ld KiB on one), %ld KiB "
-      "of TCP memory on the machine; health and sign-in answered in %lld ms; %ld of the "
-      "connections reset by then\n",
-      during.total / 1024, during.largest / 1024, tcpKiB, static_cast<long long>(elapsed.count()),
+      "during the attack: %d connections open, %ld KiB of answers held for peers (at most %ld "
+      "KiB on one), %ld KiB of TCP memory on the machine; health and sign-in answered in %lld "
+      "ms; %ld of the connections reset by then\n",
+      during.open, during.total / 1024, during.largest / 1024, tcpKiB,
+      static_cast<long long>(elapsed.count()),
       static_cast<long>(std::count_if(ended.begin(), ended.end(),
                                       [](const pollfd& p) { return p.revents != 0; })));
 

@@ -47,8 +47,8 @@ class Socket {
   // of stream, and every later read returns end of stream without asking the kernel. Writing
   // is not affected, unless a write is parked on the socket: then the socket is shut down both
   // ways, and that write and every later one end as if the peer had gone (what the kernel held
-  // for the peer is dropped, the close resets the connection). The resumed
-  // coroutine runs before this returns and may destroy the socket.
+  // for the peer is dropped, the close resets the connection). The resumed coroutine runs
+  // before this returns and may destroy the socket.
   void interrupt() noexcept;
   bool interrupted() const noexcept { return interrupted_; }
 

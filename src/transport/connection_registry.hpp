@@ -14,7 +14,7 @@ enum class ConnectionState : unsigned char {
   Idle,     // kept alive after a request; nothing of the next one has arrived
   Head,     // just accepted, or receiving a request line and headers
   Body,     // receiving a request's body
-  Busy,     // waiting for the request's procedure, or answering
+  Busy,     // waiting for the request's procedure, or answering as fast as the peer takes it
   Sending,  // an answer waits for the peer to take what the socket holds
 };
 

@@ -387,9 +387,9 @@ TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
 }
 
 // What the kernel holds of answers that this server's sockets on the port have not had taken
-// by their peers, in bytes, from /proc/net/tcp: the most on one connection, and all together;
-// how many connections are open and how many of them hold some, and how many connections wait
-// to be accepted.
+// by their peers, in bytes, from /proc/net/tcp: the most on one connection, and all together
+// (closed connections the kernel still keeps included); how many connections are open and how
+// many of them hold some, and how many connections wait to be accepted.
 struct SendQueues {
   long largest = 0;
   long total = 0;
@@ -412,10 +412,14 @@ SendQueues sendQueues(int port) {
     fields >> slot >> local >> remote >> state >> pair;
     if (local.substr(local.find(':') + 1) != localPort) continue;
     const long queued = std::stol(pair.substr(0, pair.find(':')), nullptr, 16);
-    if (state == "0A") queues.backlog = std::stol(pair.substr(pair.find(':') + 1), nullptr, 16);
-    if (state != "01") continue;
+    if (state == "0A") {
+      queues.backlog = std::stol(pair.substr(pair.find(':') + 1), nullptr, 16);
+      continue;
+    }
+    // Closed connections count too: the kernel may still hold their bytes for the peer.
     queues.largest = std::max(queues.largest, queued);
     queues.total += queued;
+    if (state != "01") continue;
     ++queues.open;
     queues.holding += queued > 0;
   }

@@ -531,14 +531,23 @@ TEST(AcceptThrottle, ABodyThatStallsPastItsLimitIsClosedWithoutPressure) {
   EXPECT_NE(partial.readAnswer(3s).find("path=/partial"), std::string::npos);
 }
 
-// Asks for /big with a small receive buffer, and waits until the answer starts to arrive: the
-// server has written what the buffers take, and the rest of the answer waits for the socket.
-void askForBig(LoopbackClient& client) {
+// Asks for /big with a small receive buffer.
+void sendForBig(LoopbackClient& client) {
   const int small = 16 * 1024;
   ::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   client.send("GET /big HTTP/1.1\r\n\r\n");
+}
+
+bool answerStarted(const LoopbackClient& client, std::chrono::milliseconds limit) {
   pollfd answer{client.fd(), POLLIN, 0};
-  EXPECT_EQ(::poll(&answer, 1, 3000), 1);
+  return ::poll(&answer, 1, static_cast<int>(limit.count())) == 1;
+}
+
+// Asks for /big and waits until the answer starts to arrive: the server has written what the
+// buffers take, and the rest of the answer waits for the socket.
+void askForBig(LoopbackClient& client) {
+  sendForBig(client);
+  EXPECT_TRUE(answerStarted(client, 3s));
 }
 
 // Takes up to `size` bytes of what the server sends, waiting `limit` at most for each piece.
@@ -600,6 +609,40 @@ TEST(AcceptThrottle, AtTheCeilingAnswersNobodyTakesMakeRoomAfterStalledBodies) {
     EXPECT_NE(sender->readAnswer(3s).find("path=/after"), std::string::npos);
     break;
   }
+}
+
+TEST(AcceptThrottle, AtTheCeilingAReaderTakingItsAnswerSteadilyIsNeverTheOneClosed) {
+  // Answers stall after the second of the real server.
+  SmallServer server(1s);
+  // The reader asks first: as the answer waiting longest, it is the first one looked at.
+  LoopbackClient reader(server.port());
+  askForBig(reader);
+  Clients senders;
+  for (int i = 0; i < 24; ++i) {
+    senders.push_back(std::make_unique<LoopbackClient>(server.port()));
+    askForBig(*senders.back());
+  }
+  // Newcomers come one after the other while the reader takes 16 KiB of its answer each time it
+  // has looked at the newest one; each is let in once an answer has stalled for a second.
+  std::string taken;
+  Clients newcomers;
+  std::size_t answered = 0;
+  for (int i = 0; i < 2000 && answered < 3; ++i) {
+    taken += take(reader, 16 * 1024);
+    if (newcomers.size() == answered) {
+      newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+      sendForBig(*newcomers.back());
+    }
+    answered += answerStarted(*newcomers.back(), 20ms);
+  }
+  EXPECT_EQ(answered, 3u);
+  EXPECT_EQ(std::count_if(senders.begin(), senders.end(),
+                          [](const auto& sender) { return resetByServer(*sender); }),
+            3);
+  EXPECT_FALSE(resetByServer(reader));
+  EXPECT_LT(taken.size(), bigBody().size());  // its answer was still under way meanwhile
+  taken += take(reader, kBigHead.size() + bigBody().size() - taken.size());
+  EXPECT_TRUE(taken == kBigHead + bigBody()) << taken.size() << " bytes";
 }
 
 TEST(AcceptThrottle, AnAnswerWhosePeerTakesNothingIsClosedWithoutPressureASlowReaderNever) {

@@ -387,23 +387,43 @@ TEST(UnderPressure, HeadsOfManyNamesHoldNoMoreThanTheirBudget) {
 }
 
 // What the kernel holds of answers that this server's sockets on the port have not had taken
-// by their peers, in bytes, from /proc/net/tcp: the most on one connection.
-long largestSendQueue(int port) {
+// by their peers, in bytes, from /proc/net/tcp: the most on one connection, and all together
+// (closed connections the kernel still keeps included); how many connections are open and how
+// many of them hold some, and how many connections wait to be accepted.
+struct SendQueues {
+  long largest = 0;
+  long total = 0;
+  int open = 0;
+  int holding = 0;
+  long backlog = 0;
+};
+
+SendQueues sendQueues(int port) {
   std::ifstream table("/proc/net/tcp");
   std::string line;
   std::getline(table, line);  // the titles
-  long largest = 0;
+  SendQueues queues;
   char localPort[5] = {};
   std::snprintf(localPort, sizeof localPort, "%04X", port);
   while (std::getline(table, line)) {
     // "  12: 0100007F:1F90 0100007F:D2C4 01 0001F400:00000000 …"
     std::istringstream fields(line);
-    std::string slot, local, remote, state, queues;
-    fields >> slot >> local >> remote >> state >> queues;
-    if (local.substr(local.find(':') + 1) != localPort || state != "01") continue;
-    largest = std::max(largest, std::stol(queues.substr(0, queues.find(':')), nullptr, 16));
+    std::string slot, local, remote, state, pair;
+    fields >> slot >> local >> remote >> state >> pair;
+    if (local.substr(local.find(':') + 1) != localPort) continue;
+    const long queued = std::stol(pair.substr(0, pair.find(':')), nullptr, 16);
+    if (state == "0A") {
+      queues.backlog = std::stol(pair.substr(pair.find(':') + 1), nullptr, 16);
+      continue;
+    }
+    // Closed connections count too: the kernel may still hold their bytes for the peer.
+    queues.largest = std::max(queues.largest, queued);
+    queues.total += queued;
+    if (state != "01") continue;
+    ++queues.open;
+    queues.holding += queued > 0;
   }
-  return largest;
+  return queues;
 }
 
 TEST(UnderPressure, APeerThatDoesNotReadItsAnswersIsNoLongerRead) {
@@ -430,9 +450,85 @@ TEST(UnderPressure, APeerThatDoesNotReadItsAnswersIsNoLongerRead) {
   // Each connection stopped being read with its answers' buffer full: it holds about what the
   // send buffer does (the kernel counts twice the size set), not the megabytes the kernel would
   // grow it to.
-  EXPECT_LE(largestSendQueue(server.port()), 256 * 1024);
+  EXPECT_LE(sendQueues(server.port()).largest, 256 * 1024);
   LoopbackClient other(server.port());
   EXPECT_TRUE(answered(server.get(other, "/health"), "kit"));
+}
+
+// A connection that asks for many answers at once, as far as the buffers take the requests,
+// and reads none of them.
+FileDescriptor pipelineUnread(int port, const std::string& burst, Clock::time_point deadline) {
+  FileDescriptor fd = connectTo(port, deadline);
+  ::send(fd.get(), burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return fd;
+}
+
+// The kernel's memory for TCP on the whole machine, both ends of every connection, in KiB.
+long tcpMemoryKiB() {
+  std::ifstream table("/proc/net/sockstat");
+  for (std::string word; table >> word;) {
+    if (word != "TCP:") continue;
+    for (std::string name, value; table >> name >> value;) {
+      if (name == "mem") return std::stol(value) * (::sysconf(_SC_PAGESIZE) / 1024);
+    }
+  }
+  return -1;
+}
+
+TEST(UnderPressure, AnswersNobodyTakesMakeRoomAndAreClosedInTheEnd) {
+  ASSERT_TRUE(canHold(1100));
+  // Answers stall for at most a few seconds here, not a minute.
+  ::setenv("RELAYDASH_SEND_STALL_MS", "3000", 1);
+  Relaydash server(256);
+  ::unsetenv("RELAYDASH_SEND_STALL_MS");
+  std::string burst;
+  for (int i = 0; i < 200; ++i)
+    burst += "GET /ui/style.css HTTP/1.1\r\n\r\n";
+  // Four times as many connections as the table holds, each with answers waiting for it.
+  const auto attackDeadline = Clock::now() + 5s;
+  std::vector<FileDescriptor> pipelining;
+  for (int i = 0; i < 1000; ++i)
+    pipelining.push_back(pipelineUnread(server.port(), burst, attackDeadline));
+  // The attack settles: no connection waits to be accepted, and every one the server holds
+  // has answers waiting for its peer, none of which can be closed as idle or unfinished.
+  SendQueues during;
+  for (int look = 0; look < 3000; ++look) {
+    during = sendQueues(server.port());
+    if (during.backlog == 0 && during.open > 100 && during.holding == during.open) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(during.holding, during.open);
+  const long tcpKiB = tcpMemoryKiB();
+
+  // The answers stalled longest make room for an operator and a script.
+  const auto start = Clock::now();
+  LoopbackClient script(server.port(), 60s);
+  EXPECT_TRUE(answered(server.get(script, "/health", 60s), "kit"));
+  EXPECT_TRUE(answered(server.call("login/password", kCredentials, 60s), "auth"));
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  std::vector<pollfd> ended;
+  for (const FileDescriptor& fd : pipelining)
+    ended.push_back({fd.get(), 0, 0});
+  ::poll(ended.data(), ended.size(), 0);
+  std::printf(
+      "during the attack: %d connections open, %ld KiB of answers held for peers (at most %ld "
+      "KiB on one), %ld KiB of TCP memory on the machine; health and sign-in answered in %lld "
+      "ms; %ld of the connections reset by then\n",
+      during.open, during.total / 1024, during.largest / 1024, tcpKiB,
+      static_cast<long long>(elapsed.count()),
+      static_cast<long>(std::count_if(ended.begin(), ended.end(),
+                                      [](const pollfd& p) { return p.revents != 0; })));
+
+  // Without any pressure, a connection whose peer takes nothing past the limit is closed, and
+  // what the kernel held for it is let go.
+  pipelining.clear();
+  FileDescriptor late = pipelineUnread(server.port(), burst, Clock::now() + 10s);
+  pollfd closed{late.get(), 0, 0};
+  EXPECT_EQ(::poll(&closed, 1, 30'000), 1);
+  EXPECT_TRUE(closed.revents & (POLLERR | POLLHUP));
+  EXPECT_EQ(sendQueues(server.port()).total, 0);
+  LoopbackClient after(server.port(), 10s);
+  EXPECT_TRUE(answered(server.get(after, "/health"), "kit"));
 }
 
 }  // namespace

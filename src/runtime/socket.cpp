@@ -45,7 +45,21 @@ void Socket::close() noexcept {
 
 void Socket::interrupt() noexcept {
   interrupted_ = true;
-  if (reading_ && reading_->attempt(*reading_)) std::exchange(reading_, nullptr)->waiter.resume();
+  // Decide both sides before resuming anything, as onEvents does.
+  std::coroutine_handle<> reader, writer;
+  if (reading_ && reading_->attempt(*reading_)) reader = std::exchange(reading_, nullptr)->waiter;
+  // Nothing else would wake a write whose peer takes nothing: after the shutdown, sending fails
+  // with EPIPE, a peer gone. What the kernel still holds for that peer is dropped when the
+  // socket closes, which resets the connection: left to itself the kernel would keep the bytes
+  // for minutes, trying to hand them over.
+  if (writing_) {
+    const linger reset{1, 0};
+    ::setsockopt(fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::shutdown(fd(), SHUT_RDWR);
+    if (writing_->attempt(*writing_)) writer = std::exchange(writing_, nullptr)->waiter;
+  }
+  if (reader) reader.resume();
+  if (writer) writer.resume();
 }
 
 void Socket::park(IoOperation*& slot, IoOperation& operation, std::coroutine_handle<> waiter) {
@@ -192,6 +206,7 @@ bool Socket::WriteAll::tryWrite() {
       error_ = errno;
       return true;
     }
+    socket_.wrote_ = true;
     auto left = static_cast<std::size_t>(sent);
     while (first_ < count_ && left >= pieces_[first_].iov_len)
       left -= pieces_[first_++].iov_len;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "runtime/file_descriptor.hpp"
 #include "runtime/limits.hpp"
@@ -44,9 +45,16 @@ class Socket {
   void close() noexcept;
   // Ends the incoming stream on this side: a read parked on the socket resumes at once with end
   // of stream, and every later read returns end of stream without asking the kernel. Writing
-  // is not affected. The resumed coroutine runs before this returns and may destroy the socket.
+  // is not affected, unless a write is parked on the socket: then the socket is shut down both
+  // ways, and that write and every later one end as if the peer had gone (what the kernel held
+  // for the peer is dropped, the close resets the connection). The resumed coroutine runs
+  // before this returns and may destroy the socket.
   void interrupt() noexcept;
   bool interrupted() const noexcept { return interrupted_; }
+
+  // Whether a write has handed bytes to the kernel since the last time this was asked: how one
+  // that waits for its peer to take them shows it is moving.
+  bool takeWriteProgress() noexcept { return std::exchange(wrote_, false); }
 
   // Declares that a read returning fewer bytes than asked for has emptied the socket, as TCP
   // guarantees (it hands over everything queued up to the size asked for). The next read then
@@ -113,6 +121,7 @@ class Socket {
   // no further event will say so.
   bool hungUp_ = false;
   bool interrupted_ = false;
+  bool wrote_ = false;
 };
 
 // True for the errors that mean the peer has gone: they end a connection quietly.

@@ -75,16 +75,22 @@ Task<void> AnswerWriter::flush() {
 }
 
 Task<void> AnswerWriter::finish(std::string_view body, std::size_t bodySent) {
+  using Clock = TrackedConnection::Clock;
   writing_ = true;
+  // Only reached when the kernel did not take everything at once: the peer has some catching
+  // up to do, and until it has, the connection counts as sending.
+  tracked_->startSending(Clock::now());
   try {
     const iovec pieces[] = {piece(std::string_view(queue_).substr(sent_)),
                             piece(body.substr(bodySent))};
     co_await socket_->write(pieces);
   } catch (...) {
     writing_ = false;
+    tracked_->doneSending(Clock::now());
     throw;
   }
   writing_ = false;
+  tracked_->doneSending(Clock::now());
   clearQueue();
 }
 
@@ -97,6 +103,7 @@ void AnswerWriter::reset() noexcept {
   clearQueue();
   if (queue_.capacity() > limits::kKeptAnswerQueue) std::string().swap(queue_);
   socket_ = nullptr;
+  tracked_ = nullptr;
   batching_ = false;
   writing_ = false;
   closing_ = false;

@@ -8,6 +8,7 @@
 #include "runtime/socket.hpp"
 #include "runtime/task.hpp"
 #include "transport/answer.hpp"
+#include "transport/connection_registry.hpp"
 
 namespace relaydash {
 
@@ -19,8 +20,10 @@ namespace relaydash {
 // whatever is queued before it.
 //
 // A peer that has gone away makes writing a quiet no-op; any other failure to write raises
-// OSError. One answer at a time: a handler awaits each answer before it gives the next. Owned by
-// a connection's workspace; attach() names the socket before each use.
+// OSError. While an answer waits for the socket the connection is Sending in its registry, where
+// it may be ended when its peer takes nothing: the write then ends as if the peer had gone.
+// One answer at a time: a handler awaits each answer before it gives the next. Owned by a
+// connection's workspace; attach() names the socket and the connection before each use.
 class AnswerWriter {
  public:
   AnswerWriter() = default;
@@ -41,7 +44,10 @@ class AnswerWriter {
 
   // --- For the connection
 
-  void attach(Socket& socket) noexcept { socket_ = &socket; }
+  void attach(Socket& socket, TrackedConnection& tracked) noexcept {
+    socket_ = &socket;
+    tracked_ = &tracked;
+  }
   // Queues one of the transport's own answers.
   void queue(TransportAnswer answer) { queue_.append(transportAnswerBytes(answer)); }
   // Whether answers may wait in the queue: while a handler runs without waiting.
@@ -66,6 +72,7 @@ class AnswerWriter {
   void clearQueue() noexcept;
 
   Socket* socket_ = nullptr;
+  TrackedConnection* tracked_ = nullptr;
   std::string queue_;
   std::size_t sent_ = 0;  // bytes at the front of queue_ already written
   bool batching_ = false;

@@ -112,15 +112,16 @@ PeerAddress peerAddress(const sockaddr_in& peer) {
   return PeerAddress(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
-// How long a body may stall: limits::kBodyStallLimit, or the milliseconds that
-// RELAYDASH_BODY_STALL_MS names (for tests, which cannot wait a minute).
-std::chrono::milliseconds bodyStallLimit() {
-  const char* text = std::getenv("RELAYDASH_BODY_STALL_MS");
-  if (!text || !*text) return limits::kBodyStallLimit;
+// How long a body or an answer may stall: the limit given, or the milliseconds that the
+// variable names (RELAYDASH_BODY_STALL_MS, RELAYDASH_SEND_STALL_MS: for tests, which cannot
+// wait a minute).
+std::chrono::milliseconds stallLimit(const char* variable, std::chrono::milliseconds limit) {
+  const char* text = std::getenv(variable);
+  if (!text || !*text) return limit;
   long value = 0;
   const char* end = text + std::char_traits<char>::length(text);
   const auto [at, error] = std::from_chars(text, end, value);
-  if (error != std::errc() || at != end || value < 1) return limits::kBodyStallLimit;
+  if (error != std::errc() || at != end || value < 1) return limit;
   return std::chrono::milliseconds(value);
 }
 
@@ -134,7 +135,8 @@ bool connectionWaiting(const Socket& listener) {
 
 AsyncHttpServer::AsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody)
     : reuseAddr_(reuseAddr), reusePort_(reusePort), connections_(maxBody, true) {
-  connections_.bodyStallLimit = bodyStallLimit();
+  connections_.bodyStallLimit = stallLimit("RELAYDASH_BODY_STALL_MS", limits::kBodyStallLimit);
+  connections_.sendStallLimit = stallLimit("RELAYDASH_SEND_STALL_MS", limits::kSendStallLimit);
 }
 
 std::unique_ptr<AsyncHttpServer> newAsyncHttpServer(bool reuseAddr, bool reusePort, long maxBody) {

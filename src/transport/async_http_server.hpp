@@ -28,13 +28,16 @@ class AsyncHttpServer {
   Task<void> serve(int port, RequestCallback callback, std::string address,
                    int reservedDescriptors);
 
-  // When a body counts as stalled (see ConnectionRegistry::reclaimOne), and when it is closed
-  // whatever the pressure: limits::kStalledAfter and kBodyStallLimit unless set here (or, for the
-  // limit, in the environment: see bodyStallLimit in the source).
+  // When a body or an answer counts as stalled (see ConnectionRegistry::reclaimOne), and when
+  // each is closed whatever the pressure: limits::kStalledAfter, kBodyStallLimit and
+  // kSendStallLimit unless set here (or, for the limits, in the environment: see stallLimit in
+  // the source).
   void setStallLimits(std::chrono::milliseconds stalledAfter,
-                      std::chrono::milliseconds bodyStallLimit) noexcept {
+                      std::chrono::milliseconds bodyStallLimit,
+                      std::chrono::milliseconds sendStallLimit) noexcept {
     connections_.registry.setStalledAfter(stalledAfter);
     connections_.bodyStallLimit = bodyStallLimit;
+    connections_.sendStallLimit = sendStallLimit;
   }
 
   // The port actually bound (useful after listening on port 0); 0 before listening.

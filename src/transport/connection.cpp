@@ -82,7 +82,7 @@ class Connection {
   // Borrows a workspace for a request that has started to arrive.
   void borrow() {
     workspace_ = shared_.workspaces.acquire();
-    workspace_->writer.attach(socket_);
+    workspace_->writer.attach(socket_, tracked_);
     workspace_->request.writer = &workspace_->writer;
     workspace_->request.hostname = peer_.text();
   }
@@ -255,12 +255,15 @@ Task<void> trimAfterBurst(Connections& shared) {
 Task<void> closeStalledConnections(Connections& shared) {
   for (;;) {
     const Clock::time_point now = Clock::now();
-    const std::optional<Clock::time_point> due =
+    std::optional<Clock::time_point> due =
         shared.registry.endStalledBodies(now - shared.bodyStallLimit, shared.bodyStallLimit);
-    // With no body open, a look every quarter of the limit: a body that starts meanwhile is
-    // closed at most that much later than due.
-    const auto wait =
-        due ? std::chrono::ceil<std::chrono::milliseconds>(*due - now) : shared.bodyStallLimit / 4;
+    const std::optional<Clock::time_point> senderDue =
+        shared.registry.endStalledSenders(now, now - shared.sendStallLimit, shared.sendStallLimit);
+    if (!due || (senderDue && *senderDue < *due)) due = senderDue;
+    // With neither open, a look every quarter of the shorter limit: one that starts meanwhile
+    // is closed at most that much later than due.
+    const auto wait = due ? std::chrono::ceil<std::chrono::milliseconds>(*due - now)
+                          : std::min(shared.bodyStallLimit, shared.sendStallLimit) / 4;
     co_await SleepFor(std::max(wait, std::chrono::milliseconds(1)));
   }
 }
@@ -278,7 +281,8 @@ Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& sha
         co_await shared.callback(w.request).onFirstWait(
             [&w]() noexcept { w.writer.handlerWaits(); });
         w.writer.setBatching(false);
-        next = c.afterRequest();
+        // Ended while its answer waited for a peer that took nothing: the rest goes unread.
+        next = c.tracked().reclaimed() ? Next::Close : c.afterRequest();
       }
       if (next == Next::Continue) {
         if (!c.idle()) {

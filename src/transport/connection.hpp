@@ -30,6 +30,9 @@ struct Connections {
   long maxBody;
   // A body that receives nothing for this long is closed.
   std::chrono::milliseconds bodyStallLimit = limits::kBodyStallLimit;
+  // An answer whose peer takes nothing for this long (at most twice this: see
+  // ConnectionRegistry::endStalledSenders) is closed.
+  std::chrono::milliseconds sendStallLimit = limits::kSendStallLimit;
   // TCP sockets: a read that returns less than asked for has emptied the socket.
   bool shortReadsDrain;
   ConnectionRegistry registry;
@@ -64,7 +67,8 @@ class PeerAddress {
 Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& connections);
 
 // Runs as long as the loop: closes the connections whose body has stalled for
-// connections.bodyStallLimit, waking only when the oldest one would be due.
+// connections.bodyStallLimit, and those whose answer has stalled for sendStallLimit, waking
+// only when the oldest one would be due.
 Task<void> closeStalledConnections(Connections& connections);
 
 }  // namespace relaydash

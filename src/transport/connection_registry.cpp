@@ -34,15 +34,31 @@ TrackedConnection* ConnectionRegistry::stalledBody(Clock::time_point now) const 
   return body && now - body->lastProgress_ >= stalledAfter_ ? body : nullptr;
 }
 
-bool ConnectionRegistry::canReclaim(Clock::time_point now) const noexcept {
+TrackedConnection* ConnectionRegistry::stalledSender(Clock::time_point now,
+                                                     Clock::time_point before) noexcept {
+  // Ordered by when each was last seen moving. Each one seen moving again goes to the back
+  // with `now`, past `before`, so the walk meets every sender once at most (twice when
+  // `before` is not in the past: the second time it has not moved since the first).
+  for (;;) {
+    TrackedConnection* sender = queue(ConnectionState::Sending).first;
+    if (!sender || sender->lastProgress_ > before) return nullptr;
+    if (!sender->socket_.takeWriteProgress()) return sender;
+    remove(*sender);
+    sender->lastProgress_ = now;
+    append(*sender);
+  }
+}
+
+bool ConnectionRegistry::canReclaim(Clock::time_point now) noexcept {
   return queue(ConnectionState::Idle).first || queue(ConnectionState::Head).first ||
-         stalledBody(now);
+         stalledBody(now) || stalledSender(now, now - stalledAfter_);
 }
 
 bool ConnectionRegistry::reclaimOne(Clock::time_point now) noexcept {
   TrackedConnection* victim = queue(ConnectionState::Idle).first;
   if (!victim) victim = queue(ConnectionState::Head).first;
   if (!victim) victim = stalledBody(now);
+  if (!victim) victim = stalledSender(now, now - stalledAfter_);
   if (!victim) return false;
   end(*victim, TrackedConnection::Ending::Reclaimed);
   return true;
@@ -57,6 +73,15 @@ std::optional<ConnectionRegistry::Clock::time_point> ConnectionRegistry::endStal
     if (body->lastProgress_ > before) return body->lastProgress_ + limit;
     end(*body, TrackedConnection::Ending::Reclaimed);
   }
+}
+
+std::optional<ConnectionRegistry::Clock::time_point> ConnectionRegistry::endStalledSenders(
+    Clock::time_point now, Clock::time_point before, std::chrono::milliseconds limit) noexcept {
+  while (TrackedConnection* sender = stalledSender(now, before))
+    end(*sender, TrackedConnection::Ending::Reclaimed);
+  const TrackedConnection* oldest = queue(ConnectionState::Sending).first;
+  if (!oldest) return std::nullopt;
+  return oldest->lastProgress_ + limit;
 }
 
 TrackedConnection* ConnectionRegistry::largestBesides(

@@ -10,11 +10,12 @@
 namespace relaydash {
 
 // What a connection is doing, as far as making room for others is concerned.
-enum class ConnectionState {
-  Idle,  // kept alive after a request; nothing of the next one has arrived
-  Head,  // just accepted, or receiving a request line and headers
-  Body,  // receiving a request's body
-  Busy,  // waiting for the request's procedure, or answering
+enum class ConnectionState : unsigned char {
+  Idle,     // kept alive after a request; nothing of the next one has arrived
+  Head,     // just accepted, or receiving a request line and headers
+  Body,     // receiving a request's body
+  Busy,     // waiting for the request's procedure, or answering as fast as the peer takes it
+  Sending,  // an answer waits for the peer to take what the socket holds
 };
 
 class ConnectionRegistry;
@@ -41,8 +42,16 @@ class TrackedConnection {
   // Bytes of the body arrived: the connection goes to the back of the bodies, which are
   // ordered by their last progress.
   void progressed(Clock::time_point now) noexcept;
-  // When the body last progressed (in Body).
+  // When the body last progressed (in Body), or when the answer was last seen moving (in
+  // Sending).
   Clock::time_point lastProgress() const noexcept { return lastProgress_; }
+
+  // An answer has to wait for the socket: the connection is Sending from `now` until
+  // doneSending() takes it back to the state it was in (a body's progress counting from then).
+  // Whether the answer moves meanwhile is asked of the socket (Socket::takeWriteProgress) when
+  // the registry looks for a stalled connection, so writing costs nothing more.
+  void startSending(Clock::time_point now) noexcept;
+  void doneSending(Clock::time_point now) noexcept;
 
   // Sets the bytes of memory the request in hand holds (its head as parsed, its buffers), which
   // count against the limit of all requests together until the connection sets them back to 0.
@@ -59,7 +68,7 @@ class TrackedConnection {
 
  private:
   friend class ConnectionRegistry;
-  enum class Ending { None, Reclaimed, Refused };
+  enum class Ending : unsigned char { None, Reclaimed, Refused };
 
   // hold() when the requests together would go past their limit.
   bool holdOverTotal(std::size_t bytes) noexcept;
@@ -67,6 +76,7 @@ class TrackedConnection {
   ConnectionRegistry& registry_;
   Socket& socket_;
   ConnectionState state_ = ConnectionState::Head;
+  ConnectionState beforeSending_ = ConnectionState::Busy;
   Ending ending_ = Ending::None;
   std::size_t held_ = 0;
   Clock::time_point lastProgress_{};
@@ -74,11 +84,12 @@ class TrackedConnection {
   TrackedConnection* next_ = nullptr;
 };
 
-// The open connections of one server: the idle ones, those reading a head and those reading a
-// body each in a queue, the busy ones only counted. Frees room on demand: at the descriptor
-// ceiling by closing the connection that is best spared, and when the requests in hand hold
-// too much memory by refusing the one holding most that is still being read. Closes bodies
-// that have stalled for long. Must outlive its connections.
+// The open connections of one server: the idle ones, those reading a head, those reading a
+// body and those whose answer waits for the socket each in a queue, the busy ones only counted.
+// Frees room on demand: at the descriptor ceiling by closing the connection that is best
+// spared, and when the requests in hand hold too much memory by refusing the one holding most
+// that is still being read. Closes bodies and answers that have stalled for long. Must outlive
+// its connections.
 class ConnectionRegistry {
  public:
   using Clock = TrackedConnection::Clock;
@@ -89,20 +100,29 @@ class ConnectionRegistry {
   ConnectionRegistry& operator=(const ConnectionRegistry&) = delete;
 
   // True when some connection waits for its next request, has not completed its head, or has
-  // a body that stalled.
-  bool canReclaim(Clock::time_point now) const noexcept;
+  // a body or an answer that stalled. Not const: looking for a stalled answer notes the
+  // progress of those it passes.
+  bool canReclaim(Clock::time_point now) noexcept;
   // Ends the connection idle longest, or else the one that has been reading its head longest,
-  // or else the one whose body has stalled longest (no byte for stalledAfter): it is taken out
-  // of the registry and its socket interrupted, so the connection's coroutine sees end of
-  // stream and closes (normally before this returns). A connection waiting for its procedure
-  // or answering is never chosen. False when none can be.
+  // or else the one whose body has stalled longest (no byte for stalledAfter), or else the one
+  // whose answer has stalled longest (no byte taken by the kernel for stalledAfter): it is
+  // taken out of the registry and its socket interrupted, so the connection's coroutine sees
+  // end of stream, or its write fails as if the peer had gone, and closes (normally before this
+  // returns). A connection waiting for its procedure, or whose answer moves, is never chosen.
+  // False when none can be.
   bool reclaimOne(Clock::time_point now) noexcept;
   // Ends every connection whose body has had no byte since `before`; answers when the next
   // one would be due, the last progress of the oldest body left plus `limit` (nullopt: none).
   std::optional<Clock::time_point> endStalledBodies(Clock::time_point before,
                                                     std::chrono::milliseconds limit) noexcept;
+  // The same for answers whose peer has taken no byte since `before`. An answer seen moving
+  // counts from `now` (its progress is noted only when looked at), so one that stalls is ended
+  // between `limit` and twice `limit` after its last byte went, at a look every `limit`.
+  std::optional<Clock::time_point> endStalledSenders(Clock::time_point now,
+                                                     Clock::time_point before,
+                                                     std::chrono::milliseconds limit) noexcept;
 
-  // A body that has had no byte for this long may be reclaimed.
+  // A body or an answer that has had no byte for this long may be reclaimed.
   void setStalledAfter(std::chrono::milliseconds stalledAfter) noexcept {
     stalledAfter_ = stalledAfter;
   }
@@ -130,9 +150,12 @@ class ConnectionRegistry {
   // nullptr.
   TrackedConnection* largestBesides(const TrackedConnection& connection) const noexcept;
   TrackedConnection* stalledBody(Clock::time_point now) const noexcept;
+  // The sender at the front once every one seen moving since its last look went to the back,
+  // as of `now`, when it has been still since `before`; or nullptr.
+  TrackedConnection* stalledSender(Clock::time_point now, Clock::time_point before) noexcept;
   void end(TrackedConnection& connection, TrackedConnection::Ending why) noexcept;
 
-  Queue queues_[4];
+  Queue queues_[5];
   std::size_t held_ = 0;
   std::size_t maxHeldInTotal_;
   std::chrono::milliseconds stalledAfter_;
@@ -178,6 +201,18 @@ inline void TrackedConnection::progressed(Clock::time_point now) noexcept {
   registry_.remove(*this);
   lastProgress_ = now;
   registry_.append(*this);
+}
+
+inline void TrackedConnection::startSending(Clock::time_point now) noexcept {
+  if (ending_ != Ending::None || state_ == ConnectionState::Sending) return;
+  beforeSending_ = state_;
+  // What the socket wrote before counts for nothing: the wait starts now.
+  socket_.takeWriteProgress();
+  enter(ConnectionState::Sending, now);
+}
+
+inline void TrackedConnection::doneSending(Clock::time_point now) noexcept {
+  if (state_ == ConnectionState::Sending) enter(beforeSending_, now);
 }
 
 inline bool TrackedConnection::hold(std::size_t bytes) noexcept {

@@ -91,6 +91,14 @@ static_assert(kReservedDescriptors < 256 / 3);
 inline constexpr std::chrono::milliseconds kStalledAfter{1000};
 // A body that has received no byte for this long is closed, whatever the pressure.
 inline constexpr std::chrono::milliseconds kBodyStallLimit{60'000};
+// An answer whose peer has taken no byte for kStalledAfter is stalled too: at the ceiling the
+// one stalled longest is closed, after the stalled bodies (its request was read and answered;
+// it cost the server most). A peer that takes nothing of an answer for this long is closed,
+// whatever the pressure: it holds a descriptor, a workspace and up to twice kSendBuffer of the
+// kernel's memory, and TCP itself gives up on a peer that vanished only after about 15
+// minutes, on one that is there but does not read never. A browser or script on a LAN that
+// wants its answer takes some of it within a minute, as bodies send some.
+inline constexpr std::chrono::milliseconds kSendStallLimit{60'000};
 
 // --- What a connection keeps
 

@@ -89,5 +89,38 @@ TEST(Socket, AnInterruptedReadSeesEndOfStreamAndWritesGoOn) {
             2u);
 }
 
+TEST(Socket, AnInterruptedWriteEndsAsIfThePeerHadGoneAndTheWritesAfterItToo) {
+  EventLoop loop;
+  auto [a, b] = socketPair();
+  Socket local(std::move(a));
+  Socket remote(std::move(b));
+  // More than the buffers hold, and the peer reads nothing: the write parks.
+  const std::string big(3'000'000, 'x');
+  int delivered = -1;
+  bool progressed = false;
+  auto writer = [&]() -> Task<void> {
+    local.takeWriteProgress();
+    delivered = co_await local.write(big);
+  };
+  loop.spawn(writer());
+  EXPECT_EQ(delivered, -1);
+  // What went before it parked was progress; the peer taking some lets more go.
+  EXPECT_TRUE(local.takeWriteProgress());
+  EXPECT_FALSE(local.takeWriteProgress());
+  char piece[65536];
+  for (int i = 0; i < 100 && !progressed; ++i) {
+    EXPECT_GT(::recv(remote.fd(), piece, sizeof piece, 0), 0);
+    loop.runOnce(0);
+    progressed = local.takeWriteProgress();
+  }
+  EXPECT_TRUE(progressed);
+  EXPECT_EQ(delivered, -1);
+
+  local.interrupt();
+  // Resumed before interrupt() returned: the peer counts as gone.
+  EXPECT_EQ(delivered, 0);
+  EXPECT_FALSE(loop.blockOn([&]() -> Task<bool> { co_return co_await local.write("late"); }()));
+}
+
 }  // namespace
 }  // namespace relaydash

@@ -120,6 +120,75 @@ TEST_F(Registry, BodiesWithoutProgressForTheLimitAreEndedOldestFirst) {
   EXPECT_FALSE(a.reclaimed());
 }
 
+// A byte handed to the kernel the way a write parked on the socket hands it, when the peer
+// takes some.
+void sendAByte(Socket& socket) {
+  Socket::WriteAll write = socket.write("x");
+  EXPECT_TRUE(write.await_ready());
+}
+
+TEST_F(Registry, StalledAnswersAreReclaimedLastLongestStalledFirstAndMovingOnesNever) {
+  TrackedConnection& stalledLater = open();  // 0
+  TrackedConnection& moving = open();        // 1: the first to send, but its peer takes some
+  TrackedConnection& stalledFirst = open();  // 2
+  TrackedConnection& body = open();          // 3
+  moving.enter(State::Busy);
+  moving.startSending(t0);
+  stalledFirst.enter(State::Busy);
+  stalledFirst.startSending(t0 + 100ms);
+  stalledLater.enter(State::Busy);
+  stalledLater.startSending(t0 + 200ms);
+  body.enter(State::Body, t0 + 300ms);
+  sendAByte(connections[1].socket);
+  EXPECT_EQ(registry.count(State::Sending), 3u);
+  EXPECT_EQ(registry.count(State::Busy), 0u);
+
+  // Not a second yet for any but the one that moved, which counts from when it was seen moving.
+  EXPECT_FALSE(registry.canReclaim(t0 + 1099ms));
+  // The body first, then the answers by how long they have waited.
+  EXPECT_EQ(reclaimAll(t0 + 1300ms), (std::vector<std::size_t>{3, 2, 0}));
+  EXPECT_FALSE(moving.reclaimed());
+  EXPECT_FALSE(registry.canReclaim(t0 + 2098ms));
+  EXPECT_TRUE(registry.canReclaim(t0 + 2099ms));  // still since then
+  // Its answer written, the connection is busy with its request again, however long it takes.
+  moving.doneSending(t0 + 2400ms);
+  EXPECT_EQ(moving.state(), State::Busy);
+  EXPECT_FALSE(registry.canReclaim(t0 + 1h));
+}
+
+TEST_F(Registry, AnAnswerWaitingWhileABodyIsReadGivesTheBodyItsTimeAgain) {
+  TrackedConnection& c = open();
+  c.enter(State::Body, t0);
+  c.startSending(t0 + 5s);
+  EXPECT_EQ(registry.endStalledBodies(t0 + 30s, 60s), std::nullopt);
+  c.doneSending(t0 + 50s);
+  EXPECT_EQ(c.state(), State::Body);
+  EXPECT_EQ(c.lastProgress(), t0 + 50s);
+  EXPECT_EQ(registry.endStalledBodies(t0 + 30s, 60s), t0 + 110s);
+}
+
+TEST_F(Registry, AnswersWhosePeerTakesNothingForTheLimitAreEnded) {
+  TrackedConnection& a = open();
+  TrackedConnection& b = open();
+  a.enter(State::Busy);
+  a.startSending(t0);
+  // What the socket wrote before the answer had to wait does not count.
+  sendAByte(connections[0].socket);
+  a.doneSending(t0 + 1s);
+  a.startSending(t0 + 1s);
+  b.enter(State::Busy);
+  b.startSending(t0 + 10s);
+  EXPECT_EQ(registry.endStalledSenders(t0 + 30s, t0 - 30s, 60s), t0 + 61s);
+  // a's peer takes a byte: at the next look it counts from then, and b, still, is ended.
+  sendAByte(connections[0].socket);
+  EXPECT_EQ(registry.endStalledSenders(t0 + 70s, t0 + 10s, 60s), t0 + 130s);
+  EXPECT_TRUE(b.reclaimed());
+  EXPECT_FALSE(a.reclaimed());
+  EXPECT_EQ(registry.endStalledSenders(t0 + 130s, t0 + 70s, 60s), std::nullopt);
+  EXPECT_TRUE(a.reclaimed());
+  EXPECT_TRUE(connections[0].socket.interrupted());
+}
+
 TEST_F(Registry, MemoryOfRequestsInHandIsLimitedInTotalRefusingTheLargestStillBeingRead) {
   TrackedConnection& a = open();
   TrackedConnection& b = open();

@@ -43,6 +43,21 @@ Task<void> echo(Request& request) {
   co_await request.writer->write(200, {}, body);
 }
 
+// A body far larger than what the buffers between the server and a peer hold together.
+const std::string& bigBody() {
+  static const std::string body(4 << 20, 'b');
+  return body;
+}
+
+// /big is answered with bigBody(), written from where it lies; the rest is echoed.
+Task<void> echoOrBig(Request& request) {
+  if (request.url.path == "/big") {
+    co_await request.writer->write(200, {}, bigBody());
+  } else {
+    co_await echo(request);
+  }
+}
+
 class Transport : public ::testing::Test {
  protected:
   AsyncHttpServer server{true, false, 4096};
@@ -350,11 +365,13 @@ TEST_F(Transport, PeersThatVanishMidRequestDoNotDisturbTheServer) {
 // the work, 6 are open besides the sockets when it starts (the standard streams, the pipe to
 // the parent, the loop's epoll set and timer) and one is for the next connection, so the
 // listener and 25 connections are open at once. A body counts as stalled after `stalledAfter`
-// and is closed after `bodyLimit`.
+// and is closed after `bodyLimit`; an answer whose peer takes nothing counts as stalled after
+// `stalledAfter` too, and is closed after `sendLimit`.
 class SmallServer {
  public:
   explicit SmallServer(std::chrono::milliseconds stalledAfter = 1h,
-                       std::chrono::milliseconds bodyLimit = 1h) {
+                       std::chrono::milliseconds bodyLimit = 1h,
+                       std::chrono::milliseconds sendLimit = 1h) {
     int ready[2];
     EXPECT_EQ(::pipe(ready), 0);
     child_ = ::fork();
@@ -367,8 +384,8 @@ class SmallServer {
       ::setrlimit(RLIMIT_NOFILE, &limit);
       EventLoop loop;
       AsyncHttpServer server(true, false, 4096);
-      server.setStallLimits(stalledAfter, bodyLimit);
-      loop.spawn(server.serve(0, echo, "127.0.0.1", 5));
+      server.setStallLimits(stalledAfter, bodyLimit, sendLimit);
+      loop.spawn(server.serve(0, echoOrBig, "127.0.0.1", 5));
       const int port = server.localPort();
       [[maybe_unused]] auto n = ::write(ready[1], &port, sizeof port);
       ::close(ready[1]);
@@ -512,6 +529,144 @@ TEST(AcceptThrottle, ABodyThatStallsPastItsLimitIsClosedWithoutPressure) {
   EXPECT_FALSE(idle.closedByPeer(0ms));
   partial.send("\r\n");
   EXPECT_NE(partial.readAnswer(3s).find("path=/partial"), std::string::npos);
+}
+
+// Asks for /big with a small receive buffer.
+void sendForBig(LoopbackClient& client) {
+  const int small = 16 * 1024;
+  ::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  client.send("GET /big HTTP/1.1\r\n\r\n");
+}
+
+bool answerStarted(const LoopbackClient& client, std::chrono::milliseconds limit) {
+  pollfd answer{client.fd(), POLLIN, 0};
+  return ::poll(&answer, 1, static_cast<int>(limit.count())) == 1;
+}
+
+// Asks for /big and waits until the answer starts to arrive: the server has written what the
+// buffers take, and the rest of the answer waits for the socket.
+void askForBig(LoopbackClient& client) {
+  sendForBig(client);
+  EXPECT_TRUE(answerStarted(client, 3s));
+}
+
+// Takes up to `size` bytes of what the server sends, waiting `limit` at most for each piece.
+std::string take(LoopbackClient& client, std::size_t size, std::chrono::milliseconds limit = 3s) {
+  std::string taken;
+  char piece[4096];
+  while (taken.size() < size) {
+    pollfd readable{client.fd(), POLLIN, 0};
+    if (::poll(&readable, 1, static_cast<int>(limit.count())) <= 0) break;
+    const ssize_t n = ::recv(client.fd(), piece, std::min(sizeof piece, size - taken.size()), 0);
+    if (n <= 0) break;
+    taken.append(piece, static_cast<std::size_t>(n));
+  }
+  return taken;
+}
+
+// The connection was reset by the server (what it had not taken is gone), seen without reading.
+bool resetByServer(const LoopbackClient& client, std::chrono::milliseconds limit = 0ms) {
+  pollfd p{client.fd(), 0, 0};
+  return ::poll(&p, 1, static_cast<int>(limit.count())) == 1 && (p.revents & (POLLERR | POLLHUP));
+}
+
+const std::string kBigHead = "HTTP/1.1 200 OK\r\nContent-Length: 4194304\r\n\r\n";
+
+TEST(AcceptThrottle, AtTheCeilingAnswersNobodyTakesMakeRoomAfterStalledBodies) {
+  // Every body and every answer counts as stalled at once: the order is what is tested here.
+  SmallServer server(0ms);
+  Clients senders;
+  for (int i = 0; i < 24; ++i) {
+    senders.push_back(std::make_unique<LoopbackClient>(server.port()));
+    askForBig(*senders.back());
+  }
+  LoopbackClient body(server.port());
+  startBody(body, "/body");
+
+  // At the ceiling: each newcomer (asking for /big too, so never idle) closes the stalled body,
+  // then one stalled answer after the other, resetting its connection.
+  const auto resets = [&] {
+    return std::count_if(senders.begin(), senders.end(),
+                         [](const auto& sender) { return resetByServer(*sender); });
+  };
+  Clients newcomers;
+  newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+  askForBig(*newcomers.back());
+  EXPECT_EQ(body.readUntilClosed(1s), "");
+  EXPECT_EQ(resets(), 0);
+  for (int n = 1; n <= 3; ++n) {
+    newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+    askForBig(*newcomers.back());
+    EXPECT_EQ(resets(), n);
+  }
+
+  // The others get all of their answer, byte for byte, and go on.
+  for (const auto& sender : senders) {
+    if (resetByServer(*sender)) continue;
+    const std::string answer = take(*sender, kBigHead.size() + bigBody().size());
+    EXPECT_TRUE(answer == kBigHead + bigBody()) << answer.size() << " bytes";
+    sender->send("GET /after HTTP/1.1\r\n\r\n");
+    EXPECT_NE(sender->readAnswer(3s).find("path=/after"), std::string::npos);
+    break;
+  }
+}
+
+TEST(AcceptThrottle, AtTheCeilingAReaderTakingItsAnswerSteadilyIsNeverTheOneClosed) {
+  // Answers stall after the second of the real server.
+  SmallServer server(1s);
+  // The reader asks first: as the answer waiting longest, it is the first one looked at.
+  LoopbackClient reader(server.port());
+  askForBig(reader);
+  Clients senders;
+  for (int i = 0; i < 24; ++i) {
+    senders.push_back(std::make_unique<LoopbackClient>(server.port()));
+    askForBig(*senders.back());
+  }
+  // Newcomers come one after the other while the reader takes 16 KiB of its answer each time it
+  // has looked at the newest one; each is let in once an answer has stalled for a second.
+  std::string taken;
+  Clients newcomers;
+  std::size_t answered = 0;
+  for (int i = 0; i < 2000 && answered < 3; ++i) {
+    taken += take(reader, 16 * 1024);
+    if (newcomers.size() == answered) {
+      newcomers.push_back(std::make_unique<LoopbackClient>(server.port()));
+      sendForBig(*newcomers.back());
+    }
+    answered += answerStarted(*newcomers.back(), 20ms);
+  }
+  EXPECT_EQ(answered, 3u);
+  EXPECT_EQ(std::count_if(senders.begin(), senders.end(),
+                          [](const auto& sender) { return resetByServer(*sender); }),
+            3);
+  EXPECT_FALSE(resetByServer(reader));
+  EXPECT_LT(taken.size(), bigBody().size());  // its answer was still under way meanwhile
+  taken += take(reader, kBigHead.size() + bigBody().size() - taken.size());
+  EXPECT_TRUE(taken == kBigHead + bigBody()) << taken.size() << " bytes";
+}
+
+TEST(AcceptThrottle, AnAnswerWhosePeerTakesNothingIsClosedWithoutPressureASlowReaderNever) {
+  // Long enough that the reader, reading a piece each time it has looked at the other, is
+  // never still that long.
+  SmallServer server(1h, 1h, 2s);
+  LoopbackClient stalled(server.port());
+  askForBig(stalled);
+  LoopbackClient slow(server.port());
+  askForBig(slow);
+  std::string taken;
+  // Until the stalled one is closed (after 2 to 4 s), the slow one takes 4 KiB now and then.
+  bool closed = false;
+  for (int i = 0; i < 1000 && !closed; ++i) {
+    taken += take(slow, 4096);
+    closed = resetByServer(stalled, 20ms);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(taken.size(), bigBody().size() / 2);  // its answer was still waiting meanwhile
+  taken += take(slow, kBigHead.size() + bigBody().size() - taken.size());
+  EXPECT_TRUE(taken == kBigHead + bigBody()) << taken.size() << " bytes";
+  // It goes on as any connection does.
+  slow.send("GET /after HTTP/1.1\r\n\r\n");
+  EXPECT_NE(slow.readAnswer(3s).find("path=/after"), std::string::npos);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ case $arch in
   amd64) dir=build; options=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++) ;;
   armhf) dir=build-armhf; options=(-DCMAKE_BUILD_TYPE=Release
                                    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake) ;;
-  arm64) dir=build-arm64; options=(-DCMAKE_BUILD_TYPE=Release
+  arm64) dir=build-arm64; options=(-DCMAKE_BUILD_TYPE=Release -DRELAYDASH_TESTS=OFF
                                    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake) ;;
   *) echo "usage: scripts/package.sh amd64|armhf|arm64" >&2; exit 2 ;;
 esac

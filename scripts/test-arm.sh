@@ -2,8 +2,9 @@
 # The ARM builds, cross-compiled with Debian's compilers against a sysroot of Debian's ARM
 # packages (scripts/sysroot.sh) and run under qemu-user in that sysroot. armhf (32-bit ARM): the
 # Release build in build-armhf/, the tree scripts/package.sh armhf packages, its whole test
-# suite, a start (--help, /health and a sign-in), and its size and idle memory. arm64: the same,
-# without the measurement, in build-arm64/. Installs what it needs (scripts/setup.sh cross); exits
+# suite, a start (--help, /health and a sign-in), and its size and idle memory. arm64: the program
+# alone and its start, in build-arm64/ (the code is the armhf suite's; its build without the tests
+# keeps CI within its half hour). Installs what it needs (scripts/setup.sh cross); exits
 # 75 when apt cannot download it (a mirror out of sync), as setup.sh and sysroot.sh do.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,10 +58,9 @@ smoke_test build-armhf/relaydash qemu-arm -L "$sysroot_armhf"
 took "armhf tests under qemu"
 measure_armhf
 
-echo "== arm64 build (build-arm64/) and its test suite under qemu-aarch64"
-scripts/build.sh build-arm64 -DCMAKE_BUILD_TYPE=Release \
+echo "== arm64 build (build-arm64/, the program alone) and its start under qemu-aarch64"
+scripts/build.sh build-arm64 -DCMAKE_BUILD_TYPE=Release -DRELAYDASH_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
 took "arm64 build"
-ctest --test-dir build-arm64 --output-on-failure -j2
 smoke_test build-arm64/relaydash qemu-aarch64 -L "$sysroot_arm64"
-took "arm64 tests under qemu"
+took "arm64 start under qemu"

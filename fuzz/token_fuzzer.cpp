@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "auth.hpp"
 #include "crypto/buffer.hpp"
 #include "crypto/chachapoly.hpp"
 #include "crypto/libsodium.hpp"
 #include "json/writer.hpp"
-#include "token_keys.hpp"
+#include "security/token_keys.hpp"
+#include "security/token_seal.hpp"
 
 using namespace relaydash;
 

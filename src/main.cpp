@@ -3,12 +3,12 @@
 #include <exception>
 #include <string>
 
+#include "app/run.hpp"
 #include "cli/command_line.hpp"
 #include "crypto/libsodium.hpp"
 #include "model/sqlite.hpp"
-#include "print_line.hpp"
-#include "relaydash.hpp"
 #include "runtime/os_error.hpp"
+#include "runtime/print_line.hpp"
 
 int main(int argc, char** argv) {
   using namespace relaydash;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "ctx.hpp"
+#include "api/context.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_server.hpp"
 #include "support/loopback_client.hpp"

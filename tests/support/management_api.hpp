@@ -9,11 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "constant_answers.hpp"
-#include "ctx.hpp"
-#include "error_hook.hpp"
+#include "app/mounts.hpp"
+#include "app/start_up.hpp"
 #include "json/parser.hpp"
-#include "route.hpp"
 #include "runtime/event_loop.hpp"
 #include "server/http_server.hpp"
 #include "support/loopback_client.hpp"
@@ -45,7 +43,8 @@ inline std::ostream& operator<<(std::ostream& out, const Reply& reply) {
 inline const Reply kDone{200, R"({"output":{}})"};
 inline const Reply kUnspecified{500, error(10000, "Unspecified error")};
 
-// The application as start-up assembles it, on a loopback port, over a copy of a real
+// The application as start-up assembles it (without the web application's files), on a loopback
+// port, over a copy of a real
 // forwarder configuration and with the fake systemd tools on PATH.
 class ManagementApi : public ::testing::Test {
  protected:
@@ -68,9 +67,7 @@ class ManagementApi : public ::testing::Test {
     context = newContext(configPath, unit, dir.file("relaydash.sqlite3"));
     init(*context);
     server = newHttpServer(limits::kMaxRequestBody);
-    setupJsonApiRoute(*server);
-    mount(*server, "health", healthCheck);
-    catchErrors(*server, mainOnError);
+    mountApplication(*server, {});
     thread.emplace([this] {
       EventLoop::current().spawn(serve(
           *server, [this]() -> Context& { return *context; }, 0, "127.0.0.1"));

@@ -4,11 +4,14 @@
 
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/context.hpp"
+#include "app/mounts.hpp"
 #include "json/parser.hpp"
 #include "json/writer.hpp"
 #include "runtime/event_loop.hpp"
@@ -25,6 +28,25 @@ using testing::kUnspecified;
 using testing::Reply;
 using testing::ScriptedSystemctl;
 using ManagementApi = testing::ManagementApi;
+
+// The table as start-up mounts it: each path once, the sign-in the one procedure open to anyone,
+// and the API's first procedures answering failures as they always have.
+TEST(ProcedureTable, OnlyTheSignInIsOpenAndTheFirstProceduresAnswerAsEver) {
+  std::set<std::string_view> paths;
+  for (const Procedure& procedure : allProcedures()) {
+    EXPECT_TRUE(paths.insert(procedure.path).second) << procedure.path;
+    EXPECT_EQ(procedure.access == Access::Open, procedure.path == "login/password")
+        << procedure.path;
+    const bool first = std::set<std::string_view>{"login/password",       "password/update",
+                                                  "sshd/start",           "sshd/stop",
+                                                  "forwarder-config/get", "forwarder-config/patch"}
+                           .contains(procedure.path);
+    EXPECT_EQ(procedure.errors == ErrorAnswers::Generic, first) << procedure.path;
+    EXPECT_EQ(procedure.auditAction.empty(), procedure.auditFrom == AuditFrom::None)
+        << procedure.path;
+  }
+  EXPECT_EQ(paths.size(), 16u);
+}
 
 TEST_F(ManagementApi, LoginHandsOutATokenOnBothMounts) {
   for (const auto& [path, extra] : {std::pair{"/rpc/v1/login/password", ""},

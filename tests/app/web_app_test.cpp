@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "api/context.hpp"
 #include "runtime/event_loop.hpp"
@@ -85,14 +88,30 @@ TEST(MimeTypes, ByExtension) {
   EXPECT_EQ(mimeTypeFor("LICENSE"), "application/octet-stream");
 }
 
-TEST(EmbeddedApplication, EveryFileIsEmbeddedWithItsType) {
-  bool hasIndex = false;
-  for (const EmbeddedFile& file : uiFiles) {
-    EXPECT_EQ(file.mimeType, mimeTypeFor(file.path)) << file.path;
-    EXPECT_FALSE(file.path.starts_with("/")) << file.path;
-    hasIndex = hasIndex || file.path == "index.html";
+// The table the program serves holds every file of the web application's sources, each under
+// its own path and none empty, with the type a browser needs to run it.
+TEST(EmbeddedApplication, EveryFileOfTheSourcesIsEmbeddedWithTheTypeABrowserNeeds) {
+  std::set<std::string> sources;
+  const std::filesystem::path root = "assets/ui";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file())
+      sources.insert(std::filesystem::relative(entry.path(), root).generic_string());
   }
-  EXPECT_TRUE(uiFiles.empty() || hasIndex);
+  ASSERT_FALSE(sources.empty()) << "run from the source tree's root";
+  std::set<std::string> embedded;
+  for (const EmbeddedFile& file : uiFiles) {
+    embedded.emplace(file.path);
+    EXPECT_FALSE(file.content.empty()) << file.path;
+    const std::string_view path = file.path;
+    const std::string_view expected = path.ends_with(".js")     ? "application/javascript"
+                                      : path.ends_with(".css")  ? "text/css"
+                                      : path.ends_with(".html") ? "text/html"
+                                      : path.ends_with(".svg")  ? "image/svg+xml"
+                                                                : "";
+    EXPECT_EQ(file.mimeType, expected) << file.path;
+  }
+  EXPECT_EQ(embedded, sources);
+  EXPECT_TRUE(embedded.contains("index.html"));
 }
 
 }  // namespace

@@ -484,6 +484,10 @@ TEST_F(GatewayApi, LogsRequestsThatAreRefused) {
        {400, error(23007, "Field lines must be a whole number from 1 to 2000")}},
       {R"("input":{"lines":1.5})",
        {400, error(23007, "Field lines must be a whole number from 1 to 2000")}},
+      {R"("input":{"lines":123456789012345678901234567890})",
+       {400, error(23007, "Field lines must be a whole number from 1 to 2000")}},
+      {R"("input":{"after":123456789012345678901234567890})",
+       {400, error(23001, "Field after is not a journal cursor")}},
       {R"("input":{"unit":"nginx"})",
        {400, error(23001, R"(Field unit must be \"forwarder\" or \"ssh\")")}},
       {R"("input":{"unit":"packet-forwarder"})",
@@ -531,6 +535,8 @@ TEST_F(GatewayApi, LogsRequestsThatAreRefused) {
   EXPECT_EQ(call("/rpc/gateway/status", "{}"), (Reply{400, error(21031, "Missing field auth")}));
   // Only the last request reached journalctl.
   EXPECT_EQ(systemctl.calls("journalctl").size(), 1u);
+  // No input and a null one are the same: the newest entries of the forwarder.
+  EXPECT_EQ(guarded("/rpc/gateway/logs", R"("input":null)").status, 200);
 
   startServer("");
   EXPECT_EQ(guarded("/rpc/gateway/logs", R"("input":{"unit":"forwarder"})"),

@@ -4,8 +4,9 @@
 
 namespace relaydash {
 
-// Prints one line on standard output and flushes it: the program's only way of telling the
-// operator something (no log file, no levels).
+// Prints one line on standard output and flushes it: the server's log for the operator (the
+// journal keeps it under systemd; no log file, no levels). The command line's own messages and
+// the audit trail go elsewhere.
 void printLine(std::string_view line);
 
 }  // namespace relaydash

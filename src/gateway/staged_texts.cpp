@@ -11,9 +11,9 @@
 namespace relaydash {
 namespace {
 
-// 32 hexadecimal digits of the kernel's random bytes.
+// kIdDigits hexadecimal digits of the kernel's random bytes.
 std::string newId() {
-  std::array<unsigned char, 16> bytes{};
+  std::array<unsigned char, StagedTexts::kIdDigits / 2> bytes{};
   std::size_t got = 0;
   while (got < bytes.size()) {
     const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);

@@ -35,6 +35,8 @@ class StagedTexts {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+  // An id's length in hexadecimal digits.
+  static constexpr std::size_t kIdDigits = 32;
   static constexpr std::size_t kMaxTexts = 4;
   static constexpr std::chrono::minutes kIdle{10};
 

@@ -26,11 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kDefaultLines = 200;
-constexpr int kMaxLines = 2000;
 constexpr std::size_t kMaxPhrase = 200;  // characters
-// Entries read at most to find a phrase: over two days of a forwarder that reports every 30 s.
-constexpr int kMaxScanned = 50'000;
-// Reading that many takes a few seconds on a small board.
+// Reading kMaxScanned entries takes a few seconds on a small board.
 constexpr auto kScanTimeout = 30s;
 
 struct LogsRequest {

@@ -1,16 +1,16 @@
 // The application shell: the header, the views and the routes below /ui, and the sign-in state.
 // boot.js loads it once it knows the page is not inside another page's frame.
 
-import * as api from '/ui/api.js';
-import { ask, h } from '/ui/dom.js';
-import { gatewayIdOf } from '/ui/forwarder.js';
-import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/session.js';
-import { activityView } from '/ui/view-activity.js';
-import { newPasswordView, passwordView, signInView, sshView } from '/ui/view-account.js';
-import { configView, rawView } from '/ui/view-config.js';
-import { historyView } from '/ui/view-history.js';
-import { logsView } from '/ui/view-logs.js';
-import { statusView } from '/ui/view-status.js';
+import * as api from '/ui/lib/api.js';
+import { ask, h } from '/ui/lib/dom.js';
+import { gatewayIdOf } from '/ui/config/forwarder.js';
+import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
+import { activityView } from '/ui/pages/activity.js';
+import { newPasswordView, passwordView, signInView, sshView } from '/ui/pages/account.js';
+import { configView, rawView } from '/ui/pages/config.js';
+import { historyView } from '/ui/pages/history.js';
+import { logsView } from '/ui/pages/logs.js';
+import { statusView } from '/ui/pages/status.js';
 
 const SIGN_IN = '/ui/login';
 const NEW_PASSWORD = '/ui/new-password';

@@ -1,7 +1,7 @@
 // The web application as the gateway serves it: the same code as assets/ui without its comment
 // lines, small enough for a gateway's flash, and loaded in two round trips after the page.
 import assert from 'node:assert/strict';
-import { readdirSync, readFileSync } from 'node:fs';
+import { readdirSync, readFileSync, statSync } from 'node:fs';
 import { test } from 'node:test';
 import { SX1301, browser, gw, newPage, signIn, usesBrowser } from './support.mjs';
 
@@ -10,7 +10,7 @@ const MAX_BYTES = 200_000;
 
 usesBrowser(SX1301);
 
-const names = readdirSync(ASSETS);
+const names = readdirSync(ASSETS, { recursive: true }).filter((n) => statSync(new URL(n, ASSETS)).isFile());
 const served = async (name) => Buffer.from(await (await fetch(`${gw.url}/ui/${name}`)).arrayBuffer());
 
 // Before these, a "/" starts a regular expression; after anything else it divides.
@@ -131,7 +131,7 @@ test('after index.html the application loads in at most two round trips, icon.sv
   let arrived = () => {};
   const icons = [];
   page.on('request', (r) => r.url().endsWith('/ui/icon.svg') && icons.push(r.url()));
-  const files = /\/ui\/[^/]+\.(js|css|svg)$/;
+  const files = /\/ui\/.+\.(js|css|svg)$/;
   await page.route(files, (route) => {
     held.set(new URL(route.request().url()).pathname, route);
     arrived();
@@ -162,7 +162,7 @@ test('after index.html the application loads in at most two round trips, icon.sv
   await page.getByRole('heading', { name: 'Sign in' }).waitFor();
   assert.deepEqual([...held.keys()], [], 'asked for files that nothing refers to');
   assert.ok(trips.length <= 2, JSON.stringify(trips));
-  assert.ok(trips.flat().includes('/ui/view-config.js'));
+  assert.ok(trips.flat().includes('/ui/pages/config.js'));
   assert.equal(icons.length, 1);
   // Moving between views fetches no icon again.
   await page.unroute(files);

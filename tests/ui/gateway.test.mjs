@@ -2,8 +2,8 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const g = await loadUi('gateway.js');
-const { sshEffects } = await loadUi('view-account.js');
+const g = await loadUi('lib/gateway.js');
+const { sshEffects } = await loadUi('pages/account.js');
 
 const unit = (activeState, subState, extra = {}) => ({ loadState: 'loaded', activeState, subState, unitFileState: 'enabled', ...extra });
 

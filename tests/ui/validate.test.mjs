@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const v = await loadUi('validate.js');
+const v = await loadUi('config/validate.js');
 
 test('gateway IDs: pasted forms normalise, then must be 16 hex digits', () => {
   for (const pasted of ['eui-b827ebfffe123456', 'EUI-B827EBFFFE123456', 'B8:27:EB:FF:FE:12:34:56', 'b8-27-eb-ff-fe-12-34-56', ' b827 ebff fe12 3456\t']) {

@@ -1,12 +1,12 @@
 // Sign-in, SSH access and the password: the views about who may reach the gateway.
 
-import * as api from '/ui/api.js';
-import { h, statusLine, textField, whileBusy } from '/ui/dom.js';
-import { isRunning, startsAtBoot, unitBadge } from '/ui/gateway.js';
+import * as api from '/ui/lib/api.js';
+import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
+import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
 import {
   FAILURES_BEFORE_SLOW, clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed,
-} from '/ui/session.js';
-import { FACTORY_PASSWORD, checkNewPassword } from '/ui/validate.js';
+} from '/ui/lib/session.js';
+import { FACTORY_PASSWORD, checkNewPassword } from '/ui/config/validate.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
 // The password of this sign-in, which the page asking for one's own replaces: the factory one or

@@ -1,9 +1,9 @@
 // The activity page: every sign-in and change the gateway has recorded, newest first, a page at
 // a time.
 
-import { activityTable } from '/ui/activity.js';
-import * as api from '/ui/api.js';
-import { h, statusLine, whileBusy } from '/ui/dom.js';
+import { activityTable } from '/ui/widgets/activity-table.js';
+import * as api from '/ui/lib/api.js';
+import { h, statusLine, whileBusy } from '/ui/lib/dom.js';
 
 export const PAGE_ROWS = 50;
 

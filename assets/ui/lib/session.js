@@ -1,7 +1,7 @@
 // How long a sign-in lasts in this tab, and what the sign-in page tells about failures. The
 // timing rules are pure functions so Node can test them; the watcher only adds the listeners.
 
-import { INVALID_PASSWORD, PASSWORD_MISMATCH } from '/ui/api.js';
+import { INVALID_PASSWORD, PASSWORD_MISMATCH } from '/ui/lib/api.js';
 
 // Without a key press, click, touch or scroll for this long, the tab signs out by itself.
 export const IDLE_LIMIT_MS = 30 * 60 * 1000;

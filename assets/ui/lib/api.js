@@ -1,7 +1,7 @@
 // Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
 // success or "error" with "code" and "message" on failure, whatever the HTTP status.
 
-import { MAX_REQUEST_BYTES, requestBody } from '/ui/patch.js';
+import { MAX_REQUEST_BYTES, requestBody } from '/ui/config/patch.js';
 
 const TOKEN_KEY = 'relaydash.auth';
 const USER_KEY = 'relaydash.user';

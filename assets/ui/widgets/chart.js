@@ -2,7 +2,7 @@
 // lines over the last hour, as inline SVG built element by element. Each report is a link to the
 // forwarder's log around it, titled with its numbers.
 
-import { chartPoints, chartTicks, localTimeText, percentText, pullText, reportLogsHref } from '/ui/gateway.js';
+import { chartPoints, chartTicks, localTimeText, percentText, pullText, reportLogsHref } from '/ui/lib/gateway.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const WIDTH = 600;

@@ -3,11 +3,11 @@
 // it comes. The address may name the range and the phrase (/ui/logs?unit=&since=&until=&match=),
 // so that other pages can link to a moment.
 
-import * as api from '/ui/api.js';
-import { h, newId, statusLine } from '/ui/dom.js';
+import * as api from '/ui/lib/api.js';
+import { h, newId, statusLine } from '/ui/lib/dom.js';
 import {
   entryText, isoFromLocalInput, localInputValue, localTimeText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone,
-} from '/ui/gateway.js';
+} from '/ui/lib/gateway.js';
 
 export const FOLLOW_MS = 2000;
 // Lines kept on the page: a long journal must not make the page slow.

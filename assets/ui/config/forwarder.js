@@ -14,8 +14,8 @@ import {
   hzToMhz,
   khzToHz,
   mhzToHz,
-} from '/ui/validate.js';
-import { cloneJson, formatPath, isObject, put } from '/ui/patch.js';
+} from '/ui/config/validate.js';
+import { cloneJson, formatPath, isObject, put } from '/ui/config/patch.js';
 
 // The two generations of concentrator settings. An IF channel may sit this far from the centre
 // of its radio: the SX1301 demodulates ±400 kHz, the SX1302/SX1303 ±737.5 kHz.

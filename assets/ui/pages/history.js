@@ -2,12 +2,12 @@
 // the file, what each one is, compared with another or with the current file, downloaded, or
 // restored. "/ui/history?compare=A,B" opens a comparison, "?restore=N" the restore of version N.
 
-import * as api from '/ui/api.js';
-import { progressPanel, settleField } from '/ui/change.js';
-import { diffView } from '/ui/diff-view.js';
-import { h, sentence, statusLine, whileBusy } from '/ui/dom.js';
-import { bytesText, durationText, localTimeText } from '/ui/gateway.js';
-import { countChanges, diffLines } from '/ui/linediff.js';
+import * as api from '/ui/lib/api.js';
+import { progressPanel, settleField } from '/ui/config/change.js';
+import { diffView } from '/ui/widgets/diff-view.js';
+import { h, sentence, statusLine, whileBusy } from '/ui/lib/dom.js';
+import { bytesText, durationText, localTimeText } from '/ui/lib/gateway.js';
+import { countChanges, diffLines } from '/ui/lib/linediff.js';
 
 // "apply", "patch (script)", "restore", "apply, rolled back": how the version came to be.
 export function procedureText(procedure) {

@@ -3,11 +3,11 @@
 // when the forwarder does not keep running. This module sends the change, follows it step by
 // step while it runs, and shows how it ended.
 
-import * as api from '/ui/api.js';
-import { announce, h, sentence } from '/ui/dom.js';
-import { localTimeText } from '/ui/gateway.js';
-import { MAX_REQUEST_BYTES, byteLength, requestBody } from '/ui/patch.js';
-import { problemText } from '/ui/rules.js';
+import * as api from '/ui/lib/api.js';
+import { announce, h, sentence } from '/ui/lib/dom.js';
+import { localTimeText } from '/ui/lib/gateway.js';
+import { MAX_REQUEST_BYTES, byteLength, requestBody } from '/ui/config/patch.js';
+import { problemText } from '/ui/config/rules.js';
 
 export const DEFAULT_SETTLE_SECONDS = 15;
 export const MAX_SETTLE_SECONDS = 120;

@@ -4,6 +4,7 @@
 import * as api from '/ui/lib/api.js';
 import { ask, h } from '/ui/lib/dom.js';
 import { gatewayIdOf } from '/ui/config/forwarder.js';
+import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/server-constants.js';
 import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
 import { activityView } from '/ui/pages/activity.js';
 import { newPasswordView, passwordView, signInView, sshView } from '/ui/pages/account.js';
@@ -20,7 +21,8 @@ const NOTICES = {
   signedOut: 'You have signed out.',
   idle: `You were signed out after ${IDLE_LIMIT_MS / 60_000} minutes without activity. Sign in again to carry on ` +
     'where you were.',
-  expired: 'Your sign-in has expired: a sign-in lasts 12 hours. Sign in again to carry on where you were.',
+  expired: `Your sign-in has expired: a sign-in lasts ${TOKEN_LIFETIME_HOURS} hours. Sign in again to carry on where ` +
+    'you were.',
   ended: 'Your session has ended, most likely because the gateway restarted or its password was changed. Sign in ' +
     'again to carry on where you were.',
 };
@@ -285,7 +287,7 @@ document.getElementById('sign-out').addEventListener('click', async () => {
 
 api.onAuthLost((e) => {
   if (routePath(location.pathname) === SIGN_IN) return;
-  toSignIn(e.code === api.EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, here());
+  toSignIn(e.code === EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, here());
 });
 
 if (api.remembered('id')) showGateway({});

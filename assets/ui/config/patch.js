@@ -2,8 +2,7 @@
 // merge rules: objects merge member by member, anything else (arrays included) replaces whole,
 // null is stored as null, and no member can ever be removed.
 
-// The gateway refuses request bodies longer than this.
-export const MAX_REQUEST_BYTES = 4096;
+import { MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
 
 export const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
 

@@ -3,6 +3,8 @@
 // { error } with a sentence to show next to the field. Nothing here touches the page, so Node
 // can run it directly.
 
+import { FACTORY_PASSWORD } from '/ui/lib/server-constants.js';
+
 export const GATEWAY_ID_DIGITS = 16;
 export const MAX_SERVER_ADDRESS = 63;
 
@@ -120,8 +122,6 @@ export function channelFrequencyHz(radioHz, offsetHz) {
   return radioHz + offsetHz;
 }
 
-// The password every gateway has from the factory.
-export const FACTORY_PASSWORD = 'quilm';
 export const MIN_PASSWORD_LENGTH = 8;
 
 // A new password for the account "admin": anything but empty, short, or the factory one.

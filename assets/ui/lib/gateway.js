@@ -1,6 +1,8 @@
 // What the gateway's answers mean to an operator: unit states as badges, the link's health as a
 // colour, and numbers, sizes and times as text. No page building here, so it is tested on its own.
 
+import { MAX_LOG_LINES } from '/ui/lib/server-constants.js';
+
 // A unit's state as one of a few badges. `tone` picks the colour: ok, warn, bad or muted.
 export function unitBadge(unit) {
   if (!unit) return { label: 'not a unit', tone: 'muted' };
@@ -160,7 +162,7 @@ export function olderQuery(asked, entries) {
   const until = entries[0].time;
   let held = 0;
   while (held < entries.length && entries[held].time === until) held++;
-  return { ...asked, until, lines: Math.min(2000, asked.lines + held) };
+  return { ...asked, until, lines: Math.min(MAX_LOG_LINES, asked.lines + held) };
 }
 
 // A datetime-local field's value for an ISO time, in the browser's zone, and back: whole seconds,

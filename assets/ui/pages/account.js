@@ -3,10 +3,9 @@
 import * as api from '/ui/lib/api.js';
 import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
 import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
-import {
-  FAILURES_BEFORE_SLOW, clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed,
-} from '/ui/lib/session.js';
-import { FACTORY_PASSWORD, checkNewPassword } from '/ui/config/validate.js';
+import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/server-constants.js';
+import { clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed } from '/ui/lib/session.js';
+import { checkNewPassword } from '/ui/config/validate.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
 // The password of this sign-in, which the page asking for one's own replaces: the factory one or
@@ -242,7 +241,7 @@ export function newPasswordView(app) {
       if (e.authLost) return status.clear();
       // A mismatch: someone changed it meanwhile, or the page was reloaded and no longer knows
       // the password of the sign-in; the Password page asks for it.
-      status.error(e.code === api.PASSWORD_MISMATCH
+      status.error(e.code === PASSWORD_MISMATCH
         ? 'The password was not changed: the gateway no longer has the password you signed in with. Change it under Password.'
         : `The password was not changed: ${e.message}`);
     }
@@ -300,7 +299,7 @@ export function passwordView(app) {
       status.clear();
       // A wrong current password comes back as "Password mismatch", which would read as if the
       // two new passwords differed.
-      if (e.code === api.PASSWORD_MISMATCH) {
+      if (e.code === PASSWORD_MISMATCH) {
         current.setError('The current password is wrong.');
         current.input.select();
       } else {

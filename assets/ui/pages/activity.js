@@ -4,6 +4,7 @@
 import { activityTable } from '/ui/widgets/activity-table.js';
 import * as api from '/ui/lib/api.js';
 import { h, statusLine, whileBusy } from '/ui/lib/dom.js';
+import { AUDIT_ROWS_KEPT } from '/ui/lib/server-constants.js';
 
 export const PAGE_ROWS = 50;
 
@@ -15,7 +16,7 @@ export function activityView() {
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, 'Activity'),
     h('p', { class: 'intro' }, 'Every sign-in, password change, SSH switch and configuration change, with who did ' +
-      'it and from which address. The gateway keeps the last 10,000.'),
+      `it and from which address. The gateway keeps the last ${AUDIT_ROWS_KEPT.toLocaleString('en')}.`),
     h('div', { class: 'card' }, status.el, list, area));
 
   let table = null;

@@ -1,13 +1,14 @@
 // The two editors of the forwarder configuration, the structured form and the file's own text,
 // the review step they share, and the progress of the change once it is applied.
 
-import { BUSY, compareAddress, progressPanel, rejectedOf, settleField } from '/ui/config/change.js';
+import { compareAddress, progressPanel, rejectedOf, settleField } from '/ui/config/change.js';
 import { diffView } from '/ui/widgets/diff-view.js';
 import { ask, h, statusLine, whileBusy } from '/ui/lib/dom.js';
 import { formEditor } from '/ui/config/form-editor.js';
 import { formatPath } from '/ui/config/patch.js';
 import { rawEditor } from '/ui/config/raw-editor.js';
 import { readText } from '/ui/config/reading.js';
+import { BUSY } from '/ui/lib/server-constants.js';
 import { takeDraft } from '/ui/lib/session.js';
 
 // Rows of changes in the operator's words: the setting, what it is, what it becomes.

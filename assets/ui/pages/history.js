@@ -7,6 +7,7 @@ import { progressPanel, settleField } from '/ui/config/change.js';
 import { diffView } from '/ui/widgets/diff-view.js';
 import { h, sentence, statusLine, whileBusy } from '/ui/lib/dom.js';
 import { bytesText, durationText, localTimeText } from '/ui/lib/gateway.js';
+import { HISTORY_VERSIONS_KEPT } from '/ui/lib/server-constants.js';
 import { countChanges, diffLines } from '/ui/lib/linediff.js';
 
 // "apply", "patch (script)", "restore", "apply, rolled back": how the version came to be.
@@ -113,7 +114,7 @@ export function historyView() {
 
   const list = h('section', { class: 'card' }, h('p', { class: 'intro' },
     'Before it writes the forwarder\'s configuration, the gateway keeps the file as it was, comments and all. ' +
-    'The newest 50 versions are kept.'), area, status.el);
+    `The newest ${HISTORY_VERSIONS_KEPT} versions are kept.`), area, status.el);
   const progress = progressPanel({
     onClose() {
       progress.hide();

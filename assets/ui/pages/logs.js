@@ -5,6 +5,7 @@
 
 import * as api from '/ui/lib/api.js';
 import { h, newId, statusLine } from '/ui/lib/dom.js';
+import { MAX_LOG_LINES, MAX_SCANNED_LINES } from '/ui/lib/server-constants.js';
 import {
   entryText, isoFromLocalInput, localInputValue, localTimeText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone,
 } from '/ui/lib/gateway.js';
@@ -12,7 +13,7 @@ import {
 export const FOLLOW_MS = 2000;
 // Lines kept on the page: a long journal must not make the page slow.
 export const MAX_LINES = 3000;
-const LINE_CHOICES = [100, 200, 500, 1000, 2000];
+const LINE_CHOICES = [100, 200, 500, 1000, MAX_LOG_LINES];
 const RANGES = [['', 'Newest lines'], ['15', 'Last 15 minutes'], ['60', 'Last hour'], ['1440', 'Last day'], ['from', 'From a time…']];
 const SEVERITIES = [['', 'All'], ['4', 'Warnings and worse'], ['3', 'Errors and worse']];
 
@@ -108,7 +109,10 @@ export function logsView() {
         ? `${visible} of ${n} lines hold the phrase (press Enter to search the whole range).`
         : `${n} lines hold “${searched}” (press Enter to show every line).`;
     }
-    if (more && !entries.length) text = 'None of the newest 50,000 lines of this range holds the phrase: choose an earlier time to look further.';
+    if (more && !entries.length) {
+      text = `None of the newest ${MAX_SCANNED_LINES.toLocaleString('en')} lines of this range holds the phrase: choose an ` +
+        'earlier time to look further.';
+    }
     shownCount.textContent = text;
     older.hidden = !more || !entries.length || entries.length >= MAX_LINES;
   }
@@ -199,7 +203,7 @@ export function logsView() {
   async function poll() {
     const mine = generation;
     try {
-      const input = { ...(asked ?? query()), lines: 2000 };
+      const input = { ...(asked ?? query()), lines: MAX_LOG_LINES };
       if (cursor) input.after = cursor;
       const answer = await api.call('gateway/logs', input);
       if (mine !== generation || !following) return;

@@ -1,13 +1,13 @@
 // The application shell: the header, the views and the routes below /ui, and the sign-in state.
 // boot.js loads it once it knows the page is not inside another page's frame.
 
+import { gatewayIdOf } from '/ui/config/forwarder.js';
 import * as api from '/ui/lib/api.js';
 import { ask, h } from '/ui/lib/dom.js';
-import { gatewayIdOf } from '/ui/config/forwarder.js';
 import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/server-constants.js';
 import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
-import { activityView } from '/ui/pages/activity.js';
 import { newPasswordView, passwordView, signInView, sshView } from '/ui/pages/account.js';
+import { activityView } from '/ui/pages/activity.js';
 import { configView, rawView } from '/ui/pages/config.js';
 import { historyView } from '/ui/pages/history.js';
 import { logsView } from '/ui/pages/logs.js';

@@ -3,11 +3,11 @@
 // when the forwarder does not keep running. This module sends the change, follows it step by
 // step while it runs, and shows how it ended.
 
-import * as api from '/ui/lib/api.js';
-import { announce, h, sentence } from '/ui/lib/dom.js';
-import { localTimeText } from '/ui/lib/gateway.js';
-import { byteLength, requestBody } from '/ui/config/patch.js';
 import { problemText } from '/ui/config/rules.js';
+import * as api from '/ui/lib/api.js';
+import { byteLength, requestBody } from '/ui/lib/api.js';
+import { announce, h, sentence } from '/ui/lib/dom.js';
+import { localTimeText } from '/ui/lib/format.js';
 import {
   BUSY, DEFAULT_SETTLE_SECONDS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
 } from '/ui/lib/server-constants.js';

@@ -1,8 +1,6 @@
 // The structured form of the forwarder's configuration: the fields operators change, grouped as
 // the file groups them, with a table of contents, and everything else shown read-only.
 
-import * as api from '/ui/lib/api.js';
-import { h, newId, setFieldError } from '/ui/lib/dom.js';
 import {
   MAX_SERVERS, applyForm, channelFrequencyText, describeForm, fieldText, gatewayIdInText, readField, serverUse,
 } from '/ui/config/forwarder.js';
@@ -11,6 +9,8 @@ import { fileReading, readingProblem, sideFileTexts } from '/ui/config/reading.j
 import { describeChanges } from '/ui/config/review.js';
 import { checkConfig, problemText } from '/ui/config/rules.js';
 import { normaliseGatewayId } from '/ui/config/validate.js';
+import * as api from '/ui/lib/api.js';
+import { h, newId, setFieldError } from '/ui/lib/dom.js';
 
 // A rule's message as the sentence below a field: "Must be from 862 to 1020 MHz for an SX1257 radio."
 const fieldSentence = (message) => `${message[0].toUpperCase()}${message.slice(1)}.`;

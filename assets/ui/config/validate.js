@@ -3,8 +3,6 @@
 // { error } with a sentence to show next to the field. Nothing here touches the page, so Node
 // can run it directly.
 
-import { FACTORY_PASSWORD } from '/ui/lib/server-constants.js';
-
 export const GATEWAY_ID_DIGITS = 16;
 export const MAX_SERVER_ADDRESS = 63;
 
@@ -120,18 +118,4 @@ export function checkChannelOffset(text, maxOffsetHz) {
 export function channelFrequencyHz(radioHz, offsetHz) {
   if (!Number.isFinite(radioHz) || !Number.isFinite(offsetHz)) return null;
   return radioHz + offsetHz;
-}
-
-export const MIN_PASSWORD_LENGTH = 8;
-
-// A new password for the account "admin": anything but empty, short, or the factory one.
-export function checkNewPassword(text) {
-  if (text === '') return { error: 'The new password may not be empty.' };
-  if (text === FACTORY_PASSWORD) {
-    return { error: 'That is the factory password, the same on every gateway. Choose a password of your own.' };
-  }
-  if ([...text].length < MIN_PASSWORD_LENGTH) {
-    return { error: `Use at least ${MIN_PASSWORD_LENGTH} characters: a short password is quickly guessed.` };
-  }
-  return { value: text };
 }

@@ -1,7 +1,6 @@
 // Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
 // success or "error" with "code" and "message" on failure, whatever the HTTP status.
 
-import { requestBody } from '/ui/config/patch.js';
 import { EXPIRED_TOKEN, INSUFFICIENT_RIGHTS, INVALID_TOKEN, MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
 
 const TOKEN_KEY = 'relaydash.auth';
@@ -45,6 +44,13 @@ export const putOffPassword = () => sessionStorage.setItem(PASSWORD_LATER_KEY, '
 export function forget() {
   for (const key of [TOKEN_KEY, USER_KEY, PASSWORD_LATER_KEY, ...Object.values(GATEWAY_KEYS)]) sessionStorage.removeItem(key);
 }
+
+// The body of a call: the sign-in's token and the procedure's input.
+export function requestBody(auth, input) {
+  return JSON.stringify({ auth, input });
+}
+
+export const byteLength = (text) => new TextEncoder().encode(text).length;
 
 let authLostHandler = () => {};
 export function onAuthLost(handler) {

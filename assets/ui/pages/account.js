@@ -5,7 +5,6 @@ import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
 import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
 import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/server-constants.js';
 import { clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed } from '/ui/lib/session.js';
-import { checkNewPassword } from '/ui/config/validate.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
 // The password of this sign-in, which the page asking for one's own replaces: the factory one or
@@ -187,6 +186,20 @@ export function sshView(app) {
   });
 
   return { path: '/ui/ssh', title: 'SSH access', el, fetchesStatus: true, show: refresh };
+}
+
+// A new password for the account "admin": anything but empty, short, or the factory one. The
+// page's own rule: the gateway takes any password.
+const MIN_PASSWORD_LENGTH = 8;
+export function checkNewPassword(text) {
+  if (text === '') return { error: 'The new password may not be empty.' };
+  if (text === FACTORY_PASSWORD) {
+    return { error: 'That is the factory password, the same on every gateway. Choose a password of your own.' };
+  }
+  if ([...text].length < MIN_PASSWORD_LENGTH) {
+    return { error: `Use at least ${MIN_PASSWORD_LENGTH} characters: a short password is quickly guessed.` };
+  }
+  return { value: text };
 }
 
 // What is wrong with a new password typed twice, field by field.

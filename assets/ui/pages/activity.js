@@ -1,10 +1,10 @@
 // The activity page: every sign-in and change the gateway has recorded, newest first, a page at
 // a time.
 
-import { activityTable } from '/ui/widgets/activity-table.js';
 import * as api from '/ui/lib/api.js';
 import { h, statusLine, whileBusy } from '/ui/lib/dom.js';
 import { AUDIT_ROWS_KEPT } from '/ui/lib/server-constants.js';
+import { activityTable } from '/ui/widgets/activity-table.js';
 
 export const PAGE_ROWS = 50;
 

@@ -2,13 +2,13 @@
 // the file, what each one is, compared with another or with the current file, downloaded, or
 // restored. "/ui/history?compare=A,B" opens a comparison, "?restore=N" the restore of version N.
 
-import * as api from '/ui/lib/api.js';
 import { progressPanel, settleField } from '/ui/config/change.js';
-import { diffView } from '/ui/widgets/diff-view.js';
+import * as api from '/ui/lib/api.js';
 import { h, sentence, statusLine, whileBusy } from '/ui/lib/dom.js';
-import { bytesText, durationText, localTimeText } from '/ui/lib/gateway.js';
-import { HISTORY_VERSIONS_KEPT } from '/ui/lib/server-constants.js';
+import { bytesText, clockText, durationText, localTimeText } from '/ui/lib/format.js';
 import { countChanges, diffLines } from '/ui/lib/linediff.js';
+import { HISTORY_VERSIONS_KEPT } from '/ui/lib/server-constants.js';
+import { diffView } from '/ui/widgets/diff-view.js';
 
 // "apply", "patch (script)", "restore", "apply, rolled back": how the version came to be.
 export function procedureText(procedure) {
@@ -17,12 +17,6 @@ export function procedureText(procedure) {
   const what = { apply: 'change applied', patch: 'patch (script)', restore: 'restore' }[m[1]] ?? m[1];
   return m[2] ? `${what}, rolled back` : what;
 }
-
-// "21:05" in the operator's time zone.
-export const clockText = (iso) => {
-  const t = new Date(iso);
-  return Number.isNaN(t.getTime()) ? '–' : `${String(t.getHours()).padStart(2, '0')}:${String(t.getMinutes()).padStart(2, '0')}`;
-};
 
 const plural = (n, what) => `${n} ${what}${n === 1 ? '' : 's'}`;
 

@@ -1,15 +1,16 @@
 // The status page: is the forwarder running, does the network server answer, and the gateway's
 // facts, refreshed every few seconds while the page is in view.
 
-import { activityTable } from '/ui/widgets/activity-table.js';
-import * as api from '/ui/lib/api.js';
-import { linkChart } from '/ui/widgets/chart.js';
-import { h, sentence, statusLine } from '/ui/lib/dom.js';
-import {
-  VERDICT_MARKS, VERDICT_TONES, ackTone, agoText, bytesText, durationText, localClockText, localTimeText, logsHref,
-  percentText, pullText, startsAtBoot, unitBadge, unitSinceText,
-} from '/ui/lib/gateway.js';
 import { readingProblem, sideFileTexts, tailText } from '/ui/config/reading.js';
+import * as api from '/ui/lib/api.js';
+import { h, sentence, statusLine } from '/ui/lib/dom.js';
+import { agoText, bytesText, durationText, localClockText, localTimeText, percentText } from '/ui/lib/format.js';
+import {
+  VERDICT_MARKS, VERDICT_TONES, ackTone, pullText, startsAtBoot, unitBadge, unitSinceText,
+} from '/ui/lib/gateway.js';
+import { logsHref } from '/ui/lib/journal.js';
+import { activityTable } from '/ui/widgets/activity-table.js';
+import { linkChart } from '/ui/widgets/chart.js';
 
 export const REFRESH_MS = 5000;
 export const RECENT_ROWS = 10;

@@ -1,21 +1,17 @@
-// The application shell: the header, the views and the routes below /ui, and the sign-in state.
-// boot.js loads it once it knows the page is not inside another page's frame.
+// The application shell: the header, the views and the routes below /ui (the pages of
+// pages/index.js), and the sign-in state. boot.js loads it once it knows the page is not inside
+// another page's frame.
 
 import { gatewayIdOf } from '/ui/config/forwarder.js';
 import * as api from '/ui/lib/api.js';
 import { ask, h } from '/ui/lib/dom.js';
 import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/server-constants.js';
 import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
-import { newPasswordView, passwordView, signInView, sshView } from '/ui/pages/account.js';
-import { activityView } from '/ui/pages/activity.js';
-import { configView, rawView } from '/ui/pages/config.js';
-import { historyView } from '/ui/pages/history.js';
-import { logsView } from '/ui/pages/logs.js';
-import { statusView } from '/ui/pages/status.js';
+import * as pages from '/ui/pages/index.js';
 
-const SIGN_IN = '/ui/login';
-const NEW_PASSWORD = '/ui/new-password';
-const HOME = '/ui/status';
+const SIGN_IN = pages.SIGN_IN.path;
+const NEW_PASSWORD = pages.NEW_PASSWORD.path;
+const HOME = pages.PAGES[0].path;
 
 const NOTICES = {
   signedOut: 'You have signed out.',
@@ -111,7 +107,12 @@ function showTitle() {
   document.title = [gateway, current?.title, 'relaydash'].filter(Boolean).join(' · ');
 }
 
-const signIn = signInView(app);
+// A page's view, with the page's path and title.
+const make = (page) => Object.assign(page.make(page, app), { path: page.path, title: page.title });
+
+// The navigation: a link to each page behind the sign-in.
+nav.append(...pages.PAGES.map((p) => h('a', { href: p.path }, p.link)));
+const signIn = make(pages.SIGN_IN);
 const notFound = {
   title: 'Not found',
   el: h('section', { class: 'view card', hidden: true },
@@ -130,10 +131,9 @@ function makeViews() {
     v.el.remove();
   }
   current = null;
-  newPassword = newPasswordView(app);
+  newPassword = make(pages.NEW_PASSWORD);
   main.append(newPassword.el);
-  views = new Map([statusView(app), configView(app), rawView(app), historyView(app), sshView(app), logsView(app),
-    activityView(app), passwordView(app)].map((v) => [v.path, v]));
+  views = new Map(pages.PAGES.map((p) => [p.path, make(p)]));
   for (const v of views.values()) main.append(v.el);
 }
 makeViews();

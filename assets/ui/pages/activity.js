@@ -8,13 +8,13 @@ import { activityTable } from '/ui/widgets/activity-table.js';
 
 export const PAGE_ROWS = 50;
 
-export function activityView() {
+export function activityView(page) {
   const status = statusLine();
   const list = h('div', {});
   const older = h('button', { type: 'button', hidden: true }, 'Show older');
   const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, older));
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Activity'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, 'Every sign-in, password change, SSH switch and configuration change, with who did ' +
       `it and from which address. The gateway keeps the last ${AUDIT_ROWS_KEPT.toLocaleString('en')}.`),
     h('div', { class: 'card' }, status.el, list, area));
@@ -52,8 +52,6 @@ export function activityView() {
   older.addEventListener('click', () => run(() => load(last)));
 
   return {
-    path: '/ui/activity',
-    title: 'Activity',
     el,
     show() {
       generation += 1;

@@ -14,7 +14,8 @@ import { changeTable } from '/ui/widgets/change-table.js';
 import { diffView } from '/ui/widgets/diff-view.js';
 
 // One editor view: loads what the gateway holds, lets the operator edit it, reviews and applies.
-function editorView({ path, title, intro, editor, app }) {
+function editorView({ page, intro, editor, app }) {
+  const { path, title } = page;
   const heading = h('h1', { tabindex: '-1' }, title);
   const status = statusLine();
   const formStatus = statusLine();
@@ -183,8 +184,6 @@ function editorView({ path, title, intro, editor, app }) {
 
   const el = h('section', { class: 'view', hidden: true }, heading, intro, status.el, kept, changed, form, review.el);
   return {
-    path,
-    title,
     el,
     // Edits not yet applied; once a change is under way or done, leaving loses nothing.
     dirty: () => base !== null && !review.applying() && !sent && editor.dirty(),
@@ -200,10 +199,9 @@ function editorView({ path, title, intro, editor, app }) {
   };
 }
 
-export function configView(app) {
+export function configView(page, app) {
   return editorView({
-    path: '/ui/config',
-    title: 'Forwarder configuration',
+    page,
     intro: h('p', { class: 'intro' }, 'The settings operators usually change. Frequencies are in MHz, channel ' +
       'offsets in kHz from their radio\'s centre frequency.'),
     editor: formEditor(app),
@@ -211,10 +209,9 @@ export function configView(app) {
   });
 }
 
-export function rawView(app) {
+export function rawView(page, app) {
   return editorView({
-    path: '/ui/raw',
-    title: 'Raw configuration',
+    page,
     intro: h('p', { class: 'intro' }, 'The whole configuration file, for everything the form does not cover. ' +
       'It is checked as JSON and against the gateway\'s rules before anything is sent.'),
     editor: rawEditor(app),

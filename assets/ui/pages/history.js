@@ -68,7 +68,7 @@ export function compareQuery(search) {
 
 const sideText = (x) => (x === 'current' ? 'the current file' : `version ${x}`);
 
-export function historyView() {
+export function historyView(page) {
   const status = statusLine();
   const rows = h('tbody');
   const empty = h('p', { class: 'note', hidden: true }, 'No version yet: the gateway keeps one each time the file is written.');
@@ -116,7 +116,7 @@ export function historyView() {
       refresh();
     },
   });
-  const el = h('section', { class: 'view', hidden: true }, h('h1', { tabindex: '-1' }, 'Configuration history'),
+  const el = h('section', { class: 'view', hidden: true }, h('h1', { tabindex: '-1' }, page.title),
     list, compare, progress.el, dialog);
   let versions = [];
   let facts = {};
@@ -260,8 +260,6 @@ export function historyView() {
   }
 
   return {
-    path: '/ui/history',
-    title: 'Configuration history',
     el,
     async show() {
       progress.hide();

@@ -37,7 +37,7 @@ function lineElement(entry, phrase) {
 
 const options = (list) => list.map(([value, label]) => h('option', { value }, label));
 
-export function logsView() {
+export function logsView(page) {
   const status = statusLine();
   const field = (label, control, cls = 'field') => {
     control.id = newId('f');
@@ -60,7 +60,7 @@ export function logsView() {
   const times = h('div', { class: 'log-times', hidden: true }, field('From', from), field('Until (optional)', until));
 
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Logs'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, 'The system journal of the packet forwarder or of the SSH server. A phrase is found as a whole, ' +
       'in any case unless it has capitals. Follow shows new lines as they are written; pausing keeps what is shown.'),
     h('div', { class: 'card log-controls' },
@@ -273,8 +273,6 @@ export function logsView() {
   document.addEventListener('visibilitychange', () => shown && schedule());
 
   return {
-    path: '/ui/logs',
-    title: 'Logs',
     el,
     show() {
       shown = true;

@@ -191,7 +191,7 @@ function configBody(c) {
   ];
 }
 
-export function statusView(app) {
+export function statusView(page, app) {
   const status = statusLine();
   const updated = h('p', { class: 'hint', 'aria-live': 'off' });
   const forwarder = card('forwarder-card', 'Packet forwarder');
@@ -205,7 +205,7 @@ export function statusView(app) {
   // Says when what is shown is older than the last refresh: one under way for long, or failed.
   const freshness = h('p', { class: 'freshness', hidden: true });
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Gateway status'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, `What the gateway and its packet forwarder are doing, refreshed every ${REFRESH_MS / 1000} seconds.`),
     status.el,
     freshness,
@@ -282,8 +282,6 @@ export function statusView(app) {
   });
 
   return {
-    path: '/ui/status',
-    title: 'Gateway status',
     el,
     fetchesStatus: true,
     show() {

@@ -89,7 +89,8 @@ if ((${#missing[@]})); then
   fi
 fi
 
-# The browser tests' driver, pinned by package-lock.json; it drives Debian's chromium.
+# The npm packages pinned by package-lock.json: terser, which minifies the web application when
+# it is built, and the browser tests' driver of Debian's chromium.
 if [[ -f "$root/package-lock.json" ]]; then
   if [[ ! -d "$root/node_modules" || "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]]; then
     echo "setup: installing the npm packages"

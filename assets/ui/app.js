@@ -1,26 +1,24 @@
-// The application shell: the header, the views and the routes below /ui, and the sign-in state.
-// boot.js loads it once it knows the page is not inside another page's frame.
+// The application shell: the header, the views and the routes below /ui (the pages of
+// pages/index.js), and the sign-in state. boot.js loads it once it knows the page is not inside
+// another page's frame.
 
-import * as api from '/ui/api.js';
-import { ask, h } from '/ui/dom.js';
-import { gatewayIdOf } from '/ui/forwarder.js';
-import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/session.js';
-import { activityView } from '/ui/view-activity.js';
-import { newPasswordView, passwordView, signInView, sshView } from '/ui/view-account.js';
-import { configView, rawView } from '/ui/view-config.js';
-import { historyView } from '/ui/view-history.js';
-import { logsView } from '/ui/view-logs.js';
-import { statusView } from '/ui/view-status.js';
+import { gatewayIdOf } from '/ui/config/forwarder.js';
+import * as api from '/ui/lib/api.js';
+import { ask, h } from '/ui/lib/dom.js';
+import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/server-constants.js';
+import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
+import * as pages from '/ui/pages/index.js';
 
-const SIGN_IN = '/ui/login';
-const NEW_PASSWORD = '/ui/new-password';
-const HOME = '/ui/status';
+const SIGN_IN = pages.SIGN_IN.path;
+const NEW_PASSWORD = pages.NEW_PASSWORD.path;
+const HOME = pages.PAGES[0].path;
 
 const NOTICES = {
   signedOut: 'You have signed out.',
   idle: `You were signed out after ${IDLE_LIMIT_MS / 60_000} minutes without activity. Sign in again to carry on ` +
     'where you were.',
-  expired: 'Your sign-in has expired: a sign-in lasts 12 hours. Sign in again to carry on where you were.',
+  expired: `Your sign-in has expired: a sign-in lasts ${TOKEN_LIFETIME_HOURS} hours. Sign in again to carry on where ` +
+    'you were.',
   ended: 'Your session has ended, most likely because the gateway restarted or its password was changed. Sign in ' +
     'again to carry on where you were.',
 };
@@ -109,7 +107,12 @@ function showTitle() {
   document.title = [gateway, current?.title, 'relaydash'].filter(Boolean).join(' · ');
 }
 
-const signIn = signInView(app);
+// A page's view, with the page's path and title.
+const make = (page) => Object.assign(page.make(page, app), { path: page.path, title: page.title });
+
+// The navigation: a link to each page behind the sign-in.
+nav.append(...pages.PAGES.map((p) => h('a', { href: p.path }, p.link)));
+const signIn = make(pages.SIGN_IN);
 const notFound = {
   title: 'Not found',
   el: h('section', { class: 'view card', hidden: true },
@@ -128,10 +131,9 @@ function makeViews() {
     v.el.remove();
   }
   current = null;
-  newPassword = newPasswordView(app);
+  newPassword = make(pages.NEW_PASSWORD);
   main.append(newPassword.el);
-  views = new Map([statusView(app), configView(app), rawView(app), historyView(app), sshView(app), logsView(app),
-    activityView(app), passwordView(app)].map((v) => [v.path, v]));
+  views = new Map(pages.PAGES.map((p) => [p.path, make(p)]));
   for (const v of views.values()) main.append(v.el);
 }
 makeViews();
@@ -285,7 +287,7 @@ document.getElementById('sign-out').addEventListener('click', async () => {
 
 api.onAuthLost((e) => {
   if (routePath(location.pathname) === SIGN_IN) return;
-  toSignIn(e.code === api.EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, here());
+  toSignIn(e.code === EXPIRED_TOKEN ? NOTICES.expired : NOTICES.ended, here());
 });
 
 if (api.remembered('id')) showGateway({});

@@ -1,8 +1,10 @@
-// The web application as the gateway serves it: the same code as assets/ui without its comment
-// lines, small enough for a gateway's flash, and loaded in two round trips after the page.
+// The web application as the gateway serves it: every file of assets/ui at its path below /ui,
+// the scripts minified as ES modules and the style sheet without its comments when the program
+// is built; small enough for a gateway's flash, and loaded in two round trips after the page.
 import assert from 'node:assert/strict';
-import { readdirSync, readFileSync } from 'node:fs';
+import { readdirSync, readFileSync, statSync } from 'node:fs';
 import { test } from 'node:test';
+import { parse } from 'acorn';
 import { SX1301, browser, gw, newPage, signIn, usesBrowser } from './support.mjs';
 
 const ASSETS = new URL('../../assets/ui/', import.meta.url);
@@ -10,116 +12,114 @@ const MAX_BYTES = 200_000;
 
 usesBrowser(SX1301);
 
-const names = readdirSync(ASSETS);
-const served = async (name) => Buffer.from(await (await fetch(`${gw.url}/ui/${name}`)).arrayBuffer());
+const names = readdirSync(ASSETS, { recursive: true }).filter((n) => statSync(new URL(n, ASSETS)).isFile()).sort();
+const scripts = names.filter((n) => n.endsWith('.js'));
+const source = (name) => readFileSync(new URL(name, ASSETS), 'utf8');
 
-// Before these, a "/" starts a regular expression; after anything else it divides.
-const BEFORE_REGEX = /^([-+*%=(,:;?!&|^~{[<>]|return|typeof|case|in|of|new|delete|void|throw|else|do)$/;
+// A file as the gateway serves it. (An address below /ui that names no file is answered with
+// index.html, so the type tells whether a file is served.)
+async function served(name) {
+  const res = await fetch(`${gw.url}/ui/${name}`);
+  return { type: res.headers.get('content-type'), body: Buffer.from(await res.arrayBuffer()) };
+}
+const servedText = async (name) => (await served(name)).body.toString('utf8');
 
-// The tokens of a script that the served file must keep: strings, templates and regular
-// expressions whole, every other run of word characters, each other character; no comments or
-// blanks. A literal that spans lines throws, since the served file's lines are reindented.
-function scriptTokens(text) {
-  const out = [];
-  let i = 0;
-  const literal = (end) => {
-    const token = text.slice(i, end);
-    if (token.includes('\n')) throw new Error(`a literal spans lines at ${JSON.stringify(text.slice(i, i + 40))}`);
-    out.push(token);
-    i = end;
-  };
-  // The end of a template starting at k (its backquote), past any ${…} in it.
-  const templateEnd = (k) => {
-    for (k += 1; text[k] !== '`'; k += 1) {
-      if (k >= text.length) throw new Error('an unterminated template');
-      if (text[k] === '\\') k += 1;
-      else if (text[k] === '$' && text[k + 1] === '{') {
-        let depth = 0;
-        for (k += 1; ; k += 1) {
-          if (text[k] === '{') depth += 1;
-          else if (text[k] === '}' && --depth === 0) break;
-          else if (text[k] === '`') k = templateEnd(k) - 1;
-          else if (text[k] === '"' || text[k] === "'") k = quotedEnd(k) - 1;
-        }
-      }
-    }
-    return k + 1;
-  };
-  const quotedEnd = (k) => {
-    const quote = text[k];
-    for (k += 1; text[k] !== quote; k += 1) if (text[k] === '\\') k += 1;
-    return k + 1;
-  };
-  const regexEnd = (k) => {
-    let inClass = false;
-    for (k += 1; inClass || text[k] !== '/'; k += 1) {
-      if (text[k] === '\\') k += 1;
-      else if (text[k] === '[') inClass = true;
-      else if (text[k] === ']') inClass = false;
-    }
-    for (k += 1; /\w/.test(text[k] ?? ''); k += 1);
-    return k;
-  };
-  while (i < text.length) {
-    const c = text[i];
-    if (/\s/.test(c)) i += 1;
-    else if (text.startsWith('//', i)) i = text.indexOf('\n', i) < 0 ? text.length : text.indexOf('\n', i);
-    else if (text.startsWith('/*', i)) i = text.indexOf('*/', i) + 2;
-    else if (c === '"' || c === "'") literal(quotedEnd(i));
-    else if (c === '`') literal(templateEnd(i));
-    else if (c === '/' && (out.length === 0 || BEFORE_REGEX.test(out[out.length - 1]))) literal(regexEnd(i));
-    else if (/\w|\$/.test(c)) {
-      const m = /^[\w$]+/.exec(text.slice(i, i + 200));
-      out.push(m[0]);
-      i += m[0].length;
-    } else {
-      out.push(c);
-      i += 1;
-    }
+// Every node of a syntax tree, depth first.
+function visit(node, f) {
+  f(node);
+  for (const value of Object.values(node)) {
+    for (const child of Array.isArray(value) ? value : [value]) if (typeof child?.type === 'string') visit(child, f);
   }
-  return out;
 }
 
-// A style sheet's tokens: blank-separated runs outside comments, strings whole.
-function styleTokens(text) {
-  return text.replace(/\/\*[\s\S]*?\*\//g, ' ').split(/\s+/).filter(Boolean);
+// What a module imports ({ from, names }: the names it takes from the module `from`, none for a
+// namespace or a dynamic import) and the names it exports; throws when the text is no ES module.
+function moduleFacts(text) {
+  const imports = [];
+  const exports = [];
+  const nameOf = (n) => n.name ?? n.value;
+  visit(parse(text, { sourceType: 'module', ecmaVersion: 'latest' }), (node) => {
+    if (node.type === 'ImportDeclaration') {
+      imports.push({ from: node.source.value, names: node.specifiers.flatMap((s) => (s.type === 'ImportSpecifier' ? [nameOf(s.imported)]
+        : s.type === 'ImportDefaultSpecifier' ? ['default'] : [])) });
+    } else if (node.type === 'ImportExpression') {
+      assert.equal(node.source.type, 'Literal', 'a dynamic import names its module as it is');
+      imports.push({ from: node.source.value, names: [] });
+    } else if (node.type === 'ExportNamedDeclaration') {
+      const d = node.declaration;
+      exports.push(...(d?.declarations?.map((v) => v.id.name) ?? (d ? [d.id.name] : [])), ...node.specifiers.map((s) => nameOf(s.exported)));
+      if (node.source) imports.push({ from: node.source.value, names: node.specifiers.map((s) => nameOf(s.local)) });
+    } else if (node.type === 'ExportDefaultDeclaration') {
+      exports.push('default');
+    } else if (node.type === 'ExportAllDeclaration') {
+      assert.fail('a module re-exports all of another, whose names cannot be checked here');
+    }
+  });
+  return { imports, exports: exports.sort() };
 }
 
-test('scripts and style sheets are served as the same tokens as their sources, without comment lines', async () => {
-  let source = 0;
-  let sent = 0;
-  for (const name of names.filter((n) => /\.(js|css)$/.test(n))) {
-    const text = readFileSync(new URL(name, ASSETS), 'utf8');
-    const body = (await served(name)).toString('utf8');
-    const tokens = name.endsWith('.js') ? scriptTokens : styleTokens;
-    assert.deepEqual(tokens(body), tokens(text), name);
-    assert.doesNotMatch(body, /^\s*\/\//m, `${name} keeps a comment line`);
-    source += text.length;
-    sent += body.length;
-  }
-  assert.ok(sent < source * 0.9, `served ${sent} of ${source}`);
-});
-
-test('the token check sees what a careless reduction would break', () => {
-  assert.deepEqual(scriptTokens('const a = b / 2; // half\nconst r = /[/]x/g;'),
-    ['const', 'a', '=', 'b', '/', '2', ';', 'const', 'r', '=', '/[/]x/g', ';']);
-  assert.deepEqual(scriptTokens('f(`a ${g({ b: `c${d}` })} e`, "x\\"y")'), ['f', '(', '`a ${g({ b: `c${d}` })} e`', ',', '"x\\"y"', ')']);
-  assert.throws(() => scriptTokens('const t = `one\n  // two`;'), /spans lines/);
-});
-
-test(`the whole application is served in under ${MAX_BYTES} bytes`, async () => {
+test(`the whole application is served in at most ${MAX_BYTES} bytes, and names no source map`, async (t) => {
   let total = 0;
-  for (const name of names) total += (await served(name)).length;
-  assert.ok(total < MAX_BYTES, `${total} bytes`);
+  for (const name of names) {
+    const { body } = await served(name);
+    total += body.length;
+    assert.doesNotMatch(body.toString('latin1'), /[#@] sourceMappingURL=/, name);
+  }
+  t.diagnostic(`${total} bytes served`);
+  assert.ok(total <= MAX_BYTES, `${total} bytes`);
+});
+
+test('every script is served minified as an ES module, its imports served modules that export what it takes', async () => {
+  const facts = new Map();
+  let sourceBytes = 0;
+  let servedBytes = 0;
+  for (const name of scripts) {
+    const { type, body } = await served(name);
+    assert.equal(type, 'application/javascript', name);
+    facts.set(name, moduleFacts(body.toString('utf8')));
+    // Minified, a module still exports what its source does, by the same names.
+    assert.deepEqual(facts.get(name).exports, moduleFacts(source(name)).exports, name);
+    sourceBytes += Buffer.byteLength(source(name));
+    servedBytes += body.length;
+  }
+  assert.ok(servedBytes < sourceBytes * 0.75, `${servedBytes} bytes served of ${sourceBytes}`);
+  for (const [name, { imports }] of facts) {
+    for (const { from, names: taken } of imports) {
+      const target = facts.get(from.replace(/^\/ui\//, ''));
+      assert.ok(from.startsWith('/ui/') && target, `${name} imports ${from}, which is not served`);
+      for (const n of taken) assert.ok(target.exports.includes(n), `${name} imports ${n}, which ${from} does not export`);
+    }
+  }
+  // The page asks for every module at once, but boot.js, which it runs.
+  const preloaded = [...(await servedText('index.html')).matchAll(/<link rel="modulepreload" href="\/ui\/([^"]+)"/g)].map((m) => m[1]);
+  assert.deepEqual(preloaded.sort(), scripts.filter((n) => n !== 'boot.js'));
+});
+
+test('the style sheet reads the same to the browser as its source, only shorter', async () => {
+  const page = await browser.newPage();
+  for (const name of names.filter((n) => n.endsWith('.css'))) {
+    const text = await servedText(name);
+    assert.ok(text.length < source(name).length * 0.9, `${text.length} bytes served of ${source(name).length}`);
+    // The rules as the browser reads them; a value holding var() is kept as written, but for the
+    // blanks after its commas, which separate nothing.
+    const [sent, written] = await page.evaluate((texts) => texts.map((t) => {
+      const sheet = new CSSStyleSheet();
+      sheet.replaceSync(t);
+      return [...sheet.cssRules].map((r) => r.cssText.replace(/,\s+/g, ','));
+    }), [text, source(name)]);
+    assert.ok(written.length > 50, `${written.length} rules in ${name}`);
+    assert.deepEqual(sent, written, name);
+  }
+  await page.close();
 });
 
 // The files of /ui a served file makes the browser ask for: the page's scripts, style sheets,
 // preloads and images; a script's imports; a style sheet's url()s.
 function references(name, text) {
-  const patterns = name.endsWith('.html') ? [/<(?:link|script|img)\b[^>]*\b(?:src|href)="(\/ui\/[^"]+)"/g]
-    : name.endsWith('.js') ? [/\bfrom\s*'(\/ui\/[^']+)'/g, /\bimport\s*\(\s*'(\/ui\/[^']+)'\s*\)/g, /^import\s*'(\/ui\/[^']+)'/gm]
-      : name.endsWith('.css') ? [/url\(\s*["']?(\/ui\/[^"')]+)/g] : [];
-  return patterns.flatMap((p) => [...text.matchAll(p)].map((m) => m[1]));
+  if (name.endsWith('.js')) return moduleFacts(text).imports.map((i) => i.from);
+  const pattern = name.endsWith('.html') ? /<(?:link|script|img)\b[^>]*\b(?:src|href)="(\/ui\/[^"]+)"/g
+    : name.endsWith('.css') ? /url\(\s*["']?(\/ui\/[^"')]+)/g : null;
+  return pattern ? [...text.matchAll(pattern)].map((m) => m[1]) : [];
 }
 
 test('after index.html the application loads in at most two round trips, icon.svg once', async () => {
@@ -131,7 +131,7 @@ test('after index.html the application loads in at most two round trips, icon.sv
   let arrived = () => {};
   const icons = [];
   page.on('request', (r) => r.url().endsWith('/ui/icon.svg') && icons.push(r.url()));
-  const files = /\/ui\/[^/]+\.(js|css|svg)$/;
+  const files = /\/ui\/.+\.(js|css|svg)$/;
   await page.route(files, (route) => {
     held.set(new URL(route.request().url()).pathname, route);
     arrived();
@@ -142,7 +142,7 @@ test('after index.html the application loads in at most two round trips, icon.sv
     arrived = () => paths.every((p) => held.has(p)) && (clearTimeout(timer), resolve());
     arrived();
   });
-  const text = async (p) => (await served(p.slice('/ui/'.length))).toString();
+  const text = (p) => servedText(p.slice('/ui/'.length));
   const trips = [];
   const answered = new Set();
   const navigation = page.goto('/ui/status');
@@ -162,7 +162,7 @@ test('after index.html the application loads in at most two round trips, icon.sv
   await page.getByRole('heading', { name: 'Sign in' }).waitFor();
   assert.deepEqual([...held.keys()], [], 'asked for files that nothing refers to');
   assert.ok(trips.length <= 2, JSON.stringify(trips));
-  assert.ok(trips.flat().includes('/ui/view-config.js'));
+  assert.ok(trips.flat().includes('/ui/pages/config.js'));
   assert.equal(icons.length, 1);
   // Moving between views fetches no icon again.
   await page.unroute(files);

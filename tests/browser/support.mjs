@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
-import { stripComments } from '../ui/support.mjs';
+import { parseConfig } from '../ui/support.mjs';
 
 const BINARY = path.resolve('build/relaydash');
 const FAKES = path.resolve('tests/support/fake-systemd');
@@ -121,9 +121,9 @@ export class Gateway {
     rmSync(this.dir, { recursive: true, force: true });
   }
 
-  // The configuration as the forwarder reads it (comments are white space to it).
+  // The configuration, comments and all, as the page reads it.
   config() {
-    return JSON.parse(stripComments(this.configText()));
+    return parseConfig(this.configText());
   }
 
   // The file's exact text.
@@ -141,9 +141,9 @@ export class Gateway {
     this.setState('reject-packet-forwarder', marker);
   }
 
-  // The sample as the forwarder reads it, comments and all.
+  // The sample, comments and all, as the page reads it.
   originalConfig() {
-    return JSON.parse(stripComments(readFileSync(this.sample, 'utf8')));
+    return parseConfig(readFileSync(this.sample, 'utf8'));
   }
 
   // A file of the fake tools' state (see the scripts in tests/support/fake-systemd).

@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const { actionText, outcomeBadge } = await loadUi('activity.js');
+const { actionText, outcomeBadge } = await loadUi('widgets/activity-table.js');
 
 test('audit entries read as actions, each with what its version is', () => {
   assert.equal(actionText({ action: 'ssh-start', version: null }), 'Enable SSH');

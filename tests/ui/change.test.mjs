@@ -5,11 +5,12 @@ import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
 import { loadUi, samples } from './support.mjs';
 
-const { describeChanges } = await loadUi('review.js');
-const { diffLines, hunks, countChanges } = await loadUi('linediff.js');
-const { parseConfigText, blankComments } = await loadUi('jsonc.js');
-const { busyText, endedSteps, pieces, stepText } = await loadUi('change.js');
-const { MAX_REQUEST_BYTES, byteLength, requestBody } = await loadUi('patch.js');
+const { describeChanges } = await loadUi('config/review.js');
+const { diffLines, hunks, countChanges } = await loadUi('lib/linediff.js');
+const { parseConfigText, blankComments } = await loadUi('lib/jsonc.js');
+const { busyText, endedSteps, pieces, stepText } = await loadUi('config/change.js');
+const { byteLength, requestBody } = await loadUi('lib/api.js');
+const { MAX_REQUEST_BYTES } = await loadUi('lib/server-constants.js');
 
 const rows = (before, after) => describeChanges(before, after).map((r) => `${r.label}: ${r.from} → ${r.to}`);
 

@@ -5,8 +5,8 @@ import { readdirSync, readFileSync } from 'node:fs';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const { readAsForwarder, differingMembers } = await loadUi('forwarder-reader.js');
-const { parseConfigText } = await loadUi('jsonc.js');
+const { readAsForwarder, differingMembers } = await loadUi('config/forwarder-reader.js');
+const { parseConfigText } = await loadUi('lib/jsonc.js');
 const { cases } = JSON.parse(readFileSync(new URL('../data/forwarder-reader.json', import.meta.url), 'utf8'));
 const TAIL = 'the forwarder ignores everything from here on: it is after the end of the document';
 const place = (note) => note && { line: note.line, column: note.column };

@@ -2,8 +2,8 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi, samples } from './support.mjs';
 
-const fwd = await loadUi('forwarder.js');
-const { diffDocuments } = await loadUi('patch.js');
+const fwd = await loadUi('config/forwarder.js');
+const { diffDocuments } = await loadUi('config/patch.js');
 
 const sx1301 = samples['sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1'];
 const sx130x = samples['sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0'];

@@ -2,8 +2,10 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const g = await loadUi('gateway.js');
-const { sshEffects } = await loadUi('view-account.js');
+const g = {
+  ...(await loadUi('lib/format.js')), ...(await loadUi('lib/gateway.js')), ...(await loadUi('lib/journal.js')),
+  ...(await loadUi('widgets/chart.js')),
+};
 
 const unit = (activeState, subState, extra = {}) => ({ loadState: 'loaded', activeState, subState, unitFileState: 'enabled', ...extra });
 
@@ -115,13 +117,4 @@ test('the chart places reports across the hour and scales to the busiest', () =>
   // Nothing sent draws no acknowledgement.
   assert.deepEqual(points.map((p) => p.push), [0, null, 100]);
   assert.deepEqual(points.map((p) => p.pull), [0, 50, null]);
-});
-
-test('the SSH buttons say what they would change', () => {
-  const ssh = (active, enabled) => ({ loadState: 'loaded', activeState: active ? 'active' : 'inactive', subState: active ? 'running' : 'dead', unitFileState: enabled ? 'enabled' : 'disabled' });
-  assert.deepEqual(sshEffects(ssh(false, false)), { enable: 'starts it now and at every boot', disable: 'already off: changes nothing' });
-  assert.deepEqual(sshEffects(ssh(true, true)), { enable: 'already on: changes nothing', disable: 'stops it now and at every boot' });
-  assert.equal(sshEffects(ssh(true, false)).enable, 'keeps it running and starts it at every boot');
-  assert.equal(sshEffects(ssh(false, true)).disable, 'no longer starts it at boot (it is stopped)');
-  assert.equal(sshEffects(null).enable, 'starts it now and at every boot');
 });

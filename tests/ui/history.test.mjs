@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const { compareOrder, compareQuery, versionStory } = await loadUi('view-history.js');
+const { compareOrder, compareQuery, versionStory } = await loadUi('pages/history.js');
 
 // 21:05 on the machine's own clock, as the page shows times.
 const at2105 = new Date(2026, 11, 9, 21, 5).toISOString();

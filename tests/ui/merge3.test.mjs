@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const { merge3 } = await loadUi('merge3.js');
+const { merge3 } = await loadUi('lib/merge3.js');
 
 const lines = (...l) => l.join('\n');
 const BASE = lines('{', '  "gateway_conf": {', '    "gateway_ID": "AA555A0000000000",', '    "server_address": "localhost",',

@@ -2,7 +2,8 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi, samples } from './support.mjs';
 
-const { diffDocuments, planPatch, MAX_REQUEST_BYTES } = await loadUi('patch.js');
+const { diffDocuments, planPatch } = await loadUi('config/patch.js');
+const { MAX_REQUEST_BYTES } = await loadUi('lib/server-constants.js');
 
 // The gateway's merge: objects merge member by member, anything else replaces whole.
 const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);

@@ -2,10 +2,10 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const raw = await loadUi('raw-editor.js');
-const { sentence } = await loadUi('dom.js');
-const { offsetAt, placeOf } = await loadUi('jsonc.js');
-const { formatPath } = await loadUi('patch.js');
+const raw = await loadUi('config/raw-editor.js');
+const { sentence } = await loadUi('lib/dom.js');
+const { offsetAt, placeOf } = await loadUi('lib/jsonc.js');
+const { formatPath } = await loadUi('config/patch.js');
 
 test('the indentation step is the file\'s own, and Tab / Shift-Tab move whole lines by it', () => {
   for (const [text, unit] of [

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const { fileReading, readText, readingProblem, sideFileTexts, tailText, verdict } = await loadUi('reading.js');
+const { fileReading, readText, readingProblem, sideFileTexts, tailText, verdict } = await loadUi('config/reading.js');
 
 const FILE = `{
   "gateway_conf": {

@@ -4,7 +4,7 @@ import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
 import { loadUi, samples } from './support.mjs';
 
-const { checkConfig, problemText } = await loadUi('rules.js');
+const { checkConfig, problemText } = await loadUi('config/rules.js');
 const { cases } = JSON.parse(readFileSync(new URL('../data/config-rules.json', import.meta.url), 'utf8'));
 
 test('the shared cases find the same problems as the gateway, in the same order', () => {

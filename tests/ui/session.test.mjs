@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { loadUi } from './support.mjs';
 
-const s = await loadUi('session.js');
+const s = await loadUi('lib/session.js');
 
 class MemoryStorage {
   items = new Map();

@@ -6,7 +6,10 @@ import { loadUi } from './support.mjs';
 
 // A zone half an hour off the hour, so that a time left in UTC or a tick put on the UTC clock shows.
 process.env.TZ = 'Asia/Kolkata';
-const g = await loadUi('gateway.js');
+const g = {
+  ...(await loadUi('lib/format.js')), ...(await loadUi('lib/gateway.js')), ...(await loadUi('lib/journal.js')),
+  ...(await loadUi('widgets/chart.js')),
+};
 
 test('the clock times of the gateway\'s sentences become local, within the day before now', () => {
   const now = Date.parse('2026-12-09T21:10:00Z');

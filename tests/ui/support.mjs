@@ -13,32 +13,20 @@ register(
 
 export const loadUi = (name) => import(`/ui/${name}`);
 
-// The real forwarder configuration files, parsed as the gateway parses them: block comments
-// count as white space.
-const samplesDir = new URL('../data/forwarder/', import.meta.url);
+const { parseConfigText } = await loadUi('lib/jsonc.js');
 
-export function stripComments(text) {
-  let out = '';
-  let inString = false;
-  for (let i = 0; i < text.length; i++) {
-    const c = text[i];
-    if (inString) {
-      out += c;
-      if (c === '\\') out += text[++i];
-      else if (c === '"') inString = false;
-    } else if (c === '/' && text[i + 1] === '*') {
-      i = text.indexOf('*/', i + 2) + 1;
-      out += ' ';
-    } else {
-      out += c;
-      inString = c === '"';
-    }
-  }
-  return out;
+// A configuration text, comments and all, as the page reads it (lib/jsonc.js).
+export function parseConfig(text) {
+  const { doc, error } = parseConfigText(text);
+  if (error) throw new Error(`not JSON with comments: ${error.message} (line ${error.line}, column ${error.column})`);
+  return doc;
 }
+
+// The real forwarder configuration files.
+const samplesDir = new URL('../data/forwarder/', import.meta.url);
 
 export const samples = Object.fromEntries(
   readdirSync(samplesDir)
     .filter((f) => f.endsWith('.json'))
-    .map((f) => [f.replace('.global_conf.json', ''), JSON.parse(stripComments(readFileSync(new URL(f, samplesDir), 'utf8')))]),
+    .map((f) => [f.replace('.global_conf.json', ''), parseConfig(readFileSync(new URL(f, samplesDir), 'utf8'))]),
 );

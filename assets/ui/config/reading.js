@@ -2,8 +2,8 @@
 // reader of JSON with comments: whether it reads it at all, the text after the document it
 // ignores, and the members it reads otherwise than they are written.
 
-import { differingMembers, readAsForwarder } from '/ui/forwarder-reader.js';
-import { offsetAt, parseConfigText } from '/ui/jsonc.js';
+import { differingMembers, readAsForwarder } from '/ui/config/forwarder-reader.js';
+import { offsetAt, parseConfigText } from '/ui/lib/jsonc.js';
 
 // { doc, refusal, ignoredTail, quirks, misread, plainError }: doc is the forwarder's document
 // (undefined when it refuses the text); misread, the members it reads otherwise than shown;

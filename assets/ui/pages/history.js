@@ -2,12 +2,13 @@
 // the file, what each one is, compared with another or with the current file, downloaded, or
 // restored. "/ui/history?compare=A,B" opens a comparison, "?restore=N" the restore of version N.
 
-import * as api from '/ui/api.js';
-import { progressPanel, settleField } from '/ui/change.js';
-import { diffView } from '/ui/diff-view.js';
-import { h, sentence, statusLine, whileBusy } from '/ui/dom.js';
-import { bytesText, durationText, localTimeText } from '/ui/gateway.js';
-import { countChanges, diffLines } from '/ui/linediff.js';
+import { progressPanel, settleField } from '/ui/config/change.js';
+import * as api from '/ui/lib/api.js';
+import { h, sentence, statusLine, whileBusy } from '/ui/lib/dom.js';
+import { bytesText, clockText, durationText, localTimeText } from '/ui/lib/format.js';
+import { countChanges, diffLines } from '/ui/lib/linediff.js';
+import { HISTORY_VERSIONS_KEPT } from '/ui/lib/server-constants.js';
+import { diffView } from '/ui/widgets/diff-view.js';
 
 // "apply", "patch (script)", "restore", "apply, rolled back": how the version came to be.
 export function procedureText(procedure) {
@@ -16,12 +17,6 @@ export function procedureText(procedure) {
   const what = { apply: 'change applied', patch: 'patch (script)', restore: 'restore' }[m[1]] ?? m[1];
   return m[2] ? `${what}, rolled back` : what;
 }
-
-// "21:05" in the operator's time zone.
-export const clockText = (iso) => {
-  const t = new Date(iso);
-  return Number.isNaN(t.getTime()) ? '–' : `${String(t.getHours()).padStart(2, '0')}:${String(t.getMinutes()).padStart(2, '0')}`;
-};
 
 const plural = (n, what) => `${n} ${what}${n === 1 ? '' : 's'}`;
 
@@ -73,7 +68,7 @@ export function compareQuery(search) {
 
 const sideText = (x) => (x === 'current' ? 'the current file' : `version ${x}`);
 
-export function historyView() {
+export function historyView(page) {
   const status = statusLine();
   const rows = h('tbody');
   const empty = h('p', { class: 'note', hidden: true }, 'No version yet: the gateway keeps one each time the file is written.');
@@ -113,7 +108,7 @@ export function historyView() {
 
   const list = h('section', { class: 'card' }, h('p', { class: 'intro' },
     'Before it writes the forwarder\'s configuration, the gateway keeps the file as it was, comments and all. ' +
-    'The newest 50 versions are kept.'), area, status.el);
+    `The newest ${HISTORY_VERSIONS_KEPT} versions are kept.`), area, status.el);
   const progress = progressPanel({
     onClose() {
       progress.hide();
@@ -121,7 +116,7 @@ export function historyView() {
       refresh();
     },
   });
-  const el = h('section', { class: 'view', hidden: true }, h('h1', { tabindex: '-1' }, 'Configuration history'),
+  const el = h('section', { class: 'view', hidden: true }, h('h1', { tabindex: '-1' }, page.title),
     list, compare, progress.el, dialog);
   let versions = [];
   let facts = {};
@@ -265,8 +260,6 @@ export function historyView() {
   }
 
   return {
-    path: '/ui/history',
-    title: 'Configuration history',
     el,
     async show() {
       progress.hide();

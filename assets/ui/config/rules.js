@@ -4,7 +4,7 @@
 // (tests/data/config-rules.json). Members the rules do not name are never a problem: they are the
 // forwarder's own.
 
-import { isObject } from '/ui/patch.js';
+import { isObject } from '/ui/lib/json.js';
 
 // What a radio can tune, whatever the concentrator.
 export const RADIO_TYPES = [

@@ -1,21 +1,22 @@
 // The activity page: every sign-in and change the gateway has recorded, newest first, a page at
 // a time.
 
-import { activityTable } from '/ui/activity.js';
-import * as api from '/ui/api.js';
-import { h, statusLine, whileBusy } from '/ui/dom.js';
+import * as api from '/ui/lib/api.js';
+import { h, statusLine, whileBusy } from '/ui/lib/dom.js';
+import { AUDIT_ROWS_KEPT } from '/ui/lib/server-constants.js';
+import { activityTable } from '/ui/widgets/activity-table.js';
 
 export const PAGE_ROWS = 50;
 
-export function activityView() {
+export function activityView(page) {
   const status = statusLine();
   const list = h('div', {});
   const older = h('button', { type: 'button', hidden: true }, 'Show older');
   const area = h('fieldset', { class: 'plain' }, h('div', { class: 'actions' }, older));
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Activity'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, 'Every sign-in, password change, SSH switch and configuration change, with who did ' +
-      'it and from which address. The gateway keeps the last 10,000.'),
+      `it and from which address. The gateway keeps the last ${AUDIT_ROWS_KEPT.toLocaleString('en')}.`),
     h('div', { class: 'card' }, status.el, list, area));
 
   let table = null;
@@ -51,8 +52,6 @@ export function activityView() {
   older.addEventListener('click', () => run(() => load(last)));
 
   return {
-    path: '/ui/activity',
-    title: 'Activity',
     el,
     show() {
       generation += 1;

@@ -119,19 +119,3 @@ export function channelFrequencyHz(radioHz, offsetHz) {
   if (!Number.isFinite(radioHz) || !Number.isFinite(offsetHz)) return null;
   return radioHz + offsetHz;
 }
-
-// The password every gateway has from the factory.
-export const FACTORY_PASSWORD = 'quilm';
-export const MIN_PASSWORD_LENGTH = 8;
-
-// A new password for the account "admin": anything but empty, short, or the factory one.
-export function checkNewPassword(text) {
-  if (text === '') return { error: 'The new password may not be empty.' };
-  if (text === FACTORY_PASSWORD) {
-    return { error: 'That is the factory password, the same on every gateway. Choose a password of your own.' };
-  }
-  if ([...text].length < MIN_PASSWORD_LENGTH) {
-    return { error: `Use at least ${MIN_PASSWORD_LENGTH} characters: a short password is quickly guessed.` };
-  }
-  return { value: text };
-}

@@ -2,6 +2,7 @@
 // uses, the fields the operator edits, and how the typed values go back into the document.
 // Everything the form does not cover stays exactly as the gateway sent it.
 
+import { formatPath } from '/ui/config/patch.js';
 import {
   checkChannelOffset,
   checkGatewayId,
@@ -14,8 +15,8 @@ import {
   hzToMhz,
   khzToHz,
   mhzToHz,
-} from '/ui/validate.js';
-import { cloneJson, formatPath, isObject, put } from '/ui/patch.js';
+} from '/ui/config/validate.js';
+import { cloneJson, isObject, put } from '/ui/lib/json.js';
 
 // The two generations of concentrator settings. An IF channel may sit this far from the centre
 // of its radio: the SX1301 demodulates ±400 kHz, the SX1302/SX1303 ±737.5 kHz.

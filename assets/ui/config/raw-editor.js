@@ -2,18 +2,18 @@
 // that does not parse: a text box with line numbers, Tab to indent, and a way to the error.
 // It stays a textarea, so the browser's own search, undo and text tools keep working.
 
-import * as api from '/ui/api.js';
-import { replaceWholeFile } from '/ui/change.js';
-import { h, newId, setFieldError } from '/ui/dom.js';
-import { gatewayIdInText } from '/ui/forwarder.js';
-import { blankComments, offsetAt, placeOf } from '/ui/jsonc.js';
-import { countChanges, diffLines } from '/ui/linediff.js';
-import { merge3 } from '/ui/merge3.js';
+import { replaceWholeFile } from '/ui/config/change.js';
+import { gatewayIdInText } from '/ui/config/forwarder.js';
 import {
   fileReading, problemPlace, readText, readingProblem, sideFileTexts, tailText, verdict,
-} from '/ui/reading.js';
-import { describeChanges } from '/ui/review.js';
-import { checkConfig, problemText } from '/ui/rules.js';
+} from '/ui/config/reading.js';
+import { describeChanges } from '/ui/config/review.js';
+import { checkConfig, problemText } from '/ui/config/rules.js';
+import * as api from '/ui/lib/api.js';
+import { h, newId, setFieldError } from '/ui/lib/dom.js';
+import { blankComments, offsetAt, placeOf } from '/ui/lib/jsonc.js';
+import { countChanges, diffLines } from '/ui/lib/linediff.js';
+import { merge3 } from '/ui/lib/merge3.js';
 
 // The file's own step of indentation: a tab, or the fewest spaces a line is indented by.
 export function indentUnit(text) {

@@ -1,7 +1,7 @@
 // Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
 // success or "error" with "code" and "message" on failure, whatever the HTTP status.
 
-import { MAX_REQUEST_BYTES, requestBody } from '/ui/patch.js';
+import { EXPIRED_TOKEN, INSUFFICIENT_RIGHTS, INVALID_TOKEN, MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
 
 const TOKEN_KEY = 'relaydash.auth';
 const USER_KEY = 'relaydash.user';
@@ -11,15 +11,8 @@ const GATEWAY_KEYS = { id: 'relaydash.gateway', host: 'relaydash.host' };
 
 // Codes for a token the gateway no longer accepts. Tokens are sealed with keys that live only
 // as long as the server process, so after a restart every token reads as invalid; so does every
-// other session's token after a password change. A token is good for 12 hours.
-export const INVALID_TOKEN = 23010;
-export const EXPIRED_TOKEN = 27002;
-const INSUFFICIENT_RIGHTS = 28002;
+// other session's token after a password change, and any token past its lifetime.
 const AUTH_LOST = [INVALID_TOKEN, EXPIRED_TOKEN, INSUFFICIENT_RIGHTS];
-// Codes of a refused password: a wrong one at sign-in, and a mismatch, which is also how the
-// gateway answers a sign-in with a user name it does not know.
-export const INVALID_PASSWORD = 23009;
-export const PASSWORD_MISMATCH = 24004;
 
 // A forwarder restart can hold the gateway for a while; past this we stop waiting.
 const CALL_TIMEOUT_MS = 120_000;
@@ -51,6 +44,13 @@ export const putOffPassword = () => sessionStorage.setItem(PASSWORD_LATER_KEY, '
 export function forget() {
   for (const key of [TOKEN_KEY, USER_KEY, PASSWORD_LATER_KEY, ...Object.values(GATEWAY_KEYS)]) sessionStorage.removeItem(key);
 }
+
+// The body of a call: the sign-in's token and the procedure's input.
+export function requestBody(auth, input) {
+  return JSON.stringify({ auth, input });
+}
+
+export const byteLength = (text) => new TextEncoder().encode(text).length;
 
 let authLostHandler = () => {};
 export function onAuthLost(handler) {

@@ -3,16 +3,16 @@
 // it comes. The address may name the range and the phrase (/ui/logs?unit=&since=&until=&match=),
 // so that other pages can link to a moment.
 
-import * as api from '/ui/api.js';
-import { h, newId, statusLine } from '/ui/dom.js';
-import {
-  entryText, isoFromLocalInput, localInputValue, localTimeText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone,
-} from '/ui/gateway.js';
+import * as api from '/ui/lib/api.js';
+import { h, newId, statusLine } from '/ui/lib/dom.js';
+import { isoFromLocalInput, localInputValue, localTimeText } from '/ui/lib/format.js';
+import { entryText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone } from '/ui/lib/journal.js';
+import { MAX_LOG_LINES, MAX_SCANNED_LINES } from '/ui/lib/server-constants.js';
 
 export const FOLLOW_MS = 2000;
 // Lines kept on the page: a long journal must not make the page slow.
 export const MAX_LINES = 3000;
-const LINE_CHOICES = [100, 200, 500, 1000, 2000];
+const LINE_CHOICES = [100, 200, 500, 1000, MAX_LOG_LINES];
 const RANGES = [['', 'Newest lines'], ['15', 'Last 15 minutes'], ['60', 'Last hour'], ['1440', 'Last day'], ['from', 'From a time…']];
 const SEVERITIES = [['', 'All'], ['4', 'Warnings and worse'], ['3', 'Errors and worse']];
 
@@ -37,7 +37,7 @@ function lineElement(entry, phrase) {
 
 const options = (list) => list.map(([value, label]) => h('option', { value }, label));
 
-export function logsView() {
+export function logsView(page) {
   const status = statusLine();
   const field = (label, control, cls = 'field') => {
     control.id = newId('f');
@@ -60,7 +60,7 @@ export function logsView() {
   const times = h('div', { class: 'log-times', hidden: true }, field('From', from), field('Until (optional)', until));
 
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Logs'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, 'The system journal of the packet forwarder or of the SSH server. A phrase is found as a whole, ' +
       'in any case unless it has capitals. Follow shows new lines as they are written; pausing keeps what is shown.'),
     h('div', { class: 'card log-controls' },
@@ -108,7 +108,10 @@ export function logsView() {
         ? `${visible} of ${n} lines hold the phrase (press Enter to search the whole range).`
         : `${n} lines hold “${searched}” (press Enter to show every line).`;
     }
-    if (more && !entries.length) text = 'None of the newest 50,000 lines of this range holds the phrase: choose an earlier time to look further.';
+    if (more && !entries.length) {
+      text = `None of the newest ${MAX_SCANNED_LINES.toLocaleString('en')} lines of this range holds the phrase: choose an ` +
+        'earlier time to look further.';
+    }
     shownCount.textContent = text;
     older.hidden = !more || !entries.length || entries.length >= MAX_LINES;
   }
@@ -199,7 +202,7 @@ export function logsView() {
   async function poll() {
     const mine = generation;
     try {
-      const input = { ...(asked ?? query()), lines: 2000 };
+      const input = { ...(asked ?? query()), lines: MAX_LOG_LINES };
       if (cursor) input.after = cursor;
       const answer = await api.call('gateway/logs', input);
       if (mine !== generation || !following) return;
@@ -270,8 +273,6 @@ export function logsView() {
   document.addEventListener('visibilitychange', () => shown && schedule());
 
   return {
-    path: '/ui/logs',
-    title: 'Logs',
     el,
     show() {
       shown = true;

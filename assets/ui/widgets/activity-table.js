@@ -1,7 +1,7 @@
 // The audit trail as the pages show it: what was done, by whom, from where, and how it ended.
 
-import { h } from '/ui/dom.js';
-import { localTimeText } from '/ui/gateway.js';
+import { h } from '/ui/lib/dom.js';
+import { localTimeText } from '/ui/lib/format.js';
 
 const ACTIONS = {
   'sign-in': 'Sign in',

@@ -1,12 +1,10 @@
 // Sign-in, SSH access and the password: the views about who may reach the gateway.
 
-import * as api from '/ui/api.js';
-import { h, statusLine, textField, whileBusy } from '/ui/dom.js';
-import { isRunning, startsAtBoot, unitBadge } from '/ui/gateway.js';
-import {
-  FAILURES_BEFORE_SLOW, clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed,
-} from '/ui/session.js';
-import { FACTORY_PASSWORD, checkNewPassword } from '/ui/validate.js';
+import * as api from '/ui/lib/api.js';
+import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
+import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
+import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/server-constants.js';
+import { clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed } from '/ui/lib/session.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
 // The password of this sign-in, which the page asking for one's own replaces: the factory one or
@@ -15,7 +13,7 @@ let signInPassword = null;
 const SLOWED_TEXT = 'Sign-in is slowed down after repeated failures: the gateway now waits about a second before ' +
   'it checks each attempt from this computer. Check the user name and the password (upper and lower case count).';
 
-export function signInView(app) {
+export function signInView(page, app) {
   const notice = h('p', { class: 'notice', role: 'status', hidden: true });
   const slowed = h('p', { class: 'notice warn', id: 'sign-in-slowed', role: 'status', hidden: true }, SLOWED_TEXT);
   const user = textField({ label: 'User name', value: 'admin', autocomplete: 'username', name: 'username' });
@@ -25,7 +23,7 @@ export function signInView(app) {
   const area = h('fieldset', { class: 'plain' }, user.wrap, pass.wrap, h('div', { class: 'actions' }, submit), status.el);
   const form = h('form', { novalidate: true, 'aria-label': 'Sign in' }, area);
   const el = h('section', { class: 'view signin card', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Sign in'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, 'Sign in to manage this LoRa gateway.'),
     notice, slowed, form);
 
@@ -58,10 +56,7 @@ export function signInView(app) {
   });
 
   return {
-    path: '/ui/login',
-    title: 'Sign in',
     el,
-    public: true,
     setNotice(text) {
       notice.textContent = text ?? '';
       notice.hidden = !text;
@@ -91,7 +86,7 @@ export function sshEffects(unit) {
   };
 }
 
-export function sshView(app) {
+export function sshView(page, app) {
   const status = statusLine();
   const state = h('p', { class: 'unit-state', 'aria-live': 'polite' }, 'Asking the gateway…');
   const enableEffect = h('small', {});
@@ -110,7 +105,7 @@ export function sshView(app) {
       h('div', { class: 'actions' }, confirmBtn, h('button', { type: 'submit', value: 'no' }, 'Cancel'))));
 
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'SSH access'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('div', { class: 'card' },
       h('p', { class: 'intro' }, 'Enabling starts the gateway\'s SSH server now and at every boot. Disabling stops it ' +
         'and keeps it off after a reboot.'),
@@ -187,7 +182,21 @@ export function sshView(app) {
     plan.button.focus();
   });
 
-  return { path: '/ui/ssh', title: 'SSH access', el, fetchesStatus: true, show: refresh };
+  return { el, fetchesStatus: true, show: refresh };
+}
+
+// A new password for the account "admin": anything but empty, short, or the factory one. The
+// page's own rule: the gateway takes any password.
+const MIN_PASSWORD_LENGTH = 8;
+export function checkNewPassword(text) {
+  if (text === '') return { error: 'The new password may not be empty.' };
+  if (text === FACTORY_PASSWORD) {
+    return { error: 'That is the factory password, the same on every gateway. Choose a password of your own.' };
+  }
+  if ([...text].length < MIN_PASSWORD_LENGTH) {
+    return { error: `Use at least ${MIN_PASSWORD_LENGTH} characters: a short password is quickly guessed.` };
+  }
+  return { value: text };
 }
 
 // What is wrong with a new password typed twice, field by field.
@@ -201,7 +210,7 @@ function newPasswordProblems(next, again) {
 
 // Right after signing in, while the gateway still has its factory password: a password of the
 // operator's own before anything else. It can be put off for the rest of the sign-in.
-export function newPasswordView(app) {
+export function newPasswordView(page, app) {
   const next = textField({
     label: 'Your own password', type: 'password', autocomplete: 'new-password',
     hint: 'At least 8 characters, and not the factory password.',
@@ -214,7 +223,7 @@ export function newPasswordView(app) {
     h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Set password'), later), status.el);
   const form = h('form', { novalidate: true, 'aria-label': 'Set your own password' }, area);
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Set your own password'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('div', { class: 'card narrow' },
       h('p', { class: 'intro' }, 'This gateway still signs in with the password it came with (the factory one, the ' +
         'same on every gateway of its kind, or one written in a file on it): anyone who knows it can change the ' +
@@ -242,7 +251,7 @@ export function newPasswordView(app) {
       if (e.authLost) return status.clear();
       // A mismatch: someone changed it meanwhile, or the page was reloaded and no longer knows
       // the password of the sign-in; the Password page asks for it.
-      status.error(e.code === api.PASSWORD_MISMATCH
+      status.error(e.code === PASSWORD_MISMATCH
         ? 'The password was not changed: the gateway no longer has the password you signed in with. Change it under Password.'
         : `The password was not changed: ${e.message}`);
     }
@@ -250,8 +259,6 @@ export function newPasswordView(app) {
   later.addEventListener('click', () => app.putOffNewPassword());
 
   return {
-    path: '/ui/new-password',
-    title: 'Set your own password',
     el,
     show() {
       status.clear();
@@ -260,7 +267,7 @@ export function newPasswordView(app) {
   };
 }
 
-export function passwordView(app) {
+export function passwordView(page, app) {
   const current = textField({ label: 'Current password', type: 'password', autocomplete: 'current-password' });
   const next = textField({ label: 'New password', type: 'password', autocomplete: 'new-password' });
   const again = textField({ label: 'New password again', type: 'password', autocomplete: 'new-password' });
@@ -271,7 +278,7 @@ export function passwordView(app) {
     h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Change password')), status.el);
   const form = h('form', { novalidate: true, 'aria-label': 'Change password' }, area);
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Password'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('div', { class: 'card narrow' },
       h('p', { class: 'intro' }, 'Changes the password of the account "admin". Every other browser or script signed in ' +
         'is signed out; this one stays signed in.'),
@@ -300,7 +307,7 @@ export function passwordView(app) {
       status.clear();
       // A wrong current password comes back as "Password mismatch", which would read as if the
       // two new passwords differed.
-      if (e.code === api.PASSWORD_MISMATCH) {
+      if (e.code === PASSWORD_MISMATCH) {
         current.setError('The current password is wrong.');
         current.input.select();
       } else {
@@ -309,5 +316,5 @@ export function passwordView(app) {
     }
   });
 
-  return { path: '/ui/password', title: 'Password', el };
+  return { el };
 }

@@ -2,10 +2,11 @@
 // localhost → eu1.example.net". Each row keeps the raw changes it stands for (member paths and
 // JSON values) for a details row.
 
-import { CHANNEL_KEY, RADIO_KEY } from '/ui/rules.js';
-import { detectLayout } from '/ui/forwarder.js';
-import { deepEqual, diffDocuments, formatPath, isObject } from '/ui/patch.js';
-import { hzToKhz, hzToMhz } from '/ui/validate.js';
+import { detectLayout } from '/ui/config/forwarder.js';
+import { diffDocuments, formatPath } from '/ui/config/patch.js';
+import { CHANNEL_KEY, RADIO_KEY } from '/ui/config/rules.js';
+import { hzToKhz, hzToMhz } from '/ui/config/validate.js';
+import { deepEqual, isObject } from '/ui/lib/json.js';
 
 const onOff = (v) => (v === true ? 'on' : v === false ? 'off' : undefined);
 const plain = (v) => (v === undefined ? undefined : typeof v === 'string' ? v : JSON.stringify(v));

@@ -1,16 +1,16 @@
 // The structured form of the forwarder's configuration: the fields operators change, grouped as
 // the file groups them, with a table of contents, and everything else shown read-only.
 
-import * as api from '/ui/api.js';
-import { h, newId, setFieldError } from '/ui/dom.js';
 import {
   MAX_SERVERS, applyForm, channelFrequencyText, describeForm, fieldText, gatewayIdInText, readField, serverUse,
-} from '/ui/forwarder.js';
-import { formatPath, planPatch } from '/ui/patch.js';
-import { fileReading, readingProblem, sideFileTexts } from '/ui/reading.js';
-import { describeChanges } from '/ui/review.js';
-import { checkConfig, problemText } from '/ui/rules.js';
-import { normaliseGatewayId } from '/ui/validate.js';
+} from '/ui/config/forwarder.js';
+import { formatPath, planPatch } from '/ui/config/patch.js';
+import { fileReading, readingProblem, sideFileTexts } from '/ui/config/reading.js';
+import { describeChanges } from '/ui/config/review.js';
+import { checkConfig, problemText } from '/ui/config/rules.js';
+import { normaliseGatewayId } from '/ui/config/validate.js';
+import * as api from '/ui/lib/api.js';
+import { h, newId, setFieldError } from '/ui/lib/dom.js';
 
 // A rule's message as the sentence below a field: "Must be from 862 to 1020 MHz for an SX1257 radio."
 const fieldSentence = (message) => `${message[0].toUpperCase()}${message.slice(1)}.`;

@@ -2,30 +2,9 @@
 // merge rules: objects merge member by member, anything else (arrays included) replaces whole,
 // null is stored as null, and no member can ever be removed.
 
-// The gateway refuses request bodies longer than this.
-export const MAX_REQUEST_BYTES = 4096;
-
-export const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
-
-export function deepEqual(a, b) {
-  if (a === b) return true;
-  if (Array.isArray(a)) {
-    return Array.isArray(b) && a.length === b.length && a.every((v, i) => deepEqual(v, b[i]));
-  }
-  if (!isObject(a) || !isObject(b)) return false;
-  const keys = Object.keys(a);
-  return (
-    keys.length === Object.keys(b).length &&
-    keys.every((k) => Object.hasOwn(b, k) && deepEqual(a[k], b[k]))
-  );
-}
-
-// Plain assignment would treat a member named "__proto__" as the prototype.
-export function put(object, key, value) {
-  Object.defineProperty(object, key, { value, enumerable: true, writable: true, configurable: true });
-}
-
-export const cloneJson = (v) => (v === undefined ? undefined : JSON.parse(JSON.stringify(v)));
+import { byteLength, requestBody } from '/ui/lib/api.js';
+import { cloneJson, deepEqual, isObject, put } from '/ui/lib/json.js';
+import { MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
 
 // Walks both documents together. Answers the patch (undefined when nothing changed), the list of
 // changes as the operator should see them ({ path, before, after }, before undefined for a new
@@ -64,12 +43,6 @@ export function formatPath(path) {
   if (!path.length) return '(whole document)';
   return path.map((k, i) => (typeof k === 'number' ? `[${k}]` : i ? `.${k}` : k)).join('');
 }
-
-export function requestBody(auth, patch) {
-  return JSON.stringify({ auth, input: patch });
-}
-
-export const byteLength = (text) => new TextEncoder().encode(text).length;
 
 // Everything the review step needs, or the reason the edit cannot be sent. The size counts the
 // exact body that will be posted, token included.

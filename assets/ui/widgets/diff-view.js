@@ -1,7 +1,7 @@
 // A line diff on the page: hunks of lines, each marked added, removed or the same.
 
-import { h } from '/ui/dom.js';
-import { hunks } from '/ui/linediff.js';
+import { h } from '/ui/lib/dom.js';
+import { hunks } from '/ui/lib/linediff.js';
 
 // Lines of a diff as the page shows them: hunks of lines marked added or removed.
 export function diffView(diff) {

@@ -1,8 +1,11 @@
 // The link chart of the status page: received packets as bars and the acknowledgement rates as
 // lines over the last hour, as inline SVG built element by element. Each report is a link to the
-// forwarder's log around it, titled with its numbers.
+// forwarder's log around it, titled with its numbers. Where the reports and ticks go is reckoned
+// apart from the drawing, so Node tests it.
 
-import { chartPoints, chartTicks, localTimeText, percentText, pullText, reportLogsHref } from '/ui/gateway.js';
+import { clockText, localTimeText, percentText } from '/ui/lib/format.js';
+import { pullText } from '/ui/lib/gateway.js';
+import { reportLogsHref } from '/ui/lib/journal.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const WIDTH = 600;
@@ -17,6 +20,38 @@ function s(tag, attrs = {}, ...children) {
   for (const [name, value] of Object.entries(attrs)) el.setAttribute(name, String(value));
   for (const c of children) el.append(c);
   return el;
+}
+
+// Where the chart draws each report: x across the hour that ends at `end` (milliseconds), the
+// received packets against the largest count, the acknowledgement rates against 100 %.
+export function chartPoints(series, end, { width, height, hour = 3_600_000 }) {
+  const start = end - hour;
+  const inHour = series.filter((p) => Date.parse(p.time) >= start && Date.parse(p.time) <= end);
+  const maxReceived = Math.max(1, ...inHour.map((p) => p.rfReceived ?? 0));
+  const x = (iso) => ((Date.parse(iso) - start) / hour) * width;
+  const y = (share) => height - share * height;
+  return {
+    maxReceived,
+    points: inHour.map((p) => ({
+      x: x(p.time),
+      received: p.rfReceived === null ? null : y(p.rfReceived / maxReceived),
+      push: p.pushDataAckPercent === null || p.pushDataSent === 0 ? null : y(p.pushDataAckPercent / 100),
+      pull: p.pullDataAckPercent === null || p.pullDataSent === 0 ? null : y(p.pullDataAckPercent / 100),
+    })),
+  };
+}
+
+// The local times on the chart's axis: every quarter of an hour of the browser's clock between
+// start and end (milliseconds), as [time, "21:15"].
+export function chartTicks(start, end) {
+  const d = new Date(start);
+  d.setSeconds(0, 0);
+  for (let i = 0; i < 15 && (d.getTime() < start || d.getMinutes() % 15); i++) d.setMinutes(d.getMinutes() + 1);
+  const ticks = [];
+  for (let t = d.getTime(); t <= end; t += 900_000) {
+    ticks.push([t, clockText(t)]);
+  }
+  return ticks;
 }
 
 function line(points, key, cls) {

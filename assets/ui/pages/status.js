@@ -1,15 +1,16 @@
 // The status page: is the forwarder running, does the network server answer, and the gateway's
 // facts, refreshed every few seconds while the page is in view.
 
-import { activityTable } from '/ui/activity.js';
-import * as api from '/ui/api.js';
-import { linkChart } from '/ui/chart.js';
-import { h, sentence, statusLine } from '/ui/dom.js';
+import { readingProblem, sideFileTexts, tailText } from '/ui/config/reading.js';
+import * as api from '/ui/lib/api.js';
+import { h, sentence, statusLine } from '/ui/lib/dom.js';
+import { agoText, bytesText, durationText, localClockText, localTimeText, percentText } from '/ui/lib/format.js';
 import {
-  VERDICT_MARKS, VERDICT_TONES, ackTone, agoText, bytesText, durationText, localClockText, localTimeText, logsHref,
-  percentText, pullText, startsAtBoot, unitBadge, unitSinceText,
-} from '/ui/gateway.js';
-import { readingProblem, sideFileTexts, tailText } from '/ui/reading.js';
+  VERDICT_MARKS, VERDICT_TONES, ackTone, pullText, startsAtBoot, unitBadge, unitSinceText,
+} from '/ui/lib/gateway.js';
+import { logsHref } from '/ui/lib/journal.js';
+import { activityTable } from '/ui/widgets/activity-table.js';
+import { linkChart } from '/ui/widgets/chart.js';
 
 export const REFRESH_MS = 5000;
 export const RECENT_ROWS = 10;
@@ -190,7 +191,7 @@ function configBody(c) {
   ];
 }
 
-export function statusView(app) {
+export function statusView(page, app) {
   const status = statusLine();
   const updated = h('p', { class: 'hint', 'aria-live': 'off' });
   const forwarder = card('forwarder-card', 'Packet forwarder');
@@ -204,7 +205,7 @@ export function statusView(app) {
   // Says when what is shown is older than the last refresh: one under way for long, or failed.
   const freshness = h('p', { class: 'freshness', hidden: true });
   const el = h('section', { class: 'view', hidden: true },
-    h('h1', { tabindex: '-1' }, 'Gateway status'),
+    h('h1', { tabindex: '-1' }, page.title),
     h('p', { class: 'intro' }, `What the gateway and its packet forwarder are doing, refreshed every ${REFRESH_MS / 1000} seconds.`),
     status.el,
     freshness,
@@ -281,8 +282,6 @@ export function statusView(app) {
   });
 
   return {
-    path: '/ui/status',
-    title: 'Gateway status',
     el,
     fetchesStatus: true,
     show() {

@@ -3,20 +3,21 @@
 // when the forwarder does not keep running. This module sends the change, follows it step by
 // step while it runs, and shows how it ended.
 
-import * as api from '/ui/api.js';
-import { announce, h, sentence } from '/ui/dom.js';
-import { localTimeText } from '/ui/gateway.js';
-import { MAX_REQUEST_BYTES, byteLength, requestBody } from '/ui/patch.js';
-import { problemText } from '/ui/rules.js';
+import { problemText } from '/ui/config/rules.js';
+import * as api from '/ui/lib/api.js';
+import { byteLength, requestBody } from '/ui/lib/api.js';
+import { announce, h, sentence } from '/ui/lib/dom.js';
+import { localTimeText } from '/ui/lib/format.js';
+import {
+  BUSY, DEFAULT_SETTLE_SECONDS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
+} from '/ui/lib/server-constants.js';
 
-export const DEFAULT_SETTLE_SECONDS = 15;
-export const MAX_SETTLE_SECONDS = 120;
 const POLL_MS = 500;
 
-// A whole file is sent in one request when it fits, otherwise in pieces that each do (an upload's
-// id is 32 hexadecimal digits).
+// A whole file is sent in one request when it fits, otherwise in pieces that each do, whatever
+// the upload's id and offset.
 export function pieces(text, auth) {
-  const overhead = byteLength(requestBody(auth, { upload: 'f'.repeat(32), offset: 99_999_999, text: '' }));
+  const overhead = byteLength(requestBody(auth, { upload: 'f'.repeat(UPLOAD_ID_DIGITS), offset: MAX_UPLOAD_BYTES, text: '' }));
   const budget = MAX_REQUEST_BYTES - overhead;
   const out = [];
   let piece = '';
@@ -34,11 +35,6 @@ export function pieces(text, auth) {
   if (piece || !out.length) out.push(piece);
   return out;
 }
-
-// The gateway's answer when the file is no longer the one the page's edits were based on.
-export const STALE = 24005;
-// Its answer while another change is under way.
-export const BUSY = 28003;
 
 // The gateway names the change under way by its procedure: the page says what it is.
 const DOING = {
@@ -262,7 +258,7 @@ export function settleField() {
   const error = h('p', { class: 'error', role: 'alert', hidden: true });
   wrap.append(error);
   const text = () => input.value.trim();
-  const valid = () => /^\d{1,3}$/.test(text()) && Number(text()) <= MAX_SETTLE_SECONDS;
+  const valid = () => /^\d+$/.test(text()) && Number(text()) <= MAX_SETTLE_SECONDS;
   // A time out of range is said, never silently replaced by another.
   const value = () => (valid() ? Number(text()) : DEFAULT_SETTLE_SECONDS);
   input.addEventListener('input', () => { if (valid()) error.hidden = true; });

@@ -1,7 +1,7 @@
 // Carries the operator's edits of the file's text onto a newer file: a line-based three-way merge
 // of the text both started from (base), the operator's (mine) and the gateway's new one (theirs).
 
-import { diffLines } from '/ui/linediff.js';
+import { diffLines } from '/ui/lib/linediff.js';
 
 // For each line of a (from 0), the line of b it is kept as, or -1 where the diff changed it.
 function matches(a, b) {

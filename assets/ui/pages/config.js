@@ -1,109 +1,21 @@
-// The two editors of the forwarder configuration, the structured form and the file's own text,
-// the review step they share, and the progress of the change once it is applied.
+// The pages of the two editors of the forwarder configuration, the structured form and the file's
+// own text: each loads the file, keeps the edits on top of a file changed meanwhile, reviews and
+// applies.
 
-import { BUSY, compareAddress, progressPanel, rejectedOf, settleField } from '/ui/change.js';
-import { diffView } from '/ui/diff-view.js';
-import { ask, h, statusLine, whileBusy } from '/ui/dom.js';
-import { formEditor } from '/ui/form-editor.js';
-import { formatPath } from '/ui/patch.js';
-import { rawEditor } from '/ui/raw-editor.js';
-import { readText } from '/ui/reading.js';
-import { takeDraft } from '/ui/session.js';
-
-// Rows of changes in the operator's words: the setting, what it is, what it becomes.
-function changeTable(rows, [now, next] = ['Now', 'After applying']) {
-  return h('div', { class: 'table-wrap' },
-    h('table', {},
-      h('thead', {}, h('tr', {}, h('th', { scope: 'col' }, 'Setting'), h('th', { scope: 'col' }, now),
-        h('th', { scope: 'col' }, next))),
-      h('tbody', {}, rows.map((r) => h('tr', {},
-        h('th', { scope: 'row' }, r.label, r.mine ? h('small', {}, ' (you changed it too: your value is kept)') : null),
-        h('td', { 'data-label': now }, r.from),
-        h('td', { 'data-label': next }, r.to))))));
-}
-
-// The review step: what will change, what applying does, then the change and its progress.
-function reviewPanel({ onBack, onDone, onStale }) {
-  const heading = h('h2', { tabindex: '-1' }, 'Review changes');
-  const summary = h('p', {});
-  const table = h('div', {});
-  const rawRows = h('ul', { class: 'raw-changes' });
-  const raw = h('details', { class: 'readonly' }, h('summary', {}, 'Members and values as the file holds them'), rawRows);
-  const lines = h('details', { class: 'readonly', open: true }, h('summary', {}, 'Lines that change'));
-  const layoutNote = h('li', {});
-  const note = h('li', {});
-  const settle = settleField();
-  const applyBtn = h('button', { type: 'button', class: 'primary' }, 'Apply');
-  const backBtn = h('button', { type: 'button' }, 'Back to editing');
-  const area = h('fieldset', { class: 'plain' }, settle.wrap, h('div', { class: 'actions' }, applyBtn, backBtn));
-  const el = h(
-    'section',
-    { class: 'card review', hidden: true },
-    heading,
-    summary,
-    table,
-    raw,
-    lines,
-    h('ul', { class: 'notes' },
-      h('li', {}, h('strong', {}, 'Applying restarts the packet forwarder. '),
-        'It forwards no packets until it runs again. The gateway then watches it, and if it stops or is restarted ' +
-        'by systemd within the time below, the previous file is put back and the forwarder restarted with it.'),
-      h('li', {}, 'The current file is kept in the history first, so it can be restored later.'),
-      layoutNote,
-      note),
-    area,
-  );
-  // How the change sent last ended, as progress.run answers it.
-  let ended = null;
-  const progress = progressPanel({
-    onClose() {
-      progress.hide();
-      onDone(ended, progress.error);
-    },
-  });
-  let plan = null;
-
-  backBtn.addEventListener('click', onBack);
-  el.addEventListener('keydown', (event) => event.key === 'Escape' && onBack());
-  applyBtn.addEventListener('click', async () => {
-    if (settle.refuse()) return;
-    el.hidden = true;
-    // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
-    // the operator to sign in again and apply.
-    ended = await progress.run(() => plan.send(settle.watch()), settle.value());
-    if (ended === 'auth-lost') el.hidden = false;
-    if (ended === 'stale') onStale();
-  });
-
-  return {
-    el: h('div', {}, el, progress.el),
-    applying: () => !progress.el.hidden,
-    open(p) {
-      plan = p;
-      summary.textContent = p.summary;
-      table.replaceChildren(p.rows.length ? changeTable(p.rows) : '');
-      const rawChanges = p.rows.flatMap((r) => r.raw);
-      rawRows.replaceChildren(...rawChanges.map((c) => h('li', {}, h('code', {}, formatPath(c.path)), ': ',
-        h('code', {}, c.before === undefined ? '(not set)' : JSON.stringify(c.before)), ' → ',
-        h('code', {}, c.removed ? '(removed)' : JSON.stringify(c.after)))));
-      raw.hidden = !rawChanges.length;
-      lines.replaceChildren(lines.firstChild, ...(p.diff ? [diffView(p.diff)] : []));
-      lines.hidden = !p.diff;
-      layoutNote.textContent = p.layoutNote;
-      note.textContent = p.note ?? '';
-      note.hidden = !p.note;
-      el.hidden = false;
-      heading.focus();
-    },
-    close() {
-      el.hidden = true;
-      progress.hide();
-    },
-  };
-}
+import { compareAddress, rejectedOf } from '/ui/config/change.js';
+import { formEditor } from '/ui/config/form-editor.js';
+import { rawEditor } from '/ui/config/raw-editor.js';
+import { readText } from '/ui/config/reading.js';
+import { reviewPanel } from '/ui/config/review-panel.js';
+import { ask, h, statusLine, whileBusy } from '/ui/lib/dom.js';
+import { BUSY } from '/ui/lib/server-constants.js';
+import { takeDraft } from '/ui/lib/session.js';
+import { changeTable } from '/ui/widgets/change-table.js';
+import { diffView } from '/ui/widgets/diff-view.js';
 
 // One editor view: loads what the gateway holds, lets the operator edit it, reviews and applies.
-function editorView({ path, title, intro, editor, app }) {
+function editorView({ page, intro, editor, app }) {
+  const { path, title } = page;
   const heading = h('h1', { tabindex: '-1' }, title);
   const status = statusLine();
   const formStatus = statusLine();
@@ -272,8 +184,6 @@ function editorView({ path, title, intro, editor, app }) {
 
   const el = h('section', { class: 'view', hidden: true }, heading, intro, status.el, kept, changed, form, review.el);
   return {
-    path,
-    title,
     el,
     // Edits not yet applied; once a change is under way or done, leaving loses nothing.
     dirty: () => base !== null && !review.applying() && !sent && editor.dirty(),
@@ -289,10 +199,9 @@ function editorView({ path, title, intro, editor, app }) {
   };
 }
 
-export function configView(app) {
+export function configView(page, app) {
   return editorView({
-    path: '/ui/config',
-    title: 'Forwarder configuration',
+    page,
     intro: h('p', { class: 'intro' }, 'The settings operators usually change. Frequencies are in MHz, channel ' +
       'offsets in kHz from their radio\'s centre frequency.'),
     editor: formEditor(app),
@@ -300,10 +209,9 @@ export function configView(app) {
   });
 }
 
-export function rawView(app) {
+export function rawView(page, app) {
   return editorView({
-    path: '/ui/raw',
-    title: 'Raw configuration',
+    page,
     intro: h('p', { class: 'intro' }, 'The whole configuration file, for everything the form does not cover. ' +
       'It is checked as JSON and against the gateway\'s rules before anything is sent.'),
     editor: rawEditor(app),

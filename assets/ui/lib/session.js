@@ -1,7 +1,9 @@
 // How long a sign-in lasts in this tab, and what the sign-in page tells about failures. The
 // timing rules are pure functions so Node can test them; the watcher only adds the listeners.
 
-import { INVALID_PASSWORD, PASSWORD_MISMATCH } from '/ui/api.js';
+import {
+  FAILURES_BEFORE_SLOW, FAILURE_WINDOW_MS, INVALID_PASSWORD, PASSWORD_MISMATCH, SIGN_IN_HOLD_MS,
+} from '/ui/lib/server-constants.js';
 
 // Without a key press, click, touch or scroll for this long, the tab signs out by itself.
 export const IDLE_LIMIT_MS = 30 * 60 * 1000;
@@ -37,12 +39,10 @@ export function watchIdle(onIdle, { limitMs = IDLE_LIMIT_MS } = {}) {
   return { stop };
 }
 
-// The gateway holds every sign-in from an address for about a second once it has failed five
-// times within fifteen minutes. Its answers do not say so; the page can tell by counting its
-// own failures and by how long an answer took.
-export const FAILURES_BEFORE_SLOW = 5;
-export const FAILURE_WINDOW_MS = 15 * 60 * 1000;
-export const SLOW_ANSWER_MS = 800;
+// The gateway holds every sign-in from an address for a while once it has failed a few times
+// within its window. Its answers do not say so; the page can tell by counting its own failures
+// and by how long an answer took: one nearly as long as the hold was held.
+export const SLOW_ANSWER_MS = SIGN_IN_HOLD_MS * 0.8;
 const FAILURES_KEY = 'relaydash.signInFailures';
 
 // The codes of a refused sign-in: a wrong password, or a user name that does not exist.

@@ -1,6 +1,7 @@
 // The web application as it is served, made at build time:
-//   node cmake/minify_ui.mjs SOURCE SERVED MAPS
-// writes every file of SOURCE (assets/ui) to SERVED under the same path: scripts minified as ES
+//   node cmake/minify_ui.mjs SOURCE SERVED MAPS [GENERATED]
+// writes every file of SOURCE (assets/ui), and of GENERATED (what the build wrote, such as
+// lib/contract.js), to SERVED under the same path: scripts minified as ES
 // modules by terser (their exported and imported names kept, so the modules link as written),
 // style sheets without comments or blanks they do not need, anything else as it is. Each
 // script's source map goes to MAPS, which is not served: the served scripts name no map. SERVED
@@ -14,7 +15,7 @@ const fail = (message) => {
   process.exit(1);
 };
 
-const [source, served, maps] = process.argv.slice(2);
+const [source, served, maps, generated] = process.argv.slice(2);
 if (!maps) fail('usage: node minify_ui.mjs SOURCE SERVED MAPS');
 
 let minify;
@@ -72,8 +73,10 @@ function write(root, name, content) {
 }
 
 for (const dir of [served, maps]) rmSync(dir, { recursive: true, force: true });
-for (const name of filesUnder(source)) {
-  const content = readFileSync(path.join(source, name));
+const inputs = [source, ...(generated ? [generated] : [])].flatMap((root) =>
+  filesUnder(root).map((name) => ({ root, name })));
+for (const { root, name } of inputs) {
+  const content = readFileSync(path.join(root, name));
   if (name.endsWith('.js')) {
     let result;
     try {

@@ -5,7 +5,7 @@
 import { gatewayIdOf } from '/ui/config/forwarder.js';
 import * as api from '/ui/lib/api.js';
 import { ask, h } from '/ui/lib/dom.js';
-import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/server-constants.js';
+import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/contract.js';
 import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
 import * as pages from '/ui/pages/index.js';
 

@@ -1,4 +1,5 @@
-// The web application as the gateway serves it: every file of assets/ui at its path below /ui,
+// The web application as the gateway serves it: every file of assets/ui, and the contract the
+// build writes from the server's tables (lib/contract.js), at its path below /ui,
 // the scripts minified as ES modules and the style sheet without its comments when the program
 // is built; small enough for a gateway's flash, and loaded in two round trips after the page.
 import assert from 'node:assert/strict';
@@ -12,9 +13,13 @@ const MAX_BYTES = 200_000;
 
 usesBrowser(SX1301);
 
-const names = readdirSync(ASSETS, { recursive: true }).filter((n) => statSync(new URL(n, ASSETS)).isFile()).sort();
+// What the build writes beside the sources: the page's contract with the server.
+const GENERATED = new URL(`../../build/src/ui/generated/`, import.meta.url);
+const generated = ['lib/contract.js'];
+
+const names = [...readdirSync(ASSETS, { recursive: true }).filter((n) => statSync(new URL(n, ASSETS)).isFile()), ...generated].sort();
 const scripts = names.filter((n) => n.endsWith('.js'));
-const source = (name) => readFileSync(new URL(name, ASSETS), 'utf8');
+const source = (name) => readFileSync(new URL(name, generated.includes(name) ? GENERATED : ASSETS), 'utf8');
 
 // A file as the gateway serves it. (An address below /ui that names no file is answered with
 // index.html, so the type tells whether a file is served.)

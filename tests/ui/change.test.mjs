@@ -10,7 +10,7 @@ const { diffLines, hunks, countChanges } = await loadUi('lib/linediff.js');
 const { parseConfigText, blankComments } = await loadUi('lib/jsonc.js');
 const { busyText, endedSteps, pieces, stepText } = await loadUi('config/change.js');
 const { byteLength, requestBody } = await loadUi('lib/api.js');
-const { MAX_REQUEST_BYTES } = await loadUi('lib/server-constants.js');
+const { MAX_REQUEST_BYTES } = await loadUi('lib/contract.js');
 
 const rows = (before, after) => describeChanges(before, after).map((r) => `${r.label}: ${r.from} → ${r.to}`);
 

@@ -3,7 +3,7 @@ import { test } from 'node:test';
 import { loadUi, samples } from './support.mjs';
 
 const { diffDocuments, planPatch } = await loadUi('config/patch.js');
-const { MAX_REQUEST_BYTES } = await loadUi('lib/server-constants.js');
+const { MAX_REQUEST_BYTES } = await loadUi('lib/contract.js');
 
 // The gateway's merge: objects merge member by member, anything else replaces whole.
 const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);

@@ -10,7 +10,7 @@ import { announce, h, sentence } from '/ui/lib/dom.js';
 import { localTimeText } from '/ui/lib/format.js';
 import {
   BUSY, DEFAULT_SETTLE_SECONDS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
-} from '/ui/lib/server-constants.js';
+} from '/ui/lib/contract.js';
 
 const POLL_MS = 500;
 

@@ -4,7 +4,7 @@
 
 import { byteLength, requestBody } from '/ui/lib/api.js';
 import { cloneJson, deepEqual, isObject, put } from '/ui/lib/json.js';
-import { MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
+import { MAX_REQUEST_BYTES } from '/ui/lib/contract.js';
 
 // Walks both documents together. Answers the patch (undefined when nothing changed), the list of
 // changes as the operator should see them ({ path, before, after }, before undefined for a new

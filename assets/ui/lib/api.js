@@ -1,7 +1,7 @@
 // Calls to the gateway. Every call is a POST of a JSON object; the answer holds "output" on
 // success or "error" with "code" and "message" on failure, whatever the HTTP status.
 
-import { EXPIRED_TOKEN, INSUFFICIENT_RIGHTS, INVALID_TOKEN, MAX_REQUEST_BYTES } from '/ui/lib/server-constants.js';
+import { EXPIRED_TOKEN, INSUFFICIENT_RIGHTS, INVALID_TOKEN, MAX_REQUEST_BYTES } from '/ui/lib/contract.js';
 
 const TOKEN_KEY = 'relaydash.auth';
 const USER_KEY = 'relaydash.user';

@@ -1,7 +1,7 @@
 // The journal as the Logs page reads it: priorities and their tones, a phrase found in a line,
 // the question for older lines, and the page's address for a moment of the forwarder's log.
 
-import { MAX_LOG_LINES } from '/ui/lib/server-constants.js';
+import { MAX_LOG_LINES } from '/ui/lib/contract.js';
 
 // Journal priorities, 0 to 7, and how a line of each is shown.
 const PRIORITIES = ['emerg', 'alert', 'crit', 'err', 'warning', 'notice', 'info', 'debug'];

@@ -3,7 +3,7 @@
 
 import {
   FAILURES_BEFORE_SLOW, FAILURE_WINDOW_MS, INVALID_PASSWORD, PASSWORD_MISMATCH, SIGN_IN_HOLD_MS,
-} from '/ui/lib/server-constants.js';
+} from '/ui/lib/contract.js';
 
 // Without a key press, click, touch or scroll for this long, the tab signs out by itself.
 export const IDLE_LIMIT_MS = 30 * 60 * 1000;

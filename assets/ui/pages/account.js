@@ -3,7 +3,7 @@
 import * as api from '/ui/lib/api.js';
 import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
 import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
-import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/server-constants.js';
+import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/contract.js';
 import { clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed } from '/ui/lib/session.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';

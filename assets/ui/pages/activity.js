@@ -3,7 +3,7 @@
 
 import * as api from '/ui/lib/api.js';
 import { h, statusLine, whileBusy } from '/ui/lib/dom.js';
-import { AUDIT_ROWS_KEPT } from '/ui/lib/server-constants.js';
+import { AUDIT_ROWS_KEPT } from '/ui/lib/contract.js';
 import { activityTable } from '/ui/widgets/activity-table.js';
 
 export const PAGE_ROWS = 50;

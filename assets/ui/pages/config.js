@@ -8,7 +8,7 @@ import { rawEditor } from '/ui/config/raw-editor.js';
 import { readText } from '/ui/config/reading.js';
 import { reviewPanel } from '/ui/config/review-panel.js';
 import { ask, h, statusLine, whileBusy } from '/ui/lib/dom.js';
-import { BUSY } from '/ui/lib/server-constants.js';
+import { BUSY } from '/ui/lib/contract.js';
 import { takeDraft } from '/ui/lib/session.js';
 import { changeTable } from '/ui/widgets/change-table.js';
 import { diffView } from '/ui/widgets/diff-view.js';

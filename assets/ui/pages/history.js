@@ -7,7 +7,7 @@ import * as api from '/ui/lib/api.js';
 import { h, sentence, statusLine, whileBusy } from '/ui/lib/dom.js';
 import { bytesText, clockText, durationText, localTimeText } from '/ui/lib/format.js';
 import { countChanges, diffLines } from '/ui/lib/linediff.js';
-import { HISTORY_VERSIONS_KEPT } from '/ui/lib/server-constants.js';
+import { HISTORY_VERSIONS_KEPT } from '/ui/lib/contract.js';
 import { diffView } from '/ui/widgets/diff-view.js';
 
 // "apply", "patch (script)", "restore", "apply, rolled back": how the version came to be.

@@ -7,7 +7,7 @@ import * as api from '/ui/lib/api.js';
 import { h, newId, statusLine } from '/ui/lib/dom.js';
 import { isoFromLocalInput, localInputValue, localTimeText } from '/ui/lib/format.js';
 import { entryText, matchesFilter, olderQuery, phraseSpans, priorityName, priorityTone } from '/ui/lib/journal.js';
-import { MAX_LOG_LINES, MAX_SCANNED_LINES } from '/ui/lib/server-constants.js';
+import { MAX_LOG_LINES, MAX_SCANNED_LINES } from '/ui/lib/contract.js';
 
 export const FOLLOW_MS = 2000;
 // Lines kept on the page: a long journal must not make the page slow.

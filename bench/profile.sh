@@ -3,7 +3,7 @@
 # one bounded load, relaydash beside nginx (loopback only).
 #
 # Usage: bench/profile.sh [-d SECONDS] [-c CONNECTIONS] [-o DIR] [PATH [WRK_ARGUMENTS...]]
-#   PATH         what to ask for (default /health); e.g. /ui/view-config.js
+#   PATH         what to ask for (default /health); e.g. /ui/pages/config.js
 #   WRK_ARGUMENTS more for wrk, e.g. -H 'Connection: close' or -s bench/pipeline.lua
 #   -d SECONDS   length of each load run (default 5)
 #   -c N         keep-alive connections (default 64)

@@ -2,7 +2,7 @@
 
 // The data of the configuration rules (config_rules.cpp): what the packet forwarders accept, as
 // observed on lora_pkt_fwd of the SX1302 HAL 2.1.0 (SX130x_conf) and of packet_forwarder 4.0.1
-// (SX1301_conf). assets/ui/rules.js holds the same table: a change here is a change there.
+// (SX1301_conf). assets/ui/config/rules.js holds the same table: a change here is a change there.
 
 #include <array>
 #include <cstdint>

@@ -19,9 +19,10 @@ struct ConfigProblem {
 
 // Checks a configuration document before it is written, as the packet forwarders judge it
 // (lora_pkt_fwd of the SX1302 HAL for SX130x_conf, of packet_forwarder 4 for SX1301_conf). The
-// rules are a table the web application holds too (assets/ui/rules.js), with the same messages
-// in the same order, and both are tested against the same cases (tests/data/config-rules.json).
-// A message names the forwarder's own where it has one, so the operator finds it in the log.
+// rules are a table the web application holds too (assets/ui/config/rules.js), with the same
+// messages in the same order, and both are tested against the same cases
+// (tests/data/config-rules.json). A message names the forwarder's own where it has one, so the
+// operator finds it in the log.
 // - the document is an object, and its sections gateway_conf, SX1301_conf and SX130x_conf where
 //   present; it has gateway_conf and SX1301_conf or SX130x_conf, or it is no forwarder
 //   configuration;

@@ -14,7 +14,7 @@
 # command to run), builds build/relaydash only when it is missing, and starts relaydash, an
 # nginx with one worker and bench/minimal_server.c (compiled with cc -O2: one thread that answers
 # every head with precomputed bytes, the floor for one thread on this kernel), which answer the
-# same /health and serve the same largest file under assets/ui/. The servers run on core 0 and
+# same /health and serve the same largest file of the web application as served (minified). The servers run on core 0 and
 # wrk (one thread) on core 1. For each run it records
 # requests per second, p99 latency and the server's CPU time (user + system, from /proc) per
 # request served; the table it prints holds the medians over the rounds, relaydash/nginx and
@@ -99,12 +99,13 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- what both servers serve ---------------------------------------------------------------
-ui_file=$(cd "$root/assets/ui" && find . -type f -printf '%s %P\n' | sort -n | tail -n 1 |
-  cut -d' ' -f2-)
-[[ -n $ui_file ]] || { echo "run.sh: no file under assets/ui/" >&2; exit 1; }
-ui_size=$(stat -c %s "$root/assets/ui/$ui_file")
+# The web application as relaydash serves it (minified by the build), so both send the same bytes.
+served="$(dirname "$relaydash_bin")/src/ui/served"
+ui_file=$(cd "$served" && find . -type f -printf '%s %P\n' | sort -n | tail -n 1 | cut -d' ' -f2-)
+[[ -n $ui_file ]] || { echo "run.sh: no file under $served/" >&2; exit 1; }
+ui_size=$(stat -c %s "$served/$ui_file")
 mkdir -p "$work/www/ui/$(dirname "$ui_file")" "$work/nginx"
-cp "$root/assets/ui/$ui_file" "$work/www/ui/$ui_file"
+cp "$served/$ui_file" "$work/www/ui/$ui_file"
 chmod -R a+rX "$work/www"
 cp "$root/tests/data/forwarder/sx1301-eu868-semtech-lora_pkt_fwd-v4.0.1.global_conf.json" \
   "$work/global_conf.json"

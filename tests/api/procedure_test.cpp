@@ -26,7 +26,6 @@ using testing::kDone;
 using testing::kSample;
 using testing::kUnspecified;
 using testing::Reply;
-using testing::ScriptedSystemctl;
 using ManagementApi = testing::ManagementApi;
 
 // The table as start-up mounts it: each path once, the sign-in the one procedure open to anyone,

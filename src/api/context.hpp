@@ -20,6 +20,7 @@
 namespace relaydash {
 
 class ConfigChanges;
+class StatusReads;
 
 // What every request shares: the forwarder settings, the account database and the audit rows on
 // their way into it, the keys that seal auth tokens and the record of failed sign-ins. One per
@@ -47,15 +48,16 @@ struct Context {
   AllowedHosts allowedHosts;
   // What token lifetimes and sign-in failures are measured on.
   SecurityClock clock;
-  // The reads that run programs and parse their output (gateway/status, gateway/logs): this
-  // many at once, the others wait their turn, so many clients asking at once cost the gateway no
-  // more than a few.
+  // The reads that run programs and parse their output (gateway/logs): this many at once, the
+  // others wait their turn, so many clients asking at once cost the gateway no more than a few.
   static constexpr std::size_t kGatewayReadsAtOnce = 3;
   Slots gatewayReads{kGatewayReadsAtOnce};
   // For the server's uptime.
   std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
   // Changes of the forwarder's configuration and their history.
   std::shared_ptr<ConfigChanges> configChanges{};
+  // What gateway/status reads from the gateway, shared by its callers.
+  std::shared_ptr<StatusReads> statusReads{};
 };
 
 }  // namespace relaydash

@@ -5,6 +5,7 @@
 #include "api/account/initial_password.hpp"
 #include "api/audit/audit.hpp"
 #include "api/forwarder_config/changes.hpp"
+#include "api/gateway/status_reads.hpp"
 #include "gateway/atomic_file.hpp"
 #include "gateway/config_change.hpp"
 #include "model/account_model.hpp"
@@ -40,6 +41,8 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
       .unit = ctx->forwarderUnitServiceName,
       .historyDirectory = historyFolderFor(ctx->dataPath),
   });
+  ctx->statusReads =
+      std::make_shared<StatusReads>(ctx->forwarderUnitServiceName, ctx->forwarderConfigPath);
   return ctx;
 }
 

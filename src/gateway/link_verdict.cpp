@@ -88,6 +88,7 @@ Acks acksOf(const LinkReport& r) {
 // How the forwarder's unit runs.
 enum class Run {
   NoUnit,
+  Unread,           // systemd could not be asked
   Missing,          // not installed, or masked
   Failed,           // stopped after failing
   Stopped,          // stopped on purpose
@@ -127,6 +128,11 @@ std::string restartsText(const UnitStatus& u) {
 
 void judgeForwarder(const GatewayFacts& f, Assessment& a) {
   VerdictCheck& c = a.forwarder;
+  if (!f.unitRead) {
+    a.run = Run::Unread;
+    c = {"forwarder", VerdictLevel::Unknown, "systemd cannot be asked whether the forwarder runs"};
+    return;
+  }
   if (!f.forwarder) {
     a.run = Run::NoUnit;
     c = {"forwarder", VerdictLevel::Unknown,

@@ -42,6 +42,7 @@ struct GatewayFacts {
   std::int64_t now = 0;  // microseconds UTC
   // nullopt when relaydash does not know the forwarder's unit: then it has no reports either.
   std::optional<UnitStatus> forwarder;
+  bool unitRead = true;                 // false when systemd could not be asked about it
   bool journalRead = true;              // false when journalctl failed
   std::span<const LinkReport> reports;  // the last hour's, oldest first (held by the caller)
   int statIntervalSeconds = kDefaultStatInterval;

@@ -1,11 +1,13 @@
 #include "gateway/service_control.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "runtime/environment.hpp"
 #include "runtime/process.hpp"
 
 namespace relaydash {
@@ -13,18 +15,19 @@ namespace {
 
 // kSystemctlTimeout, unless the environment sets another limit for tests or an operator.
 std::chrono::milliseconds systemctlTimeLimit() {
-  const char* text = std::getenv("RELAYDASH_SYSTEMCTL_TIMEOUT_MS");
-  if (!text || !*text) return kSystemctlTimeout;
-  char* end = nullptr;
-  errno = 0;
-  const long long ms = std::strtoll(text, &end, 10);
-  if (*end != '\0' || errno != 0 || ms <= 0) return kSystemctlTimeout;
-  return std::chrono::milliseconds(ms);
+  return millisecondsFromEnvironment("RELAYDASH_SYSTEMCTL_TIMEOUT_MS").value_or(kSystemctlTimeout);
 }
+
+std::uint64_t unitChangesMade = 0;
 
 Task<void> systemctl(std::string_view verb, std::string unit) {
   std::string commandLine = "systemctl ";
   commandLine.append(verb).append(" ").append(unit);
+  // Counted once the command has ended, however it ended: a read of the units that began
+  // before then may not show what it did.
+  struct Counted {
+    ~Counted() { ++unitChangesMade; }
+  } counted;
   co_await run(std::move(commandLine), systemctlTimeLimit());
 }
 
@@ -67,6 +70,10 @@ Task<void> run(std::string commandLine, std::chrono::milliseconds timeLimit) {
   if (result.timedOut) throw CommandTimedOut(std::move(commandLine), timeLimit);
   // The status a shell would report in $?, so operators see the familiar 137 for a kill -9.
   if (result.status != 0) throw ExecError(std::move(commandLine), result.status);
+}
+
+std::uint64_t unitChanges() noexcept {
+  return unitChangesMade;
 }
 
 Task<void> restart(std::string unit) {

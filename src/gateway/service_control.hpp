@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -68,5 +69,9 @@ Task<void> start(std::string unit);
 Task<void> enable(std::string unit);
 Task<void> stop(std::string unit);
 Task<void> disable(std::string unit);
+
+// How many of those systemctl commands have ended so far, however they ended: what was read of
+// the units before the last of them may be out of date.
+std::uint64_t unitChanges() noexcept;
 
 }  // namespace relaydash

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "runtime/environment.hpp"
 #include "runtime/event_loop.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/service_notify.hpp"
@@ -116,13 +117,7 @@ PeerAddress peerAddress(const sockaddr_in& peer) {
 // variable names (RELAYDASH_BODY_STALL_MS, RELAYDASH_SEND_STALL_MS: for tests, which cannot
 // wait a minute).
 std::chrono::milliseconds stallLimit(const char* variable, std::chrono::milliseconds limit) {
-  const char* text = std::getenv(variable);
-  if (!text || !*text) return limit;
-  long value = 0;
-  const char* end = text + std::char_traits<char>::length(text);
-  const auto [at, error] = std::from_chars(text, end, value);
-  if (error != std::errc() || at != end || value < 1) return limit;
-  return std::chrono::milliseconds(value);
+  return millisecondsFromEnvironment(variable).value_or(limit);
 }
 
 // True when a connection is waiting in the listen backlog (accept would not wait).

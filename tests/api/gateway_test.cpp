@@ -65,6 +65,18 @@ int openDescriptors() {
   return count;
 }
 
+// Sets an environment variable for a test's lifetime; the server reads it when it starts.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+  ~ScopedVariable() { ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
 // Waits until the condition holds, at most ten seconds.
 template <typename F>
 bool eventually(F condition) {
@@ -123,7 +135,8 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   const JsonNodePtr status = output(guarded("/rpc/gateway/status"));
   EXPECT_EQ(keys(*status),
             (std::vector<std::string>{"units", "gateway", "forwarderConfig", "linkHealth",
-                                      "relaydash", "verdict", "interruptedChange"}));
+                                      "relaydash", "verdict", "interruptedChange", "errors"}));
+  EXPECT_EQ(toCompact(*status->at("errors")), "{}");
   EXPECT_EQ(toCompact(*status->at("units")->at("forwarder")),
             R"({"unit":"packet-forwarder","loadState":"loaded","activeState":"failed",)"
             R"("subState":"failed","result":"exit-code","unitFileState":"enabled",)"
@@ -229,6 +242,8 @@ TEST_F(GatewayApi, TheVerdictNamesTheChangeBeforeACrashLoop) {
 }
 
 TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
+  // Every call reads again, so that each answer shows the tools as they are set.
+  const ScopedVariable fresh("RELAYDASH_STATUS_FRESH_MS", "0");
   startServer("");
   systemctl.answer("timedatectl", "1");
   JsonNodePtr status = output(guarded("/rpc/gateway/status"));
@@ -241,18 +256,75 @@ TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
   EXPECT_EQ(systemctl.calls("systemctl").back().substr(0, 16), "systemctl [show]");
   EXPECT_NE(systemctl.calls("systemctl").back().find("[--] [ssh]"), std::string::npos);
 
-  // A journal that cannot be read leaves the link unknown; a systemctl that fails is an error.
+  // A journal that cannot be read leaves the link unknown and says why; a systemctl that fails
+  // leaves the units unknown. The other parts are answered all the same.
   startServer("packet-forwarder");
   systemctl.answer("journalctl", "1");
   status = output(guarded("/rpc/gateway/status"));
   EXPECT_TRUE(status->at("linkHealth")->isNull());
   EXPECT_EQ(toCompact(*status->at("verdict")->at("checks")->array()[1]),
             R"({"name":"reports","level":"unknown","text":"The forwarder's log cannot be read"})");
+  EXPECT_EQ(toCompact(*status->at("errors")),
+            R"({"linkHealth":{"code":10001,"message":"journalctl failed with status 1: )"
+            R"(Failed to open journal: simulated failure"}})");
   systemctl.answer("show", "3");
-  EXPECT_EQ(guarded("/rpc/gateway/status"),
-            (Reply{500, error(10001,
-                              "systemctl failed with status 3: Failed to show unit: "
-                              "simulated failure")}));
+  status = output(guarded("/rpc/gateway/status"));
+  EXPECT_TRUE(status->at("units")->isNull());
+  EXPECT_EQ(status->at("forwarderConfig")->at("gatewayId")->getString(), "AA555A0000000000");
+  EXPECT_FALSE(status->at("gateway")->at("hostname")->getString().empty());
+  EXPECT_EQ(toCompact(*status->at("verdict")->at("checks")->array()[0]),
+            R"({"name":"forwarder","level":"unknown",)"
+            R"("text":"systemd cannot be asked whether the forwarder runs"})");
+  EXPECT_EQ(toCompact(*status->at("errors")->at("units")),
+            R"({"code":10001,"message":"systemctl failed with status 3: Failed to show unit: )"
+            R"(simulated failure"})");
+  // A systemctl that answers for no unit is as much a failure of that part alone.
+  systemctl.answer("show", "0");
+  systemctl.show("packet-forwarder", "");
+  systemctl.show("ssh", "");
+  status = output(guarded("/rpc/gateway/status"));
+  EXPECT_TRUE(status->at("units")->isNull());
+  EXPECT_NE(status->at("errors")->at("units")->at("message")->getString().find("instead of 2"),
+            std::string::npos)
+      << toCompact(*status->at("errors"));
+}
+
+// Viewers that ask at once share one read of each tool, and the answer is kept for the next
+// viewers until it is a polling interval old; a unit relaydash stops itself is read again at once.
+TEST_F(GatewayApi, ViewersShareEachReadAndAChangeMadeHereIsSeenAtOnce) {
+  // Kept far longer than the test takes on a busy machine.
+  const ScopedVariable fresh("RELAYDASH_STATUS_FRESH_MS", "600000");
+  startServer("packet-forwarder");
+  systemctl.journal(
+      "packet-forwarder",
+      forwarderJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
+  systemctl.gate("journalctl");
+  std::vector<std::unique_ptr<LoopbackClient>> viewers;
+  for (int i = 0; i < 5; ++i)
+    viewers.push_back(send("/rpc/gateway/status", R"("input":{})"));
+  ASSERT_TRUE(eventually([&] { return systemctl.calls("journalctl").size() == 1; }));
+  systemctl.open("journalctl");
+  for (const auto& viewer : viewers) {
+    const std::string answer = viewer->readAnswer();
+    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << answer;
+    EXPECT_NE(answer.find(R"("rfReceived":12)"), std::string::npos) << answer;
+  }
+  EXPECT_EQ(systemctl.calls("journalctl").size(), 1u);
+  EXPECT_EQ(systemctl.calls("timedatectl").size(), 1u);
+  const auto shows = [this] {
+    std::size_t n = 0;
+    for (const std::string& line : systemctl.calls("systemctl"))
+      n += line.rfind("systemctl [show]", 0) == 0 ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(shows(), 1u);
+  output(guarded("/rpc/gateway/status"));
+  EXPECT_EQ(shows(), 1u);
+
+  ASSERT_EQ(guarded("/rpc/sshd/stop", R"("input":{})").status, 200);
+  output(guarded("/rpc/gateway/status"));
+  EXPECT_EQ(shows(), 2u);
+  EXPECT_EQ(systemctl.calls("timedatectl").size(), 1u);
 }
 
 TEST_F(GatewayApi, LogsOfTheTwoUnitsOnly) {

@@ -4,17 +4,19 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "api/account/initial_password.hpp"
 #include "api/context.hpp"
+#include "api/errors.hpp"
 #include "api/forwarder_config/changes.hpp"
 #include "api/forwarder_config/config_json.hpp"
 #include "api/gateway/gateway.hpp"
 #include "api/gateway/gateway_json.hpp"
-#include "api/gateway/units.hpp"
+#include "api/gateway/status_reads.hpp"
 #include "gateway/config_history.hpp"
 #include "gateway/text_file.hpp"
 #include "gateway/time_text.hpp"
@@ -26,25 +28,6 @@
 namespace relaydash {
 namespace {
 
-// The forwarder's unit (nullopt when it is not run by systemd: systemctl is asked about SSH
-// alone then) and SSH's.
-struct Units {
-  std::optional<UnitStatus> forwarder;
-  UnitStatus ssh;
-};
-
-Task<Units> readUnits(const Context& ctx) {
-  const bool forwarderUnit = !ctx.forwarderUnitServiceName.empty();
-  std::vector<std::string> names;
-  if (forwarderUnit) names.push_back(ctx.forwarderUnitServiceName);
-  names.emplace_back(kSshUnit);
-  std::vector<UnitStatus> units = co_await readUnitStatus(names);
-  Units read;
-  if (forwarderUnit) read.forwarder = std::move(units.front());
-  read.ssh = std::move(units.back());
-  co_return read;
-}
-
 // {"forwarder": unit or null, "ssh": unit}
 JsonNodePtr unitsJson(const Units& units) {
   JsonNodePtr o = newJObject();
@@ -53,15 +36,41 @@ JsonNodePtr unitsJson(const Units& units) {
   return o;
 }
 
-// The hour's reports; nullopt when the journal cannot be read, which says nothing about the link
-// (the logs page shows what journalctl says).
-Task<std::optional<std::vector<LinkReport>>> readReports(const Context& ctx) {
-  if (ctx.forwarderUnitServiceName.empty()) co_return std::vector<LinkReport>{};
+// {"code","message"}: how the error would answer if it were the whole call's.
+JsonNodePtr partErrorJson(const std::exception_ptr& error) {
   try {
-    co_return co_await readLinkReports(ctx.forwarderUnitServiceName);
-  } catch (const CommandError&) {
-    co_return std::nullopt;
+    raiseDomainAnswer(error);
+  } catch (const HttpException& e) {
+    JsonNodePtr o = newJObject();
+    o->set("code", newJInt(static_cast<std::int64_t>(e.errorCode())));
+    o->set("message", newJString(e.errorMessage()));
+    return o;
+  } catch (const std::exception& e) {
+    JsonNodePtr o = newJObject();
+    o->set("code", newJInt(static_cast<std::int64_t>(ErrorCode::InternalError)));
+    o->set("message", newJString(e.what()));
+    return o;
   }
+  return newJNull();
+}
+
+// One part of the answer: its value, or the error its source raised, which the answer carries
+// in "errors" while the other parts are answered all the same.
+template <typename T>
+struct Part {
+  std::shared_ptr<const T> value;
+  std::exception_ptr error;
+};
+
+template <typename T>
+Task<Part<T>> part(Task<std::shared_ptr<const T>> read) {
+  Part<T> p;
+  try {
+    p.value = co_await std::move(read);
+  } catch (...) {
+    p.error = std::current_exception();
+  }
+  co_return p;
 }
 
 // The newest change that restoring a version would undo: the newest version that holds the file
@@ -121,34 +130,50 @@ JsonNodePtr relaydashJson(Context& ctx) {
 
 Task<JsonNodePtr> gateway_status(Call& call) {
   Context& ctx = call.context;
-  const Slots::Permit turn = co_await ctx.gatewayReads.take();
-  const Units units = co_await readUnits(ctx);
-  const std::optional<bool> clock = co_await readClockSynchronized();
-  const ForwarderSummary summary = summarizeForwarderConfig(ctx.forwarderConfigPath);
-  const std::optional<std::vector<LinkReport>> reports = co_await readReports(ctx);
+  StatusReads& reads = *ctx.statusReads;
+  const Part<Units> units = co_await part(reads.units());
+  const Part<std::optional<bool>> clock = co_await part(reads.clockSynchronized());
+  const Part<SystemFacts> system = co_await part(reads.system());
+  const Part<ForwarderSummary> summary = co_await part(reads.forwarderConfig());
+  const Part<std::vector<LinkReport>> reports = co_await part(reads.reports());
 
   GatewayFacts facts;
   facts.now = nowMicros();
-  facts.forwarder = units.forwarder;
-  facts.journalRead = reports.has_value();
-  if (reports) facts.reports = *reports;
+  facts.unitRead = units.value != nullptr;
+  if (units.value) facts.forwarder = units.value->forwarder;
+  facts.journalRead = reports.value != nullptr;
+  if (reports.value) facts.reports = *reports.value;
   // Beyond a day it is no interval an operator waits for.
-  facts.statIntervalSeconds = static_cast<int>(
-      std::clamp<std::int64_t>(summary.statInterval.value_or(kDefaultStatInterval), 1, 86'400));
-  facts.clockSynchronized = clock;
+  const std::int64_t interval = summary.value
+                                    ? summary.value->statInterval.value_or(kDefaultStatInterval)
+                                    : kDefaultStatInterval;
+  facts.statIntervalSeconds = static_cast<int>(std::clamp<std::int64_t>(interval, 1, 86'400));
+  if (clock.value) facts.clockSynchronized = *clock.value;
   if (mayBlameChange(facts)) facts.lastChange = lastChange(ctx);
 
   JsonNodePtr output = newJObject();
-  output->set("units", unitsJson(units));
-  output->set("gateway", systemFactsJson(readSystemFacts(ctx.forwarderConfigPath), clock));
-  output->set("forwarderConfig", forwarderSummaryJson(summary));
-  output->set(
-      "linkHealth",
-      reports ? linkHealthJson(*reports, reportAge(*reports, facts.statIntervalSeconds, facts.now))
-              : newJNull());
+  output->set("units", units.value ? unitsJson(*units.value) : newJNull());
+  output->set("gateway",
+              system.value ? systemFactsJson(*system.value, facts.clockSynchronized) : newJNull());
+  output->set("forwarderConfig", summary.value ? forwarderSummaryJson(*summary.value) : newJNull());
+  output->set("linkHealth",
+              reports.value
+                  ? linkHealthJson(*reports.value,
+                                   reportAge(*reports.value, facts.statIntervalSeconds, facts.now))
+                  : newJNull());
   output->set("relaydash", relaydashJson(ctx));
   output->set("verdict", verdictJson(judgeGateway(facts)));
   output->set("interruptedChange", interruptedChangeJson(configChanges(ctx).interrupted()));
+  JsonNodePtr errors = newJObject();
+  const auto failed = [&errors](const char* name, const std::exception_ptr& error) {
+    if (error) errors->set(name, partErrorJson(error));
+  };
+  failed("units", units.error);
+  failed("gateway", system.error);
+  failed("clock", clock.error);
+  failed("forwarderConfig", summary.error);
+  failed("linkHealth", reports.error);
+  output->set("errors", std::move(errors));
   co_return output;
 }
 

@@ -97,6 +97,30 @@ test('a failed forwarder and a network server that does not answer are shown as 
   await page.context().close();
 });
 
+test('a source that fails marks its own cards and leaves the others as they are', async () => {
+  gw.setState('show-packet-forwarder', RUNNING_FORWARDER);
+  gw.setState('status-show', '3');
+  gw.journal('packet-forwarder', journalFrom(20).report(6, '100.00'));
+  const page = await newPage(browser, gw);
+  await page.goto('/ui/status');
+  await signIn(page);
+  const forwarder = page.locator('#forwarder-card');
+  await shows(forwarder, 'Could not read this part of the status: systemctl failed with status 3');
+  assert.match(await forwarder.getAttribute('class'), /\bfailed\b/);
+  await shows(page.locator('#ssh-card'), 'Failed to show unit');
+  // What other sources said is shown all the same, the gateway's EUI in the header included.
+  await shows(page.locator('#push-ack'), '100 %');
+  await shows(page.locator('#config-card'), 'AA555A0000000000');
+  await shows(page.locator('#gateway-id'), 'AA555A0000000000');
+  await shows(page.locator('#verdict'), 'systemd cannot be asked whether the forwarder runs');
+  // systemctl answers again: the cards are whole at the next refresh.
+  gw.setState('status-show', '0');
+  await shows(forwarder.locator('.badge'), 'running');
+  assert.doesNotMatch(await forwarder.getAttribute('class'), /\bfailed\b/);
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
+});
+
 test('a healthy gateway: a green verdict, its checks, and a chart whose reports open the log around them', async () => {
   gw.setState('show-packet-forwarder', RUNNING_FORWARDER);
   newJournal();

@@ -80,7 +80,12 @@ export class Gateway {
       '--forwarderConfigPath', this.configPath, '--forwarderUnitServiceName', 'packet-forwarder'];
     const child = spawn(BINARY, args, {
       cwd: this.dir,
-      env: { ...process.env, PATH: `${this.bin}:${process.env.PATH}` },
+      env: {
+        ...process.env,
+        PATH: `${this.bin}:${process.env.PATH}`,
+        // The pages are what is tested here: every status call reads the tools afresh.
+        RELAYDASH_STATUS_FRESH_MS: '0',
+      },
       stdio: ['ignore', 'pipe', 'pipe'],
     });
     this.child = child;

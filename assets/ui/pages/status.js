@@ -125,7 +125,10 @@ function sshBody(unit) {
   ];
 }
 
-function gatewayBody(g) {
+// A card whose source could not be read this time.
+const partError = (e) => h('p', { class: 'status error' }, `Could not read this part of the status: ${e.message}`);
+
+function gatewayBody(g, clockError) {
   return [facts([
     ['Host name', h('code', {}, text(g.hostname))],
     ['System', text(g.os)],
@@ -134,6 +137,7 @@ function gatewayBody(g) {
     ['Load', g.load ? g.load.map((l) => l.toFixed(2)).join(' · ') : '–'],
     ['Memory', `${bytesText(g.memory.availableBytes)} available of ${bytesText(g.memory.totalBytes)}`],
     ['Storage', g.storage ? `${bytesText(g.storage.freeBytes)} free of ${bytesText(g.storage.totalBytes)} (${g.storage.path})` : '–'],
+    ['Clock', clockError ? h('span', { class: 'error' }, `cannot be read: ${clockError.message}`) : null],
   ]),
   h('h3', {}, 'Network'),
   g.interfaces.length
@@ -229,17 +233,23 @@ export function statusView(page, app) {
 
   function render(s, recent, asked) {
     const now = Date.now();
+    const errors = s.errors ?? {};
     shownAsOf = asked;
     freshness.hidden = true;
     el.classList.remove('old');
     verdict.replaceChildren(...verdictBody(s.verdict, now));
     activity.fill(...activityBody(recent));
-    forwarder.fill(...forwarderBody(s.units.forwarder));
     const steady = !['bad', 'warning'].includes(s.verdict?.checks.find((c) => c.name === 'forwarder')?.level);
-    link.fill(...linkBody(s.linkHealth, now, steady));
-    ssh.fill(...sshBody(s.units.ssh));
-    config.fill(...configBody(s.forwarderConfig));
-    gateway.fill(...gatewayBody(s.gateway));
+    // A part whose source failed says so in its card; the others are shown as usual.
+    const fill = (target, failed, body) => {
+      target.el.classList.toggle('failed', Boolean(failed));
+      target.fill(...(failed ? [partError(failed)] : body()));
+    };
+    fill(forwarder, errors.units, () => forwarderBody(s.units.forwarder));
+    fill(link, errors.linkHealth, () => linkBody(s.linkHealth, now, steady));
+    fill(ssh, errors.units, () => sshBody(s.units.ssh));
+    fill(config, errors.forwarderConfig, () => configBody(s.forwarderConfig));
+    fill(gateway, errors.gateway, () => gatewayBody(s.gateway, errors.clock));
     self.fill(facts([['Version', s.relaydash.version], ['Running for', durationText(s.relaydash.uptimeSeconds)]]));
     updated.textContent = `Updated ${localTimeText(new Date(now).toISOString())}.`;
   }

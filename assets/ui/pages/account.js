@@ -123,7 +123,10 @@ export function sshView(page, app) {
 
   async function refresh() {
     try {
-      showState((await app.fetchStatus()).units.ssh);
+      const s = await app.fetchStatus();
+      // systemd could not be asked this time: said as a failed status call says it.
+      if (s.errors?.units) throw new Error(s.errors.units.message);
+      showState(s.units.ssh);
     } catch (e) {
       if (e.authLost) return;
       state.textContent = `The gateway did not say whether SSH is on: ${e.message}`;

@@ -18,6 +18,7 @@ struct JournalEntry {
   std::int64_t realtime = 0;    // __REALTIME_TIMESTAMP: microseconds since 1970, UTC
   std::optional<int> priority;  // PRIORITY, 0 (emerg) to 7 (debug), when the entry has one
   std::string message;          // MESSAGE, always valid UTF-8
+  std::optional<int> pid;       // _PID: the process that wrote it, when asked for and known
 };
 
 // Reads journalctl's JSON output: one object per line (see parseJournalLine). Lines that are no

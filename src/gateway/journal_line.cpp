@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace relaydash {
@@ -233,7 +234,8 @@ std::optional<JournalEntry> parseJournalLine(std::string_view line) {
         raw.clear();
         if (!in.message(raw, 0)) return std::nullopt;
         entry.message = validUtf8(raw);
-      } else if (key == "__CURSOR" || key == "__REALTIME_TIMESTAMP" || key == "PRIORITY") {
+      } else if (key == "__CURSOR" || key == "__REALTIME_TIMESTAMP" || key == "PRIORITY" ||
+                 key == "_PID") {
         value.clear();
         if (!in.peek('"')) {
           if (!in.skipValue(0)) return std::nullopt;
@@ -247,6 +249,10 @@ std::optional<JournalEntry> parseJournalLine(std::string_view line) {
           const std::optional<std::int64_t> t = decimal(value);
           if (t) entry.realtime = *t;
           hasTime = t.has_value();
+        } else if (key == "_PID") {
+          const std::optional<std::int64_t> p = decimal(value);
+          if (p && *p > 0 && *p <= std::numeric_limits<int>::max())
+            entry.pid = static_cast<int>(*p);
         } else if (const std::optional<std::int64_t> p = decimal(value); p && *p >= 0 && *p <= 7) {
           entry.priority = static_cast<int>(*p);
         }

@@ -13,9 +13,9 @@ namespace relaydash {
 inline constexpr int kMaxJournalNesting = 4;
 
 // One line of `journalctl --output=json`: an object whose members are the entry's fields. Only
-// __CURSOR, __REALTIME_TIMESTAMP (a decimal string), PRIORITY and MESSAGE are read; every other
-// member is skipped without being decoded, so a line costs little more than scanning it. MESSAGE
-// may be a string, an array of byte values (text that is not valid UTF-8 or holds control
+// __CURSOR, __REALTIME_TIMESTAMP (a decimal string), PRIORITY, _PID and MESSAGE are read; every
+// other member is skipped without being decoded, so a line costs little more than scanning it.
+// MESSAGE may be a string, an array of byte values (text that is not valid UTF-8 or holds control
 // characters), an array of such values (a field given several times: one per line) or null
 // (left out as too large: the empty string); its text is always valid UTF-8, invalid bytes
 // replaced by U+FFFD. nullopt for a line that is not such an object or lacks the cursor or the

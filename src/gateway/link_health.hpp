@@ -21,6 +21,8 @@ struct GpsPosition {
   // "gps", "manual" (set in the configuration), "fake", or "system": mp_pkt_fwd's coordinates,
   // the receiver's or the configuration's, which it does not say
   std::string source;
+
+  bool operator==(const GpsPosition&) const = default;
 };
 
 // One statistics report of the packet forwarder: what it counted over one stat_interval. A line
@@ -51,19 +53,27 @@ struct LinkReport {
   std::optional<TimeReference> timeReference;
   std::optional<std::int64_t> timeReferenceAge;  // seconds
   std::optional<GpsPosition> gps;
+
+  bool operator==(const LinkReport&) const = default;
 };
 
 // Finds the statistics reports in the forwarder's journal entries (oldest first) and answers them
-// oldest first. A report runs from its "##### <date> #####" line (or, without one, its
-// "### [UPSTREAM] ###" line) to "##### END #####". A report cut off before its end (the
+// oldest first, as LinkReportReader does (see there): a report cut off before its end (the
 // forwarder stopped, or the rest is still in its buffer) counts only if it holds every counter of
-// the upstream and downstream blocks; lines that belong to no report are ignored. Reads the GPS
-// lines of lora_pkt_fwd and of mp_pkt_fwd alike.
+// the upstream and downstream blocks. Reads the GPS lines of lora_pkt_fwd and of mp_pkt_fwd
+// alike.
 std::vector<LinkReport> parseLinkReports(const std::vector<JournalEntry>& entries);
 
-// The reports of the unit's journal over the last `window` seconds, oldest first; empty when
-// there are none. Reads the journal newest first and at most a few MiB of it, so that on a busy
-// gateway the hour is cut at its old end. Raises CommandError when journalctl fails.
+// The journal fields the reports are read from: the text, and the process that wrote it (a
+// forwarder restarted within a report never finishes it).
+inline constexpr const char* kLinkReportFields = "MESSAGE,_PID";
+
+// The query for the unit's entries of the last `window` seconds, newest first, at most a few
+// MiB of them (on a busy gateway the hour is cut at its old end).
+JournalQuery linkReportQuery(std::string unit, int windowSeconds);
+
+// The reports of the unit's journal over the last `window` seconds (linkReportQuery), oldest
+// first; empty when there are none. Raises CommandError when journalctl fails.
 Task<std::vector<LinkReport>> readLinkReports(std::string unit, int windowSeconds = 3600);
 
 }  // namespace relaydash

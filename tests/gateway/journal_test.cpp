@@ -89,6 +89,14 @@ TEST(JournalLine, TheOldSpacedFormAndMembersThatAreSkipped) {
   EXPECT_EQ(entry->cursor, "s=a;i=1");
   EXPECT_EQ(entry->realtime, 17);
   EXPECT_EQ(entry->message, "m");
+  EXPECT_EQ(entry->pid, std::nullopt);
+  // A process id that is no number, or none a process can have, is not taken.
+  for (const char* pid : {R"("x")", R"("0")", R"("-5")", R"("99999999999")", "17"}) {
+    const auto odd = parseJournalLine(
+        std::string(R"({"__CURSOR":"s","__REALTIME_TIMESTAMP":"1",)") + R"("_PID":)" + pid + "}");
+    ASSERT_TRUE(odd) << pid;
+    EXPECT_EQ(odd->pid, std::nullopt) << pid;
+  }
 }
 
 TEST(JournalLine, EveryPrefixOfALineIsRefusedAndNothingElseIsTakenForAnEntry) {
@@ -136,6 +144,7 @@ TEST(ParseJournal, EntriesLinesTheRunnerCutAndLinesThatAreNoEntries) {
   EXPECT_EQ(entries[0].realtime, 1'765'000'000'500'000);
   EXPECT_EQ(entries[0].priority, 5);
   EXPECT_EQ(entries[0].message, "started");
+  EXPECT_EQ(entries[0].pid, 1234);
   EXPECT_EQ(entries[1].message, "raw " + kReplacement);
   // An entry without PRIORITY has none.
   const auto bare = parseJournal(R"({"__CURSOR":"s=1","__REALTIME_TIMESTAMP":"7","MESSAGE":"m"})");

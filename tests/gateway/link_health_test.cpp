@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/link_report_reader.hpp"
 #include "gateway/time_text.hpp"
 #include "runtime/event_loop.hpp"
 #include "support/fake_journal.hpp"
@@ -299,6 +300,102 @@ TEST(LinkReports, TheGpsLinesOfTheMultiProtocolForwarder) {
   EXPECT_EQ(reports[2].timeReferenceAge, 31);
 }
 
+// A report without date or end lines, as forwarders that write neither print it.
+const std::vector<std::string> kBareReport{
+    "### [UPSTREAM] ###",
+    "# RF packets received by concentrator: 3",
+    "# CRC_OK: 100.00%, CRC_FAIL: 0.00%, NO_CRC: 0.00%",
+    "# RF packets forwarded: 3 (60 bytes)",
+    "# PUSH_DATA datagrams sent: 4 (812 bytes)",
+    "# PUSH_DATA acknowledged: 50.00%",
+    "### [DOWNSTREAM] ###",
+    "# PULL_DATA sent: 3 (66.67% acknowledged)",
+    "# PULL_RESP(onse) datagrams received: 0 (0 bytes)",
+    "# RF packets sent to concentrator: 0 (0 bytes)",
+    "# TX errors: 0",
+    "### [GPS] ###",
+    "# GPS sync is disabled",
+};
+
+TEST(LinkReports, AReportCutByARestartOfTheForwarder) {
+  // The forwarder is restarted after the counters of its report (the GPS block still in its
+  // buffer, lost) and begins the next one at once: that start does not finish the cut report.
+  FakeJournal journal("packet-forwarder");
+  std::string output;
+  for (const std::string& line : journal.lines(linesOf(kBareReport, 0, 11), 30))
+    output += line + "\n";
+  journal.pid(1300);
+  for (const std::string& line : journal.lines(concat({kBareReport, kBareReport}), 2))
+    output += line + "\n";
+  std::vector<JournalEntry> entries = parseJournal(output);
+  const auto reports = parseLinkReports(entries);
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_FALSE(reports[0].complete);
+  EXPECT_FALSE(reports[0].gpsBlock);
+  EXPECT_TRUE(reports[1].complete);
+  EXPECT_TRUE(reports[1].gpsBlock);
+  EXPECT_FALSE(reports[2].complete);  // the next start may still come
+
+  // Entries that do not tell their process are read as one forwarder's.
+  for (JournalEntry& entry : entries)
+    entry.pid.reset();
+  EXPECT_TRUE(parseLinkReports(entries)[0].complete);
+
+  // A restart cuts a report that lacks a counter: the new forwarder's line is not read into it.
+  FakeJournal again("packet-forwarder");
+  output.clear();
+  for (const std::string& line :
+       again.lines(linesOf(statisticsReport("2026-12-09 01:02:03", 5, "100.00"), 0, 11), 30))
+    output += line + "\n";
+  again.pid(1400);
+  for (const std::string& line : again.lines({"# TX errors: 0", "### [UPSTREAM] ###"}, 2))
+    output += line + "\n";
+  EXPECT_TRUE(parseLinkReports(parseJournal(output)).empty());
+}
+
+TEST(LinkReports, FedInPiecesTheReaderFindsWhatItFindsInTheWhole) {
+  // Chatter, a report cut when the forwarder stopped (its end line not yet seen, so it is only
+  // known to be cut once an end line comes), full reports, and one still being written.
+  std::vector<std::string> cut = statisticsReport("2026-12-09 01:03:03", 7, "100.00");
+  cut.resize(13);
+  const std::vector<JournalEntry> entries = entriesOf(concat({
+      kChatter,
+      cut,
+      statisticsReport("2026-12-09 01:03:33", 1, "100.00"),
+      kChatter,
+      statisticsReport("2026-12-09 01:04:03", 2, "0.00", "0.00"),
+      linesOf(statisticsReport("2026-12-09 01:04:33", 3, "100.00"), 0, 12),
+  }));
+  const std::vector<LinkReport> whole = parseLinkReports(entries);
+  ASSERT_EQ(whole.size(), 4u);
+  EXPECT_FALSE(whole[0].complete);
+  EXPECT_FALSE(whole[3].complete);
+
+  for (std::size_t split = 0; split <= entries.size(); ++split) {
+    LinkReportReader reader;
+    for (std::size_t i = 0; i < split; ++i)
+      reader.feed(entries[i]);
+    const std::vector<LinkReport> early = reader.snapshot();
+    for (std::size_t i = split; i < entries.size(); ++i)
+      reader.feed(entries[i]);
+    EXPECT_EQ(reader.snapshot(), whole) << "split at " << split;
+    // What was answered early is what the whole says, but for the report that was open then
+    // and whether a report ended by the next one's start is complete.
+    ASSERT_LE(early.size(), whole.size()) << split;
+    for (std::size_t i = 0; i < early.size(); ++i) {
+      EXPECT_EQ(early[i].rfReceived, whole[i].rfReceived) << split;
+      EXPECT_EQ(early[i].arrival, whole[i].arrival) << split;
+    }
+  }
+
+  // Read before the first end line, the cut report looks ended by the next one's start.
+  LinkReportReader reader;
+  for (std::size_t i = 0; i < kChatter.size() + cut.size() + 2; ++i)
+    reader.feed(entries[i]);
+  ASSERT_EQ(reader.finished().size(), 1u);
+  EXPECT_TRUE(reader.finished()[0].complete);
+}
+
 TEST(LinkReports, ReadFromTheJournalNewestFirstAndAnsweredOldestFirst) {
   ScriptedSystemctl& fake = ScriptedSystemctl::instance();
   fake.reset();
@@ -314,7 +411,7 @@ TEST(LinkReports, ReadFromTheJournalNewestFirstAndAnsweredOldestFirst) {
   EXPECT_EQ(reports[1].rfReceived, 2);
   EXPECT_EQ(fake.calls("journalctl"),
             std::vector<std::string>{"journalctl [--unit=packet-forwarder] [--output=json] "
-                                     "[--no-pager] [--lines=20000] [--output-fields=MESSAGE] "
+                                     "[--no-pager] [--lines=20000] [--output-fields=MESSAGE,_PID] "
                                      "[--since=-3600s] [--reverse]"});
 }
 

@@ -50,6 +50,8 @@ class FakeJournal {
     return text;
   }
   std::string lastCursor() const { return cursor(index_); }
+  // The process id of the entries from now on (1234 at first): a restarted service.
+  void pid(int id) { pid_ = id; }
   std::int64_t lastTime() const { return time_; }
 
  private:
@@ -70,14 +72,15 @@ class FakeJournal {
            std::to_string(index_ * 1000) +
            "\",\"_BOOT_ID\":\"5e1c0a5b4f3e4c2a9a8b7c6d5e4f3a2b\",\"PRIORITY\":\"" +
            std::to_string(priority) +
-           "\",\"SYSLOG_FACILITY\":\"3\",\"SYSLOG_IDENTIFIER\":\"lora_pkt_fwd\",\"_PID\":\"1234\","
-           "\"_COMM\":\"lora_pkt_fwd\",\"_SYSTEMD_UNIT\":\"" +
-           unit_ + ".service\",\"MESSAGE\":" + message + "}";
+           "\",\"SYSLOG_FACILITY\":\"3\",\"SYSLOG_IDENTIFIER\":\"lora_pkt_fwd\",\"_PID\":\"" +
+           std::to_string(pid_) + "\",\"_COMM\":\"lora_pkt_fwd\",\"_SYSTEMD_UNIT\":\"" + unit_ +
+           ".service\",\"MESSAGE\":" + message + "}";
   }
 
   std::string unit_;
   std::int64_t time_;
   int index_ = 0;
+  int pid_ = 1234;
 };
 
 // The lines of one statistics report as the packet forwarder prints them.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "runtime/event_loop.hpp"
@@ -30,8 +31,9 @@ class SharedRead {
   SharedRead(const SharedRead&) = delete;
   SharedRead& operator=(const SharedRead&) = delete;
 
-  // The kept value, or the value `read()` (a Task<T>) answers when none is kept or it is old.
-  // Callers share one value: it is never changed, only replaced.
+  // The kept value, or the value `read()` answers when none is kept or it is old: a Task<T>, or
+  // a Task<std::shared_ptr<const T>> for a value the reader shares itself. Callers share one
+  // value: it is never changed, only replaced.
   template <typename Read>
   Task<std::shared_ptr<const T>> get(Read read) {
     const Slots::Permit turn = co_await turn_.take();
@@ -41,7 +43,12 @@ class SharedRead {
       std::shared_ptr<const T> value;
       std::exception_ptr error;
       try {
-        value = std::make_shared<const T>(co_await read());
+        auto answer = co_await read();
+        if constexpr (std::is_same_v<decltype(answer), std::shared_ptr<const T>>) {
+          value = std::move(answer);
+        } else {
+          value = std::make_shared<const T>(std::move(answer));
+        }
       } catch (...) {
         error = std::current_exception();
       }

@@ -1,5 +1,6 @@
 #include "api/gateway/status_reads.hpp"
 
+#include <chrono>
 #include <utility>
 
 #include "api/gateway/units.hpp"
@@ -30,9 +31,14 @@ Task<ForwarderSummary> readForwarderConfig(std::string path) {
   co_return summarizeForwarderConfig(path);
 }
 
-Task<std::vector<LinkReport>> readReports(std::string unit) {
-  if (unit.empty()) co_return std::vector<LinkReport>{};
-  co_return co_await readLinkReports(std::move(unit));
+Task<ReportHistory::Reports> noReports() {
+  co_return std::make_shared<const std::vector<LinkReport>>();
+}
+
+std::int64_t nowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -70,7 +76,10 @@ Task<std::shared_ptr<const ForwarderSummary>> StatusReads::forwarderConfig() {
 }
 
 Task<std::shared_ptr<const std::vector<LinkReport>>> StatusReads::reports() {
-  co_return co_await reports_.get([this] { return readReports(forwarderUnit_); });
+  co_return co_await reports_.get([this]() -> Task<ReportHistory::Reports> {
+    if (forwarderUnit_.empty()) return noReports();
+    return history_.reports(forwarderUnit_, nowMicros());
+  });
 }
 
 }  // namespace relaydash

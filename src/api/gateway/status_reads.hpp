@@ -9,6 +9,7 @@
 
 #include "gateway/forwarder_summary.hpp"
 #include "gateway/link_health.hpp"
+#include "gateway/report_history.hpp"
 #include "gateway/system_facts.hpp"
 #include "gateway/unit_status.hpp"
 #include "runtime/shared_read.hpp"
@@ -39,7 +40,9 @@ class StatusReads {
   Task<std::shared_ptr<const std::optional<bool>>> clockSynchronized();
   Task<std::shared_ptr<const SystemFacts>> system();
   Task<std::shared_ptr<const ForwarderSummary>> forwarderConfig();
-  // The last hour's statistics reports, oldest first; none without a forwarder unit.
+  // The last hour's statistics reports, oldest first; none without a forwarder unit. Kept
+  // between calls: journalctl reads only what the journal got since, and runs only when it got
+  // something.
   Task<std::shared_ptr<const std::vector<LinkReport>>> reports();
 
  private:
@@ -53,6 +56,7 @@ class StatusReads {
   SharedRead<std::optional<bool>> clock_{fresh_};
   SharedRead<SystemFacts> system_{fresh_};
   SharedRead<ForwarderSummary> config_{fresh_};
+  ReportHistory history_;
   SharedRead<std::vector<LinkReport>> reports_{fresh_};
 };
 

@@ -11,7 +11,8 @@
 
 namespace relaydash {
 
-// What systemd says of one unit, from `systemctl show`. Absent or empty properties are nullopt.
+// What systemd says of one unit, over D-Bus or from `systemctl show`. Absent or empty properties
+// are nullopt.
 struct UnitStatus {
   std::string unit;         // the name as it was asked for
   std::string loadState;    // "loaded", "not-found", "masked", ...
@@ -41,7 +42,8 @@ std::vector<UnitProperties> parseUnitProperties(std::string_view text);
 
 UnitStatus unitStatusFrom(std::string unit, const UnitProperties& properties);
 
-// Asks systemctl about the units in one call. Raises CommandError when systemctl fails or
+// Asks systemd about the units over D-Bus (see unit_bus.hpp), or, where the bus cannot be
+// reached or gives no answer, systemctl in one call. Raises CommandError when systemctl fails or
 // answers for a different number of units than asked.
 Task<std::vector<UnitStatus>> readUnitStatus(std::vector<std::string> units);
 

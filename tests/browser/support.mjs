@@ -80,7 +80,8 @@ export class Gateway {
       '--forwarderConfigPath', this.configPath, '--forwarderUnitServiceName', 'packet-forwarder'];
     const child = spawn(BINARY, args, {
       cwd: this.dir,
-      env: { ...process.env, PATH: `${this.bin}:${process.env.PATH}` },
+      // No system bus: relaydash would ask the real systemd over D-Bus rather than the stand-ins.
+      env: { ...process.env, PATH: `${this.bin}:${process.env.PATH}`, DBUS_SYSTEM_BUS_ADDRESS: 'unix:path=/nonexistent/relaydash-tests' },
       stdio: ['ignore', 'pipe', 'pipe'],
     });
     this.child = child;

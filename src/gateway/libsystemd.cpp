@@ -45,10 +45,12 @@ std::unique_ptr<LoadedLibsystemd> openLibsystemd(std::initializer_list<const cha
 }
 
 const Libsystemd* libsystemd(std::string& why) {
-  // Tried once: a library that is not there now will not appear while the program runs.
+  // Tried once: a library that is not there now will not appear while the program runs. Never
+  // unloaded, so that the bus connection, a static too, may be closed at exit whatever the
+  // order statics are destroyed in.
   static std::string reason;
-  static const std::unique_ptr<LoadedLibsystemd> loaded =
-      openLibsystemd({"libsystemd.so.0"}, reason);
+  static const LoadedLibsystemd* const loaded =
+      openLibsystemd({"libsystemd.so.0"}, reason).release();
   why = reason;
   return loaded ? &loaded->functions : nullptr;
 }

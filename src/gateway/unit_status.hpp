@@ -25,6 +25,8 @@ struct UnitStatus {
   std::optional<std::int64_t> stateChangedAt;
   std::optional<std::int64_t> restarts;  // NRestarts (systemd 235 and later)
   std::optional<std::int64_t> mainPid;   // nullopt for MainPID=0: no process
+
+  bool operator==(const UnitStatus&) const = default;
 };
 
 // The properties asked of systemctl, in its --property form.

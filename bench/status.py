@@ -102,7 +102,9 @@ def main():
             f.write("\n".join(lines) + "\n")
         config = os.path.join(work, "global_conf.json")
         shutil.copyfile(SAMPLE, config)
-        env = dict(os.environ, PATH=f"{bin_dir}:{os.environ.get('PATH', '/usr/bin:/bin')}")
+        # No system bus: relaydash would ask the real systemd over D-Bus rather than the stand-ins.
+        env = dict(os.environ, PATH=f"{bin_dir}:{os.environ.get('PATH', '/usr/bin:/bin')}",
+                   DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/relaydash-tests")
 
         port = free_port()
         server = subprocess.Popen(

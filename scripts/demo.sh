@@ -233,5 +233,6 @@ echo "The Status and Logs pages show a forwarder at work, from the stand-ins in 
 echo "Stop the server with Ctrl-C."
 echo
 cd "$demo"
-PATH="$demo/bin:$PATH" exec "$root/build/relaydash" --port "$port" \
+# No system bus: relaydash would ask this machine's systemd over D-Bus rather than the stand-ins.
+PATH="$demo/bin:$PATH" DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-demo exec "$root/build/relaydash" --port "$port" \
   --forwarderConfigPath "$demo/global_conf.json" --dataPath "$demo/relaydash.sqlite3"

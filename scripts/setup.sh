@@ -16,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev
+  libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev libsystemd-dev
   sqlite3 curl chromium
 )
 for group in "$@"; do

@@ -4,8 +4,9 @@
 # container's own loopback. A stand-in forwarder (scripts/lib/dummy-forwarder, a unit of its own
 # fed a real configuration from tests/data/forwarder) is what relaydash restarts and watches.
 # Checked: a first installation while the port is taken fails its start and says so; then the
-# unit is enabled and running; gateway/status (units, network interfaces, clock) and
-# gateway/logs; a good change restarts the forwarder, a change that makes it exit is rolled back;
+# unit is enabled and running; gateway/status (units, network interfaces, clock, systemd asked
+# over D-Bus) and gateway/logs; a good change restarts the forwarder, a change that makes it exit
+# is rolled back;
 # sshd/stop and sshd/start; a restore; systemd starts relaydash again after kill -9; the unit's
 # `systemd-analyze security` exposure is at most 3.5; the first password is the gateway's own
 # (a file for root alone, removed once the password is changed); an edited
@@ -282,6 +283,13 @@ call gateway/status "{\"auth\":\"$auth\"}"
 [[ $answer =~ \"clockSynchronized\":(true|false) ]] ||
   fail "status: the clock: $(grep -o '"clockSynchronized":[a-z]*' <<<"$answer")"
 [[ $answer == *'"gatewayId":"AA555A0000000000"'* ]] || fail "status: the configuration: $answer"
+# Asked over D-Bus, not through systemctl, and with the same answer.
+inside journalctl -q -u relaydash -g 'systemd is asked over D-Bus' >/dev/null ||
+  fail "the journal does not say systemd is asked over D-Bus"
+forwarder_pid=$(unit_property dummy-forwarder MainPID)
+forwarder=$(sed -n 's/.*"forwarder":{\([^}]*\)}.*/\1/p' <<<"$answer")
+[[ $forwarder == *"\"mainPid\":$forwarder_pid" ]] ||
+  fail "status: the forwarder's MainPID is not $forwarder_pid: $forwarder"
 sed -n 's/.*\("interfaces":.*]\),"clockSynchronized".*/\1/p' <<<"$answer"
 for unit in forwarder ssh; do
   case $unit in

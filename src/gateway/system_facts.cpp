@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 
+#include "gateway/system_bus.hpp"
 #include "gateway/text_file.hpp"
 #include "runtime/process.hpp"
 
@@ -177,7 +178,25 @@ SystemFacts readSystemFacts(const std::string& storagePath) {
 }
 
 Task<std::optional<bool>> readClockSynchronized() {
-  // timedated may have to be started by D-Bus first, which takes a moment on a small board.
+  try {
+    // timedated may have to be started by D-Bus first, which takes a moment on a small board.
+    std::vector<BusCall> calls{BusCall{"org.freedesktop.timedate1",
+                                       "/org/freedesktop/timedate1",
+                                       "org.freedesktop.DBus.Properties",
+                                       "Get",
+                                       {"org.freedesktop.timedate1", "NTPSynchronized"}}};
+    std::vector<BusReply> replies = co_await callSystemBus(std::move(calls), 5s);
+    const std::optional<BusValue> value = replies.front().variant();
+    noteSystemdWay(std::nullopt);
+    const bool* synchronized = value ? std::get_if<bool>(&*value) : nullptr;
+    co_return synchronized ? std::optional<bool>(*synchronized) : std::nullopt;
+  } catch (const BusError& e) {
+    if (e.unreachable()) {
+      noteSystemdWay(e.what());
+    } else {
+      noteBusCallFailure("the clock", e.what());
+    }
+  }
   std::vector<std::string> argv{"timedatectl", "show", "--property=NTPSynchronized"};
   const ProcessResult result =
       co_await runProcess(std::move(argv), {.maxOutput = 4096, .timeout = 5s});

@@ -52,8 +52,9 @@ struct MemoryInfo {
 };
 MemoryInfo parseMeminfo(std::string_view meminfo);
 
-// Whether the system clock is synchronised, as timedatectl says (systemd 239 and later); nullopt
-// when it cannot tell (no timedatectl, no timedated, an older systemd). Never raises.
+// Whether the system clock is synchronised, as timedated says over D-Bus, or timedatectl where
+// the bus gives no answer (systemd 239 and later); nullopt when it cannot tell (no timedatectl,
+// no timedated, an older systemd). Never raises.
 Task<std::optional<bool>> readClockSynchronized();
 
 }  // namespace relaydash

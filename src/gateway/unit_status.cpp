@@ -4,6 +4,7 @@
 
 #include "gateway/command.hpp"
 #include "gateway/time_text.hpp"
+#include "gateway/unit_bus.hpp"
 
 namespace relaydash {
 namespace {
@@ -83,6 +84,17 @@ UnitStatus unitStatusFrom(std::string unit, const UnitProperties& properties) {
 }
 
 Task<std::vector<UnitStatus>> readUnitStatus(std::vector<std::string> units) {
+  try {
+    std::vector<UnitStatus> statuses = co_await readUnitStatusOverBus(units);
+    noteSystemdWay(std::nullopt);
+    co_return statuses;
+  } catch (const BusError& e) {
+    if (e.unreachable()) {
+      noteSystemdWay(e.what());
+    } else {
+      noteBusCallFailure("the units", e.what());
+    }
+  }
   std::vector<std::string> argv{"systemctl", "show", "--property=" + std::string(kUnitProperties)};
   // "--" keeps a unit name that starts with "-" from being read as an option.
   argv.emplace_back("--");

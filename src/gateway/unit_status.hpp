@@ -11,7 +11,8 @@
 
 namespace relaydash {
 
-// What systemd says of one unit, from `systemctl show`. Absent or empty properties are nullopt.
+// What systemd says of one unit, over D-Bus or from `systemctl show`. Absent or empty properties
+// are nullopt.
 struct UnitStatus {
   std::string unit;         // the name as it was asked for
   std::string loadState;    // "loaded", "not-found", "masked", ...
@@ -24,6 +25,8 @@ struct UnitStatus {
   std::optional<std::int64_t> stateChangedAt;
   std::optional<std::int64_t> restarts;  // NRestarts (systemd 235 and later)
   std::optional<std::int64_t> mainPid;   // nullopt for MainPID=0: no process
+
+  bool operator==(const UnitStatus&) const = default;
 };
 
 // The properties asked of systemctl, in its --property form.
@@ -41,7 +44,8 @@ std::vector<UnitProperties> parseUnitProperties(std::string_view text);
 
 UnitStatus unitStatusFrom(std::string unit, const UnitProperties& properties);
 
-// Asks systemctl about the units in one call. Raises CommandError when systemctl fails or
+// Asks systemd about the units over D-Bus (see unit_bus.hpp), or, where the bus cannot be
+// reached or gives no answer, systemctl in one call. Raises CommandError when systemctl fails or
 // answers for a different number of units than asked.
 Task<std::vector<UnitStatus>> readUnitStatus(std::vector<std::string> units);
 

@@ -83,6 +83,8 @@ export class Gateway {
       env: {
         ...process.env,
         PATH: `${this.bin}:${process.env.PATH}`,
+        // No system bus: relaydash would ask the real systemd over D-Bus rather than the stand-ins.
+        DBUS_SYSTEM_BUS_ADDRESS: 'unix:path=/nonexistent/relaydash-tests',
         // The pages are what is tested here: every status call reads the tools afresh.
         RELAYDASH_STATUS_FRESH_MS: '0',
       },

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/event_loop.hpp"
+#include "support/private_bus.hpp"
 #include "support/scripted_systemctl.hpp"
 #include "support/temp_dir.hpp"
 
@@ -85,6 +86,18 @@ TEST(SystemFacts, ClockSynchronisationAsTimedatectlSaysIt) {
     EXPECT_EQ(loop.blockOn(readClockSynchronized()), row.synchronized) << row.show;
   }
   EXPECT_EQ(fake.calls("timedatectl").back(), "timedatectl [show] [--property=NTPSynchronized]");
+}
+
+TEST(SystemFacts, TimedatectlAnswersWhenTheBusHasNoTimedated) {
+  testing::PrivateBus bus;
+  if (!bus.available()) GTEST_SKIP() << "no dbus-daemon";
+  const testing::SystemBusAddress here(bus.address());
+  ScriptedSystemctl& fake = ScriptedSystemctl::instance();
+  fake.reset();
+  fake.timedatectl("NTPSynchronized=yes\n");
+  EventLoop loop;
+  EXPECT_EQ(loop.blockOn(readClockSynchronized()), true);
+  EXPECT_EQ(fake.calls("timedatectl").size(), 1u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "gateway/command.hpp"
 #include "runtime/event_loop.hpp"
+#include "support/private_bus.hpp"
 #include "support/scripted_systemctl.hpp"
 
 namespace relaydash {
@@ -96,6 +97,21 @@ TEST(ReadUnitStatus, OneSystemctlCallForBothUnits) {
                                      "Result,UnitFileState,ActiveEnterTimestamp,"
                                      "StateChangeTimestamp,NRestarts,MainPID] [--] "
                                      "[packet-forwarder] [ssh]"});
+}
+
+// A bus without systemd's manager answers every call with an error: systemctl is asked then, as
+// it is when there is no bus at all (every other test here).
+TEST(ReadUnitStatus, SystemctlAnswersWhenTheBusHasNoSystemd) {
+  testing::PrivateBus bus;
+  if (!bus.available()) GTEST_SKIP() << "no dbus-daemon";
+  const testing::SystemBusAddress here(bus.address());
+  ScriptedSystemctl& systemctl = ScriptedSystemctl::instance();
+  systemctl.reset();
+  systemctl.show("packet-forwarder", kFailedForwarder);
+  const std::vector<UnitStatus> units = readNow({"packet-forwarder"});
+  ASSERT_EQ(units.size(), 1u);
+  EXPECT_EQ(units[0].result, "exit-code");
+  EXPECT_EQ(systemctl.calls("systemctl").size(), 1u);
 }
 
 TEST(ReadUnitStatus, FailuresAreCommandErrorsThatSayWhatHappened) {

@@ -13,11 +13,15 @@
 
 namespace relaydash::testing {
 
+// A system bus address where no bus listens.
+inline constexpr const char* kNoSystemBus = "unix:path=/nonexistent/relaydash-tests";
+
 // Stand-ins for systemctl, journalctl and timedatectl (the scripts in
 // tests/support/fake-systemd), linked into a directory that is put first on PATH for the whole
-// test process (before any server thread runs, since children find them through PATH). Each call
-// appends one line to a log: the program's name and every argument it got in brackets. What the
-// scripts answer is set through files in their state folder; see the scripts.
+// test process (before any server thread runs, since children find them through PATH), with the
+// system bus made unreachable so that relaydash runs them rather than asking systemd over D-Bus.
+// Each call appends one line to a log: the program's name and every argument it got in brackets.
+// What the scripts answer is set through files in their state folder; see the scripts.
 class ScriptedSystemctl {
  public:
   static ScriptedSystemctl& instance() {
@@ -114,6 +118,9 @@ class ScriptedSystemctl {
     }
     const char* path = ::getenv("PATH");
     ::setenv("PATH", (dir_.file("") + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    // relaydash asks systemd over D-Bus before it runs the tools: on a machine with a system bus
+    // the real systemd would answer instead of the stand-ins.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kNoSystemBus, 1);
   }
 
   void write(const std::string& name, const std::string& text) {

@@ -65,6 +65,12 @@ int openDescriptors() {
   return count;
 }
 
+std::int64_t nowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 // Sets an environment variable for a test's lifetime; the server reads it when it starts.
 class ScopedVariable {
  public:
@@ -90,6 +96,9 @@ bool eventually(F condition) {
 class GatewayApi : public testing::ManagementApi {
  protected:
   FakeJournal forwarderJournal{"packet-forwarder"};
+  // Entries that reached the journal ten minutes ago, inside the hour the status reads; the
+  // reports in them keep the dates their own lines give.
+  FakeJournal recentJournal{"packet-forwarder", nowMicros() - 600'000'000};
 
   JsonNodePtr output(const Reply& reply) {
     EXPECT_EQ(reply.status, 200) << reply.body;
@@ -121,16 +130,15 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   systemctl.show("packet-forwarder", kFailedForwarder);
   systemctl.timedatectl("NTPSynchronized=no\n");
   // Two reports 30 s apart; the network server stopped answering in between.
+  systemctl.journal("packet-forwarder",
+                    recentJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
   systemctl.journal(
       "packet-forwarder",
-      forwarderJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
-  systemctl.journal(
-      "packet-forwarder",
-      forwarderJournal.lines(statisticsReport("2025-12-06 05:47:40", 3, "0.00", "0.00"), 30));
+      recentJournal.lines(statisticsReport("2025-12-06 05:47:40", 3, "0.00", "0.00"), 30));
   // The newest is cut before its GPS block: the rest of it was still in the forwarder's buffer.
   std::vector<std::string> cut = statisticsReport("2025-12-06 05:48:10", 5, "0.00", "0.00");
   cut.resize(12);
-  systemctl.journal("packet-forwarder", forwarderJournal.lines(cut, 30));
+  systemctl.journal("packet-forwarder", recentJournal.lines(cut, 30));
 
   const JsonNodePtr status = output(guarded("/rpc/gateway/status"));
   EXPECT_EQ(keys(*status),
@@ -295,9 +303,8 @@ TEST_F(GatewayApi, ViewersShareEachReadAndAChangeMadeHereIsSeenAtOnce) {
   // Kept far longer than the test takes on a busy machine.
   const ScopedVariable fresh("RELAYDASH_STATUS_FRESH_MS", "600000");
   startServer("packet-forwarder");
-  systemctl.journal(
-      "packet-forwarder",
-      forwarderJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
+  systemctl.journal("packet-forwarder",
+                    recentJournal.lines(statisticsReport("2025-12-06 05:47:10", 12, "100.00"), 30));
   systemctl.gate("journalctl");
   std::vector<std::unique_ptr<LoopbackClient>> viewers;
   for (int i = 0; i < 5; ++i)

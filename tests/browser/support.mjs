@@ -85,6 +85,8 @@ export class Gateway {
         PATH: `${this.bin}:${process.env.PATH}`,
         // No system bus: relaydash would ask the real systemd over D-Bus rather than the stand-ins.
         DBUS_SYSTEM_BUS_ADDRESS: 'unix:path=/nonexistent/relaydash-tests',
+        // The stand-in journal is the one that changes: anything new in the state folder is read.
+        RELAYDASH_JOURNAL_WATCH: path.join(this.bin, 'state'),
         // The pages are what is tested here: every status call reads the tools afresh.
         RELAYDASH_STATUS_FRESH_MS: '0',
       },

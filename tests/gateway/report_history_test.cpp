@@ -56,9 +56,15 @@ class ReportHistoryTest : public ::testing::Test {
 
   // A history whose watch sees the fake's journal file, as RELAYDASH_JOURNAL_WATCH tells it.
   std::unique_ptr<ReportHistory> history(ReportHistoryLimits limits = {}) {
+    const char* before = ::getenv("RELAYDASH_JOURNAL_WATCH");
+    const std::string kept = before ? before : "";
     ::setenv("RELAYDASH_JOURNAL_WATCH", journalFile().c_str(), 1);
     auto made = std::make_unique<ReportHistory>(limits);
-    ::unsetenv("RELAYDASH_JOURNAL_WATCH");
+    if (before) {
+      ::setenv("RELAYDASH_JOURNAL_WATCH", kept.c_str(), 1);
+    } else {
+      ::unsetenv("RELAYDASH_JOURNAL_WATCH");
+    }
     return made;
   }
 

@@ -121,6 +121,9 @@ class ScriptedSystemctl {
     // relaydash asks systemd over D-Bus before it runs the tools: on a machine with a system bus
     // the real systemd would answer instead of the stand-ins.
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kNoSystemBus, 1);
+    // The stand-in journal is what changes, not the machine's: the status reads it again when
+    // anything in the state folder changed.
+    ::setenv("RELAYDASH_JOURNAL_WATCH", dir_.file("state").c_str(), 1);
   }
 
   void write(const std::string& name, const std::string& text) {

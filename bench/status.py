@@ -38,7 +38,10 @@ Children started: with the stand-ins, the calls they log (state/calls: one line 
 server ran); with --no-start, the processes made in this PID namespace (the growth of
 /proc/sys/kernel/ns_last_pid), which in a container that runs only the server, its forwarder
 and this script counts the server's children and theirs. The machine-wide count (the processes
-line of /proc/stat) is given too; on a shared machine it includes everyone else's.
+line of /proc/stat) is given too; on a shared machine it includes everyone else's. With
+--no-start the CPU of everything in this PID namespace but this script is summed as well: in a
+container, what systemd, D-Bus, journald and timedated spend answering the tools besides the
+server and its children.
 
 Only ever connects to 127.0.0.1. `status.py --print-reports` is the other half of a bench
 forwarder: it prints an hour of reports at once, then one every --report-every seconds.
@@ -151,7 +154,7 @@ def percentile(values, p):
 class Counters:
     """What the server and its children have cost so far, read at one moment."""
 
-    def __init__(self, pid, calls_file):
+    def __init__(self, pid, calls_file, whole_namespace=False):
         with open(f"/proc/{pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
         # Fields 14-17 of proc(5), counted from the state (field 3) here.
@@ -178,6 +181,24 @@ class Counters:
             self.pid_max = int(f.read())
         with open("/proc/stat") as f:
             self.machine_processes = next(int(line.split()[1]) for line in f if line.startswith("processes "))
+        # Everything in this PID namespace but this script: in a container, its systemd, D-Bus,
+        # journald and the services they start for a tool (timedated), besides the server and
+        # its children. A process that ended was reaped by one still there (the server, or
+        # systemd as the container's init), whose children's time holds it from then on: the
+        # sum only grows by what was spent. On a shared machine it is everyone's, so not read.
+        self.everything = None
+        if whole_namespace:
+            ticks = 0
+            for entry in os.listdir("/proc"):
+                if not entry.isdigit() or int(entry) == os.getpid():
+                    continue
+                try:
+                    with open(f"/proc/{entry}/stat") as f:
+                        fields = f.read().rsplit(")", 1)[1].split()
+                except (FileNotFoundError, ProcessLookupError):
+                    continue
+                ticks += sum(int(v) for v in fields[11:15])
+            self.everything = ticks / CLOCK_TICK
 
     def since(self, before):
         """The growth since `before`: CPU in seconds, processes in counts."""
@@ -191,7 +212,18 @@ class Counters:
             "toolCalls": None if self.tool_calls is None else self.tool_calls - before.tool_calls,
             "processesInNamespace": made,
             "processesOnMachine": self.machine_processes - before.machine_processes,
+            "everything": None if self.everything is None else self.everything - before.everything,
         }
+
+
+class Meter:
+    """Reads the Counters of one server."""
+
+    def __init__(self, pid, calls_file, whole_namespace):
+        self.pid, self.calls_file, self.whole_namespace = pid, calls_file, whole_namespace
+
+    def read(self):
+        return Counters(self.pid, self.calls_file, self.whole_namespace)
 
 
 class Client:
@@ -262,19 +294,19 @@ def timed(call, n):
     return times
 
 
-def first_call(client, password, pid, calls_file):
+def first_call(client, password, meter):
     """Sign in (not measured), then one gateway/status: its wall time and costs."""
     token = client.sign_in(password)
-    before = Counters(pid, calls_file)
+    before = meter.read()
     start = time.perf_counter()
     status = client.status(token)
     wall = (time.perf_counter() - start) * 1000
-    cost = Counters(pid, calls_file).since(before)
+    cost = meter.read().since(before)
     cost["wallMs"] = wall
     return cost, status
 
 
-def viewers_minute(port, password, pid, calls_file, viewers, args, journal):
+def viewers_minute(port, password, meter, viewers, args, journal):
     """`viewers` clients polling together for args.duration seconds, each every args.period
     seconds, their turns spread evenly over the period; a report appended to the stand-in
     journal every args.report_every seconds."""
@@ -295,7 +327,7 @@ def viewers_minute(port, password, pid, calls_file, viewers, args, journal):
             at += args.report_every
     events.sort()
     polls, slowest = 0, 0.0
-    before = Counters(pid, calls_file)
+    before = meter.read()
     began = time.monotonic()
     for at, kind, i in events:
         delay = began + at - time.monotonic()
@@ -312,13 +344,14 @@ def viewers_minute(port, password, pid, calls_file, viewers, args, journal):
     if delay > 0:
         time.sleep(delay)
     elapsed = time.monotonic() - began
-    cost = Counters(pid, calls_file).since(before)
+    cost = meter.read().since(before)
     for c in clients:
         c.close()
     cost.update({"viewers": viewers, "seconds": elapsed, "polls": polls, "slowestMs": slowest,
                  "reconnects": sum(c.reconnects for c in clients),
                  "ownPercent": cost["own"] / elapsed * 100, "ownExactPercent": cost["ownExact"] / elapsed * 100,
-                 "childrenPercent": cost["children"] / elapsed * 100})
+                 "childrenPercent": cost["children"] / elapsed * 100,
+                 "everythingPercent": None if cost["everything"] is None else cost["everything"] / elapsed * 100})
     return cost
 
 
@@ -337,24 +370,32 @@ def started(cost):
 def print_table(figures, args):
     first, later, rep = figures["firstCall"], figures["laterSessions"], figures["repeated"]
     made = "tool calls" if figures["standIns"] else "processes made"
+    # Under a real systemd the tools also make systemd, D-Bus and journald work: in a container
+    # that is the whole cgroup's CPU. On a shared machine it would be everyone's, so not shown.
+    whole = not figures["standIns"] and rep["everything"] is not None
+
+    def costs(c, calls=1):
+        row = (f"{c['own'] * 1000 / calls:.3f} / {c['ownExact'] * 1000 / calls:.3f} | "
+               f"{c['children'] * 1000 / calls:.3f} | {started(c) / calls:.2f} |")
+        return row + (f" {c['everything'] * 1000 / calls:.3f} |" if whole else "")
+
     print(f"gateway/status, {'stand-in' if figures['standIns'] else 'real'} systemctl, journalctl and "
           f"timedatectl; the journal holds {figures['journalReports']} reports of the last hour")
     print()
-    print(f"| what | wall ms | relaydash CPU ms (stat / exact) | children CPU ms | {made} |")
-    print("|---|--:|--:|--:|--:|")
-    print(f"| first call after start | {first['wallMs']:.1f} | {first['own'] * 1000:.0f} / "
-          f"{first['ownExact'] * 1000:.2f} | {first['children'] * 1000:.0f} | {started(first)} |")
+    print(f"| what | wall ms | relaydash CPU ms (stat / exact) | children CPU ms | {made} |"
+          + (" the container's CPU ms |" if whole else ""))
+    print("|---|--:|--:|--:|--:|" + ("--:|" if whole else ""))
+    print(f"| first call after start | {first['wallMs']:.1f} | {costs(first)}")
     if later:
-        print(f"| first call of a new session, median of {len(later)} | "
-              f"{statistics.median(c['wallMs'] for c in later):.1f} | "
-              f"{statistics.median(c['own'] for c in later) * 1000:.0f} / "
-              f"{statistics.median(c['ownExact'] for c in later) * 1000:.2f} | "
-              f"{statistics.median(c['children'] for c in later) * 1000:.0f} | "
-              f"{statistics.median(started(c) for c in later):.0f} |")
+        median = {k: statistics.median(c[k] for c in later)
+                  for k in ("wallMs", "own", "ownExact", "children", "toolCalls", "processesInNamespace",
+                            "everything") if later[0][k] is not None}
+        median.setdefault("toolCalls", None)
+        median.setdefault("everything", None)
+        print(f"| first call of a new session, median of {len(later)} | {median['wallMs']:.1f} | {costs(median)}")
     n = rep["calls"]
     print(f"| repeated call, per call over {n} (median wall; p90 {rep['p90Ms']:.2f}) | {rep['medianMs']:.2f} | "
-          f"{rep['own'] * 1000 / n:.3f} / {rep['ownExact'] * 1000 / n:.3f} | {rep['children'] * 1000 / n:.3f} | "
-          f"{started(rep) / n:.2f} |")
+          f"{costs(rep, n)}")
     print()
     if figures["tools"]:
         print("| started directly | median ms | p90 ms |")
@@ -365,14 +406,16 @@ def print_table(figures, args):
         print()
     if figures["viewers"]:
         print(f"| viewers polling every {args.period:g} s | seconds | polls | relaydash % of a core "
-              f"(stat / exact) | children % of a core | {made} | slowest poll ms |")
-        print("|---|--:|--:|--:|--:|--:|--:|")
+              f"(stat / exact) | children % of a core | {made} | slowest poll ms |"
+              + (" the container, % of a core |" if whole else ""))
+        print("|---|--:|--:|--:|--:|--:|--:|" + ("--:|" if whole else ""))
         for v in figures["viewers"]:
             print(f"| {v['viewers']} | {v['seconds']:.1f} | {v['polls']} | {v['ownPercent']:.3f} / "
-                  f"{v['ownExactPercent']:.3f} | {v['childrenPercent']:.3f} | {started(v)} | {v['slowestMs']:.1f} |")
+                  f"{v['ownExactPercent']:.3f} | {v['childrenPercent']:.3f} | {started(v)} | {v['slowestMs']:.1f} |"
+                  + (f" {v['everythingPercent']:.3f} |" if whole else ""))
         print()
     print(f"Children's CPU counts only children the server has reaped; one tick is {1000 / CLOCK_TICK:.0f} ms. "
-          f"Processes made on the whole machine meanwhile: {figures['repeated']['processesOnMachine']} during "
+          f"Processes made on the whole machine meanwhile: {rep['processesOnMachine']} during "
           f"the repeated calls" + "".join(f", {v['processesOnMachine']} with {v['viewers']} viewer(s)"
                                           for v in figures["viewers"]) + ".")
 
@@ -434,16 +477,17 @@ def main():
             pid = server.pid
             wait_for_port(port, server)
 
+        meter = Meter(pid, calls_file, args.no_start)
         client = Client(port)
-        first, status = first_call(client, password, pid, calls_file)
+        first, status = first_call(client, password, meter)
         reports = len(status["linkHealth"]["series"]) if status["linkHealth"] else 0
-        later = [first_call(Client(port), password, pid, calls_file)[0] for _ in range(args.sessions)]
+        later = [first_call(Client(port), password, meter)[0] for _ in range(args.sessions)]
 
         token = client.sign_in(password)
         client.status(token)
-        before = Counters(pid, calls_file)
+        before = meter.read()
         status_times = timed(lambda: client.status(token), args.requests)
-        repeated = Counters(pid, calls_file).since(before)
+        repeated = meter.read().since(before)
         repeated.update({"calls": args.requests, "medianMs": statistics.median(status_times),
                          "p90Ms": percentile(status_times, 90)})
 
@@ -464,7 +508,7 @@ def main():
                 tools[name] = {"medianMs": statistics.median(times), "p90Ms": percentile(times, 90)}
         client.close()
 
-        viewers = [viewers_minute(port, password, pid, calls_file, n, args, journal) for n in viewer_counts]
+        viewers = [viewers_minute(port, password, meter, n, args, journal) for n in viewer_counts]
         figures = {
             "standIns": not args.no_start, "journalReports": reports, "firstCall": first,
             "laterSessions": later, "repeated": repeated, "tools": tools,

@@ -180,16 +180,22 @@ export class Gateway {
   }
 }
 
+let journals = 0;
+
 // Journal entries as `journalctl --output=json` prints them.
 export class FakeJournal {
   constructor(unit, start = Date.now() * 1000 - 3_000_000_000) {
     this.unit = unit;
     this.time = start;
     this.index = 0;
+    // A journal of its own, as journald's sequence number id says: a cursor of one journal is
+    // not found in another, however many entries each holds.
+    journals += 1;
+    this.seqnumId = `8d3f6b0e2a6d4c6fb1e0e0c1a7f0${journals.toString(16).padStart(4, '0')}`;
   }
 
   cursor(i = this.index) {
-    return `s=8d3f6b0e2a6d4c6fb1e0e0c1a7f0c2d1;i=${i.toString(16)};b=5e1c0a5b4f3e4c2a9a8b7c6d5e4f3a2b;m=${(i * 1000).toString(16)};t=${i.toString(16)};x=${(i * 7919).toString(16)}`;
+    return `s=${this.seqnumId};i=${i.toString(16)};b=5e1c0a5b4f3e4c2a9a8b7c6d5e4f3a2b;m=${(i * 1000).toString(16)};t=${i.toString(16)};x=${(i * 7919).toString(16)}`;
   }
 
   // An entry `seconds` after the previous one.

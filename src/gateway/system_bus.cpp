@@ -277,6 +277,7 @@ Task<std::vector<BusReply>> callSystemBus(std::vector<BusCall> calls,
   const int fd = f.getFd(bus);
   if (fd < 0) dropAndRaise(connection, "the system bus has no connection", fd);
   Socket watched(duplicate(fd));
+  watched.setSharedDescriptor();
 
   const auto deadline = Clock::now() + timeout;
   for (;;) {

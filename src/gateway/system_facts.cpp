@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 
+#include "gateway/command.hpp"
 #include "gateway/system_bus.hpp"
 #include "gateway/text_file.hpp"
 #include "runtime/process.hpp"
@@ -199,8 +200,7 @@ Task<std::optional<bool>> readClockSynchronized() {
   }
   std::vector<std::string> argv{"timedatectl", "show", "--property=NTPSynchronized"};
   const ProcessResult result =
-      co_await runProcess(std::move(argv), {.maxOutput = 4096, .timeout = 5s});
-  if (!result.started() || result.timedOut || result.status != 0) co_return std::nullopt;
+      co_await runTool(std::move(argv), {.maxOutput = 4096, .timeout = 5s});
   std::optional<bool> synchronized;
   forEachLine(result.output, [&synchronized](std::string_view line) {
     line = trim(line);

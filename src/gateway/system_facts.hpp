@@ -53,8 +53,9 @@ struct MemoryInfo {
 MemoryInfo parseMeminfo(std::string_view meminfo);
 
 // Whether the system clock is synchronised, as timedated says over D-Bus, or timedatectl where
-// the bus gives no answer (systemd 239 and later); nullopt when it cannot tell (no timedatectl,
-// no timedated, an older systemd). Never raises.
+// the bus gives no answer (systemd 239 and later); nullopt when they answer without saying.
+// Raises CommandError when timedatectl cannot be run, fails (no timedated, a systemd too old for
+// `show`) or does not answer within 5 s.
 Task<std::optional<bool>> readClockSynchronized();
 
 }  // namespace relaydash

@@ -191,10 +191,10 @@ void EventLoop::unwatch(Socket& socket) noexcept {
 
 void EventLoop::untrack(Socket& socket, bool registered) noexcept {
   --watched_;
-  // Closing the descriptor takes it out of the epoll set: no copy of a socket's descriptor
-  // exists anywhere (nothing here duplicates one, every one is close-on-exec, and a child is
-  // started by posix_spawn, while this thread waits until it has run exec), so no EPOLL_CTL_DEL
-  // is needed.
+  // Closing the descriptor takes it out of the epoll set: no other copy of a socket's descriptor
+  // exists (every one is close-on-exec, and a child is started by posix_spawn, while this thread
+  // waits until it has run exec), so no EPOLL_CTL_DEL is needed. The one exception, a copy of a
+  // library's descriptor (Socket::setSharedDescriptor), takes itself out before it closes.
   if (registered && dispatching_) retired_.push_back(&socket);
 }
 

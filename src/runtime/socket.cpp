@@ -36,6 +36,7 @@ Socket::Socket(FileDescriptor fd) : fd_(std::move(fd)), loop_(&EventLoop::curren
 
 void Socket::close() noexcept {
   if (!fd_) return;
+  if (sharedDescriptor_ && registered_) loop_->unwatch(*this);
   loop_->untrack(*this, registered_);
   fd_.reset();
   reading_ = nullptr;

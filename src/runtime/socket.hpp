@@ -66,6 +66,11 @@ class Socket {
   // connections wait. Nobody waiting on it, it leaves the epoll set (which it would otherwise
   // wake again and again) until someone does. Before the first wait.
   void setLevelTriggered() noexcept { levelTriggered_ = true; }
+  // For a copy (dup) of a descriptor that another owner keeps open, such as a library's: epoll
+  // forgets a descriptor only once every copy of it is closed, so closing this one leaves it
+  // watched, and a later event would name a socket that is gone. Such a socket takes itself out
+  // of the epoll set before it closes.
+  void setSharedDescriptor() noexcept { sharedDescriptor_ = true; }
   // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.
   void setDrained() noexcept { readable_ = false; }
@@ -117,6 +122,7 @@ class Socket {
   bool readable_ = true;
   bool shortReadsDrain_ = false;
   bool levelTriggered_ = false;
+  bool sharedDescriptor_ = false;
   // The peer has closed (or the socket failed): every read returns at once from now on, and
   // no further event will say so.
   bool hungUp_ = false;

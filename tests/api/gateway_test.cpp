@@ -272,9 +272,11 @@ TEST_F(GatewayApi, StatusWithoutAForwarderUnitAndWithToolsThatFail) {
   EXPECT_TRUE(status->at("linkHealth")->isNull());
   EXPECT_EQ(toCompact(*status->at("verdict")->at("checks")->array()[1]),
             R"({"name":"reports","level":"unknown","text":"The forwarder's log cannot be read"})");
+  // timedatectl still fails, as set above.
   EXPECT_EQ(toCompact(*status->at("errors")),
-            R"({"linkHealth":{"code":10001,"message":"journalctl failed with status 1: )"
-            R"(Failed to open journal: simulated failure"}})");
+            R"({"clock":{"code":10001,"message":"timedatectl failed with status 1: Failed to )"
+            R"(query server: simulated failure"},"linkHealth":{"code":10001,"message":)"
+            R"("journalctl failed with status 1: Failed to open journal: simulated failure"}})");
   systemctl.answer("show", "3");
   status = output(guarded("/rpc/gateway/status"));
   EXPECT_TRUE(status->at("units")->isNull());

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "gateway/command.hpp"
 #include "runtime/event_loop.hpp"
 #include "support/private_bus.hpp"
 #include "support/scripted_systemctl.hpp"
@@ -76,7 +77,6 @@ TEST(SystemFacts, ClockSynchronisationAsTimedatectlSaysIt) {
       {"NTPSynchronized=yes\n", "0", true},
       {"NTPSynchronized=no\n", "0", false},
       {"Timezone=UTC\n", "0", std::nullopt},
-      {"NTPSynchronized=yes\n", "1", std::nullopt},  // no timedated
   };
   for (const auto& row : rows) {
     fake.reset();
@@ -86,6 +86,16 @@ TEST(SystemFacts, ClockSynchronisationAsTimedatectlSaysIt) {
     EXPECT_EQ(loop.blockOn(readClockSynchronized()), row.synchronized) << row.show;
   }
   EXPECT_EQ(fake.calls("timedatectl").back(), "timedatectl [show] [--property=NTPSynchronized]");
+  // Without timedated the clock's source fails, and says how.
+  fake.reset();
+  fake.answer("timedatectl", "1");
+  EventLoop loop;
+  try {
+    loop.blockOn(readClockSynchronized());
+    ADD_FAILURE() << "no error";
+  } catch (const CommandError& e) {
+    EXPECT_EQ(std::string(e.what()).substr(0, 32), "timedatectl failed with status 1");
+  }
 }
 
 TEST(SystemFacts, TimedatectlAnswersWhenTheBusHasNoTimedated) {

@@ -37,29 +37,12 @@ for tool in debootstrap systemd-nspawn unshare nsenter dpkg-deb; do
   fi
 done
 
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-mirror=${mirror:-http://deb.debian.org/debian}
-# What scripts/test-systemd.sh's root holds, and Python for bench/status.py.
-packages=systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23,python3
-cache=$root/.cache/bench-systemd
-key="debootstrap --variant=minbase --include=$packages $suite $mirror"
-if [[ ! -d $cache/root || $(cat "$cache/root.key" 2>/dev/null) != "$key" ]]; then
-  echo "== a $suite root for the container in $cache/root (debootstrap)"
-  mkdir -p "$cache"
-  rm -rf "$cache/root" "$cache/root.key" "$cache/root.new"
-  # Made aside and renamed when whole: an interrupted build is never taken for a root.
-  if ! debootstrap --variant=minbase --include="$packages" "$suite" "$cache/root.new" "$mirror" \
-      >"$cache/debootstrap.log" 2>&1; then
-    cat "$cache/debootstrap.log" >&2
-    rm -rf "$cache/root.new"
-    exit 1
-  fi
-  chroot "$cache/root.new" apt-get clean
-  echo gateway >"$cache/root.new/etc/hostname"
-  mv "$cache/root.new" "$cache/root"
-  echo "$key" >"$cache/root.key"
-fi
+# shellcheck source=scripts/lib/container.sh
+. scripts/lib/container.sh
+# The root of scripts/test-systemd.sh, and python3 for the bench: a root of its own, so that the
+# test's is not made again for it.
+container_root "$root/.cache/bench-systemd" \
+  systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23,python3 status-systemd
 if [[ ${1:-} == --prepare ]]; then exit 0; fi
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -69,20 +52,7 @@ if [[ -z ${RELAYDASH_DEB:-} && ! -f $deb ]]; then scripts/package.sh amd64; fi
 
 work=$(mktemp -d /tmp/relaydash-bench-systemd.XXXXXX)
 nspawn=
-cleanup() {
-  if [[ -n $nspawn ]] && kill -0 "$nspawn" 2>/dev/null; then
-    # SIGTERM asks the container to shut down; whatever still runs after 30 s is killed.
-    kill "$nspawn" 2>/dev/null || true
-    for _ in $(seq 60); do
-      kill -0 "$nspawn" 2>/dev/null || break
-      sleep 0.5
-    done
-    kill -9 "$nspawn" 2>/dev/null || true
-    wait "$nspawn" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap container_cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 # What the run adds to the root: the package, the bench and its forwarder, enabled, with a real
@@ -112,46 +82,7 @@ ln -s ../packet-forwarder.service \
 cp "$deb" "$upper/var/tmp/relaydash/relaydash.deb"
 
 echo "== booting the container"
-# shellcheck disable=SC2016
-unshare --mount --propagation private -- bash -c '
-  set -e
-  mount -t tmpfs tmpfs /run
-  mount -t overlay overlay -o "lowerdir=$1,upperdir=$2/upper,workdir=$2/overlay" "$2/merged"
-  exec systemd-nspawn --quiet -D "$2/merged" --boot --register=no --keep-unit \
-    --private-network --console=passive' bash "$cache/root" "$work" >"$work/console" 2>&1 &
-nspawn=$!
-
-init=
-for _ in $(seq 100); do
-  init=$(pgrep -P "$nspawn" -x systemd || true)
-  [[ -n $init ]] && break
-  kill -0 "$nspawn" 2>/dev/null || break
-  sleep 0.2
-done
-if [[ -z $init ]]; then
-  cat "$work/console" >&2
-  echo "status-systemd: the container did not start" >&2
-  exit 1
-fi
-inside() {
-  nsenter -t "$init" -a /usr/bin/env -i LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
-}
-files=/proc/$init/root
-
-state=
-deadline=$((SECONDS + 120))
-while ((SECONDS < deadline)); do
-  state=$(timeout 30 nsenter -t "$init" -a systemctl is-system-running --wait 2>/dev/null) || true
-  [[ $state == running || $state == degraded ]] && break
-  kill -0 "$nspawn" 2>/dev/null || break
-  sleep 0.5
-done
-if [[ $state != running && $state != degraded ]]; then
-  cat "$work/console" >&2
-  echo "status-systemd: the container did not finish booting ($state)" >&2
-  exit 1
-fi
+boot_container "$root/.cache/bench-systemd/root" status-systemd
 
 echo "== installing $(basename "$deb") for the forwarder packet-forwarder"
 output=$(inside apt-get -y -q -o Dpkg::Use-Pty=0 install /var/tmp/relaydash/relaydash.deb 2>&1) || {

@@ -37,39 +37,12 @@ done
 
 # The container's root. Its key is everything that shapes it: when the key changes, it is made
 # again.
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-mirror=${mirror:-http://deb.debian.org/debian}
+# shellcheck source=scripts/lib/container.sh
+. scripts/lib/container.sh
 # systemd as init, D-Bus for timedatectl, ssh for sshd/start and stop, and the libraries the
 # package depends on (the container has no network, so apt finds them installed).
-packages=systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23
-cache=$root/.cache/test-systemd
-key="debootstrap --variant=minbase --include=$packages $suite $mirror"
-if [[ ! -d $cache/root || $(cat "$cache/root.key" 2>/dev/null) != "$key" ]]; then
-  echo "== a $suite root for the container in $cache/root (debootstrap)"
-  built=$SECONDS
-  mkdir -p "$cache"
-  rm -rf "$cache/root" "$cache/root.key" "$cache/root.new"
-  # Made aside and renamed when whole: an interrupted build is never taken for a root.
-  if ! debootstrap --variant=minbase --include="$packages" "$suite" "$cache/root.new" "$mirror" \
-      >"$cache/debootstrap.log" 2>&1; then
-    cat "$cache/debootstrap.log" >&2
-    rm -rf "$cache/root.new"
-    # A package or an index the mirror could not give is no fault of the tree's.
-    if grep -qE "Couldn't download|Failed getting release file|Failed to fetch|Couldn't find these debs" \
-        "$cache/debootstrap.log"; then
-      exit 75
-    fi
-    exit 1
-  fi
-  chroot "$cache/root.new" apt-get clean
-  echo gateway >"$cache/root.new/etc/hostname"
-  mv "$cache/root.new" "$cache/root"
-  echo "$key" >"$cache/root.key"
-  echo "root made in $((SECONDS - built)) s"
-else
-  echo "== the cached $suite root in $cache/root"
-fi
+container_root "$root/.cache/test-systemd" \
+  systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23 test-systemd
 [[ ${1:-} == --prepare ]] && exit 0
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -80,21 +53,7 @@ version=$(dpkg-deb -f "$deb" Version)
 
 work=$(mktemp -d /tmp/relaydash-systemd.XXXXXX)
 nspawn=
-cleanup() {
-  if [[ -n $nspawn ]] && kill -0 "$nspawn" 2>/dev/null; then
-    # SIGTERM asks the container to shut down; whatever still runs after 30 s is killed.
-    kill "$nspawn" 2>/dev/null || true
-    for _ in $(seq 60); do
-      kill -0 "$nspawn" 2>/dev/null || break
-      sleep 0.5
-    done
-    kill -9 "$nspawn" 2>/dev/null || true
-    wait "$nspawn" 2>/dev/null || true
-  fi
-  # The overlay was mounted in the container's own mount namespace, gone with it.
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap container_cleanup EXIT
 # Interrupted, the script still shuts the container down and removes its files.
 trap 'exit 130' INT TERM HUP
 
@@ -129,59 +88,9 @@ rm -rf "$work/next"
 
 echo "== booting the container"
 booted=$SECONDS
-# This machine may have no systemd of its own and its /run on disk: nspawn gets a private mount
-# namespace with a fresh /run, registers with no machine manager and makes no scope unit.
-# shellcheck disable=SC2016
-unshare --mount --propagation private -- bash -c '
-  set -e
-  mount -t tmpfs tmpfs /run
-  mount -t overlay overlay -o "lowerdir=$1,upperdir=$2/upper,workdir=$2/overlay" "$2/merged"
-  exec systemd-nspawn --quiet -D "$2/merged" --boot --register=no --keep-unit \
-    --private-network --console=passive' bash "$cache/root" "$work" >"$work/console" 2>&1 &
-nspawn=$!
-
-# The container's init is nspawn's child.
-init=
-for _ in $(seq 100); do
-  init=$(pgrep -P "$nspawn" -x systemd || true)
-  [[ -n $init ]] && break
-  kill -0 "$nspawn" 2>/dev/null || break
-  sleep 0.2
-done
-if [[ -z $init ]]; then
-  cat "$work/console" >&2
-  echo "test-systemd: the container did not start" >&2
-  exit 1
-fi
-
-# Runs a command in the container (every namespace of its init) with a clean environment.
-inside() {
-  nsenter -t "$init" -a /usr/bin/env -i LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
-}
-# Runs a program of this machine in the container's network namespace only.
-in_network() {
-  nsenter -t "$init" -n "$@"
-}
-# The container's files, as seen from here.
-files=/proc/$init/root
-
-# Up once systemd has finished starting (or knows what failed); its bus may not answer at once.
-state=
-deadline=$((SECONDS + 120))
-while ((SECONDS < deadline)); do
-  state=$(timeout 30 nsenter -t "$init" -a systemctl is-system-running --wait 2>/dev/null) || true
-  [[ $state == running || $state == degraded ]] && break
-  kill -0 "$nspawn" 2>/dev/null || break
-  sleep 0.5
-done
-if [[ $state != running && $state != degraded ]]; then
-  cat "$work/console" >&2
-  echo "test-systemd: the container did not finish booting ($state)" >&2
-  exit 1
-fi
-[[ $state == running ]] || fail "booted degraded: $(inside systemctl --failed --no-legend)"
-echo "booted in $((SECONDS - booted)) s ($state)"
+boot_container "$root/.cache/test-systemd/root" test-systemd
+[[ $container_state == running ]] || fail "booted degraded: $(inside systemctl --failed --no-legend)"
+echo "booted in $((SECONDS - booted)) s ($container_state)"
 
 # Besides loopback, which relaydash does not list, an interface for gateway/status to show: a
 # veth pair inside the container's own network namespace (documentation addresses).
@@ -336,10 +245,17 @@ cmp -s "$work/good" "$forwarder_config" || fail "bad apply: the old file is not 
 wait_for_new_process dummy-forwarder 0 || fail "bad apply: the forwarder does not run again"
 
 echo "== sshd/stop and sshd/start"
+call gateway/status "{\"auth\":\"$auth\"}"
+[[ $answer == *'"ssh":{"unit":"ssh","loadState":"loaded","activeState":"active"'* ]] ||
+  fail "status before sshd/stop: $answer"
 call sshd/stop "{\"auth\":\"$auth\"}"
 [[ $answer == '{"output":{}}' ]] || fail "sshd/stop: $code $answer"
 [[ $(inside systemctl is-active ssh) != active ]] || fail "sshd/stop: ssh still runs"
 [[ $(inside systemctl is-enabled ssh) == disabled ]] || fail "sshd/stop: ssh still enabled"
+# The status read a moment ago is not answered again: the units are read anew after a change.
+call gateway/status "{\"auth\":\"$auth\"}"
+[[ $answer == *'"ssh":{"unit":"ssh","loadState":"loaded","activeState":"inactive"'* ]] ||
+  fail "status after sshd/stop: $answer"
 call sshd/start "{\"auth\":\"$auth\"}"
 [[ $answer == '{"output":{}}' ]] || fail "sshd/start: $code $answer"
 [[ $(inside systemctl is-active ssh) == active ]] || fail "sshd/start: ssh does not run"
@@ -353,6 +269,26 @@ echo "$code $answer"
 [[ $code == 200 && $answer == *'"applied":true'* ]] || fail "restore: $code $answer"
 cmp -s "$sample" "$forwarder_config" || fail "restore: the file is not the first one"
 [[ $(unit_property dummy-forwarder MainPID) != "$before" ]] || fail "restore: no restart"
+
+echo "== without the system bus: systemctl answers for the units, and the clock says why it cannot"
+dropin=$files/etc/systemd/system/relaydash.service.d
+mkdir -p "$dropin"
+printf '[Service]\nEnvironment=DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-test\n' >"$dropin/no-bus.conf"
+inside systemctl daemon-reload
+inside systemctl restart relaydash || fail "restart without the bus"
+sign_in "$first_password"
+call gateway/status "{\"auth\":\"$auth\"}"
+forwarder_pid=$(unit_property dummy-forwarder MainPID)
+[[ $code == 200 && $answer == *"\"unit\":\"dummy-forwarder\",\"loadState\":\"loaded\",\"activeState\":\"active\""*"\"mainPid\":$forwarder_pid}"* ]] ||
+  fail "status without the bus: $code $answer"
+[[ $answer == *'"errors":{"clock":{"code":10001,"message":"timedatectl failed'* ]] ||
+  fail "status without the bus: the clock's error: $answer"
+inside journalctl -q -u relaydash -g "D-Bus API cannot be reached" >/dev/null ||
+  fail "the journal does not say the bus cannot be reached"
+rm -r "$dropin"
+inside systemctl daemon-reload
+inside systemctl restart relaydash || fail "restart with the bus again"
+sign_in "$first_password"
 
 echo "== kill -9 of relaydash"
 before=$(unit_property relaydash MainPID)

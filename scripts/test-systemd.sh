@@ -196,9 +196,8 @@ call gateway/status "{\"auth\":\"$auth\"}"
 inside journalctl -q -u relaydash -g 'systemd is asked over D-Bus' >/dev/null ||
   fail "the journal does not say systemd is asked over D-Bus"
 forwarder_pid=$(unit_property dummy-forwarder MainPID)
-forwarder=$(sed -n 's/.*"forwarder":{\([^}]*\)}.*/\1/p' <<<"$answer")
-[[ $forwarder == *"\"mainPid\":$forwarder_pid" ]] ||
-  fail "status: the forwarder's MainPID is not $forwarder_pid: $forwarder"
+[[ $answer == *"\"unit\":\"dummy-forwarder\","*"\"mainPid\":$forwarder_pid},\"ssh\":"* ]] ||
+  fail "status: the forwarder's MainPID is not $forwarder_pid: $answer"
 sed -n 's/.*\("interfaces":.*]\),"clockSynchronized".*/\1/p' <<<"$answer"
 for unit in forwarder ssh; do
   case $unit in
@@ -209,9 +208,14 @@ for unit in forwarder ssh; do
   [[ $code == 200 && $answer == *"$expected"* ]] || fail "logs of $unit: $code $answer"
   echo "logs of $unit: $(grep -o "\"message\":\"${expected}[^}]*" <<<"$answer" | tail -n 1)"
 done
-# The host name as it is now, not as it was when relaydash started.
+# The host name as it is now, not as it was when relaydash started: within the 5 s a status
+# read is shared for.
 inside hostname relay-gateway-2
-call gateway/status "{\"auth\":\"$auth\"}"
+for _ in $(seq 30); do
+  call gateway/status "{\"auth\":\"$auth\"}"
+  [[ $answer == *'"hostname":"relay-gateway-2"'* ]] && break
+  sleep 0.5
+done
 [[ $answer == *'"hostname":"relay-gateway-2"'* ]] ||
   fail "status: the host name: $(grep -o '"hostname":"[^"]*"' <<<"$answer")"
 
@@ -270,7 +274,7 @@ echo "$code $answer"
 cmp -s "$sample" "$forwarder_config" || fail "restore: the file is not the first one"
 [[ $(unit_property dummy-forwarder MainPID) != "$before" ]] || fail "restore: no restart"
 
-echo "== without the system bus: systemctl answers for the units, and the clock says why it cannot"
+echo "== without the system bus: systemctl and timedatectl answer"
 dropin=$files/etc/systemd/system/relaydash.service.d
 mkdir -p "$dropin"
 printf '[Service]\nEnvironment=DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-test\n' >"$dropin/no-bus.conf"
@@ -281,8 +285,9 @@ call gateway/status "{\"auth\":\"$auth\"}"
 forwarder_pid=$(unit_property dummy-forwarder MainPID)
 [[ $code == 200 && $answer == *"\"unit\":\"dummy-forwarder\",\"loadState\":\"loaded\",\"activeState\":\"active\""*"\"mainPid\":$forwarder_pid}"* ]] ||
   fail "status without the bus: $code $answer"
-[[ $answer == *'"errors":{"clock":{"code":10001,"message":"timedatectl failed'* ]] ||
-  fail "status without the bus: the clock's error: $answer"
+# The tools are run with an environment of their own, in which the bus is where systemd keeps it.
+[[ $answer =~ \"clockSynchronized\":(true|false) && $answer == *'"errors":{}'* ]] ||
+  fail "status without the bus: the clock: $answer"
 inside journalctl -q -u relaydash -g "D-Bus API cannot be reached" >/dev/null ||
   fail "the journal does not say the bus cannot be reached"
 rm -r "$dropin"

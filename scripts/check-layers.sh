@@ -14,12 +14,13 @@ declare -A allowed=(
   [cli]="ascii"
   [transport]="ascii runtime"
   [crypto]="ascii loader"
+  [tls]="ascii loader runtime"
   [model]="ascii crypto loader runtime"
   [gateway]="ascii json loader runtime"
   [security]="ascii crypto json loader"
   [server]="ascii json runtime transport"
-  [api]="ascii crypto gateway json loader model runtime security server transport"
-  [app]="api ascii crypto gateway json loader model runtime security server transport ui"
+  [api]="ascii crypto gateway json loader model runtime security server tls transport"
+  [app]="api ascii crypto gateway json loader model runtime security server tls transport ui"
 )
 
 status=0

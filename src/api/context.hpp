@@ -21,6 +21,7 @@ namespace relaydash {
 
 class ConfigChanges;
 class StatusReads;
+struct TlsSummary;
 
 // What every request shares: the forwarder settings, the account database and the audit rows on
 // their way into it, the keys that seal auth tokens and the record of failed sign-ins. One per
@@ -58,6 +59,8 @@ struct Context {
   std::shared_ptr<ConfigChanges> configChanges{};
   // What gateway/status reads from the gateway, shared by its callers.
   std::shared_ptr<StatusReads> statusReads{};
+  // HTTPS as the server set it up; null when it has not (tests that need none).
+  const TlsSummary* tls = nullptr;
 };
 
 }  // namespace relaydash

@@ -4,6 +4,7 @@
 #include "api/audit/list.hpp"
 #include "api/forwarder_config/forwarder_config.hpp"
 #include "api/gateway/gateway.hpp"
+#include "api/server/server.hpp"
 #include "api/ssh/ssh.hpp"
 #include "app/error_hook.hpp"
 #include "app/health.hpp"
@@ -16,7 +17,7 @@ std::span<const Procedure> allProcedures() {
     std::vector<Procedure> all;
     for (const std::span<const Procedure> domain :
          {accountProcedures(), sshProcedures(), forwarderConfigProcedures(), gatewayProcedures(),
-          auditProcedures()}) {
+          auditProcedures(), serverProcedures()}) {
       all.insert(all.end(), domain.begin(), domain.end());
     }
     return all;

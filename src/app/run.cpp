@@ -11,6 +11,7 @@
 #include "runtime/event_loop.hpp"
 #include "runtime/print_line.hpp"
 #include "server/http_server.hpp"
+#include "tls/tls_server.hpp"
 #include "transport/limits.hpp"
 
 namespace relaydash {
@@ -36,6 +37,17 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
 
   const std::unique_ptr<HttpServer> server = newHttpServer(limits::kMaxRequestBody);
   mountApplication(*server, uiFiles);
+  // HTTPS on the same port; the device's own certificate lives beside the database.
+  TlsServer tls(TlsSettings::fromEnvironment(), stateFolderFor(dataPath) + "tls");
+  printLine(tls.startLine());
+  for (const std::string& note : tls.notes())
+    printLine(note);
+  context->tls = &tls.summary();
+  if (tls.on()) {
+    server->server->setSecureLayers(
+        [&tls](int fd, std::string_view received) { return tls.open(fd, received); });
+    server->redirectPlainHttp = tls.summary().redirect;
+  }
 
   // Printed before binding, so it also shows when binding then fails.
   printLine("Listening " + listen + ":" + std::to_string(port));
@@ -44,6 +56,7 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   // A change of the forwarder's configuration that a stop of relaydash left unwatched is finished
   // while the server already answers.
   loop.spawn(finishInterruptedChange(*context));
+  loop.spawn(tls.maintain());
   loop.blockOn(serve(
       *server, [&context]() -> Context& { return *context; }, port, listen));
 }

@@ -13,20 +13,15 @@
 #include "model/compaction.hpp"
 
 namespace relaydash {
-namespace {
 
-// The history of the forwarder's configuration lives beside the account database, which is where
-// relaydash keeps what it owns.
-std::string historyFolderFor(const std::string& dataPath) {
+std::string stateFolderFor(const std::string& dataPath) {
   const std::size_t slash = dataPath.rfind('/');
   std::string folder = slash == std::string::npos ? "."
                        : slash == 0               ? "/"
                                                   : dataPath.substr(0, slash);
   if (folder.back() != '/') folder += '/';
-  return folder + "history";
+  return folder;
 }
-
-}  // namespace
 
 std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
                                     std::string forwarderUnitServiceName, std::string dataPath) {
@@ -39,7 +34,7 @@ std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
   ctx->configChanges = std::make_shared<ConfigChanges>(ChangeSettings{
       .configPath = ctx->forwarderConfigPath,
       .unit = ctx->forwarderUnitServiceName,
-      .historyDirectory = historyFolderFor(ctx->dataPath),
+      .historyDirectory = stateFolderFor(ctx->dataPath) + "history",
   });
   ctx->statusReads =
       std::make_shared<StatusReads>(ctx->forwarderUnitServiceName, ctx->forwarderConfigPath);

@@ -11,6 +11,10 @@ namespace relaydash {
 // Start-up's steps before the server answers: the context built whole, the database set up, and
 // what a killed run left behind cleared away.
 
+// The folder of the database, where relaydash keeps what it owns (the configuration's history,
+// the device's certificate), with a trailing '/': "." for a bare file name.
+std::string stateFolderFor(const std::string& dataPath);
+
 // Opens (creating if need be) the database at dataPath; raises DbError when it cannot be opened.
 std::shared_ptr<Context> newContext(std::string forwarderConfigPath,
                                     std::string forwarderUnitServiceName, std::string dataPath);

@@ -16,7 +16,7 @@ namespace {
 // One system call for the pieces. One piece goes through send, which the kernel takes with less
 // work than sendmsg's message header and piece list. MSG_NOSIGNAL: a peer that has gone away
 // gives EPIPE here instead of killing the process.
-ssize_t sendPieces(int fd, const iovec* pieces, std::size_t count) noexcept {
+ssize_t sendOnce(int fd, const iovec* pieces, std::size_t count) noexcept {
   if (count == 1) return ::send(fd, pieces->iov_base, pieces->iov_len, MSG_NOSIGNAL);
   msghdr message{};
   message.msg_iov = const_cast<iovec*>(pieces);
@@ -106,11 +106,21 @@ Socket::WriteAll Socket::write(std::string_view bytes) {
   return WriteAll(*this, std::span<const iovec>(&piece, 1));
 }
 
+ssize_t Socket::sendPieces(const iovec* pieces, std::size_t count) noexcept {
+  return layer_ ? layer_->send(pieces, count) : sendOnce(fd(), pieces, count);
+}
+
 ssize_t Socket::receive(std::span<char> into, int& error) noexcept {
   if (interrupted_) return 0;
   for (;;) {
-    const ssize_t n = ::recv(fd(), into.data(), into.size(), 0);
-    if (n >= 0) {
+    if (layer_) {
+      bool drained = false;
+      const ssize_t n = layer_->receive(into, drained);
+      if (n >= 0) {
+        if (drained && shortReadsDrain_ && !hungUp_) readable_ = false;
+        return n;
+      }
+    } else if (const ssize_t n = ::recv(fd(), into.data(), into.size(), 0); n >= 0) {
       // Fewer bytes than asked for from a socket that drains on short reads: new data will be
       // an event.
       if (shortReadsDrain_ && !hungUp_ && n > 0 && static_cast<std::size_t>(n) < into.size()) {
@@ -138,7 +148,7 @@ std::optional<std::size_t> Socket::readNow(std::span<char> into) {
 
 std::size_t Socket::sendNow(std::span<const iovec> pieces) {
   for (;;) {
-    const ssize_t sent = sendPieces(fd(), pieces.data(), pieces.size());
+    const ssize_t sent = sendPieces(pieces.data(), pieces.size());
     if (sent >= 0) return static_cast<std::size_t>(sent);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -200,7 +210,7 @@ Socket::WriteAll::~WriteAll() {
 
 bool Socket::WriteAll::tryWrite() {
   while (first_ < count_) {
-    const ssize_t sent = sendPieces(socket_.fd(), pieces_ + first_, count_ - first_);
+    const ssize_t sent = socket_.sendPieces(pieces_ + first_, count_ - first_);
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return false;

@@ -14,6 +14,7 @@
 
 #include "runtime/file_descriptor.hpp"
 #include "runtime/limits.hpp"
+#include "runtime/stream_layer.hpp"
 
 namespace relaydash {
 
@@ -71,6 +72,10 @@ class Socket {
   // watched, and a later event would name a socket that is gone. Such a socket takes itself out
   // of the epoll set before it closes.
   void setSharedDescriptor() noexcept { sharedDescriptor_ = true; }
+  // Puts a layer between the socket and its users (TLS): reads and writes go through it from now
+  // on. The layer must outlive the socket's use of it.
+  void setLayer(StreamLayer* layer) noexcept { layer_ = layer; }
+  bool layered() const noexcept { return layer_ != nullptr; }
   // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.
   void setDrained() noexcept { readable_ = false; }
@@ -111,9 +116,12 @@ class Socket {
   // One recv: the bytes read (0 at end of stream or on a failure, which goes to `error`), or -1
   // when nothing is there yet, which marks the socket drained.
   ssize_t receive(std::span<char> into, int& error) noexcept;
+  // One send of the pieces, through the layer if there is one: as send, errno set on -1.
+  ssize_t sendPieces(const iovec* pieces, std::size_t count) noexcept;
 
   FileDescriptor fd_;
   EventLoop* loop_;
+  StreamLayer* layer_ = nullptr;
   IoOperation* reading_ = nullptr;
   IoOperation* writing_ = nullptr;
   bool registered_ = false;

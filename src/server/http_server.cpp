@@ -77,7 +77,9 @@ Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext,
 
   std::optional<Task<void>> handling;
   try {
-    handling.emplace(match.value(*session));
+    const bool redirect = server.redirectPlainHttp && !request.secure &&
+                          !request.hostname.starts_with("127.") && request.headers.hasKey("host");
+    handling.emplace(redirect ? redirectToHttps(*session) : match.value(*session));
   } catch (...) {
     return failRequest(server, std::move(session), std::current_exception());
   }
@@ -86,6 +88,15 @@ Task<void> dispatchRequest(HttpServer& server, const ContextFactory& newContext,
 }
 
 }  // namespace
+
+Task<void> redirectToHttps(Session& session) {
+  const Request& request = session.request;
+  const std::vector<std::string>* host = request.headers.find("host");
+  std::string location = "https://" + (host ? host->front() : std::string()) + request.url.path;
+  if (!request.url.query.empty()) location += "?" + request.url.query;
+  const HeaderField fields[] = {{"Location", location}};
+  co_await respond(session, 308, "", fields);
+}
 
 Task<void> notFoundHandler(Session& session) {
   return respond(session, 404);

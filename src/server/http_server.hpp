@@ -27,6 +27,9 @@ struct HttpServer {
   std::unique_ptr<AsyncHttpServer> server;
   Router<HttpHandler> router;
   ErrorHandler onError;
+  // Plain HTTP from another machine is answered with a redirect to the same address over
+  // HTTPS (redirectToHttps) instead of being served.
+  bool redirectPlainHttp = false;
 };
 
 // A server whose transport accepts request bodies up to maxBody bytes, whose router answers
@@ -47,6 +50,10 @@ Task<void> serve(HttpServer& server, ContextFactory newContext, int port, std::s
 // The default hook: an HttpException becomes its status with the JSON error body; any other
 // error 500 with code 10000.
 Task<void> defaultOnError(Session& session, std::exception_ptr error);
+
+// Answers 308 with Location: the request's Host and target under https://. Plain requests
+// without a Host header are served as they are.
+Task<void> redirectToHttps(Session& session);
 
 // Answers 404 with the body "404 Not Found".
 Task<void> notFoundHandler(Session& session);

@@ -40,6 +40,10 @@ class AsyncHttpServer {
     connections_.sendStallLimit = sendStallLimit;
   }
 
+  // Serves TLS beside plain HTTP on the same port: a connection whose first byte starts a TLS
+  // handshake is given the layer the factory opens. Before serve().
+  void setSecureLayers(SecureLayerFactory factory) { connections_.openSecure = std::move(factory); }
+
   // The port actually bound (useful after listening on port 0); 0 before listening.
   int localPort() const noexcept { return boundPort_; }
 

@@ -56,6 +56,7 @@ class Connection {
  public:
   Connection(FileDescriptor fd, PeerAddress peer, Connections& shared)
       : socket_(std::move(fd)), peer_(peer), shared_(shared), tracked_(shared.registry, socket_) {
+    firstRead_ = static_cast<bool>(shared_.openSecure);
     shared_.peak = std::max(shared_.peak, ++shared_.open);
     if (shared_.shortReadsDrain) socket_.setShortReadsDrain();
     // A request seldom arrives with the connection: wait for it rather than try a read first.
@@ -85,6 +86,23 @@ class Connection {
     workspace_->writer.attach(socket_, tracked_);
     workspace_->request.writer = &workspace_->writer;
     workspace_->request.hostname = peer_.text();
+    workspace_->request.secure = layer_ != nullptr;
+  }
+
+  StreamLayer* layer() const noexcept { return layer_.get(); }
+
+  // After the connection's first read: a TLS handshake (its first byte 0x16, a handshake
+  // record) goes to the TLS side with the bytes read, which leave the buffer. True when it has.
+  bool startTls() {
+    if (!std::exchange(firstRead_, false)) return false;
+    ReadBuffer& input = workspace_->input;
+    if (input.empty() || input.unread().front() != kTlsHandshake) return false;
+    layer_ = shared_.openSecure(socket_.fd(), input.unread());
+    if (!layer_) return false;
+    input.consume(input.unread().size());
+    socket_.setLayer(layer_.get());
+    workspace_->request.secure = true;
+    return true;
   }
   // Gives the workspace back: nothing of the next request has arrived.
   void giveBack() noexcept {
@@ -94,9 +112,11 @@ class Connection {
 
   // Nothing is buffered and no head or body has begun: the connection may wait without a
   // workspace.
+  // A TLS handshake under way is the start of a head.
   bool idle() const noexcept {
     return !readingBody_ && workspace_->input.empty() &&
-           progress_.phase == HeadProgress::Phase::RequestLine;
+           progress_.phase == HeadProgress::Phase::RequestLine &&
+           (!layer_ || layer_->established());
   }
 
   // Reads the head from what is buffered.
@@ -230,6 +250,10 @@ class Connection {
     return Next::Close;
   }
 
+  static constexpr char kTlsHandshake = 0x16;
+
+  // Before the socket: the socket may call it until it is closed.
+  std::unique_ptr<StreamLayer> layer_;
   Socket socket_;
   PeerAddress peer_;
   Connections& shared_;
@@ -238,6 +262,8 @@ class Connection {
   std::unique_ptr<Workspace> workspace_;
   std::size_t bodyLeft_ = 0;
   bool readingBody_ = false;
+  // The first read is still to come, and may start TLS.
+  bool firstRead_ = false;
 };
 
 // Gives the memory a burst of connections took back to the system, once it is over and things
@@ -313,13 +339,19 @@ Task<void> serveConnection(FileDescriptor fd, PeerAddress peer, Connections& sha
       }
       if (!c.workspace()) c.borrow();
       ReadBuffer& input = c.workspace()->input;
-      const std::optional<std::size_t> n = socket.readNow(input.room());
+      std::optional<std::size_t> n = socket.readNow(input.room());
+      if (n) input.added(*n);
+      // A TLS handshake goes on from what came; usually it then waits for the client.
+      if (n && *n > 0 && c.startTls()) {
+        n = socket.readNow(input.room());
+        if (n) input.added(*n);
+      }
       if (!n) continue;  // nothing after all: wait again
-      input.added(*n);
       atEnd = *n == 0;
       next = c.advance(atEnd);
     }
     if (Workspace* w = c.workspace(); w && !w->writer.flushNow()) co_await w->writer.flush();
+    if (StreamLayer* layer = c.layer()) layer->finish();
   } catch (const std::exception& e) {
     // Only this connection ends; its peer sees the connection close.
     std::fprintf(stderr, "connection from %.*s ended: %s\n", static_cast<int>(c.peer().size()),

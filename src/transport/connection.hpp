@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "runtime/file_descriptor.hpp"
+#include "runtime/stream_layer.hpp"
 #include "runtime/task.hpp"
 #include "transport/connection_registry.hpp"
 #include "transport/limits.hpp"
@@ -19,6 +21,11 @@ namespace relaydash {
 // the next request on that connection. The future must not fail.
 using RequestCallback = std::function<Task<void>(Request&)>;
 
+// Opens the TLS side of a connection whose first bytes (given) start a TLS handshake: null to
+// serve it as plain HTTP.
+using SecureLayerFactory =
+    std::function<std::unique_ptr<StreamLayer>(int fd, std::string_view received)>;
+
 // What the connections of one server share. Must outlive them.
 struct Connections {
   Connections(long bodyLimit, bool streamSockets) noexcept
@@ -27,6 +34,8 @@ struct Connections {
   Connections& operator=(const Connections&) = delete;
 
   RequestCallback callback;
+  // Empty: plain HTTP only.
+  SecureLayerFactory openSecure;
   long maxBody;
   // A body that receives nothing for this long is closed.
   std::chrono::milliseconds bodyStallLimit = limits::kBodyStallLimit;

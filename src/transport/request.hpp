@@ -47,6 +47,8 @@ struct Request : RequestHead {
   AnswerWriter* writer = nullptr;
   // The peer's address: a view of the connection's own copy, which outlives the request.
   std::string_view hostname;
+  // The request came over TLS.
+  bool secure = false;
   std::string body;
 };
 

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/stream_layer.hpp"
+#include "runtime/task.hpp"
+#include "tls/certificate.hpp"
+#include "tls/openssl.hpp"
+#include "tls/tls_context.hpp"
+
+namespace relaydash {
+
+// How HTTPS is set up, from the environment (the package's /etc/default/relaydash):
+//   RELAYDASH_TLS           "off" turns HTTPS off; on otherwise
+//   RELAYDASH_TLS_DIR       the operator's certificates (default /etc/relaydash/tls)
+//   RELAYDASH_TLS_REDIRECT  "on": plain HTTP from another machine is sent to HTTPS
+struct TlsSettings {
+  bool enabled = true;
+  std::string installedFolder = "/etc/relaydash/tls";
+  bool redirect = false;
+
+  static TlsSettings fromEnvironment();
+};
+
+// Which certificate is in use: one made by this device, or one the operator installed.
+enum class CertificateSource { Generated, Installed };
+
+// What the server says of its HTTPS: whether it is on (and why not), and the certificate in use.
+struct TlsSummary {
+  bool https = false;
+  std::string why;
+  CertificateSource source = CertificateSource::Generated;
+  CertificateFacts certificate;
+  bool redirect = false;
+};
+
+// HTTPS on the server's port: the certificate in use and the context new connections are made
+// from. Starting never fails: when HTTPS cannot be set up the server goes on with plain HTTP,
+// and summary() says why.
+class TlsServer {
+ public:
+  // `stateFolder`: where the device's own certificate is kept (made if missing).
+  TlsServer(TlsSettings settings, std::string stateFolder);
+  TlsServer(const TlsServer&) = delete;
+  TlsServer& operator=(const TlsServer&) = delete;
+
+  bool on() const noexcept { return context_ != nullptr; }
+  const TlsSummary& summary() const noexcept { return summary_; }
+  // The line start-up prints: the fingerprint, or why HTTPS is off.
+  std::string startLine() const;
+  // Notes worth printing besides (an installed certificate that could not be used).
+  const std::vector<std::string>& notes() const noexcept { return notes_; }
+
+  // The TLS side of a new connection on the socket, given what was read of it so far: null when
+  // HTTPS is off or OpenSSL cannot make one (which is printed).
+  std::unique_ptr<StreamLayer> open(int fd, std::string_view received) const;
+
+  // Runs as long as the loop: turns the ticket keys over, and makes the device's certificate
+  // anew when its names have changed or its end draws near, every kCheckEvery.
+  Task<void> maintain();
+  // What maintain() does at each turn; public for tests. `now` in Unix seconds.
+  void rotateTicketKeys();
+  void checkCertificate(std::int64_t now, const std::vector<std::string>& names);
+
+ private:
+  void setUp(std::int64_t now, const std::vector<std::string>& names);
+  bool useInstalled();
+  void useOwn(std::int64_t now, const std::vector<std::string>& names);
+  void publish();
+
+  TlsSettings settings_;
+  std::string stateFolder_;
+  std::shared_ptr<TicketKeys> keys_;
+  std::shared_ptr<const TlsContext> context_;
+  TlsSummary summary_;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace relaydash

@@ -39,10 +39,13 @@ void relaydash(const std::string& listen, int port, const std::string& forwarder
   mountApplication(*server, uiFiles);
   // HTTPS on the same port; the device's own certificate lives beside the database.
   TlsServer tls(TlsSettings::fromEnvironment(), stateFolderFor(dataPath) + "tls");
-  printLine(tls.startLine());
-  for (const std::string& note : tls.notes())
-    printLine(note);
   context->tls = &tls.summary();
+  // Said once the port listens, after the lines that scripts read first.
+  server->server->setOnListening([&tls] {
+    printLine(tls.startLine());
+    for (const std::string& note : tls.notes())
+      printLine(note);
+  });
   if (tls.on()) {
     server->server->setSecureLayers(
         [&tls](int fd, std::string_view received) { return tls.open(fd, received); });

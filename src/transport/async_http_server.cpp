@@ -152,6 +152,7 @@ Task<void> AsyncHttpServer::serve(int port, RequestCallback callback, std::strin
   loop.spawn(closeStalledConnections(connections_));
   // Listening now: a service manager that waits for this (systemd, Type=notify) may go on.
   notifyReady();
+  if (onListening_) onListening_();
   listener.setLevelTriggered();
 
   for (;;) {

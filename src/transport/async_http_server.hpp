@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,9 @@ class AsyncHttpServer {
   // handshake is given the layer the factory opens. Before serve().
   void setSecureLayers(SecureLayerFactory factory) { connections_.openSecure = std::move(factory); }
 
+  // Called once the port listens, before the first connection is accepted.
+  void setOnListening(std::function<void()> listening) { onListening_ = std::move(listening); }
+
   // The port actually bound (useful after listening on port 0); 0 before listening.
   int localPort() const noexcept { return boundPort_; }
 
@@ -52,6 +56,7 @@ class AsyncHttpServer {
   // accepted, or waits while none can be.
   Task<void> makeRoom(Socket& listener);
 
+  std::function<void()> onListening_;
   int boundPort_ = 0;
   bool reuseAddr_;
   bool reusePort_;

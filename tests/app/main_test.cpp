@@ -82,6 +82,9 @@ class Gateway {
     for (const std::string& notice : notices)
       ASSERT_EQ(process->readLine(), notice);
     ASSERT_EQ(process->readLine(), "Listening 127.0.0.1:" + std::to_string(port));
+    // Once listening: the fingerprint of the certificate HTTPS shows on the same port.
+    ASSERT_TRUE(
+        process->readLine().value_or("").starts_with("HTTPS: certificate SHA-256 fingerprint "));
     for (int i = 0; i < 200 && !accepts(port); ++i)
       std::this_thread::sleep_for(10ms);
   }

@@ -141,9 +141,10 @@ void TlsServer::checkCertificate(std::int64_t now, const std::vector<std::string
 
 Task<void> TlsServer::maintain() {
   if (!on()) co_return;
-  for (;;) {
-    co_await SleepFor(std::chrono::seconds(kTicketKeyLifetimeSeconds));
-    rotateTicketKeys();
+  constexpr std::int64_t kLooksPerKey = kTicketKeyLifetimeSeconds / kCheckEverySeconds;
+  for (std::int64_t look = 1;; ++look) {
+    co_await SleepFor(std::chrono::seconds(kCheckEverySeconds));
+    if (look % kLooksPerKey == 0) rotateTicketKeys();
     checkCertificate(unixNow(), currentDeviceNames());
   }
 }

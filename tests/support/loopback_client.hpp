@@ -9,11 +9,27 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace relaydash::testing {
+
+// Takes one whole answer (a Content-Length body, or a bare status) from the front of what has
+// arrived; nothing while it is incomplete.
+inline std::optional<std::string> takeAnswer(std::string& pending) {
+  const auto headEnd = pending.find("\r\n\r\n");
+  if (headEnd == std::string::npos) return std::nullopt;
+  std::size_t length = 0;
+  const auto cl = pending.find("Content-Length: ");
+  if (cl != std::string::npos && cl < headEnd) length = std::stoul(pending.substr(cl + 16));
+  const std::size_t total = headEnd + 4 + length;
+  if (pending.size() < total) return std::nullopt;
+  std::string answer = pending.substr(0, total);
+  pending.erase(0, total);
+  return answer;
+}
 
 // A blocking TCP client on 127.0.0.1 for wire-level tests: send bytes, read what comes back.
 class LoopbackClient {
@@ -86,18 +102,7 @@ class LoopbackClient {
   // bare status), and returns it; later bytes stay for the next call.
   std::string readAnswer(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     for (;;) {
-      const auto headEnd = pending_.find("\r\n\r\n");
-      if (headEnd != std::string::npos) {
-        std::size_t length = 0;
-        const auto cl = pending_.find("Content-Length: ");
-        if (cl != std::string::npos && cl < headEnd) length = std::stoul(pending_.substr(cl + 16));
-        const std::size_t total = headEnd + 4 + length;
-        if (pending_.size() >= total) {
-          std::string answer = pending_.substr(0, total);
-          pending_.erase(0, total);
-          return answer;
-        }
-      }
+      if (std::optional<std::string> answer = takeAnswer(pending_)) return std::move(*answer);
       if (readSome(pending_, limit) == 0) {
         std::string rest = std::move(pending_);
         pending_.clear();

@@ -74,18 +74,7 @@ class TlsClient {
   // when the connection ends first (or nothing comes within the limit).
   std::string readAnswer() {
     for (;;) {
-      const auto headEnd = pending_.find("\r\n\r\n");
-      if (headEnd != std::string::npos) {
-        std::size_t length = 0;
-        const auto cl = pending_.find("Content-Length: ");
-        if (cl != std::string::npos && cl < headEnd) length = std::stoul(pending_.substr(cl + 16));
-        const std::size_t total = headEnd + 4 + length;
-        if (pending_.size() >= total) {
-          std::string answer = pending_.substr(0, total);
-          pending_.erase(0, total);
-          return answer;
-        }
-      }
+      if (std::optional<std::string> answer = takeAnswer(pending_)) return std::move(*answer);
       char chunk[65536];
       std::size_t n = 0;
       if (SSL_read_ex(connection_.get(), chunk, sizeof chunk, &n) != 1) {

@@ -5,6 +5,7 @@
 import { gatewayIdOf } from '/ui/config/forwarder.js';
 import * as api from '/ui/lib/api.js';
 import { ask, h } from '/ui/lib/dom.js';
+import { offerHttps } from '/ui/lib/https.js';
 import { EXPIRED_TOKEN, TOKEN_LIFETIME_HOURS } from '/ui/lib/contract.js';
 import { IDLE_LIMIT_MS, dropDrafts, keepDraft, watchIdle } from '/ui/lib/session.js';
 import * as pages from '/ui/pages/index.js';
@@ -28,6 +29,8 @@ const gatewayEl = document.getElementById('gateway-id');
 const hostEl = document.getElementById('gateway-host');
 const nav = document.getElementById('nav');
 const banner = document.getElementById('password-banner');
+
+offerHttps(document.querySelector('header.top'));
 
 // Whether the administrator's password is still the factory one; null until the gateway said.
 let defaultPassword = null;

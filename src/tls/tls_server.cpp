@@ -1,5 +1,7 @@
 #include "tls/tls_server.hpp"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -95,6 +97,7 @@ void TlsServer::useOwn(std::int64_t now, const std::vector<std::string>& names) 
 }
 
 void TlsServer::publish() {
+  ::mkdir(stateFolder_.c_str(), 0755);
   summary_.https = true;
   summary_.why.clear();
   summary_.redirect = settings_.redirect;
@@ -138,9 +141,10 @@ void TlsServer::checkCertificate(std::int64_t now, const std::vector<std::string
 
 Task<void> TlsServer::maintain() {
   if (!on()) co_return;
-  for (;;) {
-    co_await SleepFor(std::chrono::seconds(kTicketKeyLifetimeSeconds));
-    rotateTicketKeys();
+  constexpr std::int64_t kLooksPerKey = kTicketKeyLifetimeSeconds / kCheckEverySeconds;
+  for (std::int64_t look = 1;; ++look) {
+    co_await SleepFor(std::chrono::seconds(kCheckEverySeconds));
+    if (look % kLooksPerKey == 0) rotateTicketKeys();
     checkCertificate(unixNow(), currentDeviceNames());
   }
 }

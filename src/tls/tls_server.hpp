@@ -58,8 +58,10 @@ class TlsServer {
   // HTTPS is off or OpenSSL cannot make one (which is printed).
   std::unique_ptr<StreamLayer> open(int fd, std::string_view received) const;
 
-  // Runs as long as the loop: turns the ticket keys over, and makes the device's certificate
-  // anew when its names have changed or its end draws near, every kCheckEvery.
+  // Runs as long as the loop: looks every kCheckEverySeconds whether the device's certificate
+  // must be made anew (its names changed: a new address, another host name; or its end draws
+  // near), and turns the ticket keys over every kTicketKeyLifetimeSeconds.
+  static constexpr std::int64_t kCheckEverySeconds = 600;
   Task<void> maintain();
   // What maintain() does at each turn; public for tests. `now` in Unix seconds.
   void rotateTicketKeys();

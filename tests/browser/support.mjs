@@ -59,8 +59,10 @@ export class Gateway {
     this.child = null;
   }
 
-  static async start(sample) {
+  // env: variables the server gets besides the tests' own.
+  static async start(sample, env = {}) {
     const gw = new Gateway(sample);
+    gw.env = env;
     try {
       gw.port = await freePort();
       await gw.launch();
@@ -89,6 +91,7 @@ export class Gateway {
         RELAYDASH_JOURNAL_WATCH: path.join(this.bin, 'state'),
         // The pages are what is tested here: every status call reads the tools afresh.
         RELAYDASH_STATUS_FRESH_MS: '0',
+        ...this.env,
       },
       stdio: ['ignore', 'pipe', 'pipe'],
     });

@@ -8,6 +8,7 @@ import { agoText, bytesText, durationText, localClockText, localTimeText, percen
 import {
   VERDICT_MARKS, VERDICT_TONES, ackTone, pullText, startsAtBoot, unitBadge, unitSinceText,
 } from '/ui/lib/gateway.js';
+import { httpsFacts } from '/ui/lib/https.js';
 import { logsHref } from '/ui/lib/journal.js';
 import { activityTable } from '/ui/widgets/activity-table.js';
 import { linkChart } from '/ui/widgets/chart.js';
@@ -26,6 +27,17 @@ const text = (v) => (v === null || v === undefined || v === '' ? '–' : String(
 function facts(rows) {
   return h('dl', { class: 'facts' }, rows.filter(([, d]) => d !== null && d !== undefined)
     .map(([t, d]) => [h('dt', {}, t), h('dd', {}, d)]));
+}
+
+// What the relaydash card says of HTTPS: the certificate's fingerprint, whose it is and until
+// when it holds, or why HTTPS is off; nothing until the gateway has said.
+function httpsText(tls) {
+  if (!tls) return null;
+  if (!tls.https) return h('span', {}, 'off: ', tls.why);
+  const until = new Date(tls.notAfter * 1000).toISOString().slice(0, 10);
+  return h('span', { class: 'https-facts' },
+    tls.certificate === 'installed' ? 'on, with the operator\'s certificate' : 'on, with a certificate made by this gateway',
+    ` (valid until ${until}), SHA-256 fingerprint `, h('code', { class: 'fingerprint' }, tls.fingerprint));
 }
 
 function card(id, title) {
@@ -231,6 +243,24 @@ export function statusView(page, app) {
     el.classList.add('old');
   }
 
+  // The relaydash card, with HTTPS once the gateway has said (asked once, with the first status).
+  let shownSelf = null;
+  let tls = null;
+  let tlsAsked = false;
+  const fillSelf = () => {
+    if (!tlsAsked) {
+      tlsAsked = true;
+      httpsFacts().then((t) => {
+        tls = t;
+        fillSelf();
+      }).catch(() => {
+        tlsAsked = false;
+      });
+    }
+    self.fill(facts([['Version', shownSelf.version], ['Running for', durationText(shownSelf.uptimeSeconds)],
+      ['HTTPS', httpsText(tls)]]));
+  };
+
   function render(s, recent, asked) {
     const now = Date.now();
     const errors = s.errors ?? {};
@@ -250,7 +280,8 @@ export function statusView(page, app) {
     fill(ssh, errors.units, () => sshBody(s.units.ssh));
     fill(config, errors.forwarderConfig, () => configBody(s.forwarderConfig));
     fill(gateway, errors.gateway, () => gatewayBody(s.gateway, errors.clock));
-    self.fill(facts([['Version', s.relaydash.version], ['Running for', durationText(s.relaydash.uptimeSeconds)]]));
+    shownSelf = s.relaydash;
+    fillSelf();
     updated.textContent = `Updated ${localTimeText(new Date(now).toISOString())}.`;
   }
 

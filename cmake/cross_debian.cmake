@@ -38,8 +38,8 @@ foreach(kind EXE SHARED MODULE)
 endforeach()
 
 # qemu runs the programs with the sysroot's loader and libraries (-L: the target's absolute
-# paths are looked up in the sysroot first): the C library, libstdc++ for the tests, and SQLite
-# and libsodium, which the program opens at start from the loader's default folders
+# paths are looked up in the sysroot first): the C library, libstdc++ for the tests, and SQLite,
+# libsodium and OpenSSL, which the program opens at start from the loader's default folders
 # (/usr/lib/TRIPLET), as on a board. The sysroot's path must hold no space: the tests split this
 # command line on spaces (tests/support/own_program.hpp).
 find_program(RELAYDASH_QEMU ${RELAYDASH_CROSS_QEMU})

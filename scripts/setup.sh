@@ -6,7 +6,8 @@
 #   package   the Debian packages: dpkg-shlibdeps, lintian, file, systemd-analyze, debootstrap
 #   cross     the ARM builds: Debian's cross compilers and qemu-user (the ARM libraries come from
 #             a sysroot, scripts/sysroot.sh, never from this machine's multiarch)
-#   systemd   the package under a real systemd: systemd-nspawn, debootstrap, ip, pgrep
+#   systemd   the package under a real systemd: systemd-nspawn, debootstrap, ip, pgrep, openssl
+#   scan      the TLS scanners run against a local server: sslscan and testssl.sh
 # A mirror can be out of sync for a while ("Mirror sync in progress?"): `apt-get update` is tried
 # a few times, then its failure is tolerated as long as the packages can still be installed.
 # When they cannot, apt's own message says which, and the exit status is 75 (EX_TEMPFAIL): the
@@ -23,8 +24,9 @@ for group in "$@"; do
   case $group in
   package) packages+=(dpkg-dev lintian file systemd debootstrap) ;;
   cross) packages+=(g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user) ;;
-  systemd) packages+=(systemd-container debootstrap iproute2 procps) ;;
-  *) echo "usage: scripts/setup.sh [package] [cross] [systemd]" >&2; exit 2 ;;
+  systemd) packages+=(systemd-container debootstrap iproute2 procps openssl) ;;
+  scan) packages+=(sslscan testssl.sh) ;;
+  *) echo "usage: scripts/setup.sh [package] [cross] [systemd] [scan]" >&2; exit 2 ;;
   esac
 done
 

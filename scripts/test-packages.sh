@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the three Debian packages (scripts/package.sh) and checks each one: its file list,
-# control fields and Depends:, a stripped program for the right machine, the conffile, lintian's
-# verdict (no error, no warning), and `systemd-analyze verify` on its unit in a root made of the
-# package and this machine's systemd units. The amd64 package's program is then started from
-# the unpacked package and must answer /health and a sign-in. Installs what it needs
-# (scripts/setup.sh cross package).
+# Builds the three Debian packages (scripts/package.sh) and checks each one: its file list (and
+# the empty folder of the operator's certificates), control fields and Depends:, a stripped
+# program for the right machine, the conffile, lintian's verdict (no error, no warning), and
+# `systemd-analyze verify` on its unit in a root made of the package and this machine's systemd
+# units. The amd64 package's program is then started from the unpacked package and must answer
+# /health and a sign-in. Installs what it needs (scripts/setup.sh cross package).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,12 +34,15 @@ for arch in amd64 armhf arm64; do
 
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
   [[ $files == "$expected_files" ]] || fail "$deb holds:"$'\n'"$files"
+  # The operator's certificates go here: shipped empty and readable by all, owned by root.
+  tls_folder=$(dpkg-deb -c "$deb" | awk '$6 == "./etc/relaydash/tls/" { print $1, $2 }')
+  [[ $tls_folder == "drwxr-xr-x root/root" ]] || fail "$deb: /etc/relaydash/tls is '$tls_folder'"
   [[ $(dpkg-deb -f "$deb" Package) == relaydash ]] || fail "$deb: Package"
   [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$deb: Version"
   [[ $(dpkg-deb -f "$deb" Architecture) == "$arch" ]] || fail "$deb: Architecture"
   depends=$(dpkg-deb -f "$deb" Depends)
   # The dlopen'ed libraries, the service manager, and the C library dpkg-shlibdeps found.
-  for needed in libsqlite3-0 libsodium23 systemd 'libc6 (>= '; do
+  for needed in libsqlite3-0 libsodium23 libssl3 systemd 'libc6 (>= '; do
     [[ ", $depends" == *", $needed"* ]] || fail "$deb: Depends: $depends lacks $needed"
   done
   echo "Depends: $depends"

@@ -9,8 +9,12 @@
 # is rolled back;
 # sshd/stop and sshd/start; a restore; systemd starts relaydash again after kill -9; the unit's
 # `systemd-analyze security` exposure is at most 3.5; the first password is the gateway's own
-# (a file for root alone, removed once the password is changed); an edited
-# /etc/default/relaydash survives an upgrade; remove keeps the account database, purge deletes it.
+# (a file for root alone, removed once the password is changed); HTTPS on the same port (the
+# same /health, the certificate's fingerprint as a client sees it, in the fingerprint file and
+# in the installation's message, its key for root alone, a new certificate for a new host name,
+# an operator's certificate in /etc/relaydash/tls winning after a restart, the redirect of plain
+# HTTP from another address); an edited /etc/default/relaydash survives an upgrade; remove keeps
+# the account database, purge deletes it; both keep the operator's certificate.
 #
 # The root (debootstrap, minbase and what the checks need) is kept in .cache/test-systemd and
 # made again only when its package list changes; every run boots a fresh overlay of it, so runs
@@ -28,7 +32,7 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "test-systemd: must run as root (debootstrap, systemd-nspawn, nsenter)" >&2
   exit 1
 fi
-for tool in debootstrap systemd-nspawn unshare nsenter ip ss curl dpkg-deb; do
+for tool in debootstrap systemd-nspawn unshare nsenter ip ss curl openssl dpkg-deb; do
   if ! command -v "$tool" >/dev/null; then
     echo "test-systemd: $tool is missing: scripts/setup.sh systemd package" >&2
     exit 1
@@ -42,7 +46,7 @@ done
 # systemd as init, D-Bus for timedatectl, ssh for sshd/start and stop, and the libraries the
 # package depends on (the container has no network, so apt finds them installed).
 container_root "$root/.cache/test-systemd" \
-  systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23 test-systemd
+  systemd,systemd-sysv,dbus,openssh-server,libsqlite3-0,libsodium23,libssl3 test-systemd
 [[ ${1:-} == --prepare ]] && exit 0
 
 version=$(sed -n 's/^project(relaydash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -110,15 +114,28 @@ status() {
 unit_property() {
   inside systemctl show --property="$2" --value "$1"
 }
-# call PROCEDURE BODY: the answer in $answer, its HTTP status in $code.
+# call PROCEDURE BODY [SCHEME]: the answer in $answer, its HTTP status in $code. Over https the
+# certificate is not checked: it is the gateway's own, self-signed.
 call() {
-  code=$(in_network curl -s --max-time 60 -o "$work/answer" -w '%{http_code}' -X POST \
-    --data "$2" "http://127.0.0.1:$port/rpc/v1/$1") || true
+  code=$(in_network curl -s -k --max-time 60 -o "$work/answer" -w '%{http_code}' -X POST \
+    --data "$2" "${3:-http}://127.0.0.1:$port/rpc/v1/$1") || true
   answer=$(cat "$work/answer" 2>/dev/null || true)
   rm -f "$work/answer"
 }
 health() {
-  in_network curl -s --max-time 5 "http://127.0.0.1:$port/health" || true
+  in_network curl -s -k --max-time 5 "${1:-http}://127.0.0.1:$port/health" || true
+}
+# The SHA-256 fingerprint of the certificate the server presents, as a TLS client reads it.
+served_fingerprint() {
+  in_network timeout 30 openssl s_client -connect "127.0.0.1:$port" </dev/null 2>/dev/null |
+    openssl x509 -noout -fingerprint -sha256 2>/dev/null | sed -n 's/^.*Fingerprint=//p'
+}
+fingerprint_file() {
+  cat "$files/var/lib/relaydash/tls/fingerprint" 2>/dev/null || true
+}
+# The member NAME of the object in $answer, as JSON text ("gateway", true, [...]).
+member() {
+  sed -n "s/.*\"$1\":\(\"[^\"]*\"\|\[[^]]*\]\|[a-z0-9]*\).*/\1/p" <<<"$answer"
 }
 sign_in() {
   call login/password "{\"username\":\"admin\",\"password\":\"$1\"}"
@@ -151,6 +168,8 @@ echo "$output" | sed -n '/relaydash did not start/,/^$/p'
 [[ $(status) == "install ok installed $version" ]] || fail "status: $(status)"
 [[ $output == *"relaydash did not start; see: journalctl -u relaydash"* &&
   $output == *"password in /etc/relaydash/initial-password"* &&
+  $output == *"or https://"*":$port/ui in a browser."* &&
+  $output == *"fingerprint is written to /var/lib/relaydash/tls/fingerprint"* &&
   $output != *"relaydash is running"* ]] || fail "the message: $output"
 [[ $(inside systemctl is-active relaydash) != active ]] || fail "active while the port is taken"
 inside journalctl -q -u relaydash -g 'Address already in use' >/dev/null ||
@@ -180,6 +199,37 @@ first_password=$(cat "$password_file" 2>/dev/null || true)
 call login/password '{"username":"admin","password":"quilm"}'
 [[ $code == 403 ]] || fail "the factory password: $code $answer"
 sign_in "$first_password"
+
+echo "== HTTPS on port $port, with the gateway's own certificate"
+# The same answer, status line and headers included, over either.
+plain=$(in_network curl -s -i --max-time 5 "http://127.0.0.1:$port/health" 2>&1 || true)
+secure=$(in_network curl -s -i -k --max-time 5 "https://127.0.0.1:$port/health" 2>&1 || true)
+[[ -n $plain && $plain == "$secure" ]] ||
+  fail "/health over https differs:"$'\n'"$plain"$'\n'"---"$'\n'"$secure"
+own_fingerprint=$(served_fingerprint)
+echo "served: ${own_fingerprint:-nothing}"
+[[ $own_fingerprint =~ ^([0-9A-F]{2}:){31}[0-9A-F]{2}$ ]] ||
+  fail "no certificate's fingerprint over TLS: '$own_fingerprint'"
+[[ $(fingerprint_file) == "$own_fingerprint" ]] ||
+  fail "the fingerprint file holds '$(fingerprint_file)', the client saw '$own_fingerprint'"
+inside journalctl -q -u relaydash -g "^HTTPS: certificate SHA-256 fingerprint $own_fingerprint\$" \
+  >/dev/null || fail "the journal does not give the fingerprint $own_fingerprint"
+# The key is the service's own (root's) alone; the certificate is public, but written under the
+# unit's umask.
+tls=$files/var/lib/relaydash/tls
+[[ $(stat -c '%U %a' "$tls/relaydash.key" 2>&1) == "root 600" ]] ||
+  fail "the certificate's key: $(stat -c '%U %a' "$tls/relaydash.key" 2>&1)"
+echo "key: $(stat -c '%U %a' "$tls/relaydash.key"); certificate: $(stat -c '%U %a' "$tls/relaydash.crt")"
+call server/tls '{}'
+[[ $code == 200 && $(member https) == true && $(member certificate) == '"generated"' &&
+  $(member fingerprint) == "\"$own_fingerprint\"" && $(member secure) == false &&
+  $(member redirect) == false ]] || fail "server/tls over http: $code $answer"
+host=$(inside hostname)
+[[ $(member names) == "[\"$host\",\"$host.local\",\"localhost\",\"127.0.0.1\",\"192.0.2.1\""* ]] ||
+  fail "server/tls: the certificate's names: $(member names)"
+call server/tls '{}' https
+[[ $code == 200 && $(member secure) == true ]] || fail "server/tls over https: $code $answer"
+echo "names: $(member names)"
 
 echo "== gateway/status and gateway/logs"
 call gateway/status "{\"auth\":\"$auth\"}"
@@ -295,6 +345,15 @@ inside systemctl daemon-reload
 inside systemctl restart relaydash || fail "restart with the bus again"
 sign_in "$first_password"
 
+echo "== HTTPS after the host name changed: a certificate for the new name"
+renewed=$(served_fingerprint)
+call server/tls '{}'
+[[ $(member names) == '["relay-gateway-2","relay-gateway-2.local","localhost",'* ]] ||
+  fail "server/tls after the host name changed: the names: $(member names)"
+[[ -n $renewed && $renewed != "$own_fingerprint" && $(fingerprint_file) == "$renewed" &&
+  $(member fingerprint) == "\"$renewed\"" ]] ||
+  fail "after the host name changed: served '$renewed', before '$own_fingerprint', file '$(fingerprint_file)', $answer"
+
 echo "== kill -9 of relaydash"
 before=$(unit_property relaydash MainPID)
 # Never "kill -9 0": that would be this script's own process group.
@@ -315,6 +374,47 @@ if [[ -z $exposure ]] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 3.5) }'; th
   fail "exposure ${exposure:-unknown} is above 3.5"
 fi
 
+echo "== HTTPS with the operator's certificate in /etc/relaydash/tls"
+# Made as an operator would; a certificate without its key, later in name order, is passed over.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 \
+  -subj /CN=gateway.example.net -addext subjectAltName=DNS:gateway.example.net \
+  -keyout "$work/operator.key" -out "$work/operator.crt" 2>/dev/null || fail "openssl req"
+operator_fingerprint=$(openssl x509 -in "$work/operator.crt" -noout -fingerprint -sha256 |
+  sed -n 's/^.*Fingerprint=//p')
+operator_tls=$files/etc/relaydash/tls
+[[ $(stat -c '%U %a' "$operator_tls" 2>&1) == "root 755" ]] ||
+  fail "/etc/relaydash/tls: $(stat -c '%U %a' "$operator_tls" 2>&1)"
+install -m 0644 "$work/operator.crt" "$operator_tls/gateway.crt"
+install -m 0600 "$work/operator.key" "$operator_tls/gateway.key"
+install -m 0644 "$tls/relaydash.crt" "$operator_tls/without-key.crt"
+inside systemctl restart relaydash || fail "restart with the operator's certificate"
+served=$(served_fingerprint)
+call server/tls '{}'
+echo "served: $served, the operator's: $operator_fingerprint"
+[[ $served == "$operator_fingerprint" && $(fingerprint_file) == "$operator_fingerprint" &&
+  $(member certificate) == '"installed"' && $(member names) == '["gateway.example.net"]' &&
+  $(member fingerprint) == "\"$operator_fingerprint\"" ]] ||
+  fail "the operator's certificate: served '$served', file '$(fingerprint_file)', $answer"
+[[ $(health https) == '{"kit":"1.4.2"}' ]] || fail "/health with the operator's certificate: $(health https)"
+
+echo "== RELAYDASH_TLS_REDIRECT=on: plain HTTP from another address goes to HTTPS"
+echo RELAYDASH_TLS_REDIRECT=on >>"$options"
+inside systemctl restart relaydash || fail "restart with the redirect"
+# The container's veth address is not loopback: a request from it is another machine's.
+redirected=$(in_network curl -s --max-time 10 --interface 192.0.2.1 -o /dev/null \
+  -w '%{http_code} %{redirect_url}' "http://192.0.2.1:$port/health?from=lan" || true)
+echo "plain from 192.0.2.1: $redirected"
+[[ $redirected == "308 https://192.0.2.1:$port/health?from=lan" ]] ||
+  fail "plain HTTP from 192.0.2.1: $redirected"
+over_https=$(in_network curl -s -k --max-time 10 --interface 192.0.2.1 \
+  "https://192.0.2.1:$port/health" || true)
+[[ $over_https == '{"kit":"1.4.2"}' ]] || fail "HTTPS from 192.0.2.1 with the redirect: $over_https"
+[[ $(health) == '{"kit":"1.4.2"}' ]] || fail "plain HTTP from 127.0.0.1 with the redirect: $(health)"
+call server/tls '{}'
+[[ $(member redirect) == true ]] || fail "server/tls with the redirect: $answer"
+cp "$work/options" "$options"
+inside systemctl restart relaydash || fail "restart without the redirect"
+
 echo "== upgrading to $version+1"
 sign_in "$first_password"
 call password/update "{\"auth\":\"$auth\",\"input\":{\"currentPassword\":\"$first_password\",\"newPassword\":\"gateway-1\"}}"
@@ -324,8 +424,12 @@ before=$(unit_property relaydash MainPID)
 output=$(apt_inside install /var/tmp/relaydash/relaydash-next.deb 2>&1) || fail "upgrade: $output"
 echo "$output" | sed -n '/relaydash is running/,/^$/p'
 [[ $(status) == "install ok installed $version+1" ]] || fail "upgrade: $(status)"
-[[ $output == *"relaydash is running. Open http://192.0.2.1:$port/ui"* &&
+[[ $output == *"relaydash is running. Open http://192.0.2.1:$port/ui or https://192.0.2.1:$port/ui in a browser."* &&
   $output != *"initial-password"* ]] || fail "upgrade: the message: $output"
+# The fingerprint of the certificate in use: the operator's.
+[[ $output == *"fingerprint, to compare with the one the browser shows:"$'\n'"  $operator_fingerprint"$'\n'* &&
+  $(served_fingerprint) == "$operator_fingerprint" ]] ||
+  fail "upgrade: the fingerprint in the message is not $operator_fingerprint: $output"
 cmp -s "$work/options" "$options" || fail "upgrade: /etc/default/relaydash changed"
 [[ $(unit_property relaydash MainPID) != "$before" ]] || fail "upgrade: relaydash not restarted"
 sign_in gateway-1
@@ -339,12 +443,17 @@ apt_inside remove relaydash >/dev/null 2>&1 || fail "remove"
 [[ -z $(health) ]] || fail "remove: still serving"
 [[ -f $files/var/lib/relaydash/relaydash.sqlite3 ]] || fail "remove: the database is gone"
 cmp -s "$work/options" "$options" || fail "remove: /etc/default/relaydash changed"
+cmp -s "$work/operator.key" "$operator_tls/gateway.key" || fail "remove: the operator's key is gone"
 
 echo "== purging"
-apt_inside purge relaydash >/dev/null 2>&1 || fail "purge"
+output=$(apt_inside purge relaydash 2>&1) || fail "purge: $output"
 [[ -z $(status) || $(status) == "unknown ok not-installed"* ]] || fail "purge: $(status)"
 [[ ! -e $files/var/lib/relaydash ]] || fail "purge: /var/lib/relaydash is left"
 [[ ! -e $options ]] || fail "purge: /etc/default/relaydash is left"
+# The operator's certificate and key are theirs: kept, and said so.
+cmp -s "$work/operator.key" "$operator_tls/gateway.key" || fail "purge: the operator's key is gone"
+[[ ! -e $files/etc/relaydash/initial-password ]] || fail "purge: the first password's file is left"
+[[ $output == *"/etc/relaydash/tls is kept"* ]] || fail "purge: the message: $output"
 
 if ((failures)); then
   echo "--- relaydash's journal" >&2

@@ -25,8 +25,8 @@ Task<void> answer(Request& request) {
   co_await request.writer->write(200, {}, request.url.path);
 }
 
-// The server's TLS side, set up once in a folder of its own.
-const TlsServer& tlsServer() {
+// The server's TLS side, set up once in a folder of its own, before the loop runs.
+TlsServer& tlsServer() {
   static const std::unique_ptr<TlsServer> server = [] {
     char folder[] = "/tmp/relaydash-tls-fuzz-XXXXXX";
     if (::mkdtemp(folder) == nullptr) std::abort();
@@ -43,11 +43,12 @@ const TlsServer& tlsServer() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  TlsServer& tls = tlsServer();
   static EventLoop loop;
   static Connections connections(4096, false);
   connections.callback = answer;
-  connections.openSecure = [](int fd, std::string_view received) {
-    return tlsServer().open(fd, received);
+  connections.openSecure = [&tls](int fd, std::string_view received) {
+    return tls.open(fd, received);
   };
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return 0;

@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev libsystemd-dev
+  libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev libsystemd-dev libssl-dev
   sqlite3 curl chromium
 )
 for group in "$@"; do

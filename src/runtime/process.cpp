@@ -162,6 +162,11 @@ std::optional<pid_t> spawnShellInItsOwnGroup(const std::string& commandLine) {
   throw OSError(error);
 }
 
+// Collects what a started child writes until it has ended and its output is closed, as
+// runProcess describes. `name` names it in a failure.
+Task<ProcessResult> collect(SpawnedProgram child, Alarm& alarm, const std::string& name,
+                            ProcessLimits limits, OutputSink sink);
+
 }  // namespace
 
 Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits,
@@ -181,12 +186,31 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
   } catch (const OSError& e) {
     co_return notStarted(argv[0], e.errorCode());
   }
+  co_return co_await collect(std::move(child), *alarm, argv[0], limits, std::move(sink));
+}
+
+Task<ProcessResult> runForked(std::function<std::string()> work, ProcessLimits limits) {
+  std::optional<Alarm> alarm;
+  SpawnedProgram child;
+  try {
+    alarm.emplace();
+    child = forkWork(work);
+  } catch (const OSError& e) {
+    co_return notStarted("fork", e.errorCode());
+  }
+  co_return co_await collect(std::move(child), *alarm, "fork", limits, {});
+}
+
+namespace {
+
+Task<ProcessResult> collect(SpawnedProgram child, Alarm& alarm, const std::string& name,
+                            ProcessLimits limits, OutputSink sink) {
   ChildGuard guard(child.pid, true);
   std::optional<ChildExit> watched;
   try {
     watched.emplace(child.pid);
   } catch (const OSError& e) {
-    co_return notStarted(argv[0], e.errorCode());
+    co_return notStarted(name, e.errorCode());
   }
   ChildExit& exit = *watched;
   Socket out(std::move(child.output));
@@ -227,11 +251,11 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
       wake = result.timedOut ? now + kAfterKill : deadline;
       if (const auto poll = exit.pollInterval()) wake = std::min(wake, now + *poll);
     }
-    alarm->set(wake);
+    alarm.set(wake);
 
     std::array<Socket*, ReadableAny::kMaxSockets> sockets{};
     std::size_t count = 0;
-    sockets[count++] = &alarm->socket();
+    sockets[count++] = &alarm.socket();
     if (!exit.reaped()) sockets[count++] = &exit.socket();
     if (!out.closed()) sockets[count++] = &out;
     if (!err.closed()) sockets[count++] = &err;
@@ -242,6 +266,8 @@ Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limi
   result.truncated = result.droppedBytes > 0;
   co_return result;
 }
+
+}  // namespace
 
 Task<ShellResult> runShellCommand(std::string commandLine,
                                   std::optional<std::chrono::milliseconds> timeLimit) {

@@ -59,6 +59,11 @@ using OutputSink = std::function<bool(std::string_view)>;
 Task<ProcessResult> runProcess(std::vector<std::string> argv, ProcessLimits limits = {},
                                OutputSink sink = {});
 
+// Runs `work` in a child made by fork (forkWork) and collects its output as runProcess does:
+// the result's output is what the work returned, status 1 and errorOutput its exception's
+// message when it threw. For work whose lasting costs this process should not carry.
+Task<ProcessResult> runForked(std::function<std::string()> work, ProcessLimits limits = {});
+
 // How a shell command ended.
 struct ShellResult {
   // As system() gives it and a shell reports it: the exit code, 128 plus the signal's number

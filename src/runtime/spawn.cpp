@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <exception>
+#include <string_view>
 
 #include "runtime/os_error.hpp"
 
@@ -158,6 +161,61 @@ SpawnedProgram spawnProgram(const std::string& program, const std::vector<std::s
   const int error = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(),
                                   args.data(), env.data());
   if (error != 0) throw OSError(error);
+  return {pid, std::move(out.read), std::move(err.read)};
+}
+
+namespace {
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(wrote));
+  }
+}
+
+// Keeps nothing of ours open but its output: a connection we close must not stay open in it.
+void keepOnlyOutput(int out, int err) {
+  ::dup2(out, STDOUT_FILENO);
+  ::dup2(err, STDERR_FILENO);
+  const int null = ::open("/dev/null", O_RDONLY);
+  if (null >= 0) ::dup2(null, STDIN_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  ::close_range(STDERR_FILENO + 1, ~0U, 0);
+#else
+  for (int fd = STDERR_FILENO + 1; fd < 4096; ++fd)
+    ::close(fd);
+#endif
+}
+
+[[noreturn]] void runInChild(const std::function<std::string()>& work, int out, int err) {
+  keepOnlyOutput(out, err);
+  ::setpgid(0, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int signal = 1; signal < NSIG; ++signal)
+    ::signal(signal, SIG_DFL);
+  try {
+    writeAll(STDOUT_FILENO, work());
+  } catch (const std::exception& e) {
+    writeAll(STDERR_FILENO, e.what());
+    ::_exit(1);
+  } catch (...) {
+    ::_exit(1);
+  }
+  ::_exit(0);
+}
+
+}  // namespace
+
+SpawnedProgram forkWork(const std::function<std::string()>& work) {
+  Pipe out = newPipe();
+  Pipe err = newPipe();
+  const pid_t pid = ::fork();
+  if (pid < 0) raiseOSError();
+  if (pid == 0) runInChild(work, out.write.get(), err.write.get());
   return {pid, std::move(out.read), std::move(err.read)};
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ struct SpawnedProgram {
 // started). Raises OSError when it cannot be started.
 SpawnedProgram spawnProgram(const std::string& program, const std::vector<std::string>& argv,
                             const std::vector<std::string>& environment);
+
+// Runs `work` in a child made by fork, without exec: what it returns is the child's standard
+// output, and an exception ends the child with status 1 and its message on standard error. The
+// child is in a process group of its own, with its signals at their defaults, and ends with
+// _exit: it never runs our exit handlers or flushes our buffers. For work whose lasting costs
+// (a library loaded once, the memory it keeps) this process should not carry. Raises OSError
+// when no process can be made.
+SpawnedProgram forkWork(const std::function<std::string()>& work);
 
 // Starts "/bin/sh -c commandLine" as the C library's system() does: the server's standard input,
 // output and error and its whole environment are inherited, and so is its process group. Unlike

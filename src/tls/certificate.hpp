@@ -17,6 +17,8 @@ struct CertificateFacts {
   std::string fingerprint;
   std::vector<std::string> names;
   std::int64_t notAfter = 0;
+
+  bool operator==(const CertificateFacts&) const = default;
 };
 
 // A certificate and its private key, as PEM text.

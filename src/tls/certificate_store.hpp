@@ -14,6 +14,8 @@ namespace relaydash {
 struct CertificateFiles {
   std::string certificate;
   std::string key;
+
+  bool operator==(const CertificateFiles&) const = default;
 };
 
 // The operator's own certificate in the folder: NAME.crt (PEM; the chain may follow it) with

@@ -1,20 +1,23 @@
 #include "tls/tls_server.hpp"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "runtime/event_loop.hpp"
-#include "tls/certificate_store.hpp"
+#include "runtime/print_line.hpp"
+#include "runtime/process.hpp"
 #include "tls/device_names.hpp"
 #include "tls/tls_error.hpp"
 #include "tls/tls_session.hpp"
 
 namespace relaydash {
 namespace {
+
+// Loading OpenSSL and making a key take a few milliseconds, far longer on a slow board.
+constexpr std::chrono::seconds kChoiceTimeout{60};
 
 std::int64_t unixNow() {
   return static_cast<std::int64_t>(std::time(nullptr));
@@ -23,6 +26,10 @@ std::int64_t unixNow() {
 bool variableIs(const char* name, const char* value) {
   const char* set = std::getenv(name);
   return set && std::string_view(set) == value;
+}
+
+std::string fingerprintLine(const std::string& fingerprint) {
+  return "HTTPS: certificate SHA-256 fingerprint " + fingerprint;
 }
 
 }  // namespace
@@ -43,76 +50,94 @@ TlsServer::TlsServer(TlsSettings settings, std::string stateFolder)
     summary_.why = "RELAYDASH_TLS is off";
     return;
   }
-  const OpenSsl* ssl = openSsl();
-  if (!ssl) {
-    summary_.why = openSslMissing();
-    return;
-  }
-  try {
-    keys_ = std::make_shared<TicketKeys>(*ssl);
-    setUp(unixNow(), currentDeviceNames());
-  } catch (const TlsError& e) {
-    context_.reset();
-    summary_.why = e.what();
-  }
-}
-
-void TlsServer::setUp(std::int64_t now, const std::vector<std::string>& names) {
-  if (!useInstalled()) useOwn(now, names);
-  publish();
-}
-
-bool TlsServer::useInstalled() {
-  const std::optional<CertificateFiles> files = installedCertificate(settings_.installedFolder);
-  if (!files) return false;
-  try {
-    const OpenSsl& ssl = *openSsl();
-    const std::optional<std::string> pem = readWholeFile(files->certificate);
-    if (!pem) throw TlsError("cannot read " + files->certificate);
-    CertificateFacts facts = readCertificate(ssl, *pem);
-    context_ = std::make_shared<TlsContext>(ssl, *files, keys_);
-    summary_.source = CertificateSource::Installed;
-    summary_.certificate = std::move(facts);
-    return true;
-  } catch (const TlsError& e) {
-    notes_.push_back("The certificate in " + settings_.installedFolder +
-                     " cannot be used, the device's own is: " + e.what());
-    return false;
+  std::optional<EventLoop> own;
+  if (!EventLoop::exists()) own.emplace();
+  CertificateChoice choice =
+      EventLoop::current().blockOn(choose(unixNow(), currentDeviceNames(), false));
+  for (std::string& note : choice.notes)
+    notes_.push_back(std::move(note));
+  if (choice.https) {
+    adopt(std::move(choice));
+  } else {
+    summary_.why = std::move(choice.why);
   }
 }
 
-void TlsServer::useOwn(std::int64_t now, const std::vector<std::string>& names) {
-  const OpenSsl& ssl = *openSsl();
-  OwnCertificate own = ensureOwnCertificate(ssl, stateFolder_, names, now);
-  try {
-    context_ = std::make_shared<TlsContext>(ssl, own.files, keys_);
-  } catch (const TlsError&) {
-    // A key that does not fit its certificate (a stop between writing the two): made anew.
-    if (own.made) throw;
-    own = ensureOwnCertificate(ssl, stateFolder_, names, now, true);
-    context_ = std::make_shared<TlsContext>(ssl, own.files, keys_);
+Task<CertificateChoice> TlsServer::choose(std::int64_t now, std::vector<std::string> names,
+                                          bool onlyOwn) {
+  if (!loaded()) {
+    const ProcessResult chosen = co_await runForked(
+        [this, now, &names, onlyOwn] {
+          return encodeChoice(
+              chooseCertificate(settings_.installedFolder, stateFolder_, now, names, onlyOwn));
+        },
+        ProcessLimits{.timeout = kChoiceTimeout});
+    if (chosen.started()) {
+      if (chosen.status == 0) {
+        if (std::optional<CertificateChoice> choice = decodeChoice(chosen.output)) {
+          co_return std::move(*choice);
+        }
+      }
+      co_return CertificateChoice::none(
+          "the certificate could not be chosen (the check ended with status " +
+          std::to_string(chosen.status) +
+          (chosen.errorOutput.empty() ? "" : ": " + chosen.errorOutput) + ")");
+    }
+    // No process can be made now: chosen here, at the cost of OpenSSL's memory.
   }
-  summary_.source = CertificateSource::Generated;
-  summary_.certificate = std::move(own.facts);
+  co_return chooseCertificate(settings_.installedFolder, stateFolder_, now, names, onlyOwn);
 }
 
-void TlsServer::publish() {
-  ::mkdir(stateFolder_.c_str(), 0755);
+void TlsServer::adopt(CertificateChoice choice) {
+  files_ = std::move(choice.files);
   summary_.https = true;
   summary_.why.clear();
+  summary_.source = choice.source;
+  summary_.certificate = std::move(choice.facts);
   summary_.redirect = settings_.redirect;
-  if (!writeFingerprint(stateFolder_, summary_.certificate.fingerprint)) {
-    notes_.push_back("cannot write " + stateFolder_ + "/fingerprint");
+  if (!context_) return;
+  try {
+    context_ = std::make_shared<TlsContext>(*openSsl(), files_, keys_);
+  } catch (const TlsError& e) {
+    // The context in use stays, with the certificate it has.
+    std::fprintf(stderr, "the new certificate cannot be served: %s\n", e.what());
+  }
+}
+
+bool TlsServer::load() {
+  if (context_) return true;
+  if (!summary_.https) return false;
+  try {
+    const OpenSsl* ssl = openSsl();
+    if (!ssl) throw TlsError(openSslMissing());
+    if (!keys_) keys_ = std::make_shared<TicketKeys>(*ssl);
+    context_ = std::make_shared<TlsContext>(*ssl, files_, keys_);
+    // The operator may have put another certificate in place since it was chosen: what is
+    // told of it is what is served.
+    if (const std::optional<std::string> pem = readWholeFile(files_.certificate)) {
+      CertificateFacts facts = readCertificate(*ssl, *pem);
+      if (facts.fingerprint != summary_.certificate.fingerprint) {
+        summary_.certificate = std::move(facts);
+        printLine(startLine());
+      }
+    }
+    return true;
+  } catch (const TlsError& e) {
+    context_.reset();
+    summary_.https = false;
+    summary_.why = e.what();
+    printLine(startLine());
+    return false;
   }
 }
 
 std::string TlsServer::startLine() const {
   if (!on()) return "HTTPS is off: " + summary_.why;
-  return "HTTPS: certificate SHA-256 fingerprint " + summary_.certificate.fingerprint;
+  return fingerprintLine(summary_.certificate.fingerprint);
 }
 
-std::unique_ptr<StreamLayer> TlsServer::open(int fd, std::string_view received) const {
-  if (!context_) return nullptr;
+std::unique_ptr<StreamLayer> TlsServer::open(int fd, std::string_view received) {
+  if (!load()) return nullptr;
   try {
     return std::make_unique<TlsSession>(context_, fd, received);
   } catch (const TlsError& e) {
@@ -125,18 +150,18 @@ void TlsServer::rotateTicketKeys() {
   if (keys_) keys_->rotate();
 }
 
-void TlsServer::checkCertificate(std::int64_t now, const std::vector<std::string>& names) {
-  if (!context_ || summary_.source == CertificateSource::Installed) return;
-  if (!needsRenewal(summary_.certificate, names, now)) return;
-  try {
-    useOwn(now, names);
-    publish();
-    std::printf("%s (made anew for %zu names)\n", startLine().c_str(), names.size());
-    std::fflush(stdout);
-  } catch (const TlsError& e) {
+Task<void> TlsServer::checkCertificate(std::int64_t now, std::vector<std::string> names) {
+  if (!on() || summary_.source == CertificateSource::Installed) co_return;
+  if (!needsRenewal(summary_.certificate, names, now)) co_return;
+  CertificateChoice choice = co_await choose(now, names, true);
+  if (!choice.https) {
     // The certificate in use stays; the next turn tries again.
-    std::fprintf(stderr, "the device's certificate could not be made anew: %s\n", e.what());
+    std::fprintf(stderr, "the device's certificate could not be made anew: %s\n",
+                 choice.why.c_str());
+    co_return;
   }
+  adopt(std::move(choice));
+  printLine(startLine() + " (made anew for " + std::to_string(names.size()) + " names)");
 }
 
 Task<void> TlsServer::maintain() {
@@ -145,7 +170,7 @@ Task<void> TlsServer::maintain() {
   for (std::int64_t look = 1;; ++look) {
     co_await SleepFor(std::chrono::seconds(kCheckEverySeconds));
     if (look % kLooksPerKey == 0) rotateTicketKeys();
-    checkCertificate(unixNow(), currentDeviceNames());
+    co_await checkCertificate(unixNow(), currentDeviceNames());
   }
 }
 

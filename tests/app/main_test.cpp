@@ -281,6 +281,24 @@ TEST_F(Running, HealthAnswersEveryMethodAndSubpath) {
   }
 }
 
+// OpenSSL comes into the server with its first TLS connection: a gateway nobody browses over
+// HTTPS never carries its memory, though the certificate was chosen at start.
+TEST_F(Running, OpenSslIsLoadedByTheFirstTlsConnection) {
+  const auto opened = [this] {
+    std::ifstream maps("/proc/" + std::to_string(gateway.process->pid()) + "/maps");
+    const std::string all{std::istreambuf_iterator<char>(maps), {}};
+    return all.find("libssl.so") != std::string::npos;
+  };
+  EXPECT_FALSE(opened());
+  EXPECT_EQ(gateway.get("/health").status, 200);
+  EXPECT_FALSE(opened());
+  LoopbackClient hello(gateway.port);
+  hello.send(std::string("\x16\x03\x01\x00\x05hello", 10));
+  EXPECT_TRUE(hello.closedByPeer());
+  EXPECT_TRUE(opened());
+  EXPECT_EQ(gateway.get("/health").status, 200);
+}
+
 TEST_F(Running, EveryOtherPathIsRedirectedToTheApplication) {
   for (const std::string path : {"/", "/index.html", "/UI", "/rpc2", "/healthz"}) {
     const Answer a = gateway.get(path);

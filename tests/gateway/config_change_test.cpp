@@ -251,15 +251,18 @@ TEST_F(ConfigChange, StorageThatFailsLeavesTheFileUntouched) {
 }
 
 TEST_F(ConfigChange, OneChangeAtATimeAndPatchesWaitTheirTurn) {
-  systemctl.delay("restart", 0.5);
+  systemctl.gate("restart");
   std::optional<ChangeOutcome> first;
   loop.spawn(
       [](ConfigChanges& c, ChangeRequest r, std::optional<ChangeOutcome>& out) -> Task<void> {
         out = co_await c.change(std::move(r));
       }(changes, patch(R"({"gateway_conf":{"stat_interval":60}})", 200ms), first));
-  loop.runFor(100ms);
-  ASSERT_TRUE(changes.busy());
-  EXPECT_EQ(changes.progress()->step, ChangeStep::Restarting);
+  const auto restarting = [&] {
+    return changes.busy() && changes.progress()->step == ChangeStep::Restarting;
+  };
+  for (int turns = 0; turns < 1000 && !restarting(); ++turns)
+    loop.runFor(10ms);
+  ASSERT_TRUE(restarting());
 
   const ChangeOutcome second = change(patch(R"({"gateway_conf":{"stat_interval":90}})"));
   EXPECT_EQ(second.result, ChangeResult::Busy);
@@ -270,6 +273,7 @@ TEST_F(ConfigChange, OneChangeAtATimeAndPatchesWaitTheirTurn) {
     const ConfigChanges::Turn turn = co_await c.waitTurn();
     co_return c.busy();
   };
+  systemctl.open("restart");
   EXPECT_TRUE(loop.blockOn(waited(changes)));  // held while the patch would run
   ASSERT_TRUE(first);
   EXPECT_EQ(first->result, ChangeResult::Applied);

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -292,6 +295,37 @@ TEST_P(Process, AShellCommandPastItsLimitIsKilledWithWhatItStarted) {
   ASSERT_GT(grandchild, 0);
   EXPECT_TRUE(gone(grandchild));
   // The shell was reaped: no child of ours is left, not even a zombie.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+// Work done in a forked child: what it returns is its output, what it throws its error; it holds
+// none of our descriptors (a connection we close is closed for its peer at once), and it never
+// flushes what we buffered or runs our exit handlers.
+TEST_P(Process, ForkedWorkReturnsItsOutputOrItsError) {
+  std::printf("%s", "(buffered here, written once)\n");
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const int ours = pair[0];
+  EventLoop loop;
+  const ProcessResult done = loop.blockOn(runForked([ours] {
+    // Its copy is gone already: a write fails.
+    const bool held = ::write(ours, "x", 1) == 1;
+    return std::string(held ? "held" : "closed") + std::string(100000, '.');
+  }));
+  EXPECT_EQ(done.status, 0);
+  EXPECT_EQ(done.output.substr(0, 6), "closed");
+  EXPECT_EQ(done.output.size(), 100006u);  // nothing of our buffer
+  ::close(pair[0]);
+  char byte = 0;
+  EXPECT_EQ(::read(pair[1], &byte, 1), 0);  // ours alone held it
+  ::close(pair[1]);
+
+  const ProcessResult failed =
+      loop.blockOn(runForked([]() -> std::string { throw std::runtime_error("no room"); }));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.errorOutput, "no room");
+  EXPECT_TRUE(failed.output.empty());
+  std::fflush(stdout);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 

@@ -45,7 +45,8 @@ class ScriptedSystemctl {
   void delay(const std::string& verb, double seconds) {
     write("delay-" + verb, std::to_string(seconds));
   }
-  // journalctl waits until open("journalctl") is called; how many waited at once at most.
+  // The verb (or "journalctl") waits until open(program) is called; how many journalctl runs
+  // waited at once at most.
   void gate(const std::string& program) { write("gate-" + program, ""); }
   void open(const std::string& program) { write("open-" + program, ""); }
   int mostHeldAtOnce() const {

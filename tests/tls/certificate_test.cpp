@@ -6,8 +6,10 @@
 #include <fstream>
 #include <regex>
 
+#include "runtime/event_loop.hpp"
 #include "support/temp_dir.hpp"
 #include "tls/certificate.hpp"
+#include "tls/certificate_choice.hpp"
 #include "tls/certificate_store.hpp"
 #include "tls/device_names.hpp"
 #include "tls/tls_context.hpp"
@@ -109,6 +111,25 @@ TEST(CertificateStore, AnOperatorsPairIsTheLastCompleteOneInNameOrder) {
   EXPECT_EQ(chosen->key, dir / "a.key");
 }
 
+// The choice made in a child process comes back whole; bytes cut short or added to are none.
+TEST(CertificateChoiceBytes, ComeBackWholeOrNotAtAll) {
+  CertificateChoice on;
+  on.https = true;
+  on.source = CertificateSource::Installed;
+  on.files = {"/etc/relaydash/tls/my site.crt", "/etc/relaydash/tls/k"};
+  on.facts = {"AB:CD", {"gw", "gw.local", "10.0.0.1"}, 1893456000};
+  on.notes = {"a note", ""};
+  const CertificateChoice off =
+      CertificateChoice::none("libssl.so.3: cannot open shared object file");
+  EXPECT_EQ(decodeChoice(encodeChoice(on)), on);
+  EXPECT_EQ(decodeChoice(encodeChoice(off)), off);
+  const std::string bytes = encodeChoice(on);
+  for (std::size_t cut = 0; cut < bytes.size(); ++cut)
+    EXPECT_EQ(decodeChoice(bytes.substr(0, cut)), std::nullopt) << cut;
+  EXPECT_EQ(decodeChoice(bytes + "x"), std::nullopt);
+  EXPECT_EQ(decodeChoice(std::string("maybe\0", 6) + bytes.substr(3)), std::nullopt);
+}
+
 // An operator's certificate wins over the device's own; one that cannot be used is said, and
 // the device's own serves instead. HTTPS off leaves no file behind.
 TEST(TlsServerSetUp, InstalledOwnAndOff) {
@@ -143,7 +164,8 @@ TEST(TlsServerSetUp, InstalledOwnAndOff) {
     EXPECT_NE(server.notes()[0].find("cannot be used"), std::string::npos) << server.notes()[0];
     // The names changed since: the next look makes the certificate anew, and says so.
     const std::string before = server.summary().certificate.fingerprint;
-    server.checkCertificate(now(), {"renamed", "localhost"});
+    EventLoop loop;
+    loop.blockOn(server.checkCertificate(now(), {"renamed", "localhost"}));
     EXPECT_NE(server.summary().certificate.fingerprint, before);
     EXPECT_EQ(server.summary().certificate.names,
               (std::vector<std::string>{"renamed", "localhost"}));

@@ -2,11 +2,12 @@
 # bench/run.sh: load benchmark of relaydash against nginx and a minimal epoll server on this
 # machine (loopback only).
 #
-# Usage: bench/run.sh [-d SECONDS] [-r ROUNDS] [-w SECONDS] [-o DIR]
+# Usage: bench/run.sh [-d SECONDS] [-r ROUNDS] [-w SECONDS] [-o DIR] [-t]
 #   -d SECONDS  length of each load run (default 5)
 #   -r ROUNDS   rounds; every round runs every load on every server, rotating (default 3)
 #   -w SECONDS  warm-up of each server before the first round (default 1)
 #   -o DIR      also keep the raw results (results.tsv, facts.tsv, table.md) in DIR
+#   -t          then the same over HTTPS beside nginx (bench/tls.sh, with the same -d and -r)
 # Environment: RELAYDASH_PORT (default 18080), NGINX_PORT (default 18081), MINIMAL_PORT (default
 # 18082), RELAYDASH_BIN (the server to measure, default build/relaydash).
 #
@@ -27,13 +28,15 @@ duration=5
 rounds=3
 warmup=1
 keep_dir=
-while getopts "d:r:w:o:h" opt; do
+tls=
+while getopts "d:r:w:o:th" opt; do
   case $opt in
     d) duration=$OPTARG ;;
     r) rounds=$OPTARG ;;
     w) warmup=$OPTARG ;;
     o) keep_dir=$OPTARG ;;
-    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    t) tls=1 ;;
+    *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 [[ $duration =~ ^[1-9][0-9]*$ && $rounds =~ ^[1-9][0-9]*$ && $warmup =~ ^[0-9]+$ ]] || {
@@ -317,4 +320,8 @@ cat "$work/table.md"
 if [[ -n $keep_dir ]]; then
   mkdir -p "$keep_dir"
   cp "$results" "$facts" "$work/table.md" "$keep_dir/"
+fi
+if [[ -n $tls ]]; then
+  echo
+  bash "$bench/tls.sh" -d "$duration" -r "$rounds"
 fi

@@ -58,10 +58,11 @@ constexpr std::array kRegions{
     RegionRow{.region = "US915",
               .clause = "RP002-1.0.3 §2.4.2",
               .note = "upstream channels 0-63 (125 kHz) and 64-71 (500 kHz), eight and one a "
-                      "sub-band",
+                      "sub-band; the gateway transmits on the downstream channels, 923.3 + 0.6 n "
+                      "MHz (500 kHz wide)",
               .bandMinHz = 902 * kMhz,
               .bandMaxHz = 928 * kMhz,
-              .txMinHz = 902 * kMhz,
+              .txMinHz = 923 * kMhz,
               .txMaxHz = 928 * kMhz,
               .multiSf = {902'300'000, 902'500'000, 902'700'000, 902'900'000, 903'100'000,
                           903'300'000, 903'500'000, 903'700'000},
@@ -71,10 +72,11 @@ constexpr std::array kRegions{
     RegionRow{.region = "AU915",
               .clause = "RP002-1.0.3 §2.7.2",
               .note = "upstream channels 0-63 (125 kHz) and 64-71 (500 kHz), eight and one a "
-                      "sub-band",
+                      "sub-band; the gateway transmits on the downstream channels, 923.3 + 0.6 n "
+                      "MHz (500 kHz wide)",
               .bandMinHz = 915 * kMhz,
               .bandMaxHz = 928 * kMhz,
-              .txMinHz = 915 * kMhz,
+              .txMinHz = 923 * kMhz,
               .txMaxHz = 928 * kMhz,
               .multiSf = {915'200'000, 915'400'000, 915'600'000, 915'800'000, 916'000'000,
                           916'200'000, 916'400'000, 916'600'000},
@@ -150,10 +152,11 @@ constexpr std::array kRegions{
                           864'700'000, 864'900'000, 0}},
     RegionRow{.region = "CN470",
               .clause = "RP002-1.0.3 §2.8.2",
-              .note = "upstream channels 0-95 (470.3 + 0.2 n MHz), eight a group",
+              .note = "upstream channels 0-95 (470.3 + 0.2 n MHz), eight a group; the gateway "
+                      "transmits on the downstream channels, 500.3 + 0.2 n MHz",
               .bandMinHz = 470 * kMhz,
               .bandMaxHz = 510 * kMhz,
-              .txMinHz = 470 * kMhz,
+              .txMinHz = 500 * kMhz,
               .txMaxHz = 510 * kMhz,
               .multiSf = {470'300'000, 470'500'000, 470'700'000, 470'900'000, 471'100'000,
                           471'300'000, 471'500'000, 471'700'000},

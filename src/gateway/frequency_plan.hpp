@@ -37,7 +37,8 @@ struct FrequencyPlan {
   // Every channel's and every transmission's centre frequency lies within the band.
   std::int64_t bandMinHz = 0;
   std::int64_t bandMaxHz = 0;
-  // What radios with tx_enable get as tx_freq_min/tx_freq_max.
+  // What radios with tx_enable get as tx_freq_min/tx_freq_max: where the plan's downstream
+  // channels are, within the band.
   std::int64_t txMinHz = 0;
   std::int64_t txMaxHz = 0;
   // Multi-SF channels first, in the order they take chan_multiSF_0..7; then chan_Lora_std and

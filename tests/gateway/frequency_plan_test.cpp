@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <string>
@@ -332,6 +333,29 @@ TEST(FrequencyPlan, EveryPlanHasTheRegionalParametersChannels) {
       EXPECT_GE(c.freqHz, plan.bandMinHz) << mhzText(c.freqHz);
       EXPECT_LE(c.freqHz, plan.bandMaxHz) << mhzText(c.freqHz);
     }
+  }
+}
+
+// Where the gateway transmits: the downstream channels and RX2 of each region, which are the
+// upstream band but for US915 and AU915 (923.3 + 0.6 n MHz, §2.4.2 and §2.7.2) and CN470
+// (500.3 + 0.2 n MHz, §2.8.2).
+TEST(FrequencyPlan, TransmitRangeHoldsTheDownstreamChannels) {
+  struct Tx {
+    const char* region;
+    Band range;
+  };
+  const std::vector<Tx> expected = {
+      {"EU868", {863, 870}},   {"US915", {923, 928}},     {"AU915", {923, 928}},
+      {"AS923-1", {915, 928}}, {"AS923-2", {920, 923}},   {"AS923-3", {915, 921}},
+      {"AS923-4", {917, 920}}, {"KR920", {920.9, 923.3}}, {"IN865", {865, 867}},
+      {"RU864", {864, 870}},   {"CN470", {500, 510}}};
+  for (const FrequencyPlan& plan : frequencyPlans()) {
+    SCOPED_TRACE(plan.name);
+    const auto tx = std::find_if(expected.begin(), expected.end(),
+                                 [&](const Tx& t) { return plan.region == t.region; });
+    ASSERT_NE(tx, expected.end());
+    EXPECT_EQ(plan.txMinHz, hz(tx->range.minMhz));
+    EXPECT_EQ(plan.txMaxHz, hz(tx->range.maxMhz));
   }
 }
 

@@ -16,7 +16,7 @@ struct RadioType {
   std::int64_t minMhz;
   std::int64_t maxMhz;
 };
-constexpr std::array kRadioTypes{
+inline constexpr std::array kRadioTypes{
     RadioType{"SX1255", 400, 510},
     RadioType{"SX1257", 862, 1020},
     RadioType{"SX1250", 150, 960},
@@ -46,7 +46,7 @@ struct Concentrator {
   // (basic_pkt_fwd) have no type, so there it is not asked for.
   bool typeRequired;
 };
-constexpr std::array kConcentrators{
+inline constexpr std::array kConcentrators{
     Concentrator{.section = "SX1301_conf",
                  .chip = "SX1301",
                  .radioTypes = {"SX1255", "SX1257"},
@@ -66,84 +66,86 @@ constexpr std::array kConcentrators{
 };
 
 // The bandwidths the concentrator's FSK demodulator has: a channel takes the first that holds it.
-constexpr std::array<std::int64_t, 7> kFskSteps{7'800,   15'600,  31'200, 62'500,
-                                                125'000, 250'000, 500'000};
+inline constexpr std::array<std::int64_t, 7> kFskSteps{7'800,   15'600,  31'200, 62'500,
+                                                       125'000, 250'000, 500'000};
 // The bandwidths a LoRa standard channel may have.
-constexpr std::array<std::int64_t, 3> kLoraStdBandwidths{125'000, 250'000, 500'000};
+inline constexpr std::array<std::int64_t, 3> kLoraStdBandwidths{125'000, 250'000, 500'000};
 // Every multi-SF channel is this wide.
-constexpr std::int64_t kMultiSfBandwidth = 125'000;
+inline constexpr std::int64_t kMultiSfBandwidth = 125'000;
 
-constexpr std::array<std::string_view, 3> kSections{"gateway_conf", "SX1301_conf", "SX130x_conf"};
-constexpr std::array<std::string_view, 2> kPorts{"serv_port_up", "serv_port_down"};
+inline constexpr std::array<std::string_view, 3> kSections{"gateway_conf", "SX1301_conf",
+                                                           "SX130x_conf"};
+inline constexpr std::array<std::string_view, 2> kPorts{"serv_port_up", "serv_port_down"};
 // What the forwarder copies the server's address into holds 63 bytes and the terminating zero.
-constexpr std::size_t kMaxAddressBytes = 63;
-constexpr std::array<std::string_view, 12> kGatewayBooleans{"forward_crc_valid",
-                                                            "forward_crc_error",
-                                                            "forward_crc_disabled",
-                                                            "fake_gps",
-                                                            "gps",
-                                                            "beacon",
-                                                            "logger",
-                                                            "upstream",
-                                                            "downstream",
-                                                            "ghoststream",
-                                                            "radiostream",
-                                                            "statusstream"};
-constexpr std::array<std::string_view, 1> kServerBooleans{"serv_enabled"};
+inline constexpr std::size_t kMaxAddressBytes = 63;
+inline constexpr std::array<std::string_view, 12> kGatewayBooleans{"forward_crc_valid",
+                                                                   "forward_crc_error",
+                                                                   "forward_crc_disabled",
+                                                                   "fake_gps",
+                                                                   "gps",
+                                                                   "beacon",
+                                                                   "logger",
+                                                                   "upstream",
+                                                                   "downstream",
+                                                                   "ghoststream",
+                                                                   "radiostream",
+                                                                   "statusstream"};
+inline constexpr std::array<std::string_view, 1> kServerBooleans{"serv_enabled"};
 // Paths below the concentrator's section.
-constexpr std::array<std::string_view, 6> kConcentratorBooleans{
+inline constexpr std::array<std::string_view, 6> kConcentratorBooleans{
     "lorawan_public",         "full_duplex",
     "fine_timestamp.enable",  "sx1261_conf.spectral_scan.enable",
     "sx1261_conf.lbt.enable", "lbt_cfg.enable"};
-constexpr std::array<std::string_view, 2> kRadioBooleans{"enable", "tx_enable"};
-constexpr std::array<std::string_view, 3> kChannelBooleans{"enable", "implicit_hdr",
-                                                           "implicit_crc_en"};
+inline constexpr std::array<std::string_view, 2> kRadioBooleans{"enable", "tx_enable"};
+inline constexpr std::array<std::string_view, 3> kChannelBooleans{"enable", "implicit_hdr",
+                                                                  "implicit_crc_en"};
 
 // Members the forwarder reads as numbers, and what is said when one is not. Those with a rule of
 // their own (ports, intervals, beacon_period) are not listed: the rule says it.
-constexpr std::string_view kMustBeNumber = "must be a number";
-constexpr std::string_view kMustBeFrequency = "must be a frequency in Hz";
-constexpr std::string_view kMustBeOffset = "must be an offset in Hz";
-constexpr std::string_view kMustBeRadioNumber = "must be the number of a radio";
+inline constexpr std::string_view kMustBeNumber = "must be a number";
+inline constexpr std::string_view kMustBeFrequency = "must be a frequency in Hz";
+inline constexpr std::string_view kMustBeOffset = "must be an offset in Hz";
+inline constexpr std::string_view kMustBeRadioNumber = "must be the number of a radio";
 struct NumberMember {
   std::string_view name;
   std::string_view message = kMustBeNumber;
 };
-constexpr std::array<NumberMember, 12> kGatewayNumbers{NumberMember{"push_timeout_ms"},
-                                                       {"autoquit_threshold"},
-                                                       {"beacon_freq_hz"},
-                                                       {"beacon_freq_nb"},
-                                                       {"beacon_freq_step"},
-                                                       {"beacon_datarate"},
-                                                       {"beacon_bw_hz"},
-                                                       {"beacon_power"},
-                                                       {"beacon_infodesc"},
-                                                       {"ref_latitude"},
-                                                       {"ref_longitude"},
-                                                       {"ref_altitude"}};
-constexpr std::array<NumberMember, 2> kConcentratorNumbers{NumberMember{"clksrc"},
-                                                           {"antenna_gain"}};
-constexpr std::array<NumberMember, 5> kRadioNumbers{NumberMember{"freq", kMustBeFrequency},
-                                                    {"rssi_offset"},
-                                                    {"tx_freq_min"},
-                                                    {"tx_freq_max"},
-                                                    {"tx_notch_freq"}};
-constexpr std::array<NumberMember, 6> kChannelNumbers{NumberMember{"radio", kMustBeRadioNumber},
-                                                      {"if", kMustBeOffset},
-                                                      {"bandwidth"},
-                                                      {"spread_factor"},
-                                                      {"datarate"},
-                                                      {"freq_deviation"}};
+inline constexpr std::array<NumberMember, 12> kGatewayNumbers{NumberMember{"push_timeout_ms"},
+                                                              {"autoquit_threshold"},
+                                                              {"beacon_freq_hz"},
+                                                              {"beacon_freq_nb"},
+                                                              {"beacon_freq_step"},
+                                                              {"beacon_datarate"},
+                                                              {"beacon_bw_hz"},
+                                                              {"beacon_power"},
+                                                              {"beacon_infodesc"},
+                                                              {"ref_latitude"},
+                                                              {"ref_longitude"},
+                                                              {"ref_altitude"}};
+inline constexpr std::array<NumberMember, 2> kConcentratorNumbers{NumberMember{"clksrc"},
+                                                                  {"antenna_gain"}};
+inline constexpr std::array<NumberMember, 5> kRadioNumbers{NumberMember{"freq", kMustBeFrequency},
+                                                           {"rssi_offset"},
+                                                           {"tx_freq_min"},
+                                                           {"tx_freq_max"},
+                                                           {"tx_notch_freq"}};
+inline constexpr std::array<NumberMember, 6> kChannelNumbers{
+    NumberMember{"radio", kMustBeRadioNumber},
+    {"if", kMustBeOffset},
+    {"bandwidth"},
+    {"spread_factor"},
+    {"datarate"},
+    {"freq_deviation"}};
 // A TX gain entry: tx_lut_N in the SX1301's section, radio_N.tx_gain_lut[i] in the SX1302's.
-constexpr std::array<NumberMember, 6> kGainNumbers{
+inline constexpr std::array<NumberMember, 6> kGainNumbers{
     NumberMember{"pa_gain"}, {"mix_gain"}, {"rf_power"}, {"dig_gain"}, {"dac_gain"}, {"pwr_idx"}};
 
 // The only radios there are; radio_2 and up are not read.
-constexpr std::array<std::string_view, 2> kRadios{"radio_0", "radio_1"};
-constexpr std::string_view kRadioPrefix = "radio_";
-constexpr std::string_view kGainPrefix = "tx_lut_";
-constexpr std::string_view kMultiSfPrefix = "chan_multiSF_";
-constexpr std::string_view kLoraStd = "chan_Lora_std";
-constexpr std::string_view kFsk = "chan_FSK";
+inline constexpr std::array<std::string_view, 2> kRadios{"radio_0", "radio_1"};
+inline constexpr std::string_view kRadioPrefix = "radio_";
+inline constexpr std::string_view kGainPrefix = "tx_lut_";
+inline constexpr std::string_view kMultiSfPrefix = "chan_multiSF_";
+inline constexpr std::string_view kLoraStd = "chan_Lora_std";
+inline constexpr std::string_view kFsk = "chan_FSK";
 
 }  // namespace relaydash::config_rules

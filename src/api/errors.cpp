@@ -61,6 +61,10 @@ RefusalAnswer refusalAnswer(ChangeResult result) {
       return {400, ErrorCode::SetInSideFile};
     case ChangeResult::Stale:
       return {409, ErrorCode::StaleBase};
+    case ChangeResult::NotReceivable:
+      return {400, ErrorCode::PlanNotReceivable};
+    case ChangeResult::OutOfBand:
+      return {400, ErrorCode::OutOfBand};
     case ChangeResult::RolledBack:
       return {422, ErrorCode::Invalid};
     case ChangeResult::RollbackFailed:

@@ -45,6 +45,16 @@ std::optional<std::string> Input::text(std::string_view name) const {
   return value->getString();
 }
 
+bool Input::flag(std::string_view name) const {
+  const JsonNodePtr value = get(name);
+  if (!value) return false;
+  if (!value->isBool()) {
+    raiseHttpException(400, ErrorCode::InvalidFormat,
+                       "Field " + std::string(name) + " is not true or false");
+  }
+  return value->getBool();
+}
+
 std::string Input::requiredText(std::string_view name) const {
   required(name);
   return *text(name);

@@ -34,6 +34,9 @@ class Input {
 
   std::optional<std::string> text(std::string_view name) const;
   std::string requiredText(std::string_view name) const;
+  // A yes or no: false when not given; 23001 "Field NAME is not true or false" for anything but
+  // a boolean.
+  bool flag(std::string_view name) const;
 
   // A whole number from min to max: anything else, or a number the JSON reader could only keep
   // as digits, is refused with status 400, the code and the message given.

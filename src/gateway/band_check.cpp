@@ -39,14 +39,21 @@ std::optional<Band> transmitBand(const ConcentratorChannels& file) {
 }  // namespace
 
 std::vector<ConfigProblem> checkBand(const JsonNode& document) {
+  return checkBand(document, nullptr);
+}
+
+std::vector<ConfigProblem> checkBand(const JsonNode& document, const FrequencyPlan* given) {
   const std::optional<ConcentratorChannels> file = readConcentratorChannels(document);
   if (!file) return {};
-  const PlanRecognition recognised = recognisePlan(document);
+  const FrequencyPlan* plan = given;
+  if (!plan) {
+    const PlanRecognition recognised = recognisePlan(document);
+    if (recognised.exact) plan = recognised.plan;
+  }
   std::optional<Band> band;
-  if (recognised.exact) {
-    const FrequencyPlan& plan = *recognised.plan;
-    band = Band{plan.bandMinHz, plan.bandMaxHz,
-                plan.name + "'s " + bandText(plan.bandMinHz, plan.bandMaxHz)};
+  if (plan) {
+    band = Band{plan->bandMinHz, plan->bandMaxHz,
+                plan->name + "'s " + bandText(plan->bandMinHz, plan->bandMaxHz)};
   } else {
     band = transmitBand(*file);
   }
@@ -56,15 +63,15 @@ std::vector<ConfigProblem> checkBand(const JsonNode& document) {
   const std::string& section = file->section;
   const auto outside = [&](std::string path, std::int64_t hz) {
     if (!band->holds(hz))
-      problems.push_back(
-          {section + "." + std::move(path), mhzText(hz) + " MHz is outside " + band->name});
+      problems.push_back({section + "." + std::move(path),
+                          "is at " + mhzText(hz) + " MHz, outside " + band->name});
   };
   for (const FileChannel& ch : file->channels)
     outside(ch.key, ch.freqHz);
   for (int i = 0; i < 2; ++i) {
     const FileRadio& radio = file->radios[i];
     if (radio.enabled && radio.freqHz) outside(radioKey(i) + ".freq", *radio.freqHz);
-    if (!recognised.exact || !radio.present || !radio.txEnabled) continue;
+    if (!plan || !radio.present || !radio.txEnabled) continue;
     if (radio.txMinHz) outside(radioKey(i) + ".tx_freq_min", *radio.txMinHz);
     if (radio.txMaxHz) outside(radioKey(i) + ".tx_freq_max", *radio.txMaxHz);
   }

@@ -5,11 +5,14 @@
 #include <utility>
 
 #include "gateway/atomic_file.hpp"
+#include "gateway/band_check.hpp"
 #include "gateway/change_watch.hpp"
 #include "gateway/command.hpp"
 #include "gateway/config_text_edit.hpp"
 #include "gateway/content_hash.hpp"
 #include "gateway/forwarder_config.hpp"
+#include "gateway/plan_layout.hpp"
+#include "gateway/plan_recognition.hpp"
 #include "gateway/text_file.hpp"
 #include "gateway/time_text.hpp"
 #include "gateway/unit_status.hpp"
@@ -133,6 +136,10 @@ std::string_view resultName(ChangeResult result) {
       return "overridden";
     case ChangeResult::Stale:
       return "stale";
+    case ChangeResult::NotReceivable:
+      return "not-receivable";
+    case ChangeResult::OutOfBand:
+      return "out-of-band";
     case ChangeResult::Changed:
       return "changed";
     case ChangeResult::Failed:
@@ -238,6 +245,8 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
   // What the forwarder reads now, and what the operator means it to read after the change.
   const ForwarderReading before = readAsForwarder(p.oldText);
   JsonNodePtr intended;
+  // The plan whose band a patch keeps to: the one asked for, or the one the file implemented.
+  const FrequencyPlan* bandPlan = request.plan;
   if (request.text) {
     p.wholeText = true;
     p.newText = *request.text;
@@ -264,7 +273,20 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
            std::string("The configuration file does not parse (") + e.what() +
                "), so no change can be merged into it; replace the whole file instead");
     }
-    intended = merge(*current, *request.patch);
+    if (!bandPlan) {
+      const PlanRecognition recognised = recognisePlan(*current);
+      if (recognised.exact) bandPlan = recognised.plan;
+    }
+    JsonNodePtr patch = request.patch;
+    if (request.plan) {
+      try {
+        patch = planPatch(*current, *request.plan);
+      } catch (const PlanRefused& e) {
+        stop(ChangeResult::NotReceivable,
+             std::string("The configuration was not changed: ") + e.what());
+      }
+    }
+    intended = merge(*current, *patch);
     if (std::optional<std::string> edited = editJsonText(p.oldText, *current, *intended)) {
       p.newText = std::move(*edited);
     } else {
@@ -290,6 +312,15 @@ ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
     outcome.result = ChangeResult::Invalid;
     outcome.message = "The configuration was not changed: " + describeProblems(outcome.problems);
     throw Stop{std::move(outcome)};
+  }
+  if (request.keepInBand) {
+    outcome.problems = request.text ? checkBand(*document) : checkBand(*document, bandPlan);
+    if (!outcome.problems.empty()) {
+      outcome.result = ChangeResult::OutOfBand;
+      outcome.message = "The configuration was not changed: " + describeProblems(outcome.problems) +
+                        ". Confirm the change to make it outside the band";
+      throw Stop{std::move(outcome)};
+    }
   }
   if (before.document) {
     outcome.overrides = overridesTouched(*before.document, *document, side);

@@ -11,6 +11,7 @@
 #include "gateway/config_history.hpp"
 #include "gateway/config_rules.hpp"
 #include "gateway/forwarder_reader.hpp"
+#include "gateway/frequency_plan.hpp"
 #include "gateway/journal.hpp"
 #include "gateway/pending_change.hpp"
 #include "gateway/service_control.hpp"
@@ -42,6 +43,8 @@ enum class ChangeResult {
   Misread,         // the forwarder would read the new file otherwise than it reads as JSON
   Overridden,      // the change is to members a side file sets, where it has no effect
   Stale,           // the file is no longer the one the change was based on: nothing written
+  NotReceivable,   // the file's radios cannot receive the plan asked for: nothing written
+  OutOfBand,       // the new document receives or transmits outside its band: nothing written
   Changed,         // someone else changed the file meanwhile: nothing written
   Failed,          // the file or the history could not be read or written: the file untouched
   RolledBack,      // the forwarder did not keep running: the old file is back
@@ -56,7 +59,7 @@ struct ChangeOutcome {
   std::optional<int> rejected;  // the history's version of a file that was rolled back
   bool keptLayout = true;       // false: a merge was written in the pretty form
   bool restarted = false;       // whether the forwarder was restarted with the new file
-  std::vector<ConfigProblem> problems;    // Invalid
+  std::vector<ConfigProblem> problems;    // Invalid, OutOfBand
   std::vector<JournalEntry> journal;      // RolledBack: the forwarder's last words
   std::optional<TextNote> refusal;        // Unreadable: why the forwarder could not read it
   std::vector<TextNote> quirks;           // Misread: the comments it takes otherwise
@@ -73,9 +76,15 @@ struct ChangeRequest {
   ChangeAuthor author;
   std::chrono::milliseconds settle{15'000};  // how long the forwarder is watched
   // Either a patch merged into the file (as forwarder-config/patch merges, keeping the file's
-  // layout), or the whole new file.
+  // layout), or a frequency plan (the patch that makes the file receive it, planPatch), or the
+  // whole new file.
   JsonNodePtr patch;
+  const FrequencyPlan* plan = nullptr;
   std::optional<std::string> text;
+  // Refuse (OutOfBand) a new document with channels or radio centres outside its band: for a
+  // patch, the band of the plan the file implemented before it (or of the plan asked for); for a
+  // whole file, its own (checkBand).
+  bool keepInBand = false;
   // The contentHash of the file the change was made against: a file that is no longer the same
   // is not replaced (Stale). None: whatever the file holds.
   std::optional<std::string> base;

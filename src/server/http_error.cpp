@@ -34,6 +34,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownField, "Unknown field"},
     CatalogueRow{ErrorCode::UnknownFormat, "Unknown format"},
     CatalogueRow{ErrorCode::UnknownRequester, "Unknown requester"},
+    CatalogueRow{ErrorCode::UnknownPlan, "Unknown frequency plan"},
     CatalogueRow{ErrorCode::Invalid, "Invalid"},
     CatalogueRow{ErrorCode::InvalidFormat, "Invalid format"},
     CatalogueRow{ErrorCode::InvalidJsonFormat, "Invalid JSON format"},
@@ -53,6 +54,8 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnreadableByForwarder, "The forwarder could not read it"},
     CatalogueRow{ErrorCode::MisreadByForwarder, "The forwarder would read it otherwise"},
     CatalogueRow{ErrorCode::SetInSideFile, "Set in another file the forwarder reads"},
+    CatalogueRow{ErrorCode::PlanNotReceivable, "The radios cannot receive this plan"},
+    CatalogueRow{ErrorCode::OutOfBand, "Outside the band"},
     CatalogueRow{ErrorCode::Mismatch, "Mismatch"},
     CatalogueRow{ErrorCode::ChecksumsMismatch, "Checksums mismatch"},
     CatalogueRow{ErrorCode::MacMismatch, "Message Authentication Codes mismatch"},
@@ -75,7 +78,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownHost, "Unknown host name"},
 };
 
-static_assert(kCatalogue.size() == 60, "the catalogue has 60 codes");
+static_assert(kCatalogue.size() == 63, "the catalogue has 63 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -45,23 +45,24 @@ TEST(BandCheck, WhatIsOutsideIsNamedWithTheBand) {
            // Still EU868's channels: its band is the measure.
            {"a plan's file transmitting beyond its band",
             R"({"SX1301_conf":{"radio_0":{"tx_freq_min":862000000,"tx_freq_max":928000000}}})",
-            {{"SX1301_conf.radio_0.tx_freq_min", "862 MHz is outside EU868's 863\u2013870 MHz"},
-             {"SX1301_conf.radio_0.tx_freq_max", "928 MHz is outside EU868's 863\u2013870 MHz"}}},
+            {{"SX1301_conf.radio_0.tx_freq_min", "is at 862 MHz, outside EU868's 863\u2013870 MHz"},
+             {"SX1301_conf.radio_0.tx_freq_max",
+              "is at 928 MHz, outside EU868's 863\u2013870 MHz"}}},
            // A custom plan: the radios' TX range is the measure.
            {"radio_1 moved up 2 MHz",
             R"({"SX1301_conf":{"radio_1":{"freq":870500000}}})",
             {{"SX1301_conf.chan_multiSF_0",
-              "870.1 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
+              "is at 870.1 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
              {"SX1301_conf.chan_multiSF_1",
-              "870.3 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
+              "is at 870.3 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
              {"SX1301_conf.chan_multiSF_2",
-              "870.5 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
+              "is at 870.5 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
              {"SX1301_conf.chan_Lora_std",
-              "870.3 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
+              "is at 870.3 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
              {"SX1301_conf.chan_FSK",
-              "870.8 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
+              "is at 870.8 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"},
              {"SX1301_conf.radio_1.freq",
-              "870.5 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"}}},
+              "is at 870.5 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"}}},
            {"a custom plan of a radio that does not transmit",
             R"({"SX1301_conf":{"radio_0":{"tx_enable":false},"radio_1":{"freq":870500000}}})",
             {}},
@@ -71,7 +72,7 @@ TEST(BandCheck, WhatIsOutsideIsNamedWithTheBand) {
             R"("chan_multiSF_1":{"enable":false},"chan_multiSF_2":{"enable":false},)"
             R"("chan_Lora_std":{"enable":false},"chan_FSK":{"enable":false}}})",
             {{"SX1301_conf.radio_1.freq",
-              "870.5 MHz is outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"}}},
+              "is at 870.5 MHz, outside the 863\u2013870 MHz of tx_freq_min and tx_freq_max"}}},
        }) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(checkBand(*merge(*sample(kEu), *parseJson(c.patch))), c.problems);

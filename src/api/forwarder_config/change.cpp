@@ -105,6 +105,7 @@ JsonNodePtr finishChange(Call& call, const ChangeRequest& request, const ChangeO
   JsonNodePtr details = newJObject();
   switch (outcome.result) {
     case ChangeResult::Invalid:
+    case ChangeResult::OutOfBand:
       details->set("problems", configProblemsJson(outcome.problems));
       break;
     case ChangeResult::Unreadable:
@@ -158,10 +159,17 @@ Task<JsonNodePtr> runChange(Call& call, ChangeRequest request) {
 }  // namespace
 
 Task<JsonNodePtr> forwarderConfig_apply(Call& call) {
-  const Input input(*call.body, {"patch", "settleSeconds", "base", "watch"});
+  const Input input(*call.body, {"patch", "plan", "settleSeconds", "base", "watch", "outOfBand"});
   ChangeRequest request;
   request.author = authorOf(call.session, kApply);
-  request.patch = input.required("patch");
+  if (input.has("plan")) {
+    if (input.has("patch"))
+      raiseHttpException(400, ErrorCode::Invalid, "Give patch or plan, not both");
+    request.plan = &planOf(input);
+  } else {
+    request.patch = input.required("patch");
+  }
+  request.keepInBand = !input.flag("outOfBand");
   request.settle = settleOf(input);
   request.base = input.text("base");
   request.watchLink = watchLinkOf(input);
@@ -169,7 +177,8 @@ Task<JsonNodePtr> forwarderConfig_apply(Call& call) {
 }
 
 Task<JsonNodePtr> forwarderConfig_restore(Call& call) {
-  const Input input(*call.body, {"version", "text", "upload", "settleSeconds", "base", "watch"});
+  const Input input(*call.body,
+                    {"version", "text", "upload", "settleSeconds", "base", "watch", "outOfBand"});
   const int given = static_cast<int>(input.has("version")) + static_cast<int>(input.has("text")) +
                     static_cast<int>(input.has("upload"));
   if (given == 0)
@@ -183,6 +192,9 @@ Task<JsonNodePtr> forwarderConfig_restore(Call& call) {
   request.settle = settleOf(input);
   request.base = input.text("base");
   request.watchLink = watchLinkOf(input);
+  // A file from the editor or an upload keeps to its band; a version put back is known.
+  const bool outOfBand = input.flag("outOfBand");
+  request.keepInBand = !input.has("version") && !outOfBand;
   if (input.has("version")) {
     const int number = versionOf(input);
     std::optional<StoredVersion> stored = changes.history().read(number);

@@ -25,6 +25,7 @@ constexpr std::array kProcedures{
     Procedure{"forwarder-config/text", forwarderConfig_text},
     Procedure{"forwarder-config/history", forwarderConfig_history},
     Procedure{"forwarder-config/version", forwarderConfig_version},
+    Procedure{"forwarder-config/plans", forwarderConfig_plans},
 };
 
 }  // namespace

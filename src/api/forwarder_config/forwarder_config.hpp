@@ -4,6 +4,7 @@
 
 #include "api/input.hpp"
 #include "api/procedure.hpp"
+#include "gateway/frequency_plan.hpp"
 
 namespace relaydash {
 
@@ -24,6 +25,7 @@ Task<JsonNodePtr> forwarderConfig_progress(Call& call);  // change.cpp: forwarde
 Task<JsonNodePtr> forwarderConfig_text(Call& call);      // history.cpp: forwarder-config/text
 Task<JsonNodePtr> forwarderConfig_history(Call& call);   // history.cpp: forwarder-config/history
 Task<JsonNodePtr> forwarderConfig_version(Call& call);   // history.cpp: forwarder-config/version
+Task<JsonNodePtr> forwarderConfig_plans(Call& call);     // plans.cpp: forwarder-config/plans
 
 // How long a change's watch lasts by default and at most ("settleSeconds").
 inline constexpr int kDefaultSettleSeconds = 15;
@@ -32,5 +34,9 @@ inline constexpr int kMaxSettleSeconds = 120;
 // The history's version number in the input's "version": 21031 when missing, 23001 "Field
 // version is not a version number" when it is none.
 int versionOf(const Input& input);
+
+// The frequency plan in the input's "plan" ({"region": "US915", "subBand": 2}): 21031 when
+// missing, 23001 when it is no object, 22010 "Unknown frequency plan: …" when there is none such.
+const FrequencyPlan& planOf(const Input& input);
 
 }  // namespace relaydash

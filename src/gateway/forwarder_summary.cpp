@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "gateway/forwarder_config.hpp"
+#include "gateway/plan_recognition.hpp"
 #include "gateway/text_file.hpp"
 #include "json/parser.hpp"
 
@@ -97,6 +98,8 @@ ForwarderSummary summarizeForwarderConfig(const std::string& path) {
       break;
     }
   }
+  const PlanRecognition recognised = recognisePlan(*document);
+  if (recognised.plan) summary.plan = recognised.exact ? recognised.plan->name : "custom";
   return summary;
 }
 

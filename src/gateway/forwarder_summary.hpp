@@ -21,6 +21,9 @@ struct ForwarderSummary {
   std::optional<std::int64_t> statInterval;
   // "SX1301_conf" (first-generation concentrators) or "SX130x_conf" (SX1302/SX1303).
   std::optional<std::string> layout;
+  // The frequency plan the channels implement ("US915 sub-band 2"), "custom" for none exactly;
+  // nullopt without a concentrator section.
+  std::optional<std::string> plan;
   std::optional<std::int64_t> sizeBytes;
   std::optional<std::int64_t> modified;  // microseconds, UTC
   bool hasComments = false;

@@ -61,6 +61,15 @@ TEST_F(PlansApi, EveryPlanIsListedWithTheOneTheFileImplements) {
 TEST_F(PlansApi, APlanIsAppliedInPlaceOfAPatchKeepingTheRestOfTheFile) {
   use(kUs915);
   EXPECT_EQ(current()->at("name")->getString(), "US915 sub-band 2");
+  // What a plan would change, for review: nothing for the plan the file has.
+  const auto preview = [this](const std::string& plan) {
+    const Reply reply = guarded("/rpc/forwarder-config/plans", R"("input":{"plan":)" + plan + "}");
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return parseJson(reply.body)->at("output")->at("patch");
+  };
+  EXPECT_EQ(preview(R"({"region":"US915","subBand":2})")->size(), 0u);
+  const JsonNodePtr moves = preview(R"({"region":"US915","subBand":1})")->at("SX130x_conf");
+  EXPECT_EQ(moves->at("radio_0")->at("freq")->getInt(), 902700000);
   const Reply reply = apply(R"({"plan":{"region":"US915","subBand":1},"settleSeconds":0})");
   ASSERT_EQ(reply.status, 200) << reply.body;
   EXPECT_EQ(current()->at("name")->getString(), "US915 sub-band 1");

@@ -162,7 +162,7 @@ TEST_F(GatewayApi, StatusOfAFailedForwarderWhoseServerDoesNotAnswer) {
   const std::string config = toCompact(*status->at("forwarderConfig"));
   EXPECT_EQ(config.substr(0, config.find(R"("modified")")),
             R"({"gatewayId":"AA555A0000000000","serverAddress":"localhost","serverPortUp":1730,)"
-            R"("serverPortDown":1730,"layout":"SX130x_conf","sizeBytes":5841,)");
+            R"("serverPortDown":1730,"layout":"SX130x_conf","plan":"EU868","sizeBytes":5841,)");
   EXPECT_TRUE(status->at("forwarderConfig")->at("hasComments")->getBool());
   EXPECT_TRUE(status->at("forwarderConfig")->at("error")->isNull());
 

@@ -1,11 +1,13 @@
-// The frequency plans a forwarder file can be set to (forwarder-config/plans), and the plan an
-// apply asks for in place of a patch.
+// The frequency plans a forwarder file can be set to (forwarder-config/plans, with the patch that
+// sets the file on the gateway to one, for review), and the plan an apply asks for in place of a
+// patch.
 #include <string>
 
 #include "api/context.hpp"
 #include "api/forwarder_config/forwarder_config.hpp"
 #include "gateway/forwarder_config.hpp"
 #include "gateway/frequency_plan.hpp"
+#include "gateway/plan_layout.hpp"
 #include "gateway/plan_recognition.hpp"
 #include "gateway/text_file.hpp"
 #include "json/parser.hpp"
@@ -124,12 +126,31 @@ const FrequencyPlan& planOf(const Input& input) {
 }
 
 Task<JsonNodePtr> forwarderConfig_plans(Call& call) {
+  const Input input(*call.body, {"plan"});
+  const std::string& path = call.context.forwarderConfigPath;
+  JsonNodePtr patch;
+  if (input.has("plan")) {
+    const FrequencyPlan& plan = planOf(input);
+    JsonNodePtr document;
+    try {
+      document = readConfigDocument(readTextFile(path));
+    } catch (const JsonParsingError& e) {
+      raiseHttpException(409, ErrorCode::InvalidJsonFormat,
+                         std::string("The configuration file does not parse (") + e.what() + ")");
+    }
+    try {
+      patch = planPatch(*document, plan);
+    } catch (const PlanRefused& e) {
+      raiseHttpException(400, ErrorCode::PlanNotReceivable, e.what());
+    }
+  }
   JsonNodePtr plans = newJArray();
   for (const FrequencyPlan& plan : frequencyPlans())
     plans->add(planJson(plan));
   JsonNodePtr output = newJObject();
   output->set("plans", std::move(plans));
-  output->set("current", currentJson(call.context.forwarderConfigPath));
+  output->set("current", currentJson(path));
+  if (patch) output->set("patch", std::move(patch));
   co_return output;
 }
 

@@ -162,6 +162,7 @@ JsonNodePtr forwarderSummaryJson(const ForwarderSummary& s) {
   o->set("serverPortUp", newJIntOrNull(s.serverPortUp));
   o->set("serverPortDown", newJIntOrNull(s.serverPortDown));
   o->set("layout", textOrNull(s.layout));
+  o->set("plan", textOrNull(s.plan));
   o->set("sizeBytes", newJIntOrNull(s.sizeBytes));
   o->set("modified", timeOrNull(s.modified));
   o->set("hasComments", newJBool(s.hasComments));

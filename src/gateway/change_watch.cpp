@@ -84,6 +84,7 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
   // acknowledged nothing in them there is nothing to wait for.
   Clock::time_point nextReportLook = start;
   bool firstLook = true;
+  bool lookedAgain = false;
   tell(judged ? "" : "the forwarder's first statistics report after the restart");
   for (;;) {
     const Clock::time_point now = Clock::now();
@@ -125,8 +126,11 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
       }
     }
     const Clock::time_point until = judged ? processUntil : std::max(processUntil, reportUntil);
-    if (Clock::now() >= until) break;
-    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
+    // The unit is looked at once more after the first look however long that took (a slow
+    // systemctl on a busy board): a forwarder that crashes right after it started is seen so.
+    if (Clock::now() >= until && lookedAgain) break;
+    const auto left =
+        std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(until - Clock::now()));
     co_await SleepFor(std::min(plan.interval, left));
     if (std::optional<std::string> failure = co_await follower.next()) {
       verdict.healthy = false;
@@ -134,6 +138,7 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
       if (verdict.link.empty()) verdict.link = "the forwarder stopped before it reported";
       co_return verdict;
     }
+    lookedAgain = true;
   }
   if (!judged) {
     verdict.link = !journalError.empty()

@@ -8,6 +8,8 @@ const {
   bandText, frequencies, frequencyRows, mergePatch, pictureSpan, planOfFile, regionsOf, rowCells,
 } = await loadUi('config/plan.js');
 const { channelBandwidthHz } = await loadUi('config/rules.js');
+const { OUT_OF_BAND } = await loadUi('config/change.js');
+const { ERRORS } = await loadUi('lib/contract.js');
 
 const US = samples['sx1301-us902-semtech-lora_pkt_fwd-v4.0.1-basic'];
 const SX1302_EU = samples['sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0'];
@@ -103,4 +105,9 @@ test('the plans: the file\'s own or its nearest, the regions with their sub-band
   assert.deepEqual(mergePatch(doc, { a: { c: [3], d: { g: null } }, h: true }),
     { a: { b: 1, c: [3], d: { e: 1, g: null } }, f: 'x', h: true });
   assert.deepEqual(doc.a.c, [1, 2]);
+});
+
+test('the refusal of a change outside the band is known by the server\'s own code', () => {
+  assert.ok(Number.isInteger(OUT_OF_BAND), 'the catalogue names it "Outside the band"');
+  assert.equal(ERRORS[OUT_OF_BAND], 'Outside the band');
 });

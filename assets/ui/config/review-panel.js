@@ -1,7 +1,7 @@
 // The review step of a change to the forwarder's configuration: what will change, what applying
 // does, then the change and its progress.
 
-import { progressPanel, settleField } from '/ui/config/change.js';
+import { OUT_OF_BAND, progressPanel, settleField } from '/ui/config/change.js';
 import { formatPath } from '/ui/config/patch.js';
 import { h } from '/ui/lib/dom.js';
 import { changeTable } from '/ui/widgets/change-table.js';
@@ -51,14 +51,26 @@ export function reviewPanel({ onBack, onDone, onStale }) {
 
   backBtn.addEventListener('click', onBack);
   el.addEventListener('keydown', (event) => event.key === 'Escape' && onBack());
-  applyBtn.addEventListener('click', async () => {
-    if (settle.refuse()) return;
+  // confirmed: the members that confirm what the gateway refused to do unasked.
+  async function send(confirmed = {}) {
     el.hidden = true;
     // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
     // the operator to sign in again and apply.
-    ended = await progress.run(() => plan.send(settle.watch()), settle.value());
+    ended = await progress.run(() => plan.send({ ...settle.watch(), ...confirmed }), settle.value());
     if (ended === 'auth-lost') el.hidden = false;
     if (ended === 'stale') onStale();
+    // Outside the band only when the operator says so, for this change alone.
+    if (ended === 'refused' && progress.error?.code === OUT_OF_BAND && !confirmed.outOfBand) {
+      progress.offer({
+        text: 'If the gateway may use these frequencies (a licence for them, a test in a shielded room), apply the ' +
+          'same change outside the band; otherwise go back and mend it.',
+        button: 'Apply outside the band',
+        onClick: () => send({ outOfBand: true }),
+      });
+    }
+  }
+  applyBtn.addEventListener('click', () => {
+    if (!settle.refuse()) send();
   });
 
   return {

@@ -13,6 +13,8 @@ export function reviewPanel({ onBack, onDone, onStale }) {
   const heading = h('h2', { tabindex: '-1' }, 'Review changes');
   const summary = h('p', {});
   const table = h('div', {});
+  // The picture of what the change moves, when it moves any radio or channel.
+  const picture = h('div', {});
   const rawRows = h('ul', { class: 'raw-changes' });
   const raw = h('details', { class: 'readonly' }, h('summary', {}, 'Members and values as the file holds them'), rawRows);
   const lines = h('details', { class: 'readonly', open: true }, h('summary', {}, 'Lines that change'));
@@ -28,6 +30,7 @@ export function reviewPanel({ onBack, onDone, onStale }) {
     heading,
     summary,
     table,
+    picture,
     raw,
     lines,
     h('ul', { class: 'notes' },
@@ -80,6 +83,7 @@ export function reviewPanel({ onBack, onDone, onStale }) {
       plan = p;
       summary.textContent = p.summary;
       table.replaceChildren(p.rows.length ? changeTable(p.rows) : '');
+      picture.replaceChildren(...(p.picture ? [h('h3', {}, 'Radios and channels'), p.picture] : []));
       const rawChanges = p.rows.flatMap((r) => r.raw);
       rawRows.replaceChildren(...rawChanges.map((c) => h('li', {}, h('code', {}, formatPath(c.path)), ': ',
         h('code', {}, c.before === undefined ? '(not set)' : JSON.stringify(c.before)), ' → ',

@@ -3,18 +3,19 @@
 // change outside the band, refused until the operator confirms it.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { Gateway, SX1301, applyReviewed, browser, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
+import { Gateway, SX1301, SX130X, applyReviewed, browser, newPage, screenshot, shows, signIn, usesBrowser, view } from './support.mjs';
 
 usesBrowser();
 
 const US915_SUB_BAND_1 = 'sx1301-us902-semtech-lora_pkt_fwd-v4.0.1-basic.global_conf.json';
 const RESTART = 'systemctl restart packet-forwarder';
 
-async function openForm(gw, options) {
+async function openForm(gw, options, path = '/ui/config') {
   const page = await newPage(browser, gw, options);
-  await page.goto('/ui/config');
+  await page.goto(path);
   await signIn(page);
-  await page.locator('.sections input').first().waitFor();
+  if (path === '/ui/raw') await page.waitForFunction(() => document.querySelector('main > section.view:not([hidden]) textarea')?.value);
+  else await page.locator('.sections input').first().waitFor();
   return page;
 }
 
@@ -184,5 +185,36 @@ describe('an EU868 gateway', () => {
     // The axis labels are readable text, not shrunk with the drawing.
     assert.ok(await card.locator('.plan-axis span').first().evaluate((s) => parseFloat(getComputedStyle(s).fontSize) >= 11));
     assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
+  });
+});
+
+describe('a whole file outside the band', () => {
+  let gw;
+  before(async () => {
+    gw = await Gateway.start(SX130X);
+  });
+  after(async () => {
+    await gw?.close();
+  });
+
+  test('the raw view\'s text is refused the same way, and confirmed the same way', async () => {
+    const page = await openForm(gw, {}, '/ui/raw');
+    const restores = bodiesOf(page, 'forwarder-config/restore');
+    const edited = gw.configText().replace('"freq": 868500000', '"freq": 959500000');
+    await page.getByLabel('Configuration file').fill(edited);
+    await page.getByRole('button', { name: 'Review changes' }).click();
+    const review = view(page).locator('.review');
+    await shows(review, 'The whole file is replaced');
+    // The SX1302's window is ±800 kHz.
+    assert.match(await review.locator('svg[role="img"]').getAttribute('aria-label'), /radio 1 receives 958\.7–960\.3 MHz/);
+    assert.equal(await applyReviewed(page), 'Change not applied');
+    // A whole file of no plan is held to the range its transmitting radio's limits give.
+    await shows(view(page).locator('.outcome'), 'SX130x_conf.radio_1.freq is at 959.5 MHz, outside the 863–870 MHz of tx_freq_min');
+    assert.notEqual(gw.configText(), edited);
+    await view(page).getByRole('button', { name: 'Apply outside the band' }).click();
+    await view(page).getByRole('heading', { name: 'Change applied' }).waitFor({ timeout: 30_000 });
+    assert.equal(gw.configText(), edited);
+    assert.deepEqual(restores.map((r) => r.outOfBand), [undefined, true]);
+    assert.deepEqual(page.errors, []);
   });
 });

@@ -81,6 +81,7 @@ export function planSection({ onChoose }) {
       const start = keep.plan ? keep : { region: current?.region ?? regions[0]?.region, subBand: current?.subBand };
       region.select.value = start.region ?? '';
       fillSubBands(start.subBand);
+      area.hidden = !plans.length;
       status.clear();
       el.hidden = false;
     },

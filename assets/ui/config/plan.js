@@ -134,6 +134,8 @@ export const bandText = (band) => `${hzToMhz(band.min)}–${hzToMhz(band.max)} M
 export function mergePatch(doc, patch) {
   if (!isObject(doc) || !isObject(patch)) return cloneJson(patch);
   const out = cloneJson(doc);
-  for (const [key, value] of Object.entries(patch)) put(out, key, isObject(value) && isObject(out[key]) ? mergePatch(out[key], value) : cloneJson(value));
+  for (const [key, value] of Object.entries(patch)) {
+    put(out, key, isObject(value) && isObject(out[key]) ? mergePatch(out[key], value) : cloneJson(value));
+  }
   return out;
 }

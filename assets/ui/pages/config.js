@@ -232,8 +232,7 @@ function editorView({ page, intro, editor, app, withPlans = false }) {
     if ((await load(false, 'Checking that the file on the gateway is unchanged…')) !== 'same') return;
     status.clear();
     form.hidden = true;
-    const doc = r.doc;
-    review.open({ ...plan, picture: movesPicture(base.doc, doc, bandOfPlan(planOfFile(plansAnswer))) });
+    review.open({ ...plan, picture: movesPicture(base.doc, r.doc, bandOfPlan(planOfFile(plansAnswer))) });
   }
   form.addEventListener('submit', (event) => {
     event.preventDefault();

@@ -67,17 +67,19 @@ export function planPicture({ after, before = null, band = null }) {
     x: x(low).toFixed(1), width: Math.max(2, x(high) - x(low)).toFixed(1),
     y: lane * ROW + inset, height: ROW - 2 * inset, class: cls,
   });
+  const vline = (hz, cls, top = 0, bottom = height) => s('line', { x1: x(hz).toFixed(1), x2: x(hz).toFixed(1), y1: top, y2: bottom, class: cls });
   const clamp = (hz) => Math.min(WIDTH, Math.max(0, x(hz)));
-  if (band) svg.append(s('rect', { x: clamp(band.min).toFixed(1), width: (clamp(band.max) - clamp(band.min)).toFixed(1), y: 0, height, class: 'band' }));
-  for (const t of span.ticks) svg.append(s('line', { x1: x(t).toFixed(1), x2: x(t).toFixed(1), y1: 0, y2: height, class: 'grid' }));
-  for (const edge of span.edges) svg.append(s('line', { x1: x(edge).toFixed(1), x2: x(edge).toFixed(1), y1: 0, y2: height, class: 'band-edge' }));
+  if (band) {
+    svg.append(s('rect', { x: clamp(band.min).toFixed(1), width: (clamp(band.max) - clamp(band.min)).toFixed(1), y: 0, height, class: 'band' }));
+  }
+  for (const t of span.ticks) svg.append(vline(t, 'grid'));
+  for (const edge of span.edges) svg.append(vline(edge, 'band-edge'));
   radioKeys.forEach((key, lane) => {
     const row = rows.find((r) => r.key === key);
     const radio = key.slice(6);
     if (pending && row.moved && row.from) svg.append(bar(row.from.low, row.from.high, lane, `window radio-${radio} old`));
     if (row.to) svg.append(bar(row.to.low, row.to.high, lane, `window radio-${radio}${pending && row.moved ? ' new' : ''}`));
-    if (row.to) svg.append(s('line', { x1: x(row.to.frequency).toFixed(1), x2: x(row.to.frequency).toFixed(1), y1: lane * ROW + 2,
-      y2: lane * ROW + ROW - 2, class: `centre radio-${radio}` }));
+    if (row.to) svg.append(vline(row.to.frequency, `centre radio-${radio}`, lane * ROW + 2, lane * ROW + ROW - 2));
   });
   const channelLane = radioKeys.length;
   // The wider channels (a 500 kHz one over four of 125 kHz) go beneath, lighter.

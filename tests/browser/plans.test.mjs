@@ -57,6 +57,7 @@ describe('a US915 gateway on sub-band 1', () => {
       'Channel 0 0 902.3 125',
     ]);
 
+    await screenshot(page, 'plan', { fullPage: false });
     assert.equal(await card.getByLabel('Region').inputValue(), 'US915');
     assert.equal(await card.getByLabel('Sub-band').inputValue(), '1');
     await card.getByLabel('Sub-band').selectOption('2');

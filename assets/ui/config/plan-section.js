@@ -31,7 +31,7 @@ export function planSection({ onChoose }) {
   const area = h('fieldset', { class: 'plain' }, h('legend', { class: 'sr-only' }, 'Set the file to a plan'),
     h('div', { class: 'fields plan-choice' }, region.wrap, subBand.wrap), about, h('div', { class: 'actions' }, reviewBtn, status.el));
   const el = h('section', { class: 'card plan-section', 'aria-labelledby': headingId, hidden: true },
-    h('h2', { id: headingId, tabindex: '-1' }, 'Frequency plan'), said, differences, picture, area);
+    h('h2', { id: headingId, tabindex: '-1' }, 'Frequency plan'), said, differences, area, picture);
   let regions = [];
   let plans = [];
 

@@ -68,7 +68,7 @@ describe('first generation (SX1301_conf)', () => {
 
     const review = view(page).locator('.review');
     await review.getByRole('heading', { name: 'Review changes' }).waitFor();
-    assert.deepEqual(await rowsOf(review.locator('tbody tr')), [
+    assert.deepEqual(await rowsOf(review.locator('table.changes tbody tr')), [
       'Radio 0 centre frequency 867.5 MHz 867.7 MHz',
       'Network server localhost eu1.cloud.thethings.network',
       'Channel 3 867.1 MHz 867.3 MHz',
@@ -162,7 +162,7 @@ describe('second generation (SX130x_conf)', () => {
     await channel(page, 'Channel 1').getByLabel('Enabled').uncheck();
     await page.getByRole('button', { name: 'Review changes' }).click();
     await view(page).getByRole('heading', { name: 'Review changes' }).waitFor();
-    assert.deepEqual(await rowsOf(view(page).locator('.review tbody tr')), [
+    assert.deepEqual(await rowsOf(view(page).locator('.review table.changes tbody tr')), [
       'Channel 0 868.1 MHz 866.7625 MHz',
       'Channel 1 868.3 MHz off',
     ]);

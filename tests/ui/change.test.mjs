@@ -47,6 +47,10 @@ test('a radio that moves lists the channels that move with it', () => {
   assert.equal(r[0], 'Radio 1 centre frequency: 868.5 MHz → 868.7 MHz');
   assert.deepEqual(r.slice(1, 4), ['Channel 0: 868.1 MHz → 868.3 MHz', 'Channel 1: 868.3 MHz → 868.5 MHz', 'Channel 2: 868.5 MHz → 868.7 MHz']);
   assert.ok(r.every((line) => !line.startsWith('Channel 3')), 'channels of radio 0 stay');
+  // A plan moves a transmitting radio's limits too: in MHz, as the centres are.
+  after.SX130x_conf.radio_0.tx_freq_min = 923_000_000;
+  after.SX130x_conf.radio_0.tx_freq_max = 928_000_000;
+  assert.deepEqual(rows(before, after).slice(0, 2), ['Radio 0 transmits from: 863 MHz → 923 MHz', 'Radio 0 transmits up to: 870 MHz → 928 MHz']);
 });
 
 test('line diffs: only the changed lines, with their numbers, in hunks with context', () => {

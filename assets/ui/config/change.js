@@ -9,10 +9,14 @@ import { byteLength, requestBody } from '/ui/lib/api.js';
 import { announce, h, sentence } from '/ui/lib/dom.js';
 import { localTimeText } from '/ui/lib/format.js';
 import {
-  BUSY, DEFAULT_SETTLE_SECONDS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
+  BUSY, DEFAULT_SETTLE_SECONDS, ERRORS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
 } from '/ui/lib/contract.js';
 
 const POLL_MS = 500;
+
+// A change that puts a channel or radio centre outside the band is refused unless the operator
+// confirms it: the code of that refusal, found by its words in the server's catalogue.
+export const OUT_OF_BAND = Number(Object.keys(ERRORS).find((code) => ERRORS[code] === 'Outside the band')) || null;
 
 // A whole file is sent in one request when it fits, otherwise in pieces that each do, whatever
 // the upload's id and offset.
@@ -108,8 +112,10 @@ export function progressPanel({ onClose }) {
   const now = h('p', { class: 'sr-only', role: 'status' });
   const outcome = h('div', { class: 'outcome', hidden: true });
   const closeBtn = h('button', { type: 'button', hidden: true }, 'Back to the configuration');
+  // What the operator may do about the outcome besides going back, when anything (see offer).
+  const offered = h('span', { class: 'offer', hidden: true });
   const el = h('section', { class: 'card progress-view', hidden: true }, heading, steps, now, outcome,
-    h('div', { class: 'actions' }, closeBtn));
+    h('div', { class: 'actions' }, offered, closeBtn));
   closeBtn.addEventListener('click', () => onClose());
 
   // p: a progress answer; `ended` (for endedSteps) once the change has ended.
@@ -162,6 +168,8 @@ export function progressPanel({ onClose }) {
       heading.textContent = 'Applying the change';
       outcome.hidden = true;
       closeBtn.hidden = true;
+      offered.hidden = true;
+      offered.replaceChildren();
       now.hidden = false;
       el.hidden = false;
       panel.error = null;
@@ -222,7 +230,9 @@ export function progressPanel({ onClose }) {
         finish({
           ok: false,
           title: rolledBack ? 'Change rolled back' : 'Change not applied',
-          text: e.code === BUSY ? busyText(e.message) : e.message,
+          // The problems list says what is outside the band, and where: the gateway's message says it all again.
+          text: e.code === BUSY ? busyText(e.message)
+            : e.code === OUT_OF_BAND && d.problems?.length ? 'Nothing was written: the change puts these outside the band' : e.message,
           journal: Array.isArray(d.journal) ? d.journal : [],
           problems: Array.isArray(d.problems) && d.problems.some((p) => p.path) ? d.problems : [],
           reasons: [...(d.link ? [said(d.link)] : []), ...refusalLines(d)],
@@ -231,6 +241,19 @@ export function progressPanel({ onClose }) {
         });
         return rolledBack ? 'rolled-back' : 'refused';
       }
+    },
+    // After an outcome: a sentence on what the operator may do instead of going back, and the
+    // button that does it (once: the button goes with the click).
+    offer({ text, button, onClick }) {
+      const btn = h('button', { type: 'button', class: 'primary' }, button);
+      btn.addEventListener('click', () => {
+        offered.hidden = true;
+        offered.replaceChildren();
+        onClick();
+      });
+      outcome.append(h('p', { class: 'offer-text' }, text));
+      offered.replaceChildren(btn);
+      offered.hidden = false;
     },
     hide() {
       el.hidden = true;

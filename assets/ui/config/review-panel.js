@@ -1,7 +1,7 @@
 // The review step of a change to the forwarder's configuration: what will change, what applying
 // does, then the change and its progress.
 
-import { progressPanel, settleField } from '/ui/config/change.js';
+import { OUT_OF_BAND, progressPanel, settleField } from '/ui/config/change.js';
 import { formatPath } from '/ui/config/patch.js';
 import { h } from '/ui/lib/dom.js';
 import { changeTable } from '/ui/widgets/change-table.js';
@@ -13,6 +13,8 @@ export function reviewPanel({ onBack, onDone, onStale }) {
   const heading = h('h2', { tabindex: '-1' }, 'Review changes');
   const summary = h('p', {});
   const table = h('div', {});
+  // The picture of what the change moves, when it moves any radio or channel.
+  const picture = h('div', {});
   const rawRows = h('ul', { class: 'raw-changes' });
   const raw = h('details', { class: 'readonly' }, h('summary', {}, 'Members and values as the file holds them'), rawRows);
   const lines = h('details', { class: 'readonly', open: true }, h('summary', {}, 'Lines that change'));
@@ -28,6 +30,7 @@ export function reviewPanel({ onBack, onDone, onStale }) {
     heading,
     summary,
     table,
+    picture,
     raw,
     lines,
     h('ul', { class: 'notes' },
@@ -51,14 +54,26 @@ export function reviewPanel({ onBack, onDone, onStale }) {
 
   backBtn.addEventListener('click', onBack);
   el.addEventListener('keydown', (event) => event.key === 'Escape' && onBack());
-  applyBtn.addEventListener('click', async () => {
-    if (settle.refuse()) return;
+  // confirmed: the members that confirm what the gateway refused to do unasked.
+  async function send(confirmed = {}) {
     el.hidden = true;
     // A sign-in the gateway no longer knows (it restarted) sends nothing: the review waits for
     // the operator to sign in again and apply.
-    ended = await progress.run(() => plan.send(settle.watch()), settle.value());
+    ended = await progress.run(() => plan.send({ ...settle.watch(), ...confirmed }), settle.value());
     if (ended === 'auth-lost') el.hidden = false;
     if (ended === 'stale') onStale();
+    // Outside the band only when the operator says so, for this change alone.
+    if (ended === 'refused' && progress.error?.code === OUT_OF_BAND && !confirmed.outOfBand) {
+      progress.offer({
+        text: 'If the gateway may use these frequencies (a licence for them, a test in a shielded room), apply the ' +
+          'same change outside the band; otherwise go back and mend it.',
+        button: 'Apply outside the band',
+        onClick: () => send({ outOfBand: true }),
+      });
+    }
+  }
+  applyBtn.addEventListener('click', () => {
+    if (!settle.refuse()) send();
   });
 
   return {
@@ -68,6 +83,7 @@ export function reviewPanel({ onBack, onDone, onStale }) {
       plan = p;
       summary.textContent = p.summary;
       table.replaceChildren(p.rows.length ? changeTable(p.rows) : '');
+      picture.replaceChildren(...(p.picture ? [h('h3', {}, 'Radios and channels'), p.picture] : []));
       const rawChanges = p.rows.flatMap((r) => r.raw);
       rawRows.replaceChildren(...rawChanges.map((c) => h('li', {}, h('code', {}, formatPath(c.path)), ': ',
         h('code', {}, c.before === undefined ? '(not set)' : JSON.stringify(c.before)), ' → ',

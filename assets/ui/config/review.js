@@ -28,6 +28,8 @@ const GATEWAY = {
   forward_crc_disabled: ['Forward packets without a CRC', onOff],
   serv_enabled: ['Enabled', onOff],
 };
+// A transmitting radio's limits, which a frequency plan sets to where its downlink channels are.
+const TX_LIMITS = { tx_freq_min: 'transmits from', tx_freq_max: 'transmits up to' };
 const CHANNEL_MEMBERS = {
   bandwidth: ['bandwidth', khz],
   spread_factor: ['spreading factor', (v) => (typeof v === 'number' ? `SF${v}` : plain(v))],
@@ -141,6 +143,7 @@ function words(c, layout) {
     const radio = RADIO_KEY.exec(key ?? '');
     if (radio && member === 'freq') return { label: `Radio ${radio[1]} centre frequency`, ...format(mhz) };
     if (radio && member === 'enable') return { label: `Radio ${radio[1]}`, ...format(onOff) };
+    if (radio && TX_LIMITS[member]) return { label: `Radio ${radio[1]} ${TX_LIMITS[member]}`, ...format(mhz) };
     if (CHANNEL_KEY.test(key ?? '') && CHANNEL_MEMBERS[member]) {
       const [what, f] = CHANNEL_MEMBERS[member];
       return { label: `${channelName(key)}: ${what}`, ...format(f) };

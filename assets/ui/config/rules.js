@@ -119,6 +119,24 @@ const tuning = (radio, c) => {
 
 const halfBand = (c, bandwidth) => c.halfBands.find((b) => bandwidth <= b.maxBandwidthHz)?.halfBandHz ?? 0;
 
+// The bandwidth a channel takes on the concentrator, in Hz, as the checks below reckon it; null
+// when the forwarder would refuse it or its members are no numbers.
+export function channelBandwidthHz(key, ch) {
+  const num = (m) => (has(ch, m) ? ch[m] : 0);
+  const numbers = (...members) => members.every((m) => !has(ch, m) || isNumber(ch[m]));
+  if (key === 'chan_Lora_std') return numbers('bandwidth') && LORA_STD_BANDWIDTHS.includes(num('bandwidth')) ? num('bandwidth') : null;
+  if (key !== 'chan_FSK') return MULTI_SF_BANDWIDTH;
+  if (!numbers('bandwidth', 'freq_deviation', 'datarate')) return null;
+  const hz = num('bandwidth') !== 0 ? num('bandwidth') : 2 * num('freq_deviation') + num('datarate');
+  return (hz >= 0 ? FSK_STEPS.find((s) => hz <= s) : undefined) ?? null;
+}
+
+// The receive window of a radio: how far from its centre a 125 kHz channel may reach.
+export const receiveHalfWidthHz = (section) => {
+  const c = CONCENTRATORS.find((x) => x.section === section);
+  return c ? halfBand(c, MULTI_SF_BANDWIDTH) : 0;
+};
+
 // Every problem of the document, as [{ path, message }]; [] when it passes.
 export function checkConfig(doc) {
   const problems = [];

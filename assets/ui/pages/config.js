@@ -4,17 +4,33 @@
 
 import { compareAddress, rejectedOf } from '/ui/config/change.js';
 import { formEditor } from '/ui/config/form-editor.js';
+import { frequencies, frequencyRows, mergePatch, planOfFile } from '/ui/config/plan.js';
+import { bandOfPlan, planSection } from '/ui/config/plan-section.js';
 import { rawEditor } from '/ui/config/raw-editor.js';
 import { readText } from '/ui/config/reading.js';
+import { describeChanges } from '/ui/config/review.js';
 import { reviewPanel } from '/ui/config/review-panel.js';
+import * as api from '/ui/lib/api.js';
 import { ask, h, statusLine, whileBusy } from '/ui/lib/dom.js';
 import { BUSY } from '/ui/lib/contract.js';
 import { takeDraft } from '/ui/lib/session.js';
 import { changeTable } from '/ui/widgets/change-table.js';
 import { diffView } from '/ui/widgets/diff-view.js';
+import { planPicture } from '/ui/widgets/plan-picture.js';
+
+const KEEPS_LAYOUT = 'The file keeps its comments, order and indentation: only the values that change are rewritten.';
+
+// The picture of what a change moves, from the document as it is to the one it becomes; null
+// when it moves no radio or channel.
+function movesPicture(before, after, band) {
+  const was = frequencies(before);
+  const is = frequencies(after);
+  return was && is && frequencyRows(is, was).some((r) => r.moved) ? planPicture({ before: was, after: is, band }) : null;
+}
 
 // One editor view: loads what the gateway holds, lets the operator edit it, reviews and applies.
-function editorView({ page, intro, editor, app }) {
+// withPlans: the view shows the file's frequency plan and sets the file to another.
+function editorView({ page, intro, editor, app, withPlans = false }) {
   const { path, title } = page;
   const heading = h('h1', { tabindex: '-1' }, title);
   const status = statusLine();
@@ -30,11 +46,15 @@ function editorView({ page, intro, editor, app }) {
   };
   const reviewBtn = h('button', { type: 'submit', class: 'primary' }, 'Review changes');
   const reloadBtn = h('button', { type: 'button' }, 'Discard and reload');
-  const area = h('fieldset', { class: 'plain' }, editor.el,
+  const plans = withPlans ? planSection({ onChoose: choosePlan }) : null;
+  const area = h('fieldset', { class: 'plain' }, plans?.el, editor.el,
     h('div', { class: 'actions sticky' }, editor.toc, reviewBtn, reloadBtn, formStatus.el));
   const form = h('form', { novalidate: true, 'aria-label': title }, area);
   const same = editor.sameAs;
   let base = null;
+  // forwarder-config/plans' answer for the file loaded last: the plans, and which one the file
+  // implements, whose band the review's picture shows.
+  let plansAnswer = null;
   let loads = 0;
   let shown = false;
   // The edits on screen reached the gateway (applied, or rolled back and kept in its history):
@@ -135,6 +155,7 @@ function editorView({ page, intro, editor, app }) {
       review.close();
       form.hidden = false;
       formStatus.clear();
+      askPlans(loaded);
       return keep ? 'changed' : 'loaded';
     } catch (e) {
       if (mine !== loads) return false;
@@ -143,6 +164,57 @@ function editorView({ page, intro, editor, app }) {
       else status.error(`Could not load the configuration: ${e.message}`);
       return false;
     }
+  }
+
+  // The plans, for the file just loaded; a later load's answer wins.
+  async function askPlans(loaded) {
+    plansAnswer = null;
+    try {
+      const answer = await api.call('forwarder-config/plans');
+      if (loaded !== base) return;
+      plansAnswer = answer;
+      plans?.show(answer, loaded.doc);
+    } catch (e) {
+      if (loaded !== base || e.authLost) return;
+      plans?.show({ plans: [], current: null }, loaded.doc);
+      plans?.status.error(`Could not ask the gateway for its frequency plans: ${e.message}`);
+    }
+  }
+
+  // The review of the file on the gateway set to a plan: the patch the gateway makes for it,
+  // in the operator's words and as a picture; applying asks the gateway for the same plan.
+  async function choosePlan(choice, plan) {
+    const said = plans.status;
+    said.clear();
+    if (base === null) return;
+    if (editor.dirty()) {
+      return said.error('Your edits in the form are not applied: apply or discard them before setting the file to a plan.');
+    }
+    if (!['same', 'loaded'].includes(await load(false, 'Checking that the file on the gateway is unchanged…'))) return;
+    const file = base;
+    let answer;
+    try {
+      said.busy(`Asking the gateway what ${plan.name} changes…`);
+      answer = await whileBusy(plans.area, () => api.call('forwarder-config/plans', { plan: choice }));
+    } catch (e) {
+      if (e.authLost) said.clear();
+      else said.error(`The file cannot be set to ${plan.name}: ${e.message}`);
+      return;
+    }
+    if (file !== base) return said.clear();
+    const after = mergePatch(file.doc, answer.patch ?? {});
+    const rows = describeChanges(file.doc, after);
+    if (!rows.length) return said.ok(`The file already implements ${plan.name}: nothing to change`);
+    said.clear();
+    const n = rows.reduce((sum, row) => sum + row.raw.length, 0);
+    form.hidden = true;
+    review.open({
+      summary: `The file is set to ${plan.name}: ${n === 1 ? 'one setting changes' : `${n} settings change`}, and nothing else.`,
+      rows,
+      picture: movesPicture(file.doc, after, bandOfPlan(plan)),
+      layoutNote: KEEPS_LAYOUT,
+      send: (watch) => api.call('forwarder-config/apply', { plan: choice, ...watch, base: file.hash }),
+    });
   }
 
   async function submit() {
@@ -160,7 +232,7 @@ function editorView({ page, intro, editor, app }) {
     if ((await load(false, 'Checking that the file on the gateway is unchanged…')) !== 'same') return;
     status.clear();
     form.hidden = true;
-    review.open(plan);
+    review.open({ ...plan, picture: movesPicture(base.doc, r.doc, bandOfPlan(planOfFile(plansAnswer))) });
   }
   form.addEventListener('submit', (event) => {
     event.preventDefault();
@@ -206,6 +278,7 @@ export function configView(page, app) {
       'offsets in kHz from their radio\'s centre frequency.'),
     editor: formEditor(app),
     app,
+    withPlans: true,
   });
 }
 

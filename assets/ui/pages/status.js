@@ -200,6 +200,8 @@ function configBody(c) {
       ['Network server', [`${text(c.serverAddress)}${ports}`,
         setIn(c.sideFiles, gw('server_address'), gw('serv_port_up'), gw('serv_port_down'))]],
       ['Concentrator', c.layout ? LAYOUT_NAMES[c.layout] ?? c.layout : '–'],
+      // "US915 sub-band 2", or "custom" for channels of no regional plan; none without channels.
+      ['Frequency plan', c.plan ?? null],
       ['File', c.sizeBytes === null ? '–' : `${bytesText(c.sizeBytes)}, changed ${localTimeText(c.modified)}`],
       ['Comments', c.hasComments ? 'yes: changes made here keep them (one that cannot keep the layout says so)' : 'none'],
     ]),

@@ -6,7 +6,7 @@ import { h } from '/ui/lib/dom.js';
 // the columns of what it is and what it becomes.
 export function changeTable(rows, [now, next] = ['Now', 'After applying']) {
   return h('div', { class: 'table-wrap' },
-    h('table', {},
+    h('table', { class: 'changes' },
       h('thead', {}, h('tr', {}, h('th', { scope: 'col' }, 'Setting'), h('th', { scope: 'col' }, now),
         h('th', { scope: 'col' }, next))),
       h('tbody', {}, rows.map((r) => h('tr', {},

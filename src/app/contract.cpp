@@ -73,6 +73,8 @@ std::string contractModule() {
   exportCode(out, "INVALID_TOKEN", ErrorCode::InvalidAuthToken);
   exportCode(out, "PASSWORD_MISMATCH", ErrorCode::PasswordMismatch);
   exportCode(out, "STALE", ErrorCode::StaleBase);
+  exportCode(out, "OUT_OF_BAND", ErrorCode::OutOfBand);
+  exportCode(out, "NOT_RECEIVABLE", ErrorCode::PlanNotReceivable);
   exportCode(out, "EXPIRED_TOKEN", ErrorCode::ExpiredAuthToken);
   exportCode(out, "INSUFFICIENT_RIGHTS", ErrorCode::InsufficientAccessRight);
   exportCode(out, "BUSY", ErrorCode::SessionAlreadyEstablished);

@@ -9,14 +9,15 @@ import { byteLength, requestBody } from '/ui/lib/api.js';
 import { announce, h, sentence } from '/ui/lib/dom.js';
 import { localTimeText } from '/ui/lib/format.js';
 import {
-  BUSY, DEFAULT_SETTLE_SECONDS, ERRORS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, STALE, UPLOAD_ID_DIGITS,
+  BUSY, DEFAULT_SETTLE_SECONDS, MAX_REQUEST_BYTES, MAX_SETTLE_SECONDS, MAX_UPLOAD_BYTES, OUT_OF_BAND, STALE,
+  UPLOAD_ID_DIGITS,
 } from '/ui/lib/contract.js';
 
 const POLL_MS = 500;
 
 // A change that puts a channel or radio centre outside the band is refused unless the operator
-// confirms it: the code of that refusal, found by its words in the server's catalogue.
-export const OUT_OF_BAND = Number(Object.keys(ERRORS).find((code) => ERRORS[code] === 'Outside the band')) || null;
+// confirms it: the code of that refusal.
+export { OUT_OF_BAND };
 
 // A whole file is sent in one request when it fits, otherwise in pieces that each do, whatever
 // the upload's id and offset.

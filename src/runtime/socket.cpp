@@ -117,7 +117,13 @@ ssize_t Socket::receive(std::span<char> into, int& error) noexcept {
       bool drained = false;
       const ssize_t n = layer_->receive(into, drained);
       if (n >= 0) {
-        if (drained && shortReadsDrain_ && !hungUp_) readable_ = false;
+        // The layer knows best what is left: bytes it holds (a TLS record that came with the
+        // one just read) may be there when a plain read before it found the socket drained.
+        if (drained && shortReadsDrain_ && !hungUp_) {
+          readable_ = false;
+        } else if (n > 0 && !drained) {
+          readable_ = true;
+        }
         return n;
       }
     } else if (const ssize_t n = ::recv(fd(), into.data(), into.size(), 0); n >= 0) {

@@ -73,8 +73,12 @@ class Socket {
   // of the epoll set before it closes.
   void setSharedDescriptor() noexcept { sharedDescriptor_ = true; }
   // Puts a layer between the socket and its users (TLS): reads and writes go through it from now
-  // on. The layer must outlive the socket's use of it.
-  void setLayer(StreamLayer* layer) noexcept { layer_ = layer; }
+  // on, and the next read asks it at once (it may hold bytes already, such as those it was
+  // given). The layer must outlive the socket's use of it.
+  void setLayer(StreamLayer* layer) noexcept {
+    layer_ = layer;
+    readable_ = true;
+  }
   bool layered() const noexcept { return layer_ != nullptr; }
   // Declares that nothing is known to be waiting yet: the next read waits for readiness
   // without trying. Registering reports data that is already there, so nothing is lost.

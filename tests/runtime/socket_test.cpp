@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "runtime/event_loop.hpp"
+#include "runtime/stream_layer.hpp"
 
 namespace relaydash {
 namespace {
@@ -50,6 +53,60 @@ TEST(Socket, LargeWritesAndReadsInterleaveOnOneLoop) {
   const std::string got = loop.blockOn(readAll(reader));
   EXPECT_EQ(got, head + tail);
   EXPECT_EQ(loop.watchedCount(), 1u);
+}
+
+// A layer that holds its bytes itself (a TLS session with records read ahead): after a plain read
+// found the socket drained, what the layer still holds is read without waiting for the socket.
+class HeldBytes final : public StreamLayer {
+ public:
+  std::string held = "head|body";
+  ssize_t receive(std::span<char> into, bool& drained) noexcept override {
+    const std::size_t bar = held.find('|');
+    const std::size_t n = bar == std::string::npos ? held.size() : bar + 1;
+    held.copy(into.data(), n);
+    held.erase(0, n);
+    drained = held.empty();
+    return static_cast<ssize_t>(n);
+  }
+  ssize_t send(const iovec*, std::size_t) noexcept override { return -1; }
+  bool established() const noexcept override { return true; }
+  void finish() noexcept override {}
+};
+
+TEST(Socket, BytesALayerHoldsAreReadWithoutWaitingForTheSocket) {
+  EventLoop loop;
+  auto [a, b] = socketPair();
+  Socket writer(std::move(a));
+  Socket reader(std::move(b));
+  reader.setShortReadsDrain();
+  ASSERT_EQ(::send(writer.fd(), "hello", 5, 0), 5);
+  char first[100];
+  ASSERT_EQ(reader.readNow(first), std::optional<std::size_t>(5));  // short: drained
+  HeldBytes layer;
+  reader.setLayer(&layer);
+  std::string got;
+  loop.spawn([](Socket& s, std::string& out) -> Task<void> {
+    char chunk[100];
+    for (int i = 0; i < 2; ++i)
+      out.append(chunk, co_await s.read(chunk));
+  }(reader, got));
+  loop.runFor(std::chrono::milliseconds(0));
+  EXPECT_EQ(got, "head|body");
+
+  // The same when the layer's first bytes were taken without waiting.
+  reader.setLayer(nullptr);
+  ASSERT_EQ(::send(writer.fd(), "hello", 5, 0), 5);
+  ASSERT_EQ(reader.readNow(first), std::optional<std::size_t>(5));
+  layer.held = "head|body";
+  reader.setLayer(&layer);
+  ASSERT_EQ(reader.readNow(first), std::optional<std::size_t>(5));
+  got.clear();
+  loop.spawn([](Socket& s, std::string& out) -> Task<void> {
+    char chunk[100];
+    out.append(chunk, co_await s.read(chunk));
+  }(reader, got));
+  loop.runFor(std::chrono::milliseconds(0));
+  EXPECT_EQ(got, "body");
 }
 
 TEST(Socket, WritingToAPeerThatHasGoneIsNotAnError) {

@@ -56,9 +56,7 @@ class Client:
         self.timeout = timeout
         self.token = None
 
-    def _connection(self):
-        if self.scheme == "http":
-            return http.client.HTTPConnection(self.host, self.port, timeout=self.timeout)
+    def _context(self):
         if self.fingerprint or not self.validate_certs:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
             context.check_hostname = False
@@ -66,12 +64,12 @@ class Client:
         else:
             context = ssl.create_default_context()
         context.minimum_version = ssl.TLSVersion.TLSv1_2
-        return http.client.HTTPSConnection(self.host, self.port, timeout=self.timeout, context=context)
+        return context
 
-    def _check_pin(self, connection):
+    def _check_pin(self, sock):
         if self.scheme != "https" or not self.fingerprint:
             return
-        certificate = connection.sock.getpeercert(binary_form=True)
+        certificate = sock.getpeercert(binary_form=True)
         digest = hashlib.sha256(certificate).hexdigest().upper()
         seen = ":".join(digest[i:i + 2] for i in range(0, 64, 2))
         if seen != self.fingerprint:
@@ -81,19 +79,27 @@ class Client:
     def post(self, procedure, body):
         """POST body to /rpc/v1/PROCEDURE: (HTTP status, decoded answer)."""
         data = json.dumps(body).encode("utf-8")
-        connection = self._connection()
+        host = "[%s]" % self.host if ":" in self.host else self.host
+        # The head and the body go in one write (one TLS record over HTTPS).
+        request = ("POST %s/rpc/v1/%s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: application/json\r\n"
+                   "Accept: application/json\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                   % (self.prefix, procedure, host, self.port, len(data))).encode("ascii") + data
+        sock = None
         try:
-            connection.connect()
-            self._check_pin(connection)
-            connection.request("POST", "%s/rpc/v1/%s" % (self.prefix, procedure), body=data,
-                               headers={"Content-Type": "application/json", "Accept": "application/json"})
-            response = connection.getresponse()
+            sock = socket.create_connection((self.host, self.port), timeout=self.timeout)
+            if self.scheme == "https":
+                sock = self._context().wrap_socket(sock, server_hostname=self.host)
+                self._check_pin(sock)
+            sock.sendall(request)
+            response = http.client.HTTPResponse(sock, method="POST")
+            response.begin()
             raw = response.read()
             status = response.status
         except (OSError, socket.timeout, http.client.HTTPException) as e:
             raise ApiError("%s %s://%s:%s failed: %s" % (procedure, self.scheme, self.host, self.port, e))
         finally:
-            connection.close()
+            if sock is not None:
+                sock.close()
         try:
             answer = json.loads(raw.decode("utf-8"))
         except ValueError:

@@ -229,8 +229,7 @@ def main():
         if e.error.get("result") == "rolled-back" or e.status == 422:
             result["rollback"] = e.error
             result["changed"] = False
-            module.fail_json(msg="The gateway rolled the change back: %s" % e.error.get("message", e.message),
-                             **result)
+            module.fail_json(msg=e.error.get("message") or e.message, **result)
         result["changed"] = False
         module.fail_json(msg=e.message, status=e.status, error=e.error, **result)
     result["version"] = applied.get("version")

@@ -96,6 +96,10 @@ export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_REMOTE_TEMP=$work/ansible-tm
 export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_LOAD_CALLBACK_PLUGINS=0
 ansible-galaxy collection build ansible --output-path "$work" >"$work/build.log"
 ansible-galaxy collection install --offline "$work"/relaydash-gateway-*.tar.gz -p "$work/collections" >"$work/install.log"
+for module in relaydash_status relaydash_forwarder_config relaydash_password; do
+  check "ansible-doc reads $module's documentation" \
+    bash -c "ansible-doc relaydash.gateway.$module 2>&1 | grep -q '^OPTIONS'"
+done
 check "installed as relaydash.gateway" test -f "$work/collections/ansible_collections/relaydash/gateway/plugins/modules/relaydash_forwarder_config.py"
 
 echo "== inventory of five gateways, the password in a vault"
@@ -113,7 +117,7 @@ mkdir -p "$inventory/group_vars/gateways"
 echo "vault-test-passphrase" >"$work/vault-pass"
 echo "vault_relaydash_password: quilm" >"$inventory/group_vars/gateways/vault.yml"
 ansible-vault encrypt --vault-password-file "$work/vault-pass" "$inventory/group_vars/gateways/vault.yml" >/dev/null
-check "the vault file is encrypted" grep -q '^\$ANSIBLE_VAULT' "$inventory/group_vars/gateways/vault.yml"
+check "the vault file is encrypted" grep -q "^[$]ANSIBLE_VAULT" "$inventory/group_vars/gateways/vault.yml"
 
 playbook=$root/ansible/playbooks/rolling-change.yml
 patch="{\"relaydash_patch\": {\"gateway_conf\": {\"server_address\": \"$target\"}}}"

@@ -9,15 +9,15 @@ DOCUMENTATION = r"""
 module: relaydash_forwarder_config
 short_description: Change a relaydash gateway's packet forwarder configuration safely
 description:
-  - Changes the forwarder's configuration with C(forwarder-config/apply): the gateway writes the
-    file, restarts the forwarder, watches it for O(settle_seconds) and puts the old file back
+  - Changes the forwarder's configuration with C(forwarder-config/apply), so the gateway writes
+    the file, restarts the forwarder, watches it for C(settle_seconds) and puts the old file back
     when the forwarder does not run well afterwards. Such a rollback fails the task with its
     reason.
-  - Either O(patch), members to merge into the file, or O(plan), a frequency plan.
+  - Either C(patch), members to merge into the file, or C(plan), a frequency plan.
   - Idempotent. A patch whose every member already has its value, or a plan the file already
     implements, changes nothing and applies nothing.
   - The apply names the file it was decided on (its hash); a file changed in between is refused.
-  - Runs on the control node (C(connection: local) or C(delegate_to: localhost)).
+  - Runs on the control node (C(connection=local) or C(delegate_to=localhost)).
 version_added: "1.0.0"
 author: relaydash developers
 options:
@@ -43,13 +43,13 @@ options:
         have it, and is not checked against the authorities.
     type: str
   timeout:
-    description: Seconds a call may take (an apply takes O(settle_seconds) and the restart).
+    description: Seconds a call may take (an apply takes C(settle_seconds) and the restart).
     type: int
     default: 180
   patch:
     description:
-      - Members the file should have, merged as a JSON merge patch: objects member by member,
-        anything else replaced whole. No member is removed.
+      - Members the file should have, merged as a JSON merge patch (objects member by member,
+        anything else replaced whole). No member is removed.
     type: dict
   plan:
     description: A frequency plan the file should implement.

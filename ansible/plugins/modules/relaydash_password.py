@@ -10,9 +10,9 @@ module: relaydash_password
 short_description: Set the administrator's password of a relaydash gateway
 description:
   - Sets the password of the account C(admin) with C(password/update).
-  - Idempotent. It first tries to sign in with O(new_password); when that works nothing is changed.
+  - Idempotent. It first tries to sign in with C(new_password); when that works nothing is changed.
   - Other sessions of the account end when the password changes.
-  - Runs on the control node (C(connection: local) or C(delegate_to: localhost)).
+  - Runs on the control node (C(connection=local) or C(delegate_to=localhost)).
 version_added: "1.0.0"
 author: relaydash developers
 options:

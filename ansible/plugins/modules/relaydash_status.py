@@ -10,7 +10,7 @@ module: relaydash_status
 short_description: Read a relaydash gateway's status
 description:
   - Calls C(gateway/status) and returns its output as the fact C(relaydash_status).
-  - Runs on the control node (C(connection: local) or C(delegate_to: localhost)).
+  - Runs on the control node (C(connection=local) or C(delegate_to=localhost)).
 version_added: "1.0.0"
 author: relaydash developers
 options:

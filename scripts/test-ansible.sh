@@ -100,6 +100,11 @@ for module in relaydash_status relaydash_forwarder_config relaydash_password; do
   check "ansible-doc reads $module's documentation" \
     bash -c "ansible-doc relaydash.gateway.$module 2>&1 | grep -q '^OPTIONS'"
 done
+# The Python that runs Ansible (it has ansible.module_utils), from `ansible --version`.
+ansible_python=$(ansible --version | sed -n 's/^ *python version = .*(\(\/[^()]*\))$/\1/p')
+check "the modules' unit tests pass" bash -c "cd '$work/collections' && PYTHONPATH='$work/collections' \
+  '${ansible_python:-python3}' -m unittest -q ansible_collections.relaydash.gateway.tests.unit.plugins.modules.test_relaydash_forwarder_config 2>'$work/unit.log' \
+  || { cat '$work/unit.log'; false; }"
 check "installed as relaydash.gateway" test -f "$work/collections/ansible_collections/relaydash/gateway/plugins/modules/relaydash_forwarder_config.py"
 
 echo "== inventory of five gateways, the password in a vault"

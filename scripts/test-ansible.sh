@@ -150,7 +150,9 @@ echo "== check mode on gateway 4 changes nothing"
 play check.log --check --diff --limit gw4 -e "$patch"
 check "check mode succeeds" test "$played" = 0
 check "check mode reports the change it would make" counts check.log gw4 changed=1 failed=0
-check "the diff shows the new address" grep -q "+.*$target" "$work/check.log"
+check "the diff shows the new address" grep -q "^+.*\"server_address\": \"$target\"" "$work/check.log"
+old_address=$(sed -n 's/^ *"server_address": "\([^"]*\)".*/\1/p' "$sample" | head -1)
+check "the diff shows the address it replaces" grep -q "^-.*\"server_address\": \"$old_address\"" "$work/check.log"
 check "check mode leaves the file" same_file 4
 check "check mode restarts nothing" bash -c "! grep -q restart '$work/gw4/bin/state/calls' 2>/dev/null"
 
@@ -210,6 +212,9 @@ adhoc pin.log gw1 relaydash_status \
 check "a certificate of another fingerprint is refused" grep -q "nothing was sent" "$work/pin.log"
 adhoc unpinned.log gw1 relaydash_status '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}"}'
 check "an unpinned self-signed certificate is refused" test "$played" != 0
+adhoc unchecked.log gw1 relaydash_status \
+  '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}", "validate_certs": false}'
+check "validate_certs=false accepts it" grep -q '"relaydash_status"' "$work/unchecked.log"
 
 echo "== the password"
 password_args='{"url": "{{ relaydash_url }}", "password": "quilm", "new_password": "correct-horse-7"}'

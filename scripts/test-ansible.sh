@@ -1,0 +1,248 @@
+#!/usr/bin/env bash
+# The Ansible collection relaydash.gateway (ansible/) against five relaydash servers on 127.0.0.1,
+# each with its own folder, port, account database, copy of an SX1302 forwarder configuration and
+# stand-ins for systemctl, journalctl and timedatectl (tests/support/fake-systemd). The third
+# one's forwarder crashes on the change, so it rolls it back. Checks that
+#   - the collection builds and installs (ansible-galaxy), and ansible-lint finds nothing;
+#   - playbooks/rolling-change.yml changes the first two gateways (the first over HTTPS with its
+#     certificate pinned), fails on the third with the rollback's reason, and stops there: the
+#     fourth and fifth keep their file and their forwarder is never restarted;
+#   - once the third is fixed, a second run changes nothing on the first two, and the third
+#     takes the change;
+#   - check mode (with diff) changes nothing; a plan the file already implements changes
+#     nothing; a wrong fingerprint sends nothing; the password module is idempotent.
+# Installs nothing: says what is missing (ansible-core and ansible-lint are Debian packages).
+# RELAYDASH names the server binary (default build/relaydash).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+program=${RELAYDASH:-$root/build/relaydash}
+
+missing=()
+for tool in ansible-playbook ansible-galaxy ansible-vault ansible python3 curl; do
+  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ((${#missing[@]})); then
+  echo "missing: ${missing[*]} (Debian: apt-get install -y ansible-core curl python3)" >&2
+  exit 1
+fi
+[[ -x $program ]] || { echo "no server binary at $program (scripts/build.sh, or set RELAYDASH)" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/relaydash-ansible.XXXXXX)
+pids=()
+stop_all() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM HUP
+
+failures=0
+pass() { echo "ok   $*"; }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+check() { # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+sample=tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
+unit=packet-forwarder
+declare -A port fingerprint
+
+# start N: gateway N in $work/gwN, on a port nothing answers on; waits for the line about HTTPS,
+# which the server prints once it listens.
+start() {
+  local n=$1 dir=$work/gw$1 try out started=
+  mkdir -p "$dir/bin/state"
+  cp tests/support/fake-systemd/{systemctl,journalctl,timedatectl} "$dir/bin/"
+  cp "$sample" "$dir/global_conf.json"
+  out=$dir/out
+  for _ in 1 2 3 4 5; do
+    try=$((20000 + RANDOM % 40000))
+    if curl -s --max-time 1 "http://127.0.0.1:$try/" >/dev/null 2>&1; then continue; fi
+    (cd "$dir" && exec env PATH="$dir/bin:$PATH" DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-tests \
+      RELAYDASH_JOURNAL_WATCH="$dir/bin/state" RELAYDASH_TLS_DIR="$dir/installed" \
+      "$program" --listen 127.0.0.1 --port "$try" --dataPath "$dir/db.sqlite3" \
+      --forwarderConfigPath "$dir/global_conf.json" --forwarderUnitServiceName "$unit") >"$out" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 300); do
+      grep -q '^HTTPS' "$out" && break
+      kill -0 "${pids[-1]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    if grep -q '^HTTPS' "$out" && kill -0 "${pids[-1]}" 2>/dev/null; then started=1; break; fi
+  done
+  [[ -n $started ]] || { echo "gateway $n did not start:"; cat "$out"; exit 1; }
+  port[$n]=$try
+  fingerprint[$n]=$(sed -n 's/^HTTPS: certificate SHA-256 fingerprint //p' "$out")
+  echo "gateway $n listens on 127.0.0.1:$try"
+}
+
+for n in 1 2 3 4 5; do start "$n"; done
+[[ -n ${fingerprint[1]} ]] || { echo "gateway 1 has no HTTPS:"; cat "$work/gw1/out"; exit 1; }
+
+# The forwarder of gateway 3 crashes after its restart when its file holds the new address.
+target=rollout-test.example.net
+printf '%s\n' "$work/gw3/global_conf.json" >"$work/gw3/bin/state/config-$unit"
+printf '%s\n' "$target" >"$work/gw3/bin/state/reject-$unit"
+
+echo "== the collection builds and installs"
+export ANSIBLE_COLLECTIONS_PATH=$work/collections
+export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 ANSIBLE_HOST_KEY_CHECKING=0 ANSIBLE_RETRY_FILES_ENABLED=0
+export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_REMOTE_TEMP=$work/ansible-tmp
+export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_LOAD_CALLBACK_PLUGINS=0
+ansible-galaxy collection build ansible --output-path "$work" >"$work/build.log"
+ansible-galaxy collection install --offline "$work"/relaydash-gateway-*.tar.gz -p "$work/collections" >"$work/install.log"
+for module in relaydash_status relaydash_forwarder_config relaydash_password; do
+  check "ansible-doc reads $module's documentation" \
+    bash -c "ansible-doc relaydash.gateway.$module 2>&1 | grep -q '^OPTIONS'"
+done
+# The Python that runs Ansible (it has ansible.module_utils), from `ansible --version`.
+ansible_python=$(ansible --version | sed -n 's/^ *python version = .*(\(\/[^()]*\))$/\1/p')
+check "the modules' unit tests pass" bash -c "cd '$work/collections' && PYTHONPATH='$work/collections' \
+  '${ansible_python:-python3}' -m unittest -q ansible_collections.relaydash.gateway.tests.unit.plugins.modules.test_relaydash_forwarder_config 2>'$work/unit.log' \
+  || { cat '$work/unit.log'; false; }"
+check "installed as relaydash.gateway" test -f "$work/collections/ansible_collections/relaydash/gateway/plugins/modules/relaydash_forwarder_config.py"
+
+echo "== inventory of five gateways, the password in a vault"
+inventory=$work/inventory
+mkdir -p "$inventory/group_vars/gateways"
+{
+  echo "[gateways]"
+  echo "gw1 relaydash_url=https://127.0.0.1:${port[1]} relaydash_fingerprint=${fingerprint[1]}"
+  for n in 2 3 4 5; do echo "gw$n relaydash_url=http://127.0.0.1:${port[$n]}"; done
+  echo "[gateways:vars]"
+  echo "ansible_connection=local"
+  echo "ansible_python_interpreter=$(command -v python3)"
+  echo "relaydash_settle_seconds=1"
+} >"$inventory/hosts.ini"
+echo "vault-test-passphrase" >"$work/vault-pass"
+echo "vault_relaydash_password: quilm" >"$inventory/group_vars/gateways/vault.yml"
+ansible-vault encrypt --vault-password-file "$work/vault-pass" "$inventory/group_vars/gateways/vault.yml" >/dev/null
+check "the vault file is encrypted" grep -q "^[$]ANSIBLE_VAULT" "$inventory/group_vars/gateways/vault.yml"
+
+playbook=$root/ansible/playbooks/rolling-change.yml
+patch="{\"relaydash_patch\": {\"gateway_conf\": {\"server_address\": \"$target\"}}}"
+# play LOG ARGS...: runs the rolling playbook; its status is in $played.
+play() {
+  local log=$1
+  shift
+  played=0
+  ansible-playbook -i "$inventory/hosts.ini" --vault-password-file "$work/vault-pass" "$@" "$playbook" \
+    >"$work/$log" 2>&1 || played=$?
+}
+# recap LOG HOST: the PLAY RECAP line of HOST ("ok=3 changed=1 unreachable=0 failed=0 …"), or nothing.
+recap() { sed -n '/^PLAY RECAP/,$p' "$work/$1" | awk -v h="$2" '$1 == h { $1 = ""; $2 = ""; print }'; }
+counts() { # counts LOG HOST EXPECTED...: every "name=value" EXPECTED is in HOST's recap line
+  local log=$1 host=$2 line
+  shift 2
+  line=" $(recap "$log" "$host") "
+  for want in "$@"; do [[ $line == *" $want "* ]] || { echo "     $host: $line (wanted $*)"; return 1; }; done
+}
+same_file() { cmp -s "$sample" "$work/gw$1/global_conf.json"; }
+holds_target() { grep -q "\"server_address\": *\"$target\"" "$work/gw$1/global_conf.json"; }
+restarted() { grep -q "^systemctl \[restart\]" "$work/gw$1/bin/state/calls" 2>/dev/null; }
+
+echo "== check mode on gateway 4 changes nothing"
+play check.log --check --diff --limit gw4 -e "$patch"
+check "check mode succeeds" test "$played" = 0
+check "check mode reports the change it would make" counts check.log gw4 changed=1 failed=0
+check "the diff shows the new address" grep -q "^+.*\"server_address\": \"$target\"" "$work/check.log"
+old_address=$(sed -n 's/^ *"server_address": "\([^"]*\)".*/\1/p' "$sample" | head -1)
+check "the diff shows the address it replaces" grep -q "^-.*\"server_address\": \"$old_address\"" "$work/check.log"
+check "check mode leaves the file" same_file 4
+check "check mode restarts nothing" bash -c "! grep -q restart '$work/gw4/bin/state/calls' 2>/dev/null"
+
+echo "== the rolling change: 1, then 2 at a time, stopping at the rollback"
+play rolling.log -e "$patch"
+check "the play fails" test "$played" != 0
+check "gateway 1 (HTTPS, pinned) changed" counts rolling.log gw1 changed=1 failed=0
+check "gateway 2 changed" counts rolling.log gw2 changed=1 failed=0
+check "gateway 3 failed" counts rolling.log gw3 failed=1
+check "gateway 1's file has the new address" holds_target 1
+check "gateway 2's file has the new address" holds_target 2
+check "gateway 3's file is the old one again" same_file 3
+check "the failure says the gateway rolled the change back, and why" \
+  grep -q "FAILED.*\"msg\": \"The change was rolled back: the forwarder stopped" "$work/rolling.log"
+check "the play stopped before gateway 4" test -z "$(recap rolling.log gw4)"
+check "the play stopped before gateway 5" test -z "$(recap rolling.log gw5)"
+for n in 4 5; do
+  check "gateway $n's file is untouched" same_file "$n"
+  check "gateway $n's forwarder was not restarted" bash -c "! grep -q restart '$work/gw$n/bin/state/calls' 2>/dev/null"
+done
+
+echo "== gateway 3 fixed: nothing more to do on the first two"
+rm "$work/gw3/bin/state/reject-$unit"
+play again.log --diff --limit gw1,gw2 -e "$patch"
+check "the second run succeeds" test "$played" = 0
+check "gateway 1 unchanged" counts again.log gw1 changed=0 failed=0
+check "gateway 2 unchanged" counts again.log gw2 changed=0 failed=0
+play third.log --limit gw3 -e "$patch"
+check "gateway 3 now takes the change" counts third.log gw3 changed=1 failed=0
+check "gateway 3's file has the new address" holds_target 3
+
+# adhoc LOG HOST MODULE ARGS [ansible options]: one module call; its status is in $played.
+adhoc() {
+  local log=$1 host=$2 module=$3 args=$4
+  shift 4
+  played=0
+  ansible "$host" -i "$inventory/hosts.ini" --vault-password-file "$work/vault-pass" \
+    -m "relaydash.gateway.$module" -a "$args" "$@" >"$work/$log" 2>&1 || played=$?
+}
+
+echo "== frequency plans"
+adhoc plan-same.log gw5 relaydash_forwarder_config \
+  '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}", "plan": {"region": "EU868"}, "settle_seconds": 1}'
+check "a plan the file already implements changes nothing" grep -q '"changed": false' "$work/plan-same.log"
+adhoc plan-check.log gw5 relaydash_forwarder_config \
+  '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}", "plan": {"region": "US915", "subBand": 2}}' --check
+check "another plan would change the file (check mode)" grep -q '"changed": true' "$work/plan-check.log"
+check "check mode of a plan leaves the file" same_file 5
+
+echo "== status and certificate pinning"
+adhoc status.log gw1 relaydash_status \
+  '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}", "fingerprint": "{{ relaydash_fingerprint }}"}'
+check "the status comes back as a fact" grep -q '"relaydash_status"' "$work/status.log"
+wrong=$(printf '%s' "${fingerprint[1]}" | tr '0-9A-F' '1-9A-F0')
+adhoc pin.log gw1 relaydash_status \
+  "{\"url\": \"{{ relaydash_url }}\", \"password\": \"{{ vault_relaydash_password }}\", \"fingerprint\": \"$wrong\"}"
+check "a certificate of another fingerprint is refused" grep -q "nothing was sent" "$work/pin.log"
+adhoc unpinned.log gw1 relaydash_status '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}"}'
+check "an unpinned self-signed certificate is refused" test "$played" != 0
+adhoc unchecked.log gw1 relaydash_status \
+  '{"url": "{{ relaydash_url }}", "password": "{{ vault_relaydash_password }}", "validate_certs": false}'
+check "validate_certs=false accepts it" grep -q '"relaydash_status"' "$work/unchecked.log"
+
+echo "== the password"
+password_args='{"url": "{{ relaydash_url }}", "password": "quilm", "new_password": "correct-horse-7"}'
+adhoc password-check.log gw5 relaydash_password "$password_args" --check
+check "check mode would change the password" grep -q '"changed": true' "$work/password-check.log"
+adhoc password.log gw5 relaydash_password "$password_args"
+check "the password changes" grep -q '"changed": true' "$work/password.log"
+adhoc password-again.log gw5 relaydash_password "$password_args"
+check "the second time nothing changes" grep -q '"changed": false' "$work/password-again.log"
+check "the password is not shown" bash -c "! grep -q correct-horse-7 '$work/password.log' '$work/password-again.log'"
+
+if command -v ansible-lint >/dev/null 2>&1; then
+  echo "== ansible-lint"
+  if (cd ansible && NO_COLOR=1 ansible-lint --offline) >"$work/lint.log" 2>&1; then
+    pass "ansible-lint finds nothing"
+  else
+    fail "ansible-lint:"
+    cat "$work/lint.log"
+  fi
+else
+  echo "ansible-lint is missing (Debian: apt-get install -y ansible-lint): not run"
+fi
+
+if ((failures)); then
+  for log in rolling.log again.log; do echo "--- $log"; cat "$work/$log"; done
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "== the rolling run's output"
+cat "$work/rolling.log"
+echo "every check passed"

@@ -11,6 +11,7 @@
 #include "model/account_cache.hpp"
 #include "model/audit_trail.hpp"
 #include "model/database.hpp"
+#include "model/metrics_keys.hpp"
 #include "runtime/slots.hpp"
 #include "security/security_clock.hpp"
 #include "security/sign_in_throttle.hpp"
@@ -41,6 +42,8 @@ struct Context {
   std::optional<std::string> initialPassword;
   // Rows of the audit trail on their way into the database.
   AuditTrail audit{database};
+  // The keys that may read /metrics.
+  MetricsKeys metricsKeys{database};
   // Never stored, so that a restart refuses every token issued before it.
   TokenKeys tokenKeys;
   SignInThrottle signIns;

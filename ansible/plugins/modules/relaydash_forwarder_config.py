@@ -20,32 +20,9 @@ description:
   - Runs on the control node (C(connection=local) or C(delegate_to=localhost)).
 version_added: "1.0.0"
 author: relaydash developers
+extends_documentation_fragment:
+  - relaydash.gateway.connection
 options:
-  url:
-    description: The gateway's address, C(http://HOST:PORT) or C(https://HOST:PORT).
-    type: str
-    required: true
-  username:
-    description: The account to sign in as.
-    type: str
-    default: admin
-  password:
-    description: The account's password.
-    type: str
-    required: true
-  validate_certs:
-    description: Check an HTTPS certificate against the certificate authorities.
-    type: bool
-    default: true
-  fingerprint:
-    description:
-      - The SHA-256 fingerprint of the gateway's certificate (C(AB:CD:...)); the certificate must
-        have it, and is not checked against the authorities.
-    type: str
-  timeout:
-    description: Seconds a call may take (an apply takes C(settle_seconds) and the restart).
-    type: int
-    default: 180
   patch:
     description:
       - Members the file should have, merged as a JSON merge patch (objects member by member,

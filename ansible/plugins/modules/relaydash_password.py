@@ -15,36 +15,17 @@ description:
   - Runs on the control node (C(connection=local) or C(delegate_to=localhost)).
 version_added: "1.0.0"
 author: relaydash developers
+extends_documentation_fragment:
+  - relaydash.gateway.connection
 options:
-  url:
-    description: The gateway's address, C(http://HOST:PORT) or C(https://HOST:PORT).
-    type: str
-    required: true
-  username:
-    description: The account to sign in as (the change is always that of C(admin)).
-    type: str
-    default: admin
   password:
-    description: The current password.
+    description: The current password (the change is always that of C(admin)).
     type: str
     required: true
   new_password:
     description: The password the account should have.
     type: str
     required: true
-  validate_certs:
-    description: Check an HTTPS certificate against the certificate authorities.
-    type: bool
-    default: true
-  fingerprint:
-    description:
-      - The SHA-256 fingerprint of the gateway's certificate (C(AB:CD:...)); the certificate must
-        have it, and is not checked against the authorities.
-    type: str
-  timeout:
-    description: Seconds a call may take.
-    type: int
-    default: 180
 notes:
   - Check mode is supported. A wrong current password counts as a failed sign-in on the gateway,
     which slows further attempts from the control node.

@@ -9,14 +9,18 @@
 #     fourth and fifth keep their file and their forwarder is never restarted;
 #   - once the third is fixed, a second run changes nothing on the first two, and the third
 #     takes the change;
+#   - playbooks/metrics-keys.yml gives each gateway a metrics key kept on the control node, with
+#     an HTTPS gateway's certificate and the Prometheus scrape jobs, changes nothing the second
+#     time, and makes a lost key anew (revoking it);
 #   - check mode (with diff) changes nothing; a plan the file already implements changes
 #     nothing; a wrong fingerprint sends nothing; the password module is idempotent.
 # Installs nothing: says what is missing (ansible-core and ansible-lint are Debian packages).
 # RELAYDASH names the server binary (default build/relaydash).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
 program=${RELAYDASH:-$root/build/relaydash}
+[[ $program == /* ]] || program=$PWD/$program
+cd "$root"
 
 missing=()
 for tool in ansible-playbook ansible-galaxy ansible-vault ansible python3 curl; do
@@ -29,59 +33,17 @@ fi
 [[ -x $program ]] || { echo "no server binary at $program (scripts/build.sh, or set RELAYDASH)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/relaydash-ansible.XXXXXX)
-pids=()
+source scripts/lib/local-gateways.sh
 stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  gateways_stop
   rm -rf "$work"
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM HUP
 
-failures=0
-pass() { echo "ok   $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-
 sample=tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
 unit=packet-forwarder
-declare -A port fingerprint
-
-# start N: gateway N in $work/gwN, on a port nothing answers on; waits for the line about HTTPS,
-# which the server prints once it listens.
-start() {
-  local n=$1 dir=$work/gw$1 try out started=
-  mkdir -p "$dir/bin/state"
-  cp tests/support/fake-systemd/{systemctl,journalctl,timedatectl} "$dir/bin/"
-  cp "$sample" "$dir/global_conf.json"
-  out=$dir/out
-  for _ in 1 2 3 4 5; do
-    try=$((20000 + RANDOM % 40000))
-    if curl -s --max-time 1 "http://127.0.0.1:$try/" >/dev/null 2>&1; then continue; fi
-    (cd "$dir" && exec env PATH="$dir/bin:$PATH" DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-tests \
-      RELAYDASH_JOURNAL_WATCH="$dir/bin/state" RELAYDASH_TLS_DIR="$dir/installed" \
-      "$program" --listen 127.0.0.1 --port "$try" --dataPath "$dir/db.sqlite3" \
-      --forwarderConfigPath "$dir/global_conf.json" --forwarderUnitServiceName "$unit") >"$out" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 300); do
-      grep -q '^HTTPS' "$out" && break
-      kill -0 "${pids[-1]}" 2>/dev/null || break
-      sleep 0.1
-    done
-    if grep -q '^HTTPS' "$out" && kill -0 "${pids[-1]}" 2>/dev/null; then started=1; break; fi
-  done
-  [[ -n $started ]] || { echo "gateway $n did not start:"; cat "$out"; exit 1; }
-  port[$n]=$try
-  fingerprint[$n]=$(sed -n 's/^HTTPS: certificate SHA-256 fingerprint //p' "$out")
-  echo "gateway $n listens on 127.0.0.1:$try"
-}
-
-for n in 1 2 3 4 5; do start "$n"; done
+for n in 1 2 3 4 5; do gateway_start "$n"; done
 [[ -n ${fingerprint[1]} ]] || { echo "gateway 1 has no HTTPS:"; cat "$work/gw1/out"; exit 1; }
 
 # The forwarder of gateway 3 crashes after its restart when its file holds the new address.
@@ -225,6 +187,46 @@ check "the password changes" grep -q '"changed": true' "$work/password.log"
 adhoc password-again.log gw5 relaydash_password "$password_args"
 check "the second time nothing changes" grep -q '"changed": false' "$work/password-again.log"
 check "the password is not shown" bash -c "! grep -q correct-horse-7 '$work/password.log' '$work/password-again.log'"
+
+echo "== metrics keys for Prometheus"
+keys=$work/prometheus-keys
+# keys_play LOG: runs playbooks/metrics-keys.yml on gateways 1 and 2 from $work; its status is in $played.
+keys_play() {
+  played=0
+  (cd "$work" && ansible-playbook -i "$inventory/hosts.ini" --vault-password-file "$work/vault-pass" \
+    --limit gw1,gw2 "$root/ansible/playbooks/metrics-keys.yml") >"$work/$1" 2>&1 || played=$?
+}
+# scrape N KEYFILE: the HTTP status of gateway N's /metrics read with the key in KEYFILE.
+scrape() {
+  local scheme=http
+  [[ $1 == 1 ]] && scheme=https
+  curl -sk -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $(cat "$2")" "$scheme://127.0.0.1:${port[$1]}/metrics"
+}
+keys_play keys.log
+check "the keys playbook succeeds" test "$played" = 0
+check "it makes a key on gateway 1" counts keys.log gw1 changed=2 failed=0
+for n in 1 2; do
+  check "gateway $n's key is kept, readable by its owner alone" test "$(stat -c %a "$keys/gw$n.key" 2>/dev/null)" = 600
+  check "gateway $n's key reads its /metrics" test "$(scrape "$n" "$keys/gw$n.key")" = 200
+  check "the key is not in the play's output" bash -c "! grep -qF \"\$(cat '$keys/gw$n.key')\" '$work/keys.log'"
+done
+check "gateway 1's certificate is kept, the one of its fingerprint" \
+  test "$(openssl x509 -in "$keys/gw1.crt" -noout -fingerprint -sha256 2>/dev/null | sed 's/^.*=//')" = "${fingerprint[1]}"
+check "gateway 2 (plain HTTP) has no certificate" test ! -e "$keys/gw2.crt"
+check "the scrape jobs name every gateway" \
+  bash -c "grep -q 'job_name: relaydash-gw1' '$keys/relaydash-scrape-configs.yml' && grep -q 'job_name: relaydash-gw2' '$keys/relaydash-scrape-configs.yml'"
+if command -v promtool >/dev/null 2>&1; then
+  check "promtool finds the scrape jobs a sound configuration" promtool check config "$keys/relaydash-scrape-configs.yml"
+fi
+cp "$keys/gw2.key" "$work/gw2-first.key"
+keys_play keys-again.log
+check "a second run changes nothing" bash -c "test '$played' = 0 && grep -q 'gw1 .*changed=0' '$work/keys-again.log' && grep -q 'gw2 .*changed=0' '$work/keys-again.log'"
+check "gateway 2 keeps its key" cmp -s "$keys/gw2.key" "$work/gw2-first.key"
+rm "$keys/gw2.key"
+keys_play keys-lost.log
+check "a lost key is made anew" counts keys-lost.log gw2 changed=2 failed=0
+check "the new key reads /metrics" test "$(scrape 2 "$keys/gw2.key")" = 200
+check "the lost one is revoked" test "$(scrape 2 "$work/gw2-first.key")" = 401
 
 if command -v ansible-lint >/dev/null 2>&1; then
   echo "== ansible-lint"

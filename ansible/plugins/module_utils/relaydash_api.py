@@ -55,6 +55,8 @@ class Client:
         self.fingerprint = normalize_fingerprint(fingerprint) if fingerprint else None
         self.timeout = timeout
         self.token = None
+        # The gateway's certificate (DER) as the last HTTPS call saw it.
+        self.certificate = None
 
     def _context(self):
         if self.fingerprint or not self.validate_certs:
@@ -90,6 +92,7 @@ class Client:
             if self.scheme == "https":
                 sock = self._context().wrap_socket(sock, server_hostname=self.host)
                 self._check_pin(sock)
+                self.certificate = sock.getpeercert(binary_form=True)
             sock.sendall(request)
             response = http.client.HTTPResponse(sock, method="POST")
             response.begin()

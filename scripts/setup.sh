@@ -8,6 +8,8 @@
 #             a sysroot, scripts/sysroot.sh, never from this machine's multiarch)
 #   systemd   the package under a real systemd: systemd-nspawn, debootstrap, ip, pgrep, openssl
 #   scan      the TLS scanners run against a local server: sslscan and testssl.sh
+#   fleet     relaydash among many gateways: Prometheus and promtool, ansible-core, ansible-lint,
+#             openssl
 # A mirror can be out of sync for a while ("Mirror sync in progress?"): `apt-get update` is tried
 # a few times, then its failure is tolerated as long as the packages can still be installed.
 # When they cannot, apt's own message says which, and the exit status is 75 (EX_TEMPFAIL): the
@@ -26,7 +28,8 @@ for group in "$@"; do
   cross) packages+=(g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user) ;;
   systemd) packages+=(systemd-container debootstrap iproute2 procps openssl) ;;
   scan) packages+=(sslscan testssl.sh) ;;
-  *) echo "usage: scripts/setup.sh [package] [cross] [systemd] [scan]" >&2; exit 2 ;;
+  fleet) packages+=(prometheus ansible-core ansible-lint openssl) ;;
+  *) echo "usage: scripts/setup.sh [package] [cross] [systemd] [scan] [fleet]" >&2; exit 2 ;;
   esac
 done
 

@@ -17,29 +17,10 @@
 # Installs nothing: says what is missing (ansible-core and ansible-lint are Debian packages).
 # RELAYDASH names the server binary (default build/relaydash).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-program=${RELAYDASH:-$root/build/relaydash}
-[[ $program == /* ]] || program=$PWD/$program
-cd "$root"
+source "$(dirname "$0")/lib/local-gateways.sh"
+gateways_need "ansible-core curl python3" ansible-playbook ansible-galaxy ansible-vault ansible python3 curl
 
-missing=()
-for tool in ansible-playbook ansible-galaxy ansible-vault ansible python3 curl; do
-  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-  echo "missing: ${missing[*]} (Debian: apt-get install -y ansible-core curl python3)" >&2
-  exit 1
-fi
-[[ -x $program ]] || { echo "no server binary at $program (scripts/build.sh, or set RELAYDASH)" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/relaydash-ansible.XXXXXX)
-source scripts/lib/local-gateways.sh
-stop_all() {
-  gateways_stop
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 130' INT TERM HUP
+gateways_work ansible
 
 sample=tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
 unit=packet-forwarder

@@ -18,33 +18,10 @@
 # Installs nothing: says what is missing (Debian: prometheus). RELAYDASH names the server binary
 # (default build/relaydash).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-program=${RELAYDASH:-$root/build/relaydash}
-[[ $program == /* ]] || program=$PWD/$program
-cd "$root"
+source "$(dirname "$0")/lib/local-gateways.sh"
+gateways_need "prometheus curl python3" prometheus promtool curl python3
 
-missing=()
-for tool in prometheus promtool curl python3; do
-  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-  echo "missing: ${missing[*]} (Debian: apt-get install -y prometheus curl python3)" >&2
-  exit 1
-fi
-[[ -x $program ]] || { echo "no server binary at $program (scripts/build.sh, or set RELAYDASH)" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/relaydash-prometheus.XXXXXX)
-source scripts/lib/local-gateways.sh
-prometheus_pid=
-writer_pid=
-stop_all() {
-  [[ -n $writer_pid ]] && kill "$writer_pid" 2>/dev/null || true
-  [[ -n $prometheus_pid ]] && { kill "$prometheus_pid" 2>/dev/null || true; wait "$prometheus_pid" 2>/dev/null || true; }
-  gateways_stop
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 130' INT TERM HUP
+gateways_work prometheus
 
 sample=tests/data/forwarder/sx1302-sx1250-eu868-semtech-sx1302_hal-v2.1.0.global_conf.json
 unit=packet-forwarder
@@ -153,13 +130,14 @@ check "promtool check config: the test's configuration" promtool check config "$
 prometheus --config.file="$work/prometheus/prometheus.yml" --storage.tsdb.path="$work/prometheus/data" \
   --web.listen-address="127.0.0.1:$pport" --log.level=warn >"$work/prometheus/log" 2>&1 &
 prometheus_pid=$!
+pids+=("$prometheus_pid")
 # Reports keep coming every two seconds for at most four minutes (the script ends it sooner).
 (for _ in $(seq 120); do
   report 1 100
   report 3 0
   sleep 2
 done) &
-writer_pid=$!
+pids+=($!)
 
 api=http://127.0.0.1:$pport/api/v1
 # query EXPRESSION: the result of an instant query, as JSON: [{"metric": {...}, "value": [t, "v"]}, ...].

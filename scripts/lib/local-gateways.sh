@@ -3,9 +3,9 @@
 # 127.0.0.1, each in its own folder $work/gwN with its own port, account database, copy of
 # $sample (a forwarder configuration) and stand-ins for systemctl, journalctl and timedatectl
 # (tests/support/fake-systemd) in $work/gwN/bin, their state in $work/gwN/bin/state.
-# The sourcing script sets root, work, program, sample and unit; gateway_start fills port[N] and
-# fingerprint[N] and adds the server to pids, which gateways_stop ends. pass, fail and check
-# print the checks' lines and count the failures.
+# The sourcing script calls gateways_need and gateways_work, then sets sample and unit;
+# gateway_start fills port[N] and fingerprint[N] and adds the server to pids, which gateways_stop
+# ends. pass, fail and check print the checks' lines and count the failures.
 
 declare -A port fingerprint
 pids=()
@@ -18,6 +18,27 @@ check() { # check DESCRIPTION COMMAND...
   local what=$1
   shift
   if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# gateways_need PACKAGES TOOL...: ends the script, saying what is missing, unless every TOOL is on
+# PATH (PACKAGES: the Debian packages that have them) and the server binary is there: $RELAYDASH,
+# relative to the working directory, or build/relaydash. Sets root, and program to the binary's
+# absolute path, and goes to the root of the tree.
+gateways_need() {
+  local packages=$1 tool missing=()
+  shift
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  program=${RELAYDASH:-$root/build/relaydash}
+  [[ $program == /* ]] || program=$PWD/$program
+  cd "$root"
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+  done
+  if ((${#missing[@]})); then
+    echo "missing: ${missing[*]} (Debian: apt-get install -y $packages)" >&2
+    exit 1
+  fi
+  [[ -x $program ]] || { echo "no server binary at $program (scripts/build.sh, or set RELAYDASH)" >&2; exit 1; }
 }
 
 # gateway_start N: gateway N on a port nothing answers on; waits for the line about HTTPS, which
@@ -49,9 +70,19 @@ gateway_start() {
   echo "gateway $n listens on 127.0.0.1:$try"
 }
 
-# gateways_stop: ends every server gateway_start started and waits for them.
+# gateways_stop: ends every process in pids (the servers gateway_start started, and any the
+# script adds), waits for them, and removes $work.
 gateways_stop() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+
+# gateways_work NAME: makes $work, /tmp/relaydash-NAME.XXXXXX, removed with every process in pids
+# when the script ends.
+gateways_work() {
+  work=$(mktemp -d "/tmp/relaydash-$1.XXXXXX")
+  trap gateways_stop EXIT
+  trap 'exit 130' INT TERM HUP
 }

@@ -52,6 +52,8 @@ class CallAudit {
   // The action and the version the row names, when the call tells them only on its way.
   void name(std::string_view action);
   void setVersion(std::optional<std::int64_t> version);
+  // What the action is done to, for the row's subject (a metrics key's name).
+  void about(std::string_view subject);
 
   // Called by the table when the call has ended.
   void end(AuditOutcome outcome);
@@ -62,6 +64,7 @@ class CallAudit {
   bool recorded_ = false;
   std::optional<PendingAudit> begun_;
   std::optional<std::int64_t> version_;
+  std::string subject_;
 };
 
 // What a procedure is called with.

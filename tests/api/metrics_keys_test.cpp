@@ -70,9 +70,9 @@ TEST_F(MetricsKeysApi, AKeyIsGivenOnceListedWithoutItAndRevokedAndBothAreAudited
 
   const Reply listed = keys("list", "null");
   EXPECT_EQ(listed.body.find(key.substr(4)), std::string::npos) << listed.body;
-  const JsonNode& list = *output(listed)->at("keys");
-  ASSERT_EQ(list.size(), 2u);
-  const JsonNodePtr first = list.array()[0];
+  const JsonNodePtr list = output(listed)->at("keys");
+  ASSERT_EQ(list->size(), 2u);
+  const JsonNodePtr first = list->array()[0];
   EXPECT_EQ(toCompact(*first),
             R"({"id":)" + std::to_string(id) + R"(,"name":"prometheus","createdAt":")" +
                 made->at("createdAt")->getString() + R"(","revokedAt":null,"lastUsedAt":null})");

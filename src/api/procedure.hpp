@@ -16,8 +16,8 @@ namespace relaydash {
 
 // The management API as one table: a row per procedure names its path, who may call it, what
 // the audit trail records of a call and how its failures answer. Each domain (api/account,
-// api/ssh, api/gateway, api/forwarder_config, api/audit) hands over its rows; mounting them is
-// all start-up does for the API.
+// api/ssh, api/gateway, api/forwarder_config, api/audit, api/metrics_keys) hands over its rows;
+// mounting them is all start-up does for the API.
 
 // Who may call a procedure: anyone (the sign-in alone), or a request whose "auth" member holds
 // a token that opens with the context's key and names a user.

@@ -1,9 +1,11 @@
 #include "model/change_counter.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <utility>
 
 namespace relaydash {
 namespace {
@@ -16,11 +18,30 @@ constexpr unsigned char kRollbackJournal = 1;
 
 }  // namespace
 
-ChangeCounter::ChangeCounter(const std::string& path)
-    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+ChangeCounter::ChangeCounter(std::string path) : path_(std::move(path)) {
+  reopened();
+}
 
-std::optional<std::uint32_t> ChangeCounter::read() const noexcept {
-  if (!file_) return std::nullopt;
+bool ChangeCounter::reopened() noexcept {
+  struct stat named {};
+  if (::stat(path_.c_str(), &named) != 0) {
+    file_ = FileDescriptor();
+    return false;
+  }
+  if (file_ && named.st_dev == device_ && named.st_ino == inode_) return false;
+  file_ = FileDescriptor(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat opened {};
+  if (!file_ || ::fstat(file_.get(), &opened) != 0) {
+    file_ = FileDescriptor();
+    return false;
+  }
+  device_ = opened.st_dev;
+  inode_ = opened.st_ino;
+  return true;
+}
+
+std::optional<std::uint32_t> ChangeCounter::read() noexcept {
+  if (reopened() || !file_) return std::nullopt;
   std::array<unsigned char, kCounterAt + 4> bytes{};
   if (::pread(file_.get(), bytes.data(), bytes.size(), kVersionsOffset) !=
       static_cast<ssize_t>(bytes.size())) {

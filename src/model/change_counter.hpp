@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,14 +19,20 @@ namespace relaydash {
 class ChangeCounter {
  public:
   ChangeCounter() = default;
-  // The file is opened now, read-only; a file that does not exist yet has no counter.
-  explicit ChangeCounter(const std::string& path);
+  explicit ChangeCounter(std::string path);
 
-  // The counter now, or none.
-  std::optional<std::uint32_t> read() const noexcept;
+  // The counter now, or none. A file put in place of the one read before (a backup moved over
+  // it) has none at the first read after: its counter says nothing of what was read before.
+  std::optional<std::uint32_t> read() noexcept;
 
  private:
+  // Opens the file at path_ again when it is another file than the one open.
+  bool reopened() noexcept;
+
+  std::string path_;
   FileDescriptor file_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 }  // namespace relaydash

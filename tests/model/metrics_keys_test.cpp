@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -154,6 +155,23 @@ TEST(MetricsKeys, AScrapeOfAnUnchangedFileOpensNoDatabaseAndWritesItsLastUseSeld
   database.close();
   EXPECT_TRUE(keys.accepts(made.key, kT0 + 2 * kSecond + every));
   EXPECT_FALSE(database.isOpen());
+}
+
+// A backup put in place of the file (moved over it, a new file with a counter of its own) is
+// read at the next scrape, whatever its counter says.
+TEST(MetricsKeys, AFileMovedOverTheDatabaseIsReadAgain) {
+  TempDir dir;
+  const std::string path = dir.file("relaydash.sqlite3");
+  Database database;
+  database.open(path);
+  MetricsKeys keys(database);
+  const NewMetricsKey made = keys.create("prometheus", kT0);
+  EXPECT_TRUE(keys.accepts(made.key, kT0));
+  database.close();
+  std::filesystem::copy_file(path, dir.file("backup"));
+  exec(open(dir.file("backup")), "update metrics_key set revoked_at = 1");
+  std::filesystem::rename(dir.file("backup"), path);
+  EXPECT_FALSE(keys.accepts(made.key, kT0 + kSecond));
 }
 
 TEST(MetricsKeys, NamesAreTrimmedTextUniqueAmongTheKeysInUse) {

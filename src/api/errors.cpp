@@ -6,6 +6,7 @@
 #include "gateway/service_control.hpp"
 #include "gateway/staged_texts.hpp"
 #include "model/account_model.hpp"
+#include "model/metrics_keys.hpp"
 
 namespace relaydash {
 
@@ -38,6 +39,18 @@ void raiseDomainAnswer(const std::exception_ptr& error) {
         raiseHttpException(400, ErrorCode::Invalid, std::string("Wrong offset: ") + e.what());
       case StagingError::Kind::TooLarge:
         raiseHttpException(400, ErrorCode::ExceedLimit, std::string("Too large: ") + e.what());
+    }
+    throw;
+  } catch (const MetricsKeyError& e) {
+    switch (e.kind()) {
+      case MetricsKeyError::Kind::UnknownId:
+        raiseHttpException(404, ErrorCode::UnknownMetricsKey, e.what());
+      case MetricsKeyError::Kind::BadName:
+        raiseHttpException(400, ErrorCode::InvalidMetricsKeyName, e.what());
+      case MetricsKeyError::Kind::TooMany:
+        raiseHttpException(409, ErrorCode::ExceedMaxMetricsKeys, e.what());
+      case MetricsKeyError::Kind::DuplicateName:
+        raiseHttpException(409, ErrorCode::DuplicatedMetricsKeyName, e.what());
     }
     throw;
   }

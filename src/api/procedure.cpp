@@ -96,11 +96,15 @@ void CallAudit::setVersion(std::optional<std::int64_t> version) {
   version_ = version;
 }
 
+void CallAudit::about(std::string_view subject) {
+  subject_ = subject;
+}
+
 void CallAudit::end(AuditOutcome outcome) {
   if (begun_) {
     completeAudit(session_, *begun_, outcome, version_);
   } else if (recorded_) {
-    recordAudit(session_, action_, outcome, version_);
+    recordAudit(session_, action_, outcome, version_, subject_);
   }
   begun_.reset();
   recorded_ = false;

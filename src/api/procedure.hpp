@@ -16,8 +16,8 @@ namespace relaydash {
 
 // The management API as one table: a row per procedure names its path, who may call it, what
 // the audit trail records of a call and how its failures answer. Each domain (api/account,
-// api/ssh, api/gateway, api/forwarder_config, api/audit) hands over its rows; mounting them is
-// all start-up does for the API.
+// api/ssh, api/gateway, api/forwarder_config, api/audit, api/metrics_keys) hands over its rows;
+// mounting them is all start-up does for the API.
 
 // Who may call a procedure: anyone (the sign-in alone), or a request whose "auth" member holds
 // a token that opens with the context's key and names a user.
@@ -52,6 +52,8 @@ class CallAudit {
   // The action and the version the row names, when the call tells them only on its way.
   void name(std::string_view action);
   void setVersion(std::optional<std::int64_t> version);
+  // What the action is done to, for the row's subject (a metrics key's name).
+  void about(std::string_view subject);
 
   // Called by the table when the call has ended.
   void end(AuditOutcome outcome);
@@ -62,6 +64,7 @@ class CallAudit {
   bool recorded_ = false;
   std::optional<PendingAudit> begun_;
   std::optional<std::int64_t> version_;
+  std::string subject_;
 };
 
 // What a procedure is called with.

@@ -13,6 +13,8 @@
 #include "json/value.hpp"
 #include "json/writer.hpp"
 #include "model/audit_log.hpp"
+#include "model/metrics_key_name.hpp"
+#include "model/metrics_keys.hpp"
 #include "security/sign_in_throttle.hpp"
 #include "security/token_keys.hpp"
 #include "server/http_error.hpp"
@@ -78,6 +80,8 @@ std::string contractModule() {
   exportCode(out, "EXPIRED_TOKEN", ErrorCode::ExpiredAuthToken);
   exportCode(out, "INSUFFICIENT_RIGHTS", ErrorCode::InsufficientAccessRight);
   exportCode(out, "BUSY", ErrorCode::SessionAlreadyEstablished);
+  exportCode(out, "METRICS_KEY_NAME_TAKEN", ErrorCode::DuplicatedMetricsKeyName);
+  exportCode(out, "TOO_MANY_METRICS_KEYS", ErrorCode::ExceedMaxMetricsKeys);
 
   exportNumber(out, "MAX_REQUEST_BYTES", limits::kMaxRequestBody,
                "The longest request body the server reads.");
@@ -104,6 +108,9 @@ std::string contractModule() {
   exportNumber(out, "HISTORY_VERSIONS_KEPT", ConfigHistory::kKept,
                "Versions of the configuration the history keeps.");
   exportNumber(out, "AUDIT_ROWS_KEPT", kAuditRowsKept, "Rows the audit trail keeps.");
+  exportNumber(out, "MAX_METRICS_KEYS", MetricsKeys::kMaxValid, "Metrics keys in use at once.");
+  exportNumber(out, "MAX_METRICS_KEY_NAME_BYTES", kMaxMetricsKeyNameBytes,
+               "The longest name of a metrics key, in bytes.");
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include "api/audit/list.hpp"
 #include "api/forwarder_config/forwarder_config.hpp"
 #include "api/gateway/gateway.hpp"
+#include "api/metrics_keys/metrics_keys.hpp"
 #include "api/server/server.hpp"
 #include "api/ssh/ssh.hpp"
 #include "app/error_hook.hpp"
@@ -17,7 +18,7 @@ std::span<const Procedure> allProcedures() {
     std::vector<Procedure> all;
     for (const std::span<const Procedure> domain :
          {accountProcedures(), sshProcedures(), forwarderConfigProcedures(), gatewayProcedures(),
-          auditProcedures(), serverProcedures()}) {
+          auditProcedures(), serverProcedures(), metricsKeysProcedures()}) {
       all.insert(all.end(), domain.begin(), domain.end());
     }
     return all;

@@ -11,6 +11,7 @@
 #include "model/account_model.hpp"
 #include "model/audit_log.hpp"
 #include "model/compaction.hpp"
+#include "model/metrics_key_table.hpp"
 
 namespace relaydash {
 
@@ -45,6 +46,7 @@ void init(Context& ctx) {
   const Db& db = ctx.database.connection();
   exec(db, kCreateAccountTable);
   createAuditLog(db);
+  createMetricsKeyTable(db);
   // Rows of changes that a stop of relaydash cut short.
   settleAuditRows(db, kAuditPending, kAuditInterrupted);
   useIncrementalVacuum(db);

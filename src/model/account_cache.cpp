@@ -1,42 +1,13 @@
 #include "model/account_cache.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <array>
-
 namespace relaydash {
-namespace {
 
-// In the database file's 100-byte header: the write and read format versions (1 for a
-// rollback journal, 2 for WAL) at 18 and 19, the big-endian change counter at 24.
-constexpr off_t kVersionsOffset = 18;
-constexpr std::size_t kCounterAt = 24 - kVersionsOffset;
-constexpr unsigned char kRollbackJournal = 1;
-
-}  // namespace
-
-AccountCache::AccountCache(const std::string& path)
-    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-
-std::optional<std::uint32_t> AccountCache::changeCounter() const noexcept {
-  if (!file_) return std::nullopt;
-  std::array<unsigned char, kCounterAt + 4> bytes{};
-  if (::pread(file_.get(), bytes.data(), bytes.size(), kVersionsOffset) !=
-      static_cast<ssize_t>(bytes.size())) {
-    return std::nullopt;
-  }
-  if (bytes[0] != kRollbackJournal || bytes[1] != kRollbackJournal) return std::nullopt;
-  std::uint32_t counter = 0;
-  for (std::size_t i = kCounterAt; i < bytes.size(); ++i)
-    counter = counter << 8 | bytes[i];
-  return counter;
-}
+AccountCache::AccountCache(const std::string& path) : file_(path) {}
 
 const Account& AccountCache::get(Database& database, std::string_view username) {
   // Read before the query: a write that lands in between raises the counter again, so the next
   // call asks the database once more rather than trusting an account older than it looks.
-  const std::optional<std::uint32_t> counter = changeCounter();
+  const std::optional<std::uint32_t> counter = file_.read();
   if (counter && counter == counter_ && account_.username == username) return account_;
   counter_.reset();
   account_ = getAccount(database.connection(), username);

@@ -6,18 +6,15 @@
 #include <string_view>
 
 #include "model/account_model.hpp"
+#include "model/change_counter.hpp"
 #include "model/database.hpp"
-#include "runtime/file_descriptor.hpp"
 
 namespace relaydash {
 
 // Remembers the last account read from one database file for as long as the file stays
 // unchanged, so that a sign-in costs one small read of the file's header instead of SQLite's
-// locks, journal checks and query. Whether the file changed is told by the change counter in its
-// header, which SQLite raises with every transaction that writes to a rollback-journal file, from
-// this process or any other (an operator's sqlite3 shell included). A file in WAL mode, where
-// the counter may stay, or one that cannot be read this way (no file yet, ":memory:"), is asked
-// every time.
+// locks, journal checks and query. Whether the file changed is told by its change counter
+// (change_counter.hpp); a file without one is asked every time.
 class AccountCache {
  public:
   AccountCache() = default;
@@ -29,9 +26,7 @@ class AccountCache {
   const Account& get(Database& database, std::string_view username);
 
  private:
-  std::optional<std::uint32_t> changeCounter() const noexcept;
-
-  FileDescriptor file_;
+  ChangeCounter file_;
   std::optional<std::uint32_t> counter_;  // the file's counter when account_ was read
   Account account_{};
 };

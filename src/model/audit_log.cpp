@@ -21,7 +21,8 @@ constexpr std::string_view kCreateAuditTable =
     "  lane       integer not null default 0,\n"
     "  count      integer not null default 1,\n"
     "  last_time  text,\n"
-    "  repeat_key integer\n"
+    "  repeat_key integer,\n"
+    "  subject    text\n"
     ")\n";
 
 // The columns added since the first version of the table, for tables made before them.
@@ -31,6 +32,8 @@ constexpr std::string_view kAddedColumns[][2] = {
     {"last_time", "alter table audit add column last_time text"},
     {"repeat_key", "alter table audit add column repeat_key integer"},
 };
+// Added later still: rows before it name no subject, and need nothing else.
+constexpr std::string_view kAddSubject = "alter table audit add column subject text";
 
 // Free pages kept in the file for the next rows (of the usual 4 KiB).
 constexpr std::int64_t kFreePagesKept = 64;
@@ -102,6 +105,10 @@ void createAuditLog(const Db& db) {
       migrated = true;
     }
   }
+  bool hasSubject = false;
+  for (const Row& column : columns)
+    hasSubject = hasSubject || column.front() == "subject";
+  if (!hasSubject) exec(db, kAddSubject);
   if (migrated) {
     exec(db, "update audit set lane = cast(? as integer) where action = 'sign-in'",
          {laneText(AuditLane::SignIns)});
@@ -128,7 +135,8 @@ void appendAuditRows(const Db& db, std::span<const AuditRow> rows) {
     std::string key = repeatKey(row, peer, user);
     arguments.push_back({row.time, std::move(peer), std::move(user), row.action, row.outcome,
                          row.version ? std::to_string(*row.version) : std::string(),
-                         laneText(row.lane), std::to_string(row.count), std::move(key)});
+                         laneText(row.lane), std::to_string(row.count), std::move(key),
+                         auditText(row.subject)});
     lanes[static_cast<int>(row.lane)] = true;
   }
   exec(db, "savepoint audit_append");
@@ -137,8 +145,9 @@ void appendAuditRows(const Db& db, std::span<const AuditRow> rows) {
     // own.
     execEach(db,
              "insert into audit(time, peer, username, action, outcome, version, lane, count, "
-             "repeat_key) values (?, ?, ?, ?, ?, cast(nullif(?, '') as integer), "
-             "cast(? as integer), cast(? as integer), cast(nullif(?, '') as integer)) "
+             "repeat_key, subject) values (?, ?, ?, ?, ?, cast(nullif(?, '') as integer), "
+             "cast(? as integer), cast(? as integer), cast(nullif(?, '') as integer), "
+             "nullif(?, '')) "
              "on conflict(repeat_key) do update set "
              "count = count + excluded.count, last_time = excluded.time",
              arguments);
@@ -185,7 +194,7 @@ std::vector<AuditRow> listAuditRows(const Db& db, int limit, std::optional<std::
   const std::vector<Row> rows =
       getAllRows(db,
                  "select id, time, peer, username, action, outcome, version, lane, count, "
-                 "coalesce(last_time, time) from audit "
+                 "coalesce(last_time, time), subject from audit "
                  "where id < cast(? as integer) order by id desc limit cast(? as integer)",
                  {below, std::to_string(limit)});
   std::vector<AuditRow> list;
@@ -203,6 +212,7 @@ std::vector<AuditRow> listAuditRows(const Db& db, int limit, std::optional<std::
     entry.lane = readInteger(row[7]) == 1 ? AuditLane::SignIns : AuditLane::Changes;
     entry.count = readInteger(row[8]);
     entry.lastTime = row[9];
+    entry.subject = row[10];
   }
   return list;
 }

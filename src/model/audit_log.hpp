@@ -26,6 +26,9 @@ struct AuditRow {
   std::string outcome;
   // For a change of the forwarder's configuration, the version it made or went back to.
   std::optional<std::int64_t> version;
+  // What the action was done to, when it names it: a metrics key's name. Empty for nothing;
+  // stored as auditText.
+  std::string subject{};
   AuditLane lane = AuditLane::Changes;
   // Rows written with the same action, peer, user and a non-empty `repeats` are one row that
   // counts them: `count` of them, the last at `lastTime`. Read back, `repeats` is empty.
@@ -36,8 +39,8 @@ struct AuditRow {
 
 // Each lane keeps this many rows: each new row beyond them removes the lane's oldest.
 inline constexpr std::size_t kAuditRowsKept = 10'000;
-// Stored user names and peers are cut to this many bytes (at a character's boundary) and end
-// with kAuditCutMark when they were longer.
+// Stored user names, peers and subjects are cut to this many bytes (at a character's boundary) and
+// end with kAuditCutMark when they were longer.
 inline constexpr std::size_t kAuditTextBytes = 64;
 inline constexpr std::string_view kAuditCutMark = "\u2026";
 

@@ -34,6 +34,8 @@ class Database {
   // Closes the connection now; the next connection() opens it again.
   void close() noexcept;
   bool isOpen() const noexcept { return db_.get() != nullptr; }
+  // The file given to open(); empty before.
+  const std::string& path() const noexcept { return path_; }
 
  private:
   Task<void> closeWhenIdle();

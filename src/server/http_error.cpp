@@ -35,6 +35,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownFormat, "Unknown format"},
     CatalogueRow{ErrorCode::UnknownRequester, "Unknown requester"},
     CatalogueRow{ErrorCode::UnknownPlan, "Unknown frequency plan"},
+    CatalogueRow{ErrorCode::UnknownMetricsKey, "Unknown metrics key"},
     CatalogueRow{ErrorCode::Invalid, "Invalid"},
     CatalogueRow{ErrorCode::InvalidFormat, "Invalid format"},
     CatalogueRow{ErrorCode::InvalidJsonFormat, "Invalid JSON format"},
@@ -56,6 +57,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::SetInSideFile, "Set in another file the forwarder reads"},
     CatalogueRow{ErrorCode::PlanNotReceivable, "The radios cannot receive this plan"},
     CatalogueRow{ErrorCode::OutOfBand, "Outside the band"},
+    CatalogueRow{ErrorCode::InvalidMetricsKeyName, "Invalid metrics key name"},
     CatalogueRow{ErrorCode::Mismatch, "Mismatch"},
     CatalogueRow{ErrorCode::ChecksumsMismatch, "Checksums mismatch"},
     CatalogueRow{ErrorCode::MacMismatch, "Message Authentication Codes mismatch"},
@@ -66,8 +68,10 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::ExceedMaxItems, "Exceed maximum number of items"},
     CatalogueRow{ErrorCode::ExceedMaxSubscriptions, "Exceed maximum number of subscriptions"},
     CatalogueRow{ErrorCode::ExceedMaxConnections, "Exceed maximum number of connections"},
+    CatalogueRow{ErrorCode::ExceedMaxMetricsKeys, "Exceed maximum number of metrics keys"},
     CatalogueRow{ErrorCode::Duplicated, "Duplicated"},
     CatalogueRow{ErrorCode::DuplicatedUsername, "Duplicated username"},
+    CatalogueRow{ErrorCode::DuplicatedMetricsKeyName, "Duplicated metrics key name"},
     CatalogueRow{ErrorCode::OldPassword, "Old password"},
     CatalogueRow{ErrorCode::ExpiredAuthToken, "Expired auth token"},
     CatalogueRow{ErrorCode::Forbidden, "Forbidden"},
@@ -78,7 +82,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownHost, "Unknown host name"},
 };
 
-static_assert(kCatalogue.size() == 63, "the catalogue has 63 codes");
+static_assert(kCatalogue.size() == 67, "the catalogue has 67 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -46,7 +46,7 @@ TEST(ProcedureTable, OnlyTheSignInIsOpenAndTheFirstProceduresAnswerAsEver) {
     EXPECT_EQ(procedure.auditAction.empty(), procedure.auditFrom == AuditFrom::None)
         << procedure.path;
   }
-  EXPECT_EQ(paths.size(), 18u);
+  EXPECT_EQ(paths.size(), 21u);
 }
 
 TEST_F(ManagementApi, LoginHandsOutATokenOnBothMounts) {

@@ -210,5 +210,33 @@ TEST(AuditLogFile, AnEarlierTableIsBroughtToThisOneAndItsFileShrinks) {
   EXPECT_LT(std::filesystem::file_size(path), 1'000'000u);
 }
 
+// The table as it was before rows had a subject: it gains the column, its rows stay as they
+// were, and a new row's subject comes back cut as user names are.
+TEST(AuditLogFile, ATableWithoutSubjectsGainsThemAndKeepsItsRows) {
+  const Db db = open(":memory:");
+  exec(db,
+       "create table audit (id integer primary key autoincrement, time text not null, peer text "
+       "not null, username text not null, action text not null, outcome text not null, version "
+       "integer, lane integer not null default 0, count integer not null default 1, last_time "
+       "text, repeat_key integer)");
+  exec(db,
+       "insert into audit(time, peer, username, action, outcome, lane) values "
+       "('2026-12-09T01:02:03.004Z', '192.0.2.7', 'admin', 'sign-in', 'success', 1)");
+  createAuditLog(db);
+  AuditRow row;
+  row.time = "2026-12-09T01:02:04.000Z";
+  row.user = "admin";
+  row.action = "metrics-key-create";
+  row.outcome = "success";
+  row.subject = std::string(70, 'k');
+  appendAuditRow(db, row);
+  const std::vector<AuditRow> rows = listAuditRows(db, 10);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].subject, std::string(64, 'k') + "\u2026");
+  EXPECT_EQ(rows[1].subject, "");
+  EXPECT_EQ(rows[1].lane, AuditLane::SignIns);
+  EXPECT_EQ(rows[1].user, "admin");
+}
+
 }  // namespace
 }  // namespace relaydash

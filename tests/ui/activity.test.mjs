@@ -30,4 +30,7 @@ test('audit entries read as actions, each with what its version is', () => {
   assert.match(actionText({ action: 'sign-in', version: null, count: 7, lastTime: '2026-12-09T01:02:03.004Z' }),
     /^Sign in, 7 times until 2026-12-\d\d \d\d:\d\d:03$/);
   assert.equal(actionText({ action: 'sign-in', version: null, count: 1, lastTime: '2026-12-09T01:02:03.004Z' }), 'Sign in');
+  // What the action was done to, by name.
+  assert.equal(actionText({ action: 'metrics-key-revoke', version: null, subject: 'prometheus' }), 'Revoke a metrics key "prometheus"');
+  assert.equal(actionText({ action: 'metrics-key-revoke', version: null, subject: null }), 'Revoke a metrics key');
 });

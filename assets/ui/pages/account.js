@@ -1,9 +1,14 @@
-// Sign-in, SSH access and the password: the views about who may reach the gateway.
+// Sign-in, SSH access, the password and the metrics keys: the views about who may reach the
+// gateway.
 
 import * as api from '/ui/lib/api.js';
-import { h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
+import { ask, h, statusLine, textField, whileBusy } from '/ui/lib/dom.js';
+import { localTimeText } from '/ui/lib/format.js';
 import { isRunning, startsAtBoot, unitBadge } from '/ui/lib/gateway.js';
-import { FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, PASSWORD_MISMATCH } from '/ui/lib/contract.js';
+import {
+  FACTORY_PASSWORD, FAILURES_BEFORE_SLOW, MAX_METRICS_KEY_NAME_BYTES, MAX_METRICS_KEYS, METRICS_KEY_NAME_TAKEN,
+  PASSWORD_MISMATCH, TOO_MANY_METRICS_KEYS,
+} from '/ui/lib/contract.js';
 import { clearFailures, isSignInFailure, recentFailures, recordFailure, signInSlowed } from '/ui/lib/session.js';
 
 const WRONG_SIGN_IN = 'Wrong user name or password.';
@@ -280,12 +285,14 @@ export function passwordView(page, app) {
   const area = h('fieldset', { class: 'plain' }, account, current.wrap, next.wrap, again.wrap,
     h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Change password')), status.el);
   const form = h('form', { novalidate: true, 'aria-label': 'Change password' }, area);
+  const keys = metricsKeysCard();
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, page.title),
     h('div', { class: 'card narrow' },
       h('p', { class: 'intro' }, 'Changes the password of the account "admin". Every other browser or script signed in ' +
         'is signed out; this one stays signed in.'),
-      form));
+      form),
+    keys.el);
 
   form.addEventListener('submit', async (event) => {
     event.preventDefault();
@@ -319,5 +326,164 @@ export function passwordView(page, app) {
     }
   });
 
-  return { el };
+  return {
+    el,
+    show() {
+      keys.refresh();
+      // What the shell asks for a view that fetches nothing itself: the gateway's name for the header.
+      if (!api.remembered('id')) api.call('forwarder-config/get').then(app.setDocument, () => {});
+    },
+    hide: () => keys.forgetKey(),
+  };
+}
+
+export const byteCount = (text) => new TextEncoder().encode(text).length;
+
+// The page's check of a new key's name, as the gateway checks it: what is wrong, or nothing.
+export function metricsKeyNameProblem(text) {
+  const name = text.replace(/^[ \t]+|[ \t]+$/g, '');
+  if (!name) return 'Name the key, after what reads the metrics (say "prometheus").';
+  if (byteCount(name) > MAX_METRICS_KEY_NAME_BYTES) return `Use at most ${MAX_METRICS_KEY_NAME_BYTES} bytes for the name.`;
+  if (/[\u0000-\u001f\u007f-\u009f]/.test(name)) return 'The name may not hold tabs, line breaks or other control characters.';
+  return '';
+}
+
+// Puts text on the clipboard: the Clipboard API where the page is a secure context (HTTPS,
+// localhost), otherwise the selection of the field that shows it.
+async function copyText(input) {
+  try {
+    await navigator.clipboard.writeText(input.value);
+    return true;
+  } catch {
+    input.select();
+    return document.execCommand('copy');
+  }
+}
+
+// The keys that may read /metrics: listed without their text, made by name (the text shown this
+// once), revoked after a question.
+function metricsKeysCard() {
+  const name = textField({ label: 'Name of a new key', hint: 'What will read the metrics, such as "prometheus".' });
+  const status = statusLine();
+  const area = h('fieldset', { class: 'plain' }, name.wrap,
+    h('div', { class: 'actions' }, h('button', { type: 'submit', class: 'primary' }, 'Create key')), status.el);
+  const form = h('form', { novalidate: true, 'aria-label': 'Create a metrics key' }, area);
+
+  // Wrapped rather than scrolled, so that all of it is in sight on a phone.
+  const keyText = h('textarea', { readonly: true, rows: 2, class: 'key-text', 'aria-label': 'The new key', spellcheck: 'false' });
+  const copied = statusLine();
+  const copyBtn = h('button', { type: 'button' }, 'Copy');
+  const doneBtn = h('button', { type: 'button' }, 'Done');
+  const shown = h('div', { class: 'notice warn new-key', role: 'region', 'aria-label': 'New key', hidden: true },
+    h('p', {}, h('strong', {}, 'Copy the key now: it will not be shown again. '),
+      'The gateway keeps only a hash of it. The scraper sends it as the header ', h('code', {}, 'Authorization: Bearer KEY'), '.'),
+    keyText, h('div', { class: 'actions' }, copyBtn, doneBtn), copied.el);
+
+  const listStatus = statusLine();
+  const body = h('tbody', {});
+  const table = h('div', { class: 'table-wrap', hidden: true },
+    h('table', { class: 'activity metrics-keys' },
+      h('caption', { class: 'sr-only' }, 'Metrics keys'),
+      h('thead', {}, h('tr', {}, ['Name', 'Created', 'Last used', 'State', ''].map((t) => h('th', { scope: 'col' }, t)))),
+      body));
+  const none = h('p', { class: 'hint', hidden: true }, 'No keys yet: /metrics answers no one.');
+
+  const el = h('div', { class: 'card', id: 'metrics-keys' },
+    h('h2', {}, 'Metrics keys'),
+    h('p', { class: 'intro' }, `A metrics key lets a monitoring system (Prometheus) read /metrics, and nothing else. ` +
+      `Make one for each system that reads them, so that each can be revoked alone; at most ${MAX_METRICS_KEYS} at once.`),
+    form, shown, listStatus.el, none, table);
+
+  function row(key) {
+    const revoked = key.revokedAt !== null;
+    const revoke = revoked ? '' : h('button', { type: 'button', onclick: () => revokeKey(key) }, 'Revoke…');
+    return h('tr', { class: revoked ? 'revoked' : null },
+      h('td', { 'data-label': 'Name' }, key.name),
+      h('td', { 'data-label': 'Created' }, localTimeText(key.createdAt)),
+      h('td', { 'data-label': 'Last used' }, key.lastUsedAt ? localTimeText(key.lastUsedAt) : 'never'),
+      h('td', { 'data-label': 'State' }, revoked
+        ? h('span', { class: 'badge muted' }, `revoked ${localTimeText(key.revokedAt)}`)
+        : h('span', { class: 'badge ok' }, 'in use')),
+      h('td', { 'data-label': '' }, revoke));
+  }
+
+  async function refresh() {
+    try {
+      const { keys } = await api.call('metrics-keys/list');
+      // The keys in use first, newest first; then the revoked ones, newest first.
+      keys.sort((a, b) => (a.revokedAt !== null) - (b.revokedAt !== null) || b.id - a.id);
+      body.replaceChildren(...keys.map(row));
+      table.hidden = keys.length === 0;
+      none.hidden = keys.length > 0;
+      listStatus.clear();
+    } catch (e) {
+      if (e.authLost) return listStatus.clear();
+      listStatus.error(`The keys could not be listed: ${e.message}`);
+    }
+  }
+
+  async function revokeKey(key) {
+    const yes = await ask({
+      title: 'Revoke this key?',
+      text: `Whatever reads /metrics with the key "${key.name}" is refused from its next scrape on. This cannot be undone.`,
+      confirm: 'Revoke key',
+    });
+    if (!yes) return;
+    listStatus.busy(`Revoking "${key.name}"…`);
+    try {
+      await api.call('metrics-keys/revoke', { id: key.id });
+      await refresh();
+      listStatus.ok(`The key "${key.name}" is revoked`);
+    } catch (e) {
+      if (e.authLost) return listStatus.clear();
+      listStatus.error(`The key was not revoked: ${e.message}`);
+      refresh();
+    }
+  }
+
+  form.addEventListener('submit', async (event) => {
+    event.preventDefault();
+    status.clear();
+    const problem = metricsKeyNameProblem(name.input.value);
+    name.setError(problem);
+    if (problem) return name.input.focus();
+    status.busy('Creating the key…');
+    try {
+      const made = await whileBusy(area, () => api.call('metrics-keys/create', { name: name.input.value }));
+      name.input.value = '';
+      status.clear();
+      keyText.value = made.key;
+      copied.clear();
+      shown.hidden = false;
+      keyText.focus();
+      keyText.select();
+      await refresh();
+    } catch (e) {
+      if (e.authLost) return status.clear();
+      if (e.code === METRICS_KEY_NAME_TAKEN) {
+        status.clear();
+        name.setError('A key in use has this name already: choose another, or revoke that one first.');
+        return name.input.focus();
+      }
+      status.error(e.code === TOO_MANY_METRICS_KEYS
+        ? `No key was created: ${MAX_METRICS_KEYS} keys are in use already. Revoke one first.`
+        : `No key was created: ${e.message}`);
+    }
+  });
+  copyBtn.addEventListener('click', async () => {
+    if (await copyText(keyText)) copied.ok('Copied');
+    else copied.error('The browser did not copy it: select the key and copy it yourself');
+  });
+  // Gone from the page, and with it from the browser: nothing can show it again.
+  function forgetKey() {
+    keyText.value = '';
+    shown.hidden = true;
+    copied.clear();
+  }
+  doneBtn.addEventListener('click', () => {
+    forgetKey();
+    name.input.focus();
+  });
+
+  return { el, refresh, forgetKey };
 }

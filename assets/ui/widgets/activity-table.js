@@ -14,6 +14,8 @@ const ACTIONS = {
   'config-restore': 'Restore a configuration',
   'config-rollback': 'Roll back the configuration',
   'config-recover': 'Finish an interrupted change',
+  'metrics-key-create': 'Create a metrics key',
+  'metrics-key-revoke': 'Revoke a metrics key',
 };
 
 // What the version of a row is: a change names the version that kept the file it replaced, a
@@ -30,10 +32,11 @@ const WITH_VERSION = {
 // The table's own entry: a name such as "constructor" is no action of these tables.
 const own = (table, key) => (Object.hasOwn(table, key) ? table[key] : undefined);
 
-// An action the page does not know yet is shown as the gateway names it. A row that stands for
-// repeated attempts says how many.
+// An action the page does not know yet is shown as the gateway names it, with what it was done
+// to. A row that stands for repeated attempts says how many.
 export function actionText(entry) {
-  const what = own(ACTIONS, entry.action) ?? String(entry.action);
+  const named = own(ACTIONS, entry.action) ?? String(entry.action);
+  const what = typeof entry.subject === 'string' ? `${named} "${entry.subject}"` : named;
   const times = entry.count > 1 ? `, ${entry.count} times until ${localTimeText(entry.lastTime)}` : '';
   if (entry.version === null || entry.version === undefined) return what + times;
   const withVersion = own(WITH_VERSION, entry.action);

@@ -41,14 +41,16 @@ AuditRow rowOf(std::string_view user, std::string_view peer, std::string_view ac
 }  // namespace
 
 void recordAudit(const Session& session, std::string_view action, AuditOutcome outcome,
-                 std::optional<std::int64_t> version) {
-  recordAuditAs(session.context, session.user, session.request.hostname, action, outcome, version);
+                 std::optional<std::int64_t> version, std::string_view subject) {
+  recordAuditAs(session.context, session.user, session.request.hostname, action, outcome, version,
+                subject);
 }
 
 void recordAuditAs(Context& ctx, std::string_view user, std::string_view peer,
                    std::string_view action, AuditOutcome outcome,
-                   std::optional<std::int64_t> version) {
+                   std::optional<std::int64_t> version, std::string_view subject) {
   AuditRow row = rowOf(user, peer, action, outcomeText(outcome), version);
+  row.subject = subject;
   if (outcome == AuditOutcome::Failure &&
       (action == kAuditSignIn || action == kAuditPasswordChange)) {
     // The same ten minutes of the clock: "2026-12-09T01:0".

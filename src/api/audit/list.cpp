@@ -45,6 +45,7 @@ JsonNodePtr auditRowJson(const AuditRow& row) {
   o->set("version", newJIntOrNull(row.version));
   o->set("count", newJInt(row.count));
   o->set("lastTime", newJString(row.lastTime));
+  o->set("subject", row.subject.empty() ? newJNull() : newJString(row.subject));
   return o;
 }
 

@@ -141,10 +141,11 @@ function makeViews() {
 }
 makeViews();
 
-// "/ui", "/ui/" and "/ui//config/" all name a view the same way as its plain path.
+// "/ui", "/ui/" and "/ui//config/" all name a view the same way as its plain path; a page's old
+// address names it where it is now.
 function routePath(pathname) {
   const p = '/' + pathname.split('/').filter(Boolean).join('/');
-  return p === '/ui' || p === '/ui/index.html' ? HOME : p;
+  return p === '/ui' || p === '/ui/index.html' ? HOME : pages.MOVED[p] ?? p;
 }
 
 // Only our own views are a place to return to after signing in, with what their address asks.

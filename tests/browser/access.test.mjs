@@ -37,7 +37,7 @@ test('SSH is enabled and disabled only after a confirmation', async () => {
 
 test('the password is checked, changed, and the new one signs in', async () => {
   const page = await newPage(browser, gw);
-  await page.goto('/ui/password');
+  await page.goto('/ui/account');
   await signIn(page);
   const current = page.getByLabel('Current password');
   const fresh = page.getByLabel('New password', { exact: true });

@@ -72,7 +72,7 @@ test('a key is shown once, listed, refused a second time by name, and revoked', 
 
 test('on a 390 px phone the keys fit the screen', async () => {
   const page = await newPage(browser, gw, { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
-  await page.goto('/ui/password');
+  await page.goto('/ui/account');
   await signIn(page);
   const card = view(page).locator('#metrics-keys');
   await card.getByLabel('Name of a new key').fill('grafana agent on the long name side');

@@ -48,11 +48,15 @@ test('the application loads at any view path and moves between views without rel
   await page.waitForFunction(() => document.querySelector('textarea')?.value.includes('"gateway_ID": "AA555A0000000000"'));
 
   await page.evaluate(() => (window.marker = 'kept'));
-  await page.getByRole('link', { name: 'Password' }).click();
-  await page.getByRole('heading', { name: 'Password' }).waitFor();
+  await page.getByRole('link', { name: 'Account' }).click();
+  await page.getByRole('heading', { name: 'Account', level: 1 }).waitFor();
   await page.goBack();
   await page.getByRole('heading', { name: 'Raw configuration' }).waitFor();
   assert.equal(await page.evaluate(() => window.marker), 'kept');
+  // The page's old address leads to it.
+  await page.goto('/ui/password');
+  await page.getByRole('heading', { name: 'Account', level: 1 }).waitFor();
+  assert.equal(new URL(page.url()).pathname, '/ui/account');
 
   await page.goto('/ui/nowhere');
   await page.getByRole('heading', { name: 'Not found' }).waitFor();
@@ -123,11 +127,11 @@ test('signing in asks the gateway for its status once for the banner and the sta
 
 test('on a phone the navigation scrolls to the current page', async () => {
   const page = await newPage(browser, gw, { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
-  await page.goto('/ui/password');
+  await page.goto('/ui/account');
   await signIn(page);
-  await page.getByRole('heading', { name: 'Password' }).waitFor();
+  await page.getByRole('heading', { name: 'Account' }).waitFor();
   const nav = page.getByRole('navigation', { name: 'Views' });
-  const [box, link] = await Promise.all([nav.boundingBox(), nav.getByRole('link', { name: 'Password' }).boundingBox()]);
+  const [box, link] = await Promise.all([nav.boundingBox(), nav.getByRole('link', { name: 'Account' }).boundingBox()]);
   assert.ok(link.x >= box.x && link.x + link.width <= box.x + box.width, `${JSON.stringify(link)} in ${JSON.stringify(box)}`);
 });
 

@@ -306,7 +306,7 @@ test('the banner about the factory password shows on every page until the passwo
   }
   await screenshot(page, 'status-banner', { fullPage: false });
   await banner.getByRole('link').click();
-  await page.getByRole('heading', { name: 'Password' }).waitFor();
+  await page.getByRole('heading', { name: 'Account', level: 1 }).waitFor();
   await page.getByLabel('Current password').fill('quilm');
   await page.getByLabel('New password', { exact: true }).fill('n3w-password');
   await page.getByLabel('New password again').fill('n3w-password');

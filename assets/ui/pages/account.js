@@ -289,6 +289,7 @@ export function passwordView(page, app) {
   const el = h('section', { class: 'view', hidden: true },
     h('h1', { tabindex: '-1' }, page.title),
     h('div', { class: 'card narrow' },
+      h('h2', {}, 'Password'),
       h('p', { class: 'intro' }, 'Changes the password of the account "admin". Every other browser or script signed in ' +
         'is signed out; this one stays signed in.'),
       form),

@@ -20,8 +20,11 @@ export const PAGES = [
   { path: '/ui/ssh', title: 'SSH access', link: 'SSH', make: sshView },
   { path: '/ui/logs', title: 'Logs', link: 'Logs', make: logsView },
   { path: '/ui/activity', title: 'Activity', link: 'Activity', make: activityView },
-  { path: '/ui/password', title: 'Password', link: 'Password', make: passwordView },
+  { path: '/ui/account', title: 'Account', link: 'Account', make: passwordView },
 ];
+
+// Addresses pages had before, followed to where the page is now, so bookmarks keep working.
+export const MOVED = { '/ui/password': '/ui/account' };
 
 // The sign-in, the one page open to all.
 export const SIGN_IN = { path: '/ui/login', title: 'Sign in', make: signInView };

@@ -56,6 +56,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::SetInSideFile, "Set in another file the forwarder reads"},
     CatalogueRow{ErrorCode::PlanNotReceivable, "The radios cannot receive this plan"},
     CatalogueRow{ErrorCode::OutOfBand, "Outside the band"},
+    CatalogueRow{ErrorCode::InvalidMetricsKey, "Invalid metrics key"},
     CatalogueRow{ErrorCode::Mismatch, "Mismatch"},
     CatalogueRow{ErrorCode::ChecksumsMismatch, "Checksums mismatch"},
     CatalogueRow{ErrorCode::MacMismatch, "Message Authentication Codes mismatch"},
@@ -78,7 +79,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownHost, "Unknown host name"},
 };
 
-static_assert(kCatalogue.size() == 63, "the catalogue has 63 codes");
+static_assert(kCatalogue.size() == 64, "the catalogue has 64 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -55,6 +55,7 @@ enum class ErrorCode : int {
   SetInSideFile = 23017,
   PlanNotReceivable = 23018,
   OutOfBand = 23019,
+  InvalidMetricsKey = 23020,
   Mismatch = 24000,
   ChecksumsMismatch = 24001,
   MacMismatch = 24002,

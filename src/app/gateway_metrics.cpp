@@ -22,8 +22,8 @@ const FrequencyPlan* planNamed(const std::optional<std::string>& name) {
 }  // namespace
 
 GatewayMetrics::GatewayMetrics() : state_(std::make_shared<State>()) {
-  state_->fresh = millisecondsFromEnvironment("RELAYDASH_STATUS_FRESH_MS", 0)
-                      .value_or(StatusReads::kFresh);
+  state_->fresh =
+      millisecondsFromEnvironment("RELAYDASH_STATUS_FRESH_MS", 0).value_or(StatusReads::kFresh);
 }
 
 void GatewayMetrics::refreshIfOld(Context& ctx) {

@@ -15,9 +15,9 @@ namespace relaydash {
 // What /metrics tells of the forwarder, read from the gateway: nullopt (or nullptr) for what is
 // not known (no forwarder unit, not read yet, or its source failed).
 struct ForwarderValues {
-  std::optional<std::string> activeState;  // the unit's ActiveState
-  std::optional<std::int64_t> restarts;    // its NRestarts
-  ReportTotals reports;                    // started() once the reports were read
+  std::optional<std::string> activeState;    // the unit's ActiveState
+  std::optional<std::int64_t> restarts;      // its NRestarts
+  ReportTotals reports;                      // started() once the reports were read
   std::optional<std::int64_t> newestReport;  // the newest report's own time, microseconds UTC
   std::optional<bool> clockSynchronized;
   std::optional<int> configVersion;     // the newest history version holding the file as it is

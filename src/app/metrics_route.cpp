@@ -34,10 +34,10 @@ constexpr std::array kRefusalFields = {
 constexpr int kFirstWaitSteps = 50;
 constexpr std::chrono::milliseconds kFirstWaitStep{20};
 
-constexpr std::array<std::string_view, 6> kUnitStates = {
-    "active", "activating", "deactivating", "inactive", "failed", "reloading"};
-constexpr std::array<std::string_view, 5> kOutcomes = {"applied", "rolled-back",
-                                                       "rollback-failed", "refused", "failed"};
+constexpr std::array<std::string_view, 6> kUnitStates = {"active",   "activating", "deactivating",
+                                                         "inactive", "failed",     "reloading"};
+constexpr std::array<std::string_view, 5> kOutcomes = {"applied", "rolled-back", "rollback-failed",
+                                                       "refused", "failed"};
 
 std::size_t outcomeOf(ChangeResult result) {
   switch (result) {
@@ -50,7 +50,8 @@ std::size_t outcomeOf(ChangeResult result) {
     case ChangeResult::Failed:
       return 4;
     default:
-      return 3;  // nothing written: a rule, the forwarder's reading, a stale base, a change under way
+      return 3;  // nothing written: a rule, the forwarder's reading, a stale base, a change under
+                 // way
   }
 }
 
@@ -130,15 +131,16 @@ void writeServer(ExpositionWriter& w, Route& route, Context& ctx) {
 
 void writeForwarder(ExpositionWriter& w, const ForwarderValues& v) {
   if (v.activeState) {
-    w.family("relaydash_forwarder_unit_state", "The forwarder unit's ActiveState: 1 for the current one.",
-             "gauge");
+    w.family("relaydash_forwarder_unit_state",
+             "The forwarder unit's ActiveState: 1 for the current one.", "gauge");
     for (const std::string_view state : kUnitStates) {
       w.sample("relaydash_forwarder_unit_state", {{"state", state}},
                std::int64_t{*v.activeState == state ? 1 : 0});
     }
   }
   if (v.restarts) {
-    counter(w, "relaydash_forwarder_restarts_total", "Restarts of the forwarder by systemd (NRestarts).",
+    counter(w, "relaydash_forwarder_restarts_total",
+            "Restarts of the forwarder by systemd (NRestarts).",
             static_cast<std::uint64_t>(std::max<std::int64_t>(*v.restarts, 0)));
   }
   if (v.newestReport) {

@@ -56,8 +56,8 @@ std::string_view rollbackCauseName(RollbackCause cause);
 struct ChangeVerdict {
   bool healthy = true;
   RollbackCause cause = RollbackCause::Stopped;  // when not healthy
-  std::string reason;  // why not, for the operator
-  std::string link;    // what the network server did, or why that could not be told
+  std::string reason;                            // why not, for the operator
+  std::string link;  // what the network server did, or why that could not be told
 };
 
 // Watches the unit (see UnitFollower) and, with plan.link, its reports, on the event loop; calls

@@ -42,8 +42,7 @@ void appendSampleValue(std::string& out, double value) {
   out.append(digits, end);
 }
 
-void ExpositionWriter::family(std::string_view name, std::string_view help,
-                              std::string_view type) {
+void ExpositionWriter::family(std::string_view name, std::string_view help, std::string_view type) {
   out_ += "# HELP ";
   out_ += name;
   out_ += ' ';

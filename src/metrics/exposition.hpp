@@ -30,8 +30,7 @@ class ExpositionWriter {
   // a fraction).
   void sample(std::string_view name, std::int64_t value) { sample(name, {}, value); }
   void sample(std::string_view name, double value) { sample(name, {}, value); }
-  void sample(std::string_view name, std::initializer_list<MetricLabel> labels,
-              std::int64_t value);
+  void sample(std::string_view name, std::initializer_list<MetricLabel> labels, std::int64_t value);
   void sample(std::string_view name, std::initializer_list<MetricLabel> labels, double value);
 
  private:

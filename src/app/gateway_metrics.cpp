@@ -35,6 +35,11 @@ void GatewayMetrics::refreshIfOld(Context& ctx) {
 }
 
 Task<void> GatewayMetrics::refresh(std::shared_ptr<State> state, Context& ctx) {
+  // However the refresh ends (its frame destroyed with the loop included), the next may start.
+  struct Finish {
+    State& s;
+    ~Finish() { s.refreshing = false; }
+  } finish{*state};
   ForwarderValues& v = state->values;
   // Each source stands alone, as in gateway/status: one that fails leaves its values unknown
   // (the report totals keep what they counted).
@@ -55,6 +60,7 @@ Task<void> GatewayMetrics::refresh(std::shared_ptr<State> state, Context& ctx) {
       try {
         const std::shared_ptr<const std::vector<LinkReport>> reports = co_await reads->reports();
         v.reports.take(*reports);
+        v.newestReport.reset();
         if (!reports->empty()) v.newestReport = reports->back().time;
       } catch (const std::exception&) {
       }
@@ -86,7 +92,6 @@ Task<void> GatewayMetrics::refresh(std::shared_ptr<State> state, Context& ctx) {
   }
   state->refreshedAt = std::chrono::steady_clock::now();
   state->landed = true;
-  state->refreshing = false;
 }
 
 }  // namespace relaydash

@@ -279,6 +279,39 @@ TEST_F(Metrics, ReportCountersKeepCountingAcrossAForwarderRestart) {
   EXPECT_EQ(value(body, "relaydash_forwarder_radio_packets_received_total"), "13");
 }
 
+TEST_F(Metrics, ChangesAreCountedAsTheyEnd) {
+  start();
+  const auto post = [this](const std::string& path, const std::string& body) {
+    return raw("POST " + path + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body);
+  };
+  const std::string signIn =
+      post("/rpc/v1/login/password", R"({"username":"admin","password":"quilm"})");
+  const auto from = signIn.find(R"("auth":")") + 8;
+  const std::string auth = signIn.substr(from, signIn.find('"', from) - from);
+  const auto change = [&](const std::string& procedure, const std::string& input) {
+    const std::string answer = post("/rpc/forwarder-config/" + procedure,
+                                    R"({"auth":")" + auth + R"(","input":)" + input + "}");
+    return answer.substr(9, 3);
+  };
+  const std::string watchBriefly = R"("settleSeconds":0,"watch":"process")";
+  EXPECT_EQ(
+      change("apply", R"({"patch":{"gateway_conf":{"stat_interval":60}},)" + watchBriefly + "}"),
+      "200");
+  // Back to the file as it was: version 1 of the history holds it.
+  EXPECT_EQ(change("restore", R"({"version":1,)" + watchBriefly + "}"), "200");
+  EXPECT_EQ(change("apply", R"({"patch":{"gateway_conf":{"serv_port_up":0}}})"), "400");
+
+  const std::string body = scrapeUntil("relaydash_forwarder_config_version", "1");
+  EXPECT_EQ(value(body, "relaydash_forwarder_config_applies_total{outcome=\"applied\"}"), "2");
+  EXPECT_EQ(value(body, "relaydash_forwarder_config_applies_total{outcome=\"refused\"}"), "1");
+  EXPECT_EQ(value(body, "relaydash_forwarder_config_applies_total{outcome=\"failed\"}"), "0");
+  EXPECT_EQ(value(body, "relaydash_forwarder_config_last_apply_outcome{outcome=\"refused\"}"), "1");
+  const double ended = std::stod(
+      value(body, "relaydash_forwarder_config_last_apply_timestamp_seconds").value_or("0"));
+  EXPECT_NEAR(ended, static_cast<double>(nowMicros()) / 1e6, 60);
+}
+
 // Prometheus's own checker reads a real scrape. Debian's prometheus package gives promtool; a
 // machine without it fails here unless RELAYDASH_NO_PROMTOOL says so.
 TEST_F(Metrics, PromtoolAcceptsAScrape) {

@@ -70,7 +70,7 @@ def wrk_load(port, connections, duration, meter):
     before = meter.read()
     start = time.monotonic()
     out = subprocess.run(
-        pinned(1, ["wrk", "-t1", f"-c{connections}", f"-d{duration}s", "-H",
+        pinned(1, ["wrk", "-t1", f"-c{connections}", f"-d{max(1, round(duration))}s", "-H",
                    f"Authorization: Bearer {KEY}", f"http://127.0.0.1:{port}/metrics"]),
         check=True, capture_output=True, text=True).stdout
     seconds = time.monotonic() - start

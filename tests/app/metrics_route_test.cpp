@@ -277,6 +277,32 @@ TEST_F(Metrics, ReportCountersKeepCountingAcrossAForwarderRestart) {
     body = scrape();
   EXPECT_EQ(value(body, "relaydash_forwarder_statistics_reports_total"), "3");
   EXPECT_EQ(value(body, "relaydash_forwarder_radio_packets_received_total"), "13");
+
+  // journalctl fails for a while (the journal vacuumed past the cursor, say), so the hour is read
+  // afresh once it answers again: every report comes again, and only the new ones count.
+  const auto hourReads = [this] {
+    std::size_t n = 0;
+    for (const std::string& call : systemctl.calls("journalctl"))
+      n += call.find("[--since=") != std::string::npos ? 1 : 0;
+    return n;
+  };
+  const std::size_t hourReadsBefore = hourReads();
+  systemctl.answer("journalctl", "1");
+  report("2025-12-06 05:49:50", 3);
+  const std::size_t before = systemctl.calls("journalctl").size();
+  for (int i = 0; i < 500 && systemctl.calls("journalctl").size() < before + 2; ++i) {
+    scrape();
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_EQ(value(scrape(), "relaydash_forwarder_statistics_reports_total"), "3");
+  systemctl.answer("journalctl", "0");
+  body = scrapeUntil("relaydash_forwarder_statistics_reports_total", "5");
+  EXPECT_GT(hourReads(), hourReadsBefore);
+  EXPECT_EQ(value(body, "relaydash_forwarder_radio_packets_received_total"), "18");
+  for (int i = 0; i < 5; ++i)
+    body = scrape();
+  EXPECT_EQ(value(body, "relaydash_forwarder_statistics_reports_total"), "5");
+  EXPECT_EQ(value(body, "relaydash_forwarder_push_data_sent_total"), "23");
 }
 
 TEST_F(Metrics, ChangesAreCountedAsTheyEnd) {

@@ -50,8 +50,9 @@ std::size_t outcomeOf(ChangeResult result) {
     case ChangeResult::Failed:
       return 4;
     default:
-      return 3;  // nothing written: a rule, the forwarder's reading, a stale base, a change under
-                 // way
+      // Refused, nothing written: a rule, the forwarder's reading, a side file, a stale base,
+      // another change under way.
+      return 3;
   }
 }
 

@@ -1,7 +1,5 @@
 #include "app/gateway_metrics.hpp"
 
-#include <tuple>
-
 #include "api/gateway/status_reads.hpp"
 #include "gateway/config_change.hpp"
 #include "gateway/text_file.hpp"

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "api/context.hpp"
 #include "gateway/frequency_plan.hpp"

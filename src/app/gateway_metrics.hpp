@@ -10,6 +10,7 @@
 #include "api/context.hpp"
 #include "gateway/frequency_plan.hpp"
 #include "gateway/report_totals.hpp"
+#include "runtime/task.hpp"
 
 namespace relaydash {
 

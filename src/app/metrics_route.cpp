@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "api/context.hpp"
 #include "app/gateway_metrics.hpp"

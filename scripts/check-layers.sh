@@ -10,6 +10,7 @@ declare -A allowed=(
   [runtime]=""
   [loader]=""
   [ui]=""
+  [metrics]=""
   [json]="ascii"
   [cli]="ascii"
   [transport]="ascii runtime"
@@ -20,7 +21,7 @@ declare -A allowed=(
   [security]="ascii crypto json loader"
   [server]="ascii json runtime transport"
   [api]="ascii crypto gateway json loader model runtime security server tls transport"
-  [app]="api ascii crypto gateway json loader model runtime security server tls transport ui"
+  [app]="api ascii crypto gateway json loader metrics model runtime security server tls transport ui"
 )
 
 status=0

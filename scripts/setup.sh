@@ -21,6 +21,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   libgtest-dev libbenchmark-dev libsqlite3-dev libsodium-dev libsystemd-dev libssl-dev
   sqlite3 curl chromium
+  # promtool, with which a test checks a real /metrics scrape
+  prometheus
 )
 for group in "$@"; do
   case $group in

@@ -9,6 +9,7 @@
 #include "api/ssh/ssh.hpp"
 #include "app/error_hook.hpp"
 #include "app/health.hpp"
+#include "app/metrics_route.hpp"
 #include "app/web_app.hpp"
 
 namespace relaydash {
@@ -34,6 +35,7 @@ void mountApplication(HttpServer& server, std::span<const EmbeddedFile> uiFiles)
   setupJsonApiRoute(server);
   mount(server, "ui", staticFileHandler(uiFiles));
   mount(server, "health", healthCheck);
+  mount(server, "metrics", metricsRoute(server));
   mount(server, "", redirectToUi);
   catchErrors(server, mainOnError);
 }

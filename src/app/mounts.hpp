@@ -18,8 +18,8 @@ std::span<const Procedure> allProcedures();
 void setupJsonApiRoute(HttpServer& server);
 
 // The whole application: the JSON API, the web application made of uiFiles (which must outlive
-// the server) on "ui", the health check on "health", the redirect to "/ui" at the root, and the
-// error hook.
+// the server) on "ui", the health check on "health", the figures for Prometheus on "metrics"
+// (metrics_route.hpp), the redirect to "/ui" at the root, and the error hook.
 void mountApplication(HttpServer& server, std::span<const EmbeddedFile> uiFiles);
 
 }  // namespace relaydash

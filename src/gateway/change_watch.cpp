@@ -62,6 +62,20 @@ std::chrono::milliseconds reportWaitFor(const WatchPlan& plan) {
   return std::max<milliseconds>(plan.settle, plan.timing.statInterval + plan.reportMargin);
 }
 
+std::string_view rollbackCauseName(RollbackCause cause) {
+  switch (cause) {
+    case RollbackCause::RestartFailed:
+      return "restart-failed";
+    case RollbackCause::Stopped:
+      return "stopped";
+    case RollbackCause::Unreadable:
+      return "unreadable";
+    case RollbackCause::Link:
+      return "link";
+  }
+  return "stopped";
+}
+
 Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)> waiting) {
   const auto tell = [&waiting](std::string what) {
     if (waiting) waiting(std::move(what));
@@ -73,6 +87,7 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
   UnitFollower follower(plan.unit);
   if (std::optional<std::string> failure = co_await follower.first()) {
     verdict.healthy = false;
+    verdict.cause = follower.unreadable() ? RollbackCause::Unreadable : RollbackCause::Stopped;
     verdict.reason = std::move(*failure);
     co_return verdict;
   }
@@ -112,6 +127,7 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
         firstLook = false;
         if (after.state == LinkAfter::State::Lost) {
           verdict.healthy = false;
+          verdict.cause = RollbackCause::Link;
           verdict.reason = after.text;
           verdict.link = after.text;
           co_return verdict;
@@ -134,6 +150,7 @@ Task<ChangeVerdict> watchChange(WatchPlan plan, std::function<void(std::string)>
     co_await SleepFor(std::min(plan.interval, left));
     if (std::optional<std::string> failure = co_await follower.next()) {
       verdict.healthy = false;
+      verdict.cause = follower.unreadable() ? RollbackCause::Unreadable : RollbackCause::Stopped;
       verdict.reason = std::move(*failure);
       if (verdict.link.empty()) verdict.link = "the forwarder stopped before it reported";
       co_return verdict;

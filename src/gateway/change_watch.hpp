@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "gateway/link_judgement.hpp"
 #include "json/value.hpp"
@@ -40,10 +42,22 @@ std::chrono::milliseconds processWatchFor(const WatchPlan& plan);
 // How long the first report after the restart is waited for.
 std::chrono::milliseconds reportWaitFor(const WatchPlan& plan);
 
+// Why a change was found unhealthy and rolled back, in a few kinds an alert can tell apart.
+enum class RollbackCause {
+  RestartFailed,  // `systemctl restart` with the new file failed
+  Stopped,        // the forwarder did not keep running: not running, stopped, or restarted
+  Unreadable,     // the unit's state could not be read, so nothing vouched for the forwarder
+  Link,           // the network server stopped acknowledging after the change
+};
+inline constexpr std::size_t kRollbackCauses = 4;
+// "restart-failed", "stopped", "unreadable", "link".
+std::string_view rollbackCauseName(RollbackCause cause);
+
 struct ChangeVerdict {
   bool healthy = true;
-  std::string reason;  // why not, for the operator
-  std::string link;    // what the network server did, or why that could not be told
+  RollbackCause cause = RollbackCause::Stopped;  // when not healthy
+  std::string reason;                            // why not, for the operator
+  std::string link;  // what the network server did, or why that could not be told
 };
 
 // Watches the unit (see UnitFollower) and, with plan.link, its reports, on the event loop; calls

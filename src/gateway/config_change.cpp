@@ -203,6 +203,7 @@ Task<ChangeOutcome> ConfigChanges::change(ChangeRequest request) {
                          (a.peer.empty() ? "" : " from " + a.peer) + ")";
     }
     outcome.message += "; try again once it has finished";
+    countEnd(outcome.result);
     co_return outcome;
   }
   const Turn turn(*this);
@@ -221,7 +222,14 @@ Task<ChangeOutcome> ConfigChanges::change(ChangeRequest request) {
     outcome.message = std::string("The change failed: ") + e.what();
   }
   step(ChangeStep::Finished).outcome = outcome;
+  countEnd(outcome.result);
   co_return outcome;
+}
+
+void ConfigChanges::countEnd(ChangeResult result) {
+  ++counts_.results[static_cast<std::size_t>(result)];
+  counts_.lastTime = nowUtc();
+  counts_.lastResult = result;
 }
 
 ConfigChanges::Prepared ConfigChanges::prepare(const ChangeRequest& request) {
@@ -434,7 +442,8 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
   if (std::string failure = co_await restartUnit(settings_); !failure.empty()) {
     co_return co_await rollBack(request.author, request.settle, prepared.target, prepared.oldText,
                                 prepared.newText, std::move(outcome),
-                                "the restart failed: " + failure, restartedAt);
+                                "the restart failed: " + failure, RollbackCause::RestartFailed,
+                                restartedAt);
   }
   outcome.restarted = true;
   // Until the link is judged the watch may last longer than the process's.
@@ -453,7 +462,7 @@ Task<ChangeOutcome> ConfigChanges::run(const ChangeRequest& request) {
   }
   co_return co_await rollBack(request.author, request.settle, prepared.target, prepared.oldText,
                               prepared.newText, std::move(outcome), std::move(verdict.reason),
-                              restartedAt);
+                              verdict.cause, restartedAt);
 }
 
 Task<VersionFacts> ConfigChanges::factsBefore(const ChangeRequest& request) {
@@ -491,7 +500,9 @@ Task<ChangeOutcome> ConfigChanges::rollBack(const ChangeAuthor& changeAuthor,
                                             std::chrono::milliseconds settle,
                                             const std::string& target, const std::string& oldText,
                                             const std::string& newText, ChangeOutcome outcome,
-                                            std::string reason, Clock::time_point restartedAt) {
+                                            std::string reason, RollbackCause cause,
+                                            Clock::time_point restartedAt) {
+  ++counts_.rollbacks[static_cast<std::size_t>(cause)];
   outcome.journal = co_await journalSince(settings_.unit, restartedAt);
   if (progress_) step(ChangeStep::RollingBack).reason = reason;
   // The rejected file is kept too, so the operator can look at it and mend it; but nothing may
@@ -592,7 +603,7 @@ Task<std::optional<InterruptedChange>> ConfigChanges::finishInterrupted() {
     ChangeOutcome outcome;
     outcome.version = r.version;
     outcome = co_await rollBack(r.author, plan.settle, target, old->bytes, text, std::move(outcome),
-                                verdict.reason, Clock::now());
+                                verdict.reason, verdict.cause, Clock::now());
     found.rejected = outcome.rejected;
     finish(outcome.result == ChangeResult::RolledBack ? InterruptedChange::State::RolledBack
                                                       : InterruptedChange::State::RollbackFailed,

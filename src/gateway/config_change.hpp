@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gateway/change_watch.hpp"
 #include "gateway/config_history.hpp"
 #include "gateway/config_rules.hpp"
 #include "gateway/forwarder_reader.hpp"
@@ -51,6 +54,20 @@ enum class ChangeResult {
   RollbackFailed,  // ... and the old file could not be put back: the new one is in place
 };
 std::string_view resultName(ChangeResult result);  // "applied", "busy", ..., "rollback-failed"
+inline constexpr std::size_t kChangeResults = 14;
+static_assert(static_cast<std::size_t>(ChangeResult::RollbackFailed) + 1 == kChangeResults);
+
+// What the changes since start came to, counted as they end (for monitoring).
+struct ChangeCounts {
+  // Changes (apply, restore) by how they ended, indexed by ChangeResult.
+  std::array<std::uint64_t, kChangeResults> results{};
+  // Rollbacks by cause, indexed by RollbackCause: a change's, or that of a change a stop of
+  // relaydash interrupted.
+  std::array<std::uint64_t, kRollbackCauses> rollbacks{};
+  // When the last change ended (microseconds UTC) and how; nullopt before the first.
+  std::optional<std::int64_t> lastTime;
+  ChangeResult lastResult = ChangeResult::Applied;
+};
 
 struct ChangeOutcome {
   ChangeResult result = ChangeResult::Failed;
@@ -180,6 +197,8 @@ class ConfigChanges {
   // The change finishInterrupted found (also while it is being watched); nullopt when none.
   const std::optional<InterruptedChange>& interrupted() const noexcept { return interrupted_; }
 
+  const ChangeCounts& counts() const noexcept { return counts_; }
+
  private:
   struct Prepared;
   Prepared prepare(const ChangeRequest& request);
@@ -194,9 +213,11 @@ class ConfigChanges {
   Task<ChangeOutcome> rollBack(const ChangeAuthor& author, std::chrono::milliseconds settle,
                                const std::string& target, const std::string& oldText,
                                const std::string& newText, ChangeOutcome outcome,
-                               std::string reason, EventLoop::Clock::time_point restartedAt);
+                               std::string reason, RollbackCause cause,
+                               EventLoop::Clock::time_point restartedAt);
   std::string pendingPath() const;
   ChangeProgress& step(ChangeStep step);
+  void countEnd(ChangeResult result);
 
   ChangeSettings settings_;
   ConfigHistory history_;
@@ -204,6 +225,7 @@ class ConfigChanges {
   std::optional<ChangeProgress> progress_;
   std::optional<InterruptedChange> interrupted_;
   std::uint64_t changes_ = 0;
+  ChangeCounts counts_;
   bool busy_ = false;
 };
 

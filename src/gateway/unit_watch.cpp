@@ -68,6 +68,7 @@ std::optional<std::string> UnitFollower::judgeFirst(const UnitLook& now) {
   // A look relaydash could not make is no verdict: the next one sets what the unit is compared
   // with.
   if (now.starved) return std::nullopt;
+  unreadable_ = !now.status;
   if (!now.status) return "its state could not be read: " + now.error;
   const UnitStatus& s = *now.status;
   if (!running(s)) return "the forwarder was not running after the restart (" + state(s) + ")";
@@ -81,6 +82,7 @@ Task<std::optional<std::string>> UnitFollower::next() {
   const UnitLook now = co_await look(unit_);
   if (now.starved) co_return std::nullopt;
   if (!firstSeen_) co_return judgeFirst(now);
+  unreadable_ = !now.status;
   if (!now.status) co_return "its state could not be read: " + now.error;
   const UnitStatus& s = *now.status;
   if (!running(s)) {

@@ -29,6 +29,8 @@ class UnitFollower {
   explicit UnitFollower(std::string unit) : unit_(std::move(unit)) {}
   Task<std::optional<std::string>> first();
   Task<std::optional<std::string>> next();
+  // The last look found the unit unhealthy because its state could not be read at all.
+  bool unreadable() const noexcept { return unreadable_; }
 
  private:
   std::optional<std::string> judgeFirst(const UnitLook& now);
@@ -38,6 +40,7 @@ class UnitFollower {
   std::optional<std::int64_t> restarts_;
   std::optional<std::int64_t> mainPid_;
   bool firstSeen_ = false;
+  bool unreadable_ = false;
 };
 
 // Watches the unit from just after a restart for `settle`: it must be active and running at the

@@ -69,6 +69,7 @@ std::optional<SignInThrottle::Ticket> SignInThrottle::admit(std::string_view pee
   if (!addressHeld && network == nullptr && !overallHeld) {
     return Ticket(this, nullptr, Duration::zero(), std::nullopt, known);
   }
+  ++held_;
 
   std::size_t& lineWaiting = known ? waitingKnownGood_ : waiting_;
   if (at - now > kMaxWait || lineWaiting >= (known ? kMaxWaitingKnownGood : kMaxWaiting) ||
@@ -88,6 +89,7 @@ std::optional<SignInThrottle::Ticket> SignInThrottle::admit(std::string_view pee
 }
 
 void SignInThrottle::failed(std::string_view peer, TimePoint now) {
+  ++failures_;
   Entry& entry = findOrAdd(peer, now);
   entry.failures[static_cast<std::size_t>(entry.next)] = now;
   entry.next = (entry.next + 1) % kFailuresBeforeHold;

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <optional>
@@ -145,6 +146,10 @@ class SignInThrottle {
   std::size_t addressCount() const noexcept { return entries_.size(); }
   std::size_t waitingCount() const noexcept { return waiting_ + waitingKnownGood_; }
 
+  // Since start: failed password checks, and attempts held (made to wait, or dropped).
+  std::uint64_t failures() const noexcept { return failures_; }
+  std::uint64_t held() const noexcept { return held_; }
+
  private:
   struct Entry {
     std::string peer;
@@ -175,6 +180,8 @@ class SignInThrottle {
   TimePoint overallTurnFrom(TimePoint from) const;
 
   Duration hold_;
+  std::uint64_t failures_ = 0;
+  std::uint64_t held_ = 0;
   std::size_t waiting_ = 0;
   std::size_t waitingKnownGood_ = 0;
   Entries entries_;  // most recently used first

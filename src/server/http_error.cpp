@@ -57,6 +57,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::SetInSideFile, "Set in another file the forwarder reads"},
     CatalogueRow{ErrorCode::PlanNotReceivable, "The radios cannot receive this plan"},
     CatalogueRow{ErrorCode::OutOfBand, "Outside the band"},
+    CatalogueRow{ErrorCode::InvalidMetricsKey, "Invalid metrics key"},
     CatalogueRow{ErrorCode::InvalidMetricsKeyName, "Invalid metrics key name"},
     CatalogueRow{ErrorCode::Mismatch, "Mismatch"},
     CatalogueRow{ErrorCode::ChecksumsMismatch, "Checksums mismatch"},
@@ -82,7 +83,7 @@ constexpr std::array kCatalogue = {
     CatalogueRow{ErrorCode::UnknownHost, "Unknown host name"},
 };
 
-static_assert(kCatalogue.size() == 67, "the catalogue has 67 codes");
+static_assert(kCatalogue.size() == 68, "the catalogue has 68 codes");
 static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
                              [](const CatalogueRow& a, const CatalogueRow& b) {
                                return a.code < b.code;

@@ -56,6 +56,7 @@ enum class ErrorCode : int {
   SetInSideFile = 23017,
   PlanNotReceivable = 23018,
   OutOfBand = 23019,
+  InvalidMetricsKey = 23020,
   InvalidMetricsKeyName = 23021,
   Mismatch = 24000,
   ChecksumsMismatch = 24001,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +52,10 @@ class AsyncHttpServer {
 
   // The port actually bound (useful after listening on port 0); 0 before listening.
   int localPort() const noexcept { return boundPort_; }
+
+  // Connections open now, and those closed since start to make room at the descriptor ceiling.
+  std::size_t openConnections() const noexcept { return connections_.open; }
+  std::uint64_t reclaimedConnections() const noexcept { return connections_.registry.reclaimed(); }
 
  private:
   // At the descriptor ceiling: closes a connection that can be spared when another waits to be

@@ -61,6 +61,7 @@ bool ConnectionRegistry::reclaimOne(Clock::time_point now) noexcept {
   if (!victim) victim = stalledSender(now, now - stalledAfter_);
   if (!victim) return false;
   end(*victim, TrackedConnection::Ending::Reclaimed);
+  ++reclaimed_;
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "runtime/socket.hpp"
@@ -130,6 +131,8 @@ class ConnectionRegistry {
   std::size_t count(ConnectionState state) const noexcept { return queues_[index(state)].size; }
   // The bytes all requests in hand hold together.
   std::size_t heldBytes() const noexcept { return held_; }
+  // Connections reclaimOne has ended since the registry was made.
+  std::uint64_t reclaimed() const noexcept { return reclaimed_; }
 
  private:
   friend class TrackedConnection;
@@ -157,6 +160,7 @@ class ConnectionRegistry {
 
   Queue queues_[5];
   std::size_t held_ = 0;
+  std::uint64_t reclaimed_ = 0;
   std::size_t maxHeldInTotal_;
   std::chrono::milliseconds stalledAfter_;
 };

@@ -155,6 +155,7 @@ TEST_F(ChangeWatch, AChangeAfterWhichTheServerStopsAcknowledgingIsRolledBack) {
             std::string::npos)
       << outcome.message;
   EXPECT_EQ(outcome.link.find("the network server stopped acknowledging"), 0u) << outcome.link;
+  EXPECT_EQ(changes.counts().rollbacks[static_cast<std::size_t>(RollbackCause::Link)], 1u);
   // The file taken away says why, and what it changed.
   ASSERT_TRUE(outcome.rejected);
   const ConfigVersion rejected = changes.history().read(*outcome.rejected)->version;

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -95,6 +97,11 @@ TEST_F(ConfigChange, AGoodChangeStaysAndTheOldFileIsKept) {
   ASSERT_TRUE(changes.progress());
   EXPECT_EQ(changes.progress()->step, ChangeStep::Finished);
   EXPECT_EQ(changes.progress()->outcome->result, ChangeResult::Applied);
+  // Counted for monitoring as it ended.
+  EXPECT_EQ(changes.counts().results[static_cast<std::size_t>(ChangeResult::Applied)], 1u);
+  EXPECT_EQ(changes.counts().lastResult, ChangeResult::Applied);
+  EXPECT_TRUE(changes.counts().lastTime);
+  EXPECT_EQ(changes.counts().rollbacks, (std::array<std::uint64_t, kRollbackCauses>{}));
 }
 
 TEST_F(ConfigChange, AForwarderThatCrashLoopsGetsItsOldFileBack) {
@@ -115,6 +122,8 @@ TEST_F(ConfigChange, AForwarderThatCrashLoopsGetsItsOldFileBack) {
   EXPECT_EQ(commands(systemctl),
             (std::vector<std::string>{"systemctl [restart] [packet-forwarder]",
                                       "systemctl [restart] [packet-forwarder]"}));
+  EXPECT_EQ(changes.counts().rollbacks[static_cast<std::size_t>(RollbackCause::Stopped)], 1u);
+  EXPECT_EQ(changes.counts().results[static_cast<std::size_t>(ChangeResult::RolledBack)], 1u);
 }
 
 // The configuration's path is a symbolic link that someone points elsewhere while the change is
@@ -170,6 +179,9 @@ TEST_F(ConfigChange, ARestartThatFailsIsRolledBackToo) {
       << outcome.message;
   EXPECT_NE(outcome.message.find("restarting the forwarder with it failed too"), std::string::npos);
   EXPECT_EQ(readFile(path), original);
+  EXPECT_EQ(changes.counts().rollbacks,
+            (std::array<std::uint64_t, kRollbackCauses>{1, 0, 0, 0}));  // restart-failed
+  EXPECT_EQ(changes.counts().lastResult, ChangeResult::RolledBack);
 }
 
 TEST_F(ConfigChange, NothingHappensToAConfigurationThatBreaksARule) {

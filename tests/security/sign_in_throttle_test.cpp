@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,11 @@ TEST(SignInThrottle, HeldAttemptsGoOneAfterTheOtherAndFewWaitAtOnce) {
   EXPECT_EQ(throttle.waitingCount(), 0u);
   // Once the line has been checked, the next waits one hold again.
   EXPECT_EQ(waitMs(throttle, "192.0.2.7", t0 + 1s), 100);
+  // Counted for monitoring: the failures, and every attempt held (the dropped one too); an
+  // attempt let straight through is not held.
+  EXPECT_EQ(waitMs(throttle, "192.0.2.8", t0 + 1s), 0);
+  EXPECT_EQ(throttle.failures(), static_cast<std::uint64_t>(SignInThrottle::kFailuresBeforeHold));
+  EXPECT_EQ(throttle.held(), SignInThrottle::kMaxWaitingPerAddress + 3);
 }
 
 TEST(SignInThrottle, FailuresSpreadOverAddressesAndNetworksAreHeldToTheOverallPace) {

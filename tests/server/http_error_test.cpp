@@ -16,6 +16,8 @@ TEST(HttpError, CatalogueSpotChecks) {
   EXPECT_EQ(errorCodeMessage(ErrorCode::MacMismatch), "Message Authentication Codes mismatch");
   EXPECT_EQ(errorCodeMessage(ErrorCode::SessionAlreadyEstablished),
             "Another session has already established");
+  EXPECT_EQ(errorCodeMessage(ErrorCode::InvalidMetricsKey), "Invalid metrics key");
+  EXPECT_EQ(static_cast<int>(ErrorCode::InvalidMetricsKey), 23020);
   EXPECT_EQ(errorCodeMessage(static_cast<ErrorCode>(27000)), "");
 }
 

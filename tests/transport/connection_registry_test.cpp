@@ -86,6 +86,7 @@ TEST_F(Registry, ReclaimsIdleThenHeadsThenStalledBodiesLongestWaitingFirstAndNev
   EXPECT_EQ(registry.count(State::Head), 2u);
   EXPECT_EQ(registry.count(State::Body), 3u);
   EXPECT_EQ(reclaimAll(t0 + 1999ms), (std::vector<std::size_t>{3, 2, 1, 4, 6, 7}));
+  EXPECT_EQ(registry.reclaimed(), 6u);  // counted for monitoring
   EXPECT_FALSE(registry.canReclaim(t0 + 1999ms));
   EXPECT_FALSE(steady.reclaimed());
   EXPECT_TRUE(registry.canReclaim(t0 + 2500ms));  // now it has stalled too
@@ -118,6 +119,8 @@ TEST_F(Registry, BodiesWithoutProgressForTheLimitAreEndedOldestFirst) {
   a.enter(State::Busy);  // its procedure runs: no longer a body, however long that takes
   EXPECT_EQ(registry.endStalledBodies(t0 + 1h, 60s), std::nullopt);
   EXPECT_FALSE(a.reclaimed());
+  // Closed for stalling, not to make room at the descriptor ceiling.
+  EXPECT_EQ(registry.reclaimed(), 0u);
 }
 
 // A byte handed to the kernel the way a write parked on the socket hands it, when the peer

@@ -185,7 +185,8 @@ scrape() {
 }
 keys_play keys.log
 check "the keys playbook succeeds" test "$played" = 0
-check "it makes a key on gateway 1" counts keys.log gw1 changed=2 failed=0
+check "it makes and keeps gateway 1's key and certificate, the folder and the jobs" counts keys.log gw1 changed=5 failed=0
+check "it makes and keeps gateway 2's key" counts keys.log gw2 changed=2 failed=0
 for n in 1 2; do
   check "gateway $n's key is kept, readable by its owner alone" test "$(stat -c %a "$keys/gw$n.key" 2>/dev/null)" = 600
   check "gateway $n's key reads its /metrics" test "$(scrape "$n" "$keys/gw$n.key")" = 200
@@ -197,7 +198,8 @@ check "gateway 2 (plain HTTP) has no certificate" test ! -e "$keys/gw2.crt"
 check "the scrape jobs name every gateway" \
   bash -c "grep -q 'job_name: relaydash-gw1' '$keys/relaydash-scrape-configs.yml' && grep -q 'job_name: relaydash-gw2' '$keys/relaydash-scrape-configs.yml'"
 if command -v promtool >/dev/null 2>&1; then
-  check "promtool finds the scrape jobs a sound configuration" promtool check config "$keys/relaydash-scrape-configs.yml"
+  check "promtool finds the scrape jobs a sound configuration" \
+    bash -c "promtool check config '$keys/relaydash-scrape-configs.yml' >'$work/jobs.log' 2>&1 || { cat '$work/jobs.log'; false; }"
 fi
 cp "$keys/gw2.key" "$work/gw2-first.key"
 keys_play keys-again.log

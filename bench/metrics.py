@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """What a /metrics scrape costs: the server's CPU per scrape and the child processes it starts.
 
-Run it from the source tree after a build configured with -DRELAYDASH_BENCH=ON (the bench's
-server, build/bench/metrics_server, is the application as start-up mounts it with a key of the
-bench's own):
+Run it from the source tree after a build: it starts build/relaydash (--binary), signs in and
+makes a metrics key through metrics-keys/create, as an operator would:
 
   bench/metrics.py                  wrk at 1 and 4 connections for 10 s each, then a scrape a
                                     second for 30 s as a fast Prometheus would
@@ -37,7 +36,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import status  # noqa: E402  (bench/status.py: the stand-in journal, the meters)
 
 ROOT = status.ROOT
-KEY = "bench-" + os.urandom(16).hex()
+KEY = None  # made by the server once it runs
 
 
 def pinned(core, argv):
@@ -106,14 +105,14 @@ def paced_load(port, every, duration, meter, journal, report_every):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--server", default=os.path.join(ROOT, "build", "bench", "metrics_server"))
+    parser.add_argument("--binary", default=os.path.join(ROOT, "build", "relaydash"))
     parser.add_argument("--duration", type=float, default=10, help="seconds per wrk load (10)")
     parser.add_argument("--paced", type=float, default=30, help="seconds of one scrape a second (30)")
     parser.add_argument("--report-every", type=float, default=30, help="seconds between reports (30)")
     parser.add_argument("--json", action="store_true", help="print the figures as JSON")
     args = parser.parse_args()
-    if not os.path.exists(args.server):
-        sys.exit(f"{args.server} is missing: configure with -DRELAYDASH_BENCH=ON and build metrics_server")
+    if not os.path.exists(args.binary):
+        sys.exit(f"{args.binary} is missing: build it first (scripts/build.sh)")
     if not shutil.which("wrk"):
         sys.exit("wrk is missing: apt-get install wrk")
 
@@ -136,9 +135,16 @@ def main():
         env.pop("RELAYDASH_STATUS_FRESH_MS", None)
         port = status.free_port()
         server = subprocess.Popen(
-            pinned(0, [args.server, str(port), config, os.path.join(work, "db.sqlite3"), unit, KEY]),
+            pinned(0, [args.binary, "--listen", "127.0.0.1", "--port", str(port), "--dataPath",
+                       os.path.join(work, "db.sqlite3"), "--forwarderConfigPath", config,
+                       "--forwarderUnitServiceName", unit]),
             cwd=work, env=env, stdout=subprocess.DEVNULL)
         status.wait_for_port(port, server)
+        global KEY
+        client = status.Client(port)
+        token = client.sign_in("quilm")
+        KEY = client.post("/rpc/v1/metrics-keys/create", {"auth": token, "input": {"name": "bench"}})["output"]["key"]
+        client.close()
         meter = status.Meter(server.pid, calls_file, False)
 
         conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)

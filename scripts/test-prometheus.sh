@@ -36,15 +36,14 @@ print(r if isinstance(r, str) else json.dumps(r))' "$1"
 }
 
 echo "== the rules and the example configuration"
-check "promtool check rules" promtool check rules monitoring/relaydash-alerts.yml
-check "promtool test rules: the rules' own tests" promtool test rules monitoring/relaydash-alerts.test.yml
+check "promtool check rules" quietly promtool check rules monitoring/relaydash-alerts.yml
+check "promtool test rules: the rules' own tests" quietly promtool test rules monitoring/relaydash-alerts.test.yml
 # The example names key files under /etc/prometheus/relaydash/, which promtool wants to exist.
 mkdir -p "$work/example"
 sed "s#/etc/prometheus/relaydash/#$work/example/#" monitoring/prometheus.yml >"$work/example/prometheus.yml"
 cp monitoring/relaydash-alerts.yml "$work/example/"
 for file in $(grep -o "$work/example/[^ ]*" "$work/example/prometheus.yml"); do : >"$file"; done
-check "promtool check config: the example configuration" \
-  bash -c "promtool check config '$work/example/prometheus.yml' >'$work/example/check.log' 2>&1 || { cat '$work/example/check.log'; false; }"
+check "promtool check config: the example configuration" quietly promtool check config "$work/example/prometheus.yml"
 
 for n in 1 2 3; do gateway_start "$n"; done
 
@@ -126,8 +125,7 @@ cp monitoring/relaydash-alerts.yml "$work/prometheus/"
     echo "    relabel_configs: [{target_label: job, replacement: relaydash}]"
   done
 } >"$work/prometheus/prometheus.yml"
-check "promtool check config: the test's configuration" bash -c "promtool check config '$work/prometheus/prometheus.yml' \
-  >'$work/prometheus/check.log' 2>&1 || { cat '$work/prometheus/check.log'; false; }"
+check "promtool check config: the test's configuration" quietly promtool check config "$work/prometheus/prometheus.yml"
 prometheus --config.file="$work/prometheus/prometheus.yml" --storage.tsdb.path="$work/prometheus/data" \
   --web.listen-address="127.0.0.1:$pport" --log.level=warn >"$work/prometheus/log" 2>&1 &
 prometheus_pid=$!

@@ -19,6 +19,8 @@ check() { # check DESCRIPTION COMMAND...
   shift
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
+# quietly COMMAND...: runs COMMAND, its output shown only when it fails.
+quietly() { "$@" >"$work/quietly.log" 2>&1 || { cat "$work/quietly.log"; false; }; }
 
 # gateways_need PACKAGES TOOL...: ends the script, saying what is missing, unless every TOOL is on
 # PATH (PACKAGES: the Debian packages that have them) and the server binary is there: $RELAYDASH,
@@ -52,6 +54,7 @@ gateway_start() {
   for _ in 1 2 3 4 5; do
     try=$((20000 + RANDOM % 40000))
     if curl -s --max-time 1 "http://127.0.0.1:$try/" >/dev/null 2>&1; then continue; fi
+    : >"$out"  # made before the server's shell opens it, so the first look finds it
     (cd "$dir" && exec env PATH="$dir/bin:$PATH" DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/relaydash-tests \
       RELAYDASH_JOURNAL_WATCH="$dir/bin/state" RELAYDASH_TLS_DIR="$dir/installed" \
       "$program" --listen 127.0.0.1 --port "$try" --dataPath "$dir/db.sqlite3" \
